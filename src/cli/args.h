@@ -1,0 +1,38 @@
+// Conversion of the numeric command-line arguments.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tessaloom::cli {
+
+// How one numeric argument is read: its name in messages, its base (0 picks the base from a
+// "0x" or "0" prefix) and the largest value its width holds.
+struct NumericArgument {
+    std::string_view name;
+    int base;
+    std::uint64_t maxValue;
+};
+
+inline constexpr NumericArgument kOffsetArgument{"OFFSET", 0, UINT64_MAX};
+inline constexpr NumericArgument kLengthArgument{"LEN", 0, UINT32_MAX};
+inline constexpr NumericArgument kMinLengthArgument{"MIN_LEN", 10, UINT32_MAX};
+
+// A numeric argument that could not be converted; the run stops before any file is read.
+class ArgumentError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads an unsigned number as the C library's strtoul family does: leading white space, one
+// optional sign (a "-" negates modulo maxValue + 1), then digits up to the first character that
+// cannot continue the number. Empty when no digit was read or the magnitude exceeds maxValue.
+std::optional<std::uint64_t> parseUnsigned(std::string_view text, int base, std::uint64_t maxValue);
+
+// Converts text as argument says, or throws ArgumentError naming the argument and the text.
+std::uint64_t convertArgument(const NumericArgument& argument, std::string_view text);
+
+}  // namespace tessaloom::cli

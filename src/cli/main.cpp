@@ -1,0 +1,39 @@
+// Tessaloom Studio: a console workstation for inspecting and patching binary files.
+#include <iostream>
+#include <new>
+#include <stdexcept>
+
+#include "args.h"
+#include "console.h"
+#include "dispatch.h"
+
+namespace {
+
+int fail(std::string_view message) {
+    tessaloom::cli::writeLine(std::cerr, message);
+    return 2;
+}
+
+// A report that never reached standard output (a full disk, a closed pipe) is a failure.
+int checkOutput(int status) {
+    if (!std::cout.flush()) {
+        return fail("ERROR: Cannot write to standard output");
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::cerr.setf(std::ios::unitbuf);
+    std::cerr.tie(&std::cout);
+    try {
+        return checkOutput(tessaloom::cli::runCommandLine(argc, argv));
+    } catch (const tessaloom::cli::ArgumentError& error) {
+        return fail(std::string("ERROR: ") + error.what());
+    } catch (const std::bad_alloc&) {
+        return fail("ERROR: Not enough memory to load the file");
+    } catch (const std::length_error&) {
+        return fail("ERROR: Not enough memory to load the file");
+    }
+}

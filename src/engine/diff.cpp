@@ -1,0 +1,3 @@
+#include "diff.h"
+
+namespace tessaloom {}  // namespace tessaloom

@@ -1,0 +1,13 @@
+// The Tessaloom binary analysis engine: every operation, over whole files and over byte spans.
+// Including this header alone is enough to use the library.
+#pragma once
+
+#include "diff.h"
+#include "entropy.h"
+#include "file_io.h"
+#include "format_detect.h"
+#include "hex_dump.h"
+#include "patch.h"
+#include "search_replace.h"
+#include "string_extract.h"
+#include "types.h"

@@ -1,0 +1,3 @@
+#include "entropy.h"
+
+namespace tessaloom {}  // namespace tessaloom

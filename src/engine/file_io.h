@@ -1,0 +1,18 @@
+// Whole-file loading and saving.
+#pragma once
+
+#include <string>
+
+#include "types.h"
+
+namespace tessaloom {
+
+// The complete content of the file at path, or an empty buffer when it is missing, unreadable,
+// empty, not a regular file or block device, or could not be read in full. Never a part of it.
+ByteBuffer loadFile(const std::string& path);
+
+// Replaces the whole content of the file at path with data. True when every byte reached the
+// file and it was closed without error.
+bool saveFile(const std::string& path, ByteView data);
+
+}  // namespace tessaloom

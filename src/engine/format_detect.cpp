@@ -1,0 +1,3 @@
+#include "format_detect.h"
+
+namespace tessaloom {}  // namespace tessaloom

@@ -1,0 +1,3 @@
+#include "patch.h"
+
+namespace tessaloom {}  // namespace tessaloom

@@ -1,0 +1,3 @@
+#include "search_replace.h"
+
+namespace tessaloom {}  // namespace tessaloom

@@ -1,0 +1,3 @@
+#include "string_extract.h"
+
+namespace tessaloom {}  // namespace tessaloom

@@ -1,0 +1,103 @@
+// Dispatch, usage text, information window, argument errors and output failures.
+#include <string>
+#include <vector>
+
+#include "e2e/process.h"
+
+namespace tessaloom::e2e {
+namespace {
+
+std::string usageText(const std::string& program) {
+    const std::string rule(63, '=');
+    return rule + "\n" + "  Tessaloom Studio v2.0 - Structural Binary Hex Workstation\n" + rule +
+           "\n\n" + "Usage: " + program + " [command] [options...]\n\n" + "Interactive GUI:\n" +
+           "  " + program +
+           " --gui                              Launch native visual hex editor\n\n" +
+           "Console & Batch Commands:\n" +
+           "  --dump <FILE> [OFFSET] [LEN]          Format hex dump with ASCII sidebar\n" +
+           "  --diff <FILE_A> <FILE_B>              Byte-level binary diff comparison\n" +
+           "  --entropy <FILE>                      Calculate Shannon entropy and structure "
+           "analysis\n" +
+           "  --strings <FILE> [MIN_LEN]            Extract printable ASCII/Unicode strings\n" +
+           "  --replace <IN> <HEX_IN> <HEX_OUT> <O> Byte pattern search-and-replace\n\n" + rule +
+           "\n";
+}
+
+const std::string kInfoWindowText =
+    "Tessaloom Studio\n\n"
+    "Tessaloom Studio v2.0 - Structural Binary Hex Workstation\n\n"
+    "Features: 64-bit Memory-Mapped Hex Editor, Binary Diff Visualizer, Shannon Entropy Mapper & "
+    "PE/ELF Templates.\n"
+    "Run from command prompt with --help for batch diffing and search-and-replace.\n";
+
+using DispatchTest = E2ETest;
+
+TEST_F(DispatchTest, UnknownOrIncompleteCommandsPrintUsageAndFail) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--help"},
+        {"--DUMP", "f"},
+        {"-dump", "f"},
+        {""},
+        {"--dum", "f"},
+        {"dump", "f"},
+        {"--dump"},
+        {"--diff", "a"},
+        {"--entropy"},
+        {"--strings"},
+        {"--replace", "in", "41", "42"},
+        {"f", "--dump"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.front());
+        const RunResult result = run(args);
+        EXPECT_EQ(result.out, usageText(executablePath()));
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.status, 1);
+    }
+}
+
+TEST_F(DispatchTest, NoArgumentsOrGuiShowTheInformationWindow) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{}, {"--gui"}, {"--gui", "x", "y"}}) {
+        const RunResult result = run(args);
+        EXPECT_EQ(result.out, kInfoWindowText);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.status, 0);
+    }
+}
+
+TEST_F(DispatchTest, UnconvertibleNumbersStopTheRunBeforeAnyFileIsRead) {
+    writeFile("f", "abc");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--dump", "f", "abc"}, "ERROR: Invalid OFFSET argument \"abc\"\n"},
+        {{"--dump", "f", ""}, "ERROR: Invalid OFFSET argument \"\"\n"},
+        {{"--dump", "f", "-"}, "ERROR: Invalid OFFSET argument \"-\"\n"},
+        {{"--dump", "f", "18446744073709551616"},
+         "ERROR: Invalid OFFSET argument \"18446744073709551616\"\n"},
+        {{"--dump", "f", "0", "4294967296"}, "ERROR: Invalid LEN argument \"4294967296\"\n"},
+        {{"--dump", "f", "x", "y"}, "ERROR: Invalid OFFSET argument \"x\"\n"},
+        {{"--dump", "f", "0", " +"}, "ERROR: Invalid LEN argument \" +\"\n"},
+        {{"--dump", "missing", "0", "zz"}, "ERROR: Invalid LEN argument \"zz\"\n"},
+    };
+    for (const auto& [args, message] : cases) {
+        SCOPED_TRACE(message);
+        const RunResult result = run(args);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, message);
+        EXPECT_EQ(result.status, 2);
+    }
+}
+
+TEST_F(DispatchTest, OutputThatCannotBeWrittenFailsTheRun) {
+    writeFile("f", "abc");
+    RunOptions toFullDisk;
+    toFullDisk.stdoutPath = "/dev/full";
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--dump", "f"}, {"--help"}}) {
+        const RunResult result = run(args, toFullDisk);
+        EXPECT_EQ(result.err, "ERROR: Cannot write to standard output\n");
+        EXPECT_EQ(result.status, 2);
+    }
+}
+
+}  // namespace
+}  // namespace tessaloom::e2e

@@ -1,0 +1,150 @@
+#include "e2e/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace tessaloom::e2e {
+
+namespace {
+
+std::string environmentOr(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+std::vector<std::string> splitWords(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+[[noreturn]] void execChild(const std::vector<std::string>& command,
+                            const std::filesystem::path& workDir, const RunOptions& options,
+                            int outFd, int errFd) {
+    const int nullFd = open("/dev/null", O_RDONLY);
+    if (!options.stdoutPath.empty()) {
+        outFd = open(options.stdoutPath.c_str(), O_WRONLY);
+    }
+    if (nullFd < 0 || outFd < 0 || dup2(nullFd, 0) < 0 || dup2(outFd, 1) < 0 ||
+        dup2(errFd, 2) < 0 || chdir(workDir.c_str()) != 0) {
+        _exit(127);
+    }
+    if (options.addressSpaceLimit != 0) {
+        const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
+        setrlimit(RLIMIT_AS, &limit);
+    }
+    std::vector<char*> argv;
+    for (const std::string& word : command) {
+        argv.push_back(const_cast<char*>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+// Reads both pipes to their end together, so that neither can fill up and block the child.
+void drain(int outFd, int errFd, std::string& out, std::string& err) {
+    std::array<pollfd, 2> fds{pollfd{outFd, POLLIN, 0}, pollfd{errFd, POLLIN, 0}};
+    std::array<std::string*, 2> sinks{&out, &err};
+    std::array<char, 65536> chunk{};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds.data(), fds.size(), -1) < 0) {
+            break;
+        }
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            const ssize_t n = read(fds[i].fd, chunk.data(), chunk.size());
+            if (n > 0) {
+                sinks[i]->append(chunk.data(), static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+std::string executablePath() {
+    return environmentOr("TESSALOOM_EXE", TESSALOOM_DEFAULT_EXECUTABLE);
+}
+
+RunResult runTessaloom(const std::vector<std::string>& args, const std::filesystem::path& workDir,
+                       const RunOptions& options) {
+    std::vector<std::string> command =
+        splitWords(environmentOr("TESSALOOM_LAUNCHER", TESSALOOM_DEFAULT_LAUNCHER));
+    command.push_back(executablePath());
+    command.insert(command.end(), args.begin(), args.end());
+
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
+        return {};
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(outPipe[0]);
+        close(errPipe[0]);
+        execChild(command, workDir, options, outPipe[1], errPipe[1]);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    RunResult result;
+    drain(outPipe[0], errPipe[0], result.out, result.err);
+    int wstatus = 0;
+    if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
+        return result;
+    }
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    return result;
+}
+
+void E2ETest::SetUp() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "tessaloom-e2e-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+}
+
+void E2ETest::TearDown() {
+    std::error_code ignored;
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+void E2ETest::writeFile(const std::string& name, std::string_view content) const {
+    std::ofstream(path(name), std::ios::binary)
+        .write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string E2ETest::readFile(const std::string& name) const {
+    std::ifstream in(path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string bytes(std::initializer_list<int> values) {
+    std::string text;
+    for (const int value : values) {
+        text.push_back(static_cast<char>(value));
+    }
+    return text;
+}
+
+}  // namespace tessaloom::e2e

@@ -1,0 +1,98 @@
+#include "engine/hex_dump.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace tessaloom {
+namespace {
+
+ByteBuffer textBytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+ByteBuffer ascending(std::size_t count, std::uint8_t first = 0) {
+    ByteBuffer data(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        data[i] = static_cast<std::uint8_t>(first + i);
+    }
+    return data;
+}
+
+struct DumpCase {
+    const char* name;
+    ByteBuffer data;
+    std::uint64_t offset;
+    std::uint64_t length;
+    std::string expected;
+};
+
+TEST(HexDumpTest, FormatsLinesExactly) {
+    const DumpCase cases[] = {
+        {"three bytes", textBytes("abc"), 0, 512,
+         "00000000  61 62 63                                          |abc             |\n"},
+        {"window inside", textBytes("abc"), 1, 1,
+         "00000001  62                                                |b               |\n"},
+        {"last byte", textBytes("abc"), 2, 512,
+         "00000002  63                                                |c               |\n"},
+        {"offset at size", textBytes("abc"), 3, 512, "(Offset out of bounds)\n"},
+        {"empty data", {}, 0, 512, "(Offset out of bounds)\n"},
+        {"length zero", textBytes("abc"), 0, 0, ""},
+        {"sixteen bytes", ascending(16, 0x30), 0, 16,
+         "00000000  30 31 32 33 34 35 36 37  38 39 3A 3B 3C 3D 3E 3F  |0123456789:;<=>?|\n"},
+        {"seventeen bytes", ascending(17, 0x41), 0, 17,
+         "00000000  41 42 43 44 45 46 47 48  49 4A 4B 4C 4D 4E 4F 50  |ABCDEFGHIJKLMNOP|\n"
+         "00000010  51                                                |Q               |\n"},
+        {"sidebar characters", ByteBuffer{0x7F, 0xFF, 0x20, 0x7E, 0x0A, 0x00, 0x80, 0x1F, 0x41}, 0,
+         9, "00000000  7F FF 20 7E 0A 00 80 1F  41                       |.. ~....A       |\n"},
+        {"line starts at the offset", ascending(40), 5, 12,
+         "00000005  05 06 07 08 09 0A 0B 0C  0D 0E 0F 10              |............    |\n"},
+    };
+    for (const DumpCase& c : cases) {
+        EXPECT_EQ(hexDump(c.data, c.offset, c.length), c.expected) << c.name;
+    }
+}
+
+TEST(HexDumpTest, EveryFullLineIs78CharactersAndOffsetsGrowPast8Digits) {
+    const std::string text = hexDump(ascending(4096), 0, 4096);
+    ASSERT_EQ(text.size(), 256u * 79u);
+    for (std::size_t line = 0; line < 256; ++line) {
+        EXPECT_EQ(text[line * 79 + 78], '\n');
+    }
+    EXPECT_EQ(text.substr(255 * 79, 8), "00000FF0");
+}
+
+TEST(HexDumpTest, StreamsLargeDumpsInBlocks) {
+    const ByteBuffer data = ascending(1 << 20);
+    std::string joined;
+    std::size_t blocks = 0;
+    writeHexDump(data, 0, data.size(), [&](std::string_view part) {
+        ++blocks;
+        joined.append(part);
+    });
+    EXPECT_GT(blocks, 1u);
+    EXPECT_EQ(joined, hexDump(data, 0, data.size()));
+    EXPECT_EQ(joined.size(), (data.size() / 16) * 79);
+}
+
+#if defined(__linux__)
+TEST(HexDumpTest, OffsetsOf4GiBAndAboveUseNineDigits) {
+    // Untouched anonymous pages cost nothing, so a view of more than 4 GiB of zeros is cheap.
+    const std::size_t size = (std::size_t{1} << 32) + 32;
+    void* pages =
+        mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    const ByteView data(static_cast<const std::uint8_t*>(pages), size);
+    EXPECT_EQ(hexDump(data, (std::uint64_t{1} << 32) - 8, 17),
+              "FFFFFFF8  00 00 00 00 00 00 00 00  00 00 00 00 00 00 00 00  |................|\n"
+              "100000008  00                                                |.               |\n");
+    munmap(pages, size);
+}
+#endif
+
+}  // namespace
+}  // namespace tessaloom
