@@ -9,6 +9,9 @@
 
 namespace tessaloom {
 
+// Lists the offsets at which a and b differ, as diffFiles does.
+std::vector<DiffEntry> diffBytes(ByteView a, ByteView b, std::uint64_t limit);
+
 // Loads file A, then file B, and lists the offsets at which they differ, in ascending order and
 // never more than limit entries. Positions that only one file has count as differences, with 0
 // standing for the missing byte.
