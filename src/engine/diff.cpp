@@ -1,22 +1,44 @@
 #include "diff.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "file_io.h"
 
 namespace tessaloom {
 
+namespace {
+
+// The first offset from `from` on, below end, at which a and b differ, or end. Equal stretches
+// are skipped a block at a time by memcmp, which is far faster than comparing byte by byte on
+// large files that are mostly alike.
+std::size_t nextDifference(const std::uint8_t* a, const std::uint8_t* b, std::size_t from,
+                           std::size_t end) {
+    constexpr std::size_t kBlock = 4096;
+    while (end - from >= kBlock && std::memcmp(a + from, b + from, kBlock) == 0) {
+        from += kBlock;
+    }
+    return static_cast<std::size_t>(std::mismatch(a + from, a + end, b + from).first - a);
+}
+
+}  // namespace
+
 std::vector<DiffEntry> diffBytes(ByteView a, ByteView b, std::uint64_t limit) {
     std::vector<DiffEntry> entries;
     const std::size_t common = std::min(a.size(), b.size());
-    const std::size_t longest = std::max(a.size(), b.size());
-    // Past the common length only the longer file has bytes; the other side reads as 0.
-    for (std::size_t i = 0; i < longest && entries.size() < limit; ++i) {
-        const std::uint8_t byteA = i < a.size() ? a[i] : 0;
-        const std::uint8_t byteB = i < b.size() ? b[i] : 0;
-        if (i >= common || byteA != byteB) {
-            entries.push_back({i, byteA, byteB});
-        }
+    // Equal positions add nothing, so checking the limit only before each appended entry stops
+    // at the same place as checking it before every position.
+    for (std::size_t i = nextDifference(a.data(), b.data(), 0, common);
+         i < common && entries.size() < limit;
+         i = nextDifference(a.data(), b.data(), i + 1, common)) {
+        entries.push_back({i, a[i], b[i]});
+    }
+    // Past the common length only the longer file has bytes; the other side reads as 0 there.
+    for (std::size_t i = common; i < a.size() && entries.size() < limit; ++i) {
+        entries.push_back({i, a[i], 0});
+    }
+    for (std::size_t i = common; i < b.size() && entries.size() < limit; ++i) {
+        entries.push_back({i, 0, b[i]});
     }
     return entries;
 }

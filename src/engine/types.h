@@ -37,12 +37,16 @@ struct DiffEntry {
     std::uint64_t offset = 0;
     std::uint8_t byteA = 0;
     std::uint8_t byteB = 0;
+
+    bool operator==(const DiffEntry&) const = default;
 };
 
 // One run of printable bytes and where it starts.
 struct FoundString {
     std::uint64_t offset = 0;
     std::string text;
+
+    bool operator==(const FoundString&) const = default;
 };
 
 // Printable ASCII, the space included: what the dump sidebar shows and what strings are made of.

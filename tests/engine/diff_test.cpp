@@ -1,0 +1,121 @@
+#include "engine/diff.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tessaloom {
+
+void PrintTo(const DiffEntry& entry, std::ostream* out) {
+    *out << "{" << entry.offset << ", " << int{entry.byteA} << ", " << int{entry.byteB} << "}";
+}
+
+namespace {
+
+using Entries = std::vector<DiffEntry>;
+
+ByteBuffer textBytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+struct DiffCase {
+    const char* name;
+    ByteBuffer a;
+    ByteBuffer b;
+    std::uint64_t limit;
+    Entries expected;
+};
+
+TEST(DiffBytesTest, ListsDifferingPositionsAndBothSurpluses) {
+    const DiffCase cases[] = {
+        {"worked example",
+         textBytes("abc"),
+         textBytes("aXcde"),
+         100000,
+         {{1, 0x62, 0x58}, {3, 0, 0x64}, {4, 0, 0x65}}},
+        {"identical", textBytes("abc"), textBytes("abc"), 100000, {}},
+        {"both empty", {}, {}, 100000, {}},
+        {"a empty, b one zero byte", {}, {0}, 100000, {{0, 0, 0}}},
+        {"a longer than b",
+         textBytes("abcde"),
+         textBytes("aXc"),
+         100000,
+         {{1, 'b', 'X'}, {3, 'd', 0}, {4, 'e', 0}}},
+        {"zero bytes of a's surplus", {7, 0, 0}, {7}, 100000, {{1, 0, 0}, {2, 0, 0}}},
+        {"zero bytes of b's surplus", {7}, {7, 0, 9}, 100000, {{1, 0, 0}, {2, 0, 9}}},
+        {"a empty, b has bytes", {}, {1, 2}, 100000, {{0, 0, 1}, {1, 0, 2}}},
+        {"limit 0", textBytes("abc"), textBytes("xyz!"), 0, {}},
+        {"limit inside the common length",
+         textBytes("abcd"),
+         textBytes("wxyzEF"),
+         2,
+         {{0, 'a', 'w'}, {1, 'b', 'x'}}},
+        {"limit reached at the end of the common length",
+         textBytes("ab"),
+         textBytes("xyEF"),
+         2,
+         {{0, 'a', 'x'}, {1, 'b', 'y'}}},
+        {"limit inside b's surplus",
+         textBytes("ab"),
+         textBytes("aXEFG"),
+         2,
+         {{1, 'b', 'X'}, {2, 0, 'E'}}},
+        {"limit inside a's surplus",
+         textBytes("abEFG"),
+         textBytes("aX"),
+         3,
+         {{1, 'b', 'X'}, {2, 'E', 0}, {3, 'F', 0}}},
+        {"limit above the count",
+         textBytes("ab"),
+         textBytes("ba"),
+         5,
+         {{0, 'a', 'b'}, {1, 'b', 'a'}}},
+    };
+    for (const DiffCase& c : cases) {
+        EXPECT_EQ(diffBytes(c.a, c.b, c.limit), c.expected) << c.name;
+    }
+}
+
+TEST(DiffBytesTest, FindsEveryDifferenceAcrossLongEqualStretches) {
+    ByteBuffer a(3 * 4096 + 100, 0x5A);
+    ByteBuffer b = a;
+    const Entries expected = {{0, 0x5A, 1},     {4095, 0x5A, 2}, {4096, 0x5A, 3},
+                              {4097, 0x5A, 4},  {8191, 0x5A, 5}, {12287, 0x5A, 6},
+                              {12288, 0x5A, 7}, {12387, 0x5A, 8}};
+    for (const DiffEntry& entry : expected) {
+        b[entry.offset] = entry.byteB;
+    }
+    EXPECT_EQ(diffBytes(a, b, 100000), expected);
+    EXPECT_EQ(diffBytes(a, b, 3), Entries(expected.begin(), expected.begin() + 3));
+}
+
+TEST(DiffBytesTest, FilesThatDifferEverywhereStopAtTheLimit) {
+    const ByteBuffer a(300000, 1);
+    const ByteBuffer b(300001, 2);
+    const Entries entries = diffBytes(a, b, 100000);
+    ASSERT_EQ(entries.size(), 100000u);
+    EXPECT_EQ(entries.back(), (DiffEntry{99999, 1, 2}));
+    EXPECT_EQ(diffBytes(a, b, UINT64_MAX).size(), 300001u);
+}
+
+TEST(DiffFilesTest, MissingFilesReadAsEmpty) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("tessaloom-diff-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir);
+    const std::string present = (dir / "present").string();
+    const std::string missing = (dir / "missing").string();
+    std::ofstream(present, std::ios::binary) << "ab";
+    EXPECT_EQ(diffFiles(missing, present, 100000), (Entries{{0, 0, 'a'}, {1, 0, 'b'}}));
+    EXPECT_EQ(diffFiles(present, missing, 100000), (Entries{{0, 'a', 0}, {1, 'b', 0}}));
+    EXPECT_EQ(diffFiles(missing, missing, 100000), Entries{});
+    EXPECT_EQ(diffFiles(present, present, 100000), Entries{});
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tessaloom

@@ -1,0 +1,111 @@
+#include "engine/string_extract.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tessaloom {
+
+void PrintTo(const FoundString& found, std::ostream* out) {
+    *out << "{" << found.offset << ", \"" << found.text << "\"}";
+}
+
+namespace {
+
+using Records = std::vector<FoundString>;
+
+ByteBuffer textBytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+struct ExtractCase {
+    const char* name;
+    std::string data;
+    std::uint64_t minLength;
+    Records expected;
+};
+
+TEST(ExtractStringsTest, RecordsEveryLongEnoughRunOfPrintableBytes) {
+    const std::string worked("abc\0hello\x01xy", 12);
+    const std::string utf16("h\0e\0l\0l\0o\0", 10);
+    const ExtractCase cases[] = {
+        {"worked example, default minimum", worked, 4, {{4, "hello"}}},
+        {"worked example, minimum 2", worked, 2, {{0, "abc"}, {4, "hello"}, {10, "xy"}}},
+        {"run of exactly the minimum",
+         "\x01"
+         "abcd",
+         4,
+         {{1, "abcd"}}},
+        {"run one byte short",
+         "\x01"
+         "abc",
+         4,
+         {}},
+        {"spaces belong to runs", "a b c", 4, {{0, "a b c"}}},
+        {"a tab splits runs", "ab\tcd", 2, {{0, "ab"}, {3, "cd"}}},
+        {"all printable", "whole file", 4, {{0, "whole file"}}},
+        {"minimum above every run", "abc\ndef", 4, {}},
+        {"empty data", "", 1, {}},
+        {"printable range is 0x20 to 0x7E",
+         "\x1f !\x7f~}\x80\xff"
+         "AB\r\nCD",
+         1,
+         {{1, " !"}, {4, "~}"}, {8, "AB"}, {12, "CD"}}},
+        {"minimum 0 as 1, no empty records",
+         std::string("\0\0ab\x01\x02"
+                     "c\x03",
+                     8),
+         0,
+         {{2, "ab"}, {6, "c"}}},
+        {"minimum 1",
+         std::string("\0\0ab\x01\x02"
+                     "c\x03",
+                     8),
+         1,
+         {{2, "ab"}, {6, "c"}}},
+        {"only unprintable bytes, minimum 0", std::string("\0\x01\x7f", 3), 0, {}},
+        {"UTF-16, default minimum", utf16, 4, {}},
+        {"UTF-16, minimum 1", utf16, 1, {{0, "h"}, {2, "e"}, {4, "l"}, {6, "l"}, {8, "o"}}},
+        {"largest minimum", "abcdef", UINT64_MAX, {}},
+    };
+    for (const ExtractCase& c : cases) {
+        EXPECT_EQ(extractStrings(textBytes(c.data), c.minLength), c.expected) << c.name;
+    }
+}
+
+TEST(ScanStringsTest, HandsOutViewsIntoTheDataInOrder) {
+    const ByteBuffer data = textBytes(std::string("one\0two\0three", 13));
+    std::vector<std::uint64_t> offsets;
+    std::vector<const char*> starts;
+    scanStrings(data, 3, [&](std::uint64_t offset, std::string_view text) {
+        offsets.push_back(offset);
+        starts.push_back(text.data());
+    });
+    EXPECT_EQ(offsets, (std::vector<std::uint64_t>{0, 4, 8}));
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        EXPECT_EQ(starts[i], reinterpret_cast<const char*>(data.data()) + offsets[i]);
+    }
+}
+
+TEST(ExtractStringsTest, WholeFilesAndMissingFiles) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("tessaloom-strings-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir);
+    const std::string file = (dir / "file").string();
+    std::ofstream(file, std::ios::binary) << std::string(
+        "\x7f"
+        "ELF\x02\x01"
+        "libc.so.6",
+        15);
+    EXPECT_EQ(extractStrings(file, 4), (Records{{6, "libc.so.6"}}));
+    EXPECT_EQ(extractStrings((dir / "missing").string(), 0), Records{});
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tessaloom
