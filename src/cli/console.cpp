@@ -4,9 +4,15 @@
 
 namespace tessaloom::cli {
 
-void writeLine(std::ostream& out, std::string_view text) {
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+void writeLine(std::ostream& out, std::initializer_list<std::string_view> parts) {
+    for (const std::string_view part : parts) {
+        out.write(part.data(), static_cast<std::streamsize>(part.size()));
+    }
     out << std::endl;
+}
+
+void writeLine(std::ostream& out, std::string_view text) {
+    writeLine(out, {text});
 }
 
 std::string lowerHex(std::uint64_t value) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -10,6 +11,10 @@ namespace tessaloom::cli {
 
 // Writes text, a newline and a flush: every report line ends this way.
 void writeLine(std::ostream& out, std::string_view text);
+
+// The same for a line given in parts, written one after the other, so that a long text (a string
+// run of many megabytes) goes out without being copied into a line first.
+void writeLine(std::ostream& out, std::initializer_list<std::string_view> parts);
 
 // Lower-case hexadecimal with no prefix, width or fill: 0 is "0", 171 is "ab".
 std::string lowerHex(std::uint64_t value);

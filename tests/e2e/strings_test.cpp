@@ -1,0 +1,98 @@
+// The --strings command on real files.
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/process.h"
+
+namespace tessaloom::e2e {
+namespace {
+
+const std::string kWorkedExample = bytes({'a', 'b', 'c', 0, 'h', 'e', 'l', 'l', 'o', 1, 'x', 'y'});
+
+using StringsTest = E2ETest;
+
+TEST_F(StringsTest, ReportsExactly) {
+    writeFile("example", kWorkedExample);
+    writeFile("empty", "");
+    writeFile("utf16", bytes({'h', 0, 'e', 0, 'l', 0, 'l', 0, 'o', 0}));
+    writeFile("raw", "say \"hi\" \\ 50% $HOME\t%s%d");
+    writeFile("runs", bytes({0, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 1, 'i', 'j', 'k', 'l', 'm',
+                             'n', 'o', 0x7F, 'p'}));
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {{"--strings", "example"}, "Extracted 1 strings (min length 4):\n0x4: hello\n"},
+        {{"--strings", "example", "2"},
+         "Extracted 3 strings (min length 2):\n0x0: abc\n0x4: hello\n0xa: xy\n"},
+        {{"--strings", "example", "0"},
+         "Extracted 3 strings (min length 0):\n0x0: abc\n0x4: hello\n0xa: xy\n"},
+        {{"--strings", "example", "0x10"},
+         "Extracted 3 strings (min length 0):\n0x0: abc\n0x4: hello\n0xa: xy\n"},
+        {{"--strings", "example", "5"}, "Extracted 1 strings (min length 5):\n0x4: hello\n"},
+        {{"--strings", "example", "6"}, "Extracted 0 strings (min length 6):\n"},
+        {{"--strings", "example", "-1"}, "Extracted 0 strings (min length 4294967295):\n"},
+        {{"--strings", "example", " +3xyz", "extra"},
+         "Extracted 2 strings (min length 3):\n0x0: abc\n0x4: hello\n"},
+        {{"--strings", "runs", "08"}, "Extracted 1 strings (min length 8):\n0x1: abcdefgh\n"},
+        {{"--strings", "runs", "7"},
+         "Extracted 2 strings (min length 7):\n0x1: abcdefgh\n0xa: ijklmno\n"},
+        {{"--strings", "empty"}, "Extracted 0 strings (min length 4):\n"},
+        {{"--strings", "missing"}, "Extracted 0 strings (min length 4):\n"},
+        {{"--strings", "missing", "1"}, "Extracted 0 strings (min length 1):\n"},
+        {{"--strings", "utf16"}, "Extracted 0 strings (min length 4):\n"},
+        {{"--strings", "utf16", "1"},
+         "Extracted 5 strings (min length 1):\n0x0: h\n0x2: e\n0x4: l\n0x6: l\n0x8: o\n"},
+        {{"--strings", "raw"},
+         "Extracted 2 strings (min length 4):\n0x0: say \"hi\" \\ 50% $HOME\n"
+         "0x15: %s%d\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const RunResult result = run(c.args);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.status, 0);
+    }
+}
+
+TEST_F(StringsTest, ShowsTheFirstHundredRecordsAndNothingMore) {
+    for (const std::size_t runs : {std::size_t{100}, std::size_t{101}, std::size_t{5000}}) {
+        SCOPED_TRACE(runs);
+        std::string data;
+        std::string lines;
+        for (std::size_t i = 0; i < runs; ++i) {
+            if (i < 100) {
+                lines += "0x" + (std::ostringstream() << std::hex << data.size()).str() + ": run" +
+                         std::to_string(i) + "\n";
+            }
+            data += "run" + std::to_string(i) + '\0';
+        }
+        writeFile("many", data);
+        const RunResult result = run({"--strings", "many"});
+        EXPECT_EQ(result.out,
+                  "Extracted " + std::to_string(runs) + " strings (min length 4):\n" + lines);
+        EXPECT_EQ(result.status, 0);
+    }
+}
+
+TEST_F(StringsTest, InvalidMinimumStopsTheRunBeforeTheFileIsRead) {
+    // The huge file could not be loaded within the allowed memory; the argument error comes first.
+    writeFile("huge", "");
+    std::filesystem::resize_file(path("huge"), std::uintmax_t{1} << 30);
+    RunOptions tightMemory;
+    tightMemory.addressSpaceLimit = std::uint64_t{256} << 20;
+    for (const std::string text : {"abc", "-4294967296", "4294967296", "", " ", "+-1"}) {
+        SCOPED_TRACE(text);
+        const RunResult result = run({"--strings", "huge", text}, tightMemory);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "ERROR: Invalid MIN_LEN argument \"" + text + "\"\n");
+        EXPECT_EQ(result.status, 2);
+    }
+}
+
+}  // namespace
+}  // namespace tessaloom::e2e
