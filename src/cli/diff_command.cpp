@@ -31,8 +31,9 @@ int runDiff(const Arguments& args) {
     // The count line carries a newline of its own, so an empty line follows it.
     writeLine(std::cout, {"Found ", std::to_string(entries.size()), " byte differences:\n"});
     const std::size_t shown = std::min(entries.size(), kEntriesShown);
-    std::for_each(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(shown),
-                  writeEntry);
+    for (const DiffEntry& entry : std::span(entries).first(shown)) {
+        writeEntry(entry);
+    }
     if (entries.size() > kEntriesShown) {
         writeLine(std::cout, {"  ... (and ", std::to_string(entries.size() - kEntriesShown),
                               " more differences)"});
