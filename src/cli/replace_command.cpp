@@ -1,8 +1,24 @@
+#include <iostream>
+#include <string>
+
 #include "commands.h"
+#include "console.h"
+#include "engine/search_replace.h"
 
 namespace tessaloom::cli {
 
-int runReplace(const Arguments& /*args*/) {
+int runReplace(const Arguments& args) {
+    const std::string& input = args[0];
+    const std::string& output = args[3];
+    const ByteBuffer search = parseHexPattern(args[1]);
+    const ByteBuffer replacement = parseHexPattern(args[2]);
+    std::int64_t count = 0;
+    if (!searchAndReplace(input, search, replacement, output, count)) {
+        writeLine(std::cerr, "ERROR: Failed to search and replace.");
+        return 1;
+    }
+    writeLine(std::cout,
+              "SUCCESS: Replaced " + std::to_string(count) + " pattern occurrences -> " + output);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -9,13 +10,23 @@
 
 namespace tessaloom {
 
-// Every offset at which pattern occurs in the file at path, overlapping occurrences included,
-// in ascending order. Empty for an empty pattern or an unreadable file.
+// Every offset at which pattern occurs in data, overlapping occurrences included, in ascending
+// order. Empty for an empty pattern or one longer than data.
+std::vector<std::uint64_t> findPatternOffsets(ByteView data, ByteView pattern);
+
+// The same for the file at path; an unreadable file gives an empty list.
 std::vector<std::uint64_t> findPatternOffsets(const std::string& path, ByteView pattern);
 
-// Loads inputPath, writes byteB of each patch at its offset in list order (extending the data
-// with zero bytes where an offset lies past its end), and saves the result to outputPath.
-// Returns whether outputPath was written.
+// Writes byteB of each patch at its offset in data, in list order, so that the last record for
+// an offset decides it. An offset past the end first extends data with zero bytes to offset + 1.
+// byteA is not read. Throws std::length_error (or std::bad_alloc) for an offset that data cannot
+// be extended to reach, 18446744073709551615 included; data may then hold earlier patches.
+void applyPatches(ByteBuffer& data, std::span<const DiffEntry> patches);
+
+// Loads inputPath (an unreadable file counts as empty), applies patches to it as above and saves
+// the result to outputPath, also when the list or the input is empty. Returns whether outputPath
+// was written. When an offset cannot be reached the exception leaves before outputPath is
+// created or truncated.
 bool applyPatches(const std::string& inputPath, const std::vector<DiffEntry>& patches,
                   const std::string& outputPath);
 

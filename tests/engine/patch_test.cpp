@@ -1,0 +1,136 @@
+#include "engine/patch.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <new>
+#include <stdexcept>
+
+#include "engine/file_io.h"
+
+namespace tessaloom {
+namespace {
+
+using Offsets = std::vector<std::uint64_t>;
+
+TEST(FindPatternOffsetsTest, ListsOverlappingOccurrences) {
+    const struct {
+        ByteBuffer data;
+        ByteBuffer pattern;
+        Offsets expected;
+    } cases[] = {
+        {{0x41, 0x41, 0x41, 0x42, 0x41, 0x41}, {0x41, 0x41}, {0, 1, 4}},
+        {{0x41, 0x41, 0x41, 0x41}, {0x41, 0x41}, {0, 1, 2}},
+        {{1, 2, 3}, {1, 2, 3}, {0}},
+        {{1, 2, 3}, {1, 2, 3, 4}, {}},
+        {{1, 2, 3}, {}, {}},
+        {{}, {1}, {}},
+        {{0, 0, 1, 0, 1}, {0, 1}, {1, 3}},
+        {{7, 0, 7}, {7}, {0, 2}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(findPatternOffsets(c.data, c.pattern), c.expected)
+            << ::testing::PrintToString(c.data) << " / " << ::testing::PrintToString(c.pattern);
+    }
+}
+
+DiffEntry patch(std::uint64_t offset, std::uint8_t byteB) {
+    return {offset, 0xEE, byteB};
+}
+
+TEST(ApplyPatchesTest, WritesInListOrderAndExtendsWithZeros) {
+    const struct {
+        const char* name;
+        ByteBuffer data;
+        std::vector<DiffEntry> patches;
+        ByteBuffer expected;
+    } cases[] = {
+        {"worked example",
+         {0x41, 0x42},
+         {patch(1, 0x5A), patch(4, 0x21), patch(1, 0x59)},
+         {0x41, 0x59, 0x00, 0x00, 0x21}},
+        {"empty input", {}, {patch(3, 0x07), patch(1, 0x09)}, {0x00, 0x09, 0x00, 0x07}},
+        {"empty input, empty list", {}, {}, {}},
+        {"empty list", {1, 2, 3}, {}, {1, 2, 3}},
+        {"offset at the end appends one byte", {1, 2}, {patch(2, 9)}, {1, 2, 9}},
+        {"offset past the end", {1}, {patch(3, 9)}, {1, 0, 0, 9}},
+        {"last record for an offset wins", {1, 2}, {patch(0, 5), patch(0, 6)}, {6, 2}},
+        {"ascending past the end", {1}, {patch(1, 2), patch(2, 3), patch(4, 5)}, {1, 2, 3, 0, 5}},
+        {"descending past the end", {1}, {patch(4, 5), patch(2, 3)}, {1, 0, 3, 0, 5}},
+    };
+    for (const auto& c : cases) {
+        ByteBuffer data = c.data;
+        applyPatches(data, c.patches);
+        EXPECT_EQ(data, c.expected) << c.name;
+    }
+}
+
+TEST(ApplyPatchesTest, UnreachableOffsetsThrow) {
+    const std::uint64_t offsets[] = {UINT64_MAX, std::uint64_t{1} << 63, std::uint64_t{1} << 62};
+    for (const std::uint64_t offset : offsets) {
+        for (ByteBuffer data : {ByteBuffer{}, ByteBuffer{1, 2}}) {
+            try {
+                applyPatches(data, std::vector<DiffEntry>{patch(0, 9), patch(offset, 1)});
+                ADD_FAILURE() << "no exception for offset " << offset;
+            } catch (const std::length_error&) {
+            } catch (const std::bad_alloc&) {
+            }
+        }
+    }
+}
+
+class PatchFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("tessaloom-patch-" +
+                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string path(const char* name) const { return (dir_ / name).string(); }
+
+    std::filesystem::path dir_;
+};
+
+TEST_F(PatchFileTest, FindsOffsetsInAFile) {
+    ASSERT_TRUE(saveFile(path("in"), ByteBuffer{0x41, 0x41, 0x41, 0x42, 0x41, 0x41}));
+    EXPECT_EQ(findPatternOffsets(path("in"), ByteBuffer{0x41, 0x41}), (Offsets{0, 1, 4}));
+    EXPECT_EQ(findPatternOffsets(path("missing"), ByteBuffer{0x41}), Offsets{});
+}
+
+TEST_F(PatchFileTest, WritesTheOutputWhateverTheInput) {
+    ASSERT_TRUE(saveFile(path("in"), ByteBuffer{0x41, 0x42}));
+    EXPECT_TRUE(
+        applyPatches(path("in"), {patch(1, 0x5A), patch(4, 0x21), patch(1, 0x59)}, path("out")));
+    EXPECT_EQ(loadFile(path("out")), (ByteBuffer{0x41, 0x59, 0x00, 0x00, 0x21}));
+
+    EXPECT_TRUE(applyPatches(path("missing"), {}, path("empty")));
+    EXPECT_TRUE(std::filesystem::exists(path("empty")));
+    EXPECT_EQ(std::filesystem::file_size(path("empty")), 0u);
+
+    EXPECT_TRUE(applyPatches(path("missing"), {patch(2, 7)}, path("fresh")));
+    EXPECT_EQ(loadFile(path("fresh")), (ByteBuffer{0, 0, 7}));
+
+    EXPECT_TRUE(applyPatches(path("in"), {patch(0, 0x30)}, path("in")));
+    EXPECT_EQ(loadFile(path("in")), (ByteBuffer{0x30, 0x42}));
+
+    EXPECT_FALSE(applyPatches(path("in"), {}, path("no-such-folder/out")));
+}
+
+TEST_F(PatchFileTest, UnreachableOffsetLeavesTheOutputAlone) {
+    ASSERT_TRUE(saveFile(path("in"), ByteBuffer{1, 2, 3}));
+    ASSERT_TRUE(saveFile(path("existing"), ByteBuffer{4, 5}));
+    const std::vector<DiffEntry> patches = {patch(0, 9), patch(UINT64_MAX, 1)};
+    EXPECT_THROW(applyPatches(path("in"), patches, path("out")), std::length_error);
+    EXPECT_THROW(applyPatches(path("missing"), patches, path("out")), std::length_error);
+    EXPECT_FALSE(std::filesystem::exists(path("out")));
+    EXPECT_THROW(applyPatches(path("in"), patches, path("existing")), std::length_error);
+    EXPECT_EQ(loadFile(path("existing")), (ByteBuffer{4, 5}));
+    EXPECT_EQ(loadFile(path("in")), (ByteBuffer{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace tessaloom

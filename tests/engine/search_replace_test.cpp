@@ -1,0 +1,145 @@
+#include "engine/search_replace.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+
+namespace tessaloom {
+namespace {
+
+TEST(ParseHexPatternTest, Examples) {
+    const std::pair<std::string, ByteBuffer> cases[] = {
+        {"DE AD BE EF", {0xDE, 0xAD, 0xBE, 0xEF}},
+        {"de-ad-be-ef", {0xDE, 0xAD, 0xBE, 0xEF}},
+        {"DE:AD:BE:EF", {0xDE, 0xAD, 0xBE, 0xEF}},
+        {"41-41", {0x41, 0x41}},
+        {"7a:7A", {0x7A, 0x7A}},
+        {"0x41", {0x00, 0x41}},   // the x stays, and the pair "0x" reads as 0
+        {"41,42", {0x41, 0x00}},  // pairs "41" and ",4"; the last "2" is ignored
+        {"ABC", {0xAB}},
+        {"4G", {0x04}},
+        {"ZZ", {0x00}},
+        {"\t4", {0x04}},
+        {"+4", {0x04}},
+        {"4+", {0x04}},
+        {"++", {0x00}},
+        {"A \t", {0x0A}},  // the space goes, then the pair "A\t"
+        {"\xC3\xA9", {0x00}},
+        {"4 - : 1", {0x41}},
+        {"", {}},
+        {"4", {}},
+        {" -: :- ", {}},
+        {"4 ", {}},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(parseHexPattern(text), expected) << '"' << text << '"';
+    }
+}
+
+// Every pair of characters that is not a separator reads exactly as strtol reads it.
+TEST(ParseHexPatternTest, EveryPairMatchesStrtol) {
+    for (int first = 0; first < 256; ++first) {
+        for (int second = 0; second < 256; ++second) {
+            const std::string pair = {static_cast<char>(first), static_cast<char>(second)};
+            if (pair.find_first_of(std::string(" -:")) != std::string::npos) {
+                continue;
+            }
+            const long value = std::strtol(pair.c_str(), nullptr, 16);
+            ASSERT_EQ(parseHexPattern(pair), ByteBuffer{static_cast<std::uint8_t>(value)})
+                << "pair " << first << ", " << second;
+        }
+    }
+}
+
+struct ReplaceCase {
+    const char* name;
+    ByteBuffer data;
+    ByteBuffer search;
+    ByteBuffer replacement;
+    ByteBuffer expected;
+    std::int64_t count;
+};
+
+TEST(ReplaceAllTest, LeftmostNonOverlappingOccurrences) {
+    const ReplaceCase cases[] = {
+        {"worked example",
+         {0x41, 0x41, 0x41, 0x42, 0x41, 0x41},
+         {0x41, 0x41},
+         {0x7A, 0x7A},
+         {0x7A, 0x7A, 0x41, 0x42, 0x7A, 0x7A},
+         2},
+        {"four in a row", {0x41, 0x41, 0x41, 0x41}, {0x41, 0x41}, {0, 0}, {0, 0, 0, 0}, 2},
+        {"three in a row", {0x41, 0x41, 0x41}, {0x41, 0x41}, {0, 0}, {0, 0, 0x41}, 1},
+        {"a replacement that forms a new occurrence",
+         {0x41, 0x42, 0x42},
+         {0x41, 0x42},
+         {0x41, 0x41},
+         {0x41, 0x41, 0x42},
+         1},
+        {"no occurrence", {1, 2, 3}, {2, 1}, {9, 9}, {1, 2, 3}, 0},
+        {"pattern longer than data", {1, 2}, {1, 2, 3}, {9, 9, 9}, {1, 2}, 0},
+        {"pattern is the whole data", {1, 2, 3}, {1, 2, 3}, {4, 5, 6}, {4, 5, 6}, 1},
+        {"occurrence at the very end", {0, 0, 0, 7}, {0, 7}, {8, 8}, {0, 0, 8, 8}, 1},
+        {"single byte", {5, 0, 5, 5}, {5}, {6}, {6, 0, 6, 6}, 3},
+        {"equal patterns", {1, 2, 1, 2}, {1, 2}, {1, 2}, {1, 2, 1, 2}, 2},
+        {"first byte common, rest rare",
+         {0, 0, 0, 0, 0, 1, 0},
+         {0, 0, 1},
+         {2, 2, 2},
+         {0, 0, 0, 2, 2, 2, 0},
+         1},
+        {"empty search", {1, 2}, {}, {}, {1, 2}, 0},
+        {"lengths differ", {1, 2}, {1}, {3, 4}, {1, 2}, 0},
+    };
+    for (const ReplaceCase& c : cases) {
+        ByteBuffer data = c.data;
+        EXPECT_EQ(replaceAll(data, c.search, c.replacement), c.count) << c.name;
+        EXPECT_EQ(data, c.expected) << c.name;
+    }
+}
+
+// On random data over a small alphabet, where partial matches abound, the result is that of the
+// plain scan: compare at each position, step over a match, else step by one.
+TEST(ReplaceAllTest, AgreesWithAPlainScan) {
+    std::mt19937 random(5);
+    for (int round = 0; round < 2000; ++round) {
+        ByteBuffer data(random() % 40);
+        for (auto& byte : data) {
+            byte = static_cast<std::uint8_t>(random() % 2);
+        }
+        ByteBuffer search(1 + random() % 4);
+        for (auto& byte : search) {
+            byte = static_cast<std::uint8_t>(random() % 2);
+        }
+        const ByteBuffer replacement(search.size(), 9);
+
+        ByteBuffer expected = data;
+        std::int64_t expectedCount = 0;
+        for (std::size_t p = 0; p + search.size() <= expected.size();) {
+            if (std::equal(search.begin(), search.end(), expected.data() + p)) {
+                std::copy(replacement.begin(), replacement.end(), expected.data() + p);
+                ++expectedCount;
+                p += search.size();
+            } else {
+                ++p;
+            }
+        }
+        EXPECT_EQ(replaceAll(data, search, replacement), expectedCount);
+        ASSERT_EQ(data, expected) << "round " << round;
+    }
+}
+
+TEST(SearchAndReplaceTest, FailuresResetTheCount) {
+    const ByteBuffer one{1};
+    std::int64_t count = 7;
+    EXPECT_FALSE(searchAndReplace("/no/such/input", one, one, "/no/such/output", count));
+    EXPECT_EQ(count, 0);
+    count = 7;
+    EXPECT_FALSE(searchAndReplace("/no/such/input", {}, {}, "/no/such/output", count));
+    EXPECT_EQ(count, 0);
+}
+
+}  // namespace
+}  // namespace tessaloom
