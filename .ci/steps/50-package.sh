@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Packaging: builds the release configuration, makes the Debian package with CPack, unpacks it
+# into a temporary root with dpkg -x and checks what it holds: the program, the manual page, the
+# completion, and the library with its headers and CMake package, which an outside project then
+# finds and links.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+missing=()
+command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
+command -v file >/dev/null || missing+=(file)
+command -v groff >/dev/null || missing+=(groff-base)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+fail() {
+  echo "package check FAILED: $*" >&2
+  exit 1
+}
+
+cmake --workflow --preset release
+rm -f build/release/tessaloom_*.deb
+(cd build/release && cpack -G DEB)
+debs=(build/release/tessaloom_*.deb)
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+  fail "expected one tessaloom_*.deb, found: ${debs[*]}"
+fi
+deb=${debs[0]}
+echo "Package: $deb"
+dpkg-deb --info "$deb"
+
+# Control fields.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
+field() { dpkg-deb --field "$deb" "$1"; }
+[ "$(field Package)" = tessaloom ] || fail "Package is '$(field Package)'"
+[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', not $version"
+[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture"
+[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+[ "$(field Section)" = utils ] || fail "Section is '$(field Section)'"
+field Description | head -1 | grep -q . || fail "no Description"
+for dependency in libc6 libstdc++6 libgcc-s1; do
+  field Depends | grep -q "\\b${dependency}\\b" || fail "Depends lacks $dependency: $(field Depends)"
+done
+# Every file lies under /usr.
+if dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -v '^\./$'; then
+  fail "files outside /usr"
+fi
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg -x "$deb" "$root"
+usr=$root/usr
+
+# The program runs; --help is no command, so it prints the usage text and exits with 1.
+program=$usr/bin/tessaloom
+file "$program" | grep -q 'ELF 64-bit LSB.*executable' || fail "$(file "$program")"
+status=0
+"$program" --help >"$root/usage.txt" 2>"$root/usage.err" || status=$?
+[ "$status" -eq 1 ] || fail "tessaloom --help exited with $status, not 1"
+[ ! -s "$root/usage.err" ] || fail "tessaloom --help wrote to standard error"
+sed -n 2p "$root/usage.txt" | grep -qx '  Tessaloom Studio v2.0 - Structural Binary Hex Workstation' ||
+  fail "unexpected usage text: $(cat "$root/usage.txt")"
+grep -q -- '--replace <IN> <HEX_IN> <HEX_OUT> <O>' "$root/usage.txt" || fail "usage text lacks --replace"
+
+# The manual page, compressed as Debian installs them, renders without a single warning.
+page=$usr/share/man/man1/tessaloom.1.gz
+[ -f "$page" ] || fail "no manual page"
+warnings=$(gzip -dc "$page" | groff -ww -man -Tutf8 -z 2>&1)
+[ -z "$warnings" ] || fail "groff warnings: $warnings"
+if command -v man >/dev/null; then
+  MANWIDTH=80 man -l "$page" 2>"$root/man.err" | grep -q 'tessaloom \[--gui\]' || fail "man -l"
+  [ ! -s "$root/man.err" ] || fail "man -l: $(cat "$root/man.err")"
+fi
+
+# The completion loads and completes the command words.
+completion=$usr/share/bash-completion/completions/tessaloom
+[ -f "$completion" ] || fail "no bash completion"
+bash tests/install/completion_test.sh "$completion"
+
+# The library, every engine header, the CMake package.
+library=$(find "$usr/lib" -name libtessaloom_engine.a)
+[ -n "$library" ] || fail "no libtessaloom_engine.a"
+file "$library" | grep -q 'ar archive' || fail "$(file "$library")"
+for header in src/engine/*.h; do
+  [ -f "$usr/include/tessaloom/${header##*/}" ] || fail "header ${header##*/} missing"
+done
+config=$(find "$usr/lib" -path '*/cmake/Tessaloom/TessaloomConfig.cmake')
+[ -n "$config" ] || fail "no TessaloomConfig.cmake"
+[ -f "${config%/*}/TessaloomConfigVersion.cmake" ] || fail "no TessaloomConfigVersion.cmake"
+
+# An outside project finds the unpacked package, links it and runs.
+cmake -DPREFIX="$usr" -DWORK_DIR="$root/consumer" -P tests/install/consumer_check.cmake \
+  2>&1 | tee "$root/consumer.log"
+if grep -q 'SKIPPED (engine incomplete)' "$root/consumer.log"; then
+  echo "NOTICE: the consumer's pattern-search and patch checks were skipped (engine incomplete)"
+fi
+
+echo "Debian package $deb checked."

@@ -1,0 +1,17 @@
+# Run by CPack after it has installed the files into its staging folder and before it builds a
+# Debian package from them: Debian installs manual pages compressed with gzip -9n.
+if(NOT CPACK_GENERATOR STREQUAL "DEB")
+  return()
+endif()
+find_program(gzip_program gzip)
+if(NOT gzip_program)
+  message(WARNING "gzip not found: the manual pages are packaged uncompressed")
+  return()
+endif()
+file(GLOB_RECURSE pages "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*/share/man/man[1-9]/*.[1-9]")
+foreach(page IN LISTS pages)
+  execute_process(COMMAND "${gzip_program}" -9nf "${page}" RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "gzip ${page} failed")
+  endif()
+endforeach()

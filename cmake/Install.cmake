@@ -1,0 +1,58 @@
+# Installation: the program, its manual page and bash completion, and the engine library with its
+# headers and a CMake package, so that another project can write
+#
+#   find_package(Tessaloom 2.0 REQUIRED)
+#   target_link_libraries(app PRIVATE Tessaloom::engine)
+#
+# and include <tessaloom/engine.h>.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(TESSALOOM_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Tessaloom" CACHE STRING
+    "Where the CMake package files of the engine are installed, relative to the prefix")
+mark_as_advanced(TESSALOOM_INSTALL_CMAKEDIR)
+
+# The engine's headers include each other by bare name, so installed side by side in
+# include/tessaloom/ they are found as <tessaloom/engine.h>, <tessaloom/types.h> and so on.
+file(GLOB TESSALOOM_ENGINE_HEADERS CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/src/engine/*.h")
+
+# Consumers get the language level that the headers need (std::span), and the static library can
+# be linked into their shared libraries as well as their programs.
+target_compile_features(tessaloom_engine PUBLIC cxx_std_20)
+set_target_properties(tessaloom_engine PROPERTIES
+  EXPORT_NAME engine
+  POSITION_INDEPENDENT_CODE ON)
+target_include_directories(tessaloom_engine PUBLIC
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+
+install(TARGETS tessaloom
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+install(FILES "${PROJECT_SOURCE_DIR}/doc/tessaloom.1"
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
+install(FILES "${PROJECT_SOURCE_DIR}/completion/tessaloom.bash"
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+  RENAME tessaloom
+  COMPONENT Runtime)
+
+install(TARGETS tessaloom_engine EXPORT TessaloomTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Development)
+install(FILES ${TESSALOOM_ENGINE_HEADERS}
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessaloom COMPONENT Development)
+install(EXPORT TessaloomTargets
+  NAMESPACE Tessaloom::
+  DESTINATION ${TESSALOOM_INSTALL_CMAKEDIR}
+  COMPONENT Development)
+
+configure_package_config_file("${CMAKE_CURRENT_LIST_DIR}/TessaloomConfig.cmake.in"
+  "${PROJECT_BINARY_DIR}/TessaloomConfig.cmake"
+  INSTALL_DESTINATION ${TESSALOOM_INSTALL_CMAKEDIR})
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/TessaloomConfigVersion.cmake"
+  VERSION ${PROJECT_VERSION}
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+  "${PROJECT_BINARY_DIR}/TessaloomConfig.cmake"
+  "${PROJECT_BINARY_DIR}/TessaloomConfigVersion.cmake"
+  DESTINATION ${TESSALOOM_INSTALL_CMAKEDIR}
+  COMPONENT Development)

@@ -1,0 +1,91 @@
+# Builds the consumer project against the Tessaloom package installed under PREFIX and runs its
+# programs in WORK_DIR. Used by the install test and by the package check of CI:
+#
+#   cmake -DPREFIX=<prefix> -DWORK_DIR=<scratch folder> [-DGENERATOR=...] [-DCXX_COMPILER=...]
+#         -P consumer_check.cmake
+#
+# Until the engine defines its pattern search and patch application, the programs that call them
+# cannot link. The check then prints a line starting with "SKIPPED (engine incomplete)", after
+# the parts that do not need them have passed, instead of failing.
+cmake_minimum_required(VERSION 3.25)
+
+foreach(variable PREFIX WORK_DIR)
+  if(NOT ${variable})
+    message(FATAL_ERROR "consumer_check.cmake needs -D${variable}=...")
+  endif()
+endforeach()
+set(consumer_dir "${CMAKE_CURRENT_LIST_DIR}/consumer")
+set(build_dir "${WORK_DIR}/consumer-build")
+set(run_dir "${WORK_DIR}/consumer-run")
+file(REMOVE_RECURSE "${build_dir}" "${run_dir}")
+file(MAKE_DIRECTORY "${run_dir}")
+
+function(run_or_fail what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${status}):\n${out}")
+  endif()
+endfunction()
+
+set(configure_args -S "${consumer_dir}" -B "${build_dir}" -DCMAKE_BUILD_TYPE=Release
+    "-DCMAKE_PREFIX_PATH=${PREFIX}")
+if(GENERATOR)
+  list(APPEND configure_args -G "${GENERATOR}")
+endif()
+if(CXX_COMPILER)
+  list(APPEND configure_args "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}")
+endif()
+run_or_fail("Configuring the consumer" "${CMAKE_COMMAND}" ${configure_args})
+
+# The package must come from PREFIX, not from some other copy on the machine.
+file(STRINGS "${build_dir}/CMakeCache.txt" found_dir REGEX "^Tessaloom_DIR:")
+string(REGEX REPLACE "^[^=]*=" "" found_dir "${found_dir}")
+file(REAL_PATH "${PREFIX}" real_prefix)
+file(REAL_PATH "${found_dir}" found_dir)
+string(FIND "${found_dir}" "${real_prefix}/" position)
+if(NOT position EQUAL 0)
+  message(FATAL_ERROR "find_package(Tessaloom) found ${found_dir}, outside ${real_prefix}")
+endif()
+
+run_or_fail("Building the header check and engine_checks"
+  "${CMAKE_COMMAND}" --build "${build_dir}" --target header_check engine_checks)
+run_or_fail("engine_checks" "${build_dir}/engine_checks" WORKING_DIRECTORY "${run_dir}")
+
+execute_process(COMMAND "${CMAKE_COMMAND}" --build "${build_dir}" --target patch_checks blank_pattern
+  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT status EQUAL 0)
+  # Undefined references to the pattern operations, and no other error, mean an engine that does
+  # not have them yet; anything else is a real failure.
+  string(REGEX MATCHALL "undefined reference to `[^']*'" undefined "${out}")
+  set(missing "${undefined}")
+  list(FILTER missing INCLUDE REGEX "tessaloom::(findPatternOffsets|applyPatches|parseHexPattern)\\(")
+  list(FILTER undefined EXCLUDE REGEX "tessaloom::(findPatternOffsets|applyPatches|parseHexPattern)\\(")
+  string(REGEX MATCHALL "[^\n]*error:[^\n]*" errors "${out}")
+  list(FILTER errors EXCLUDE REGEX "collect2: error: ld returned")
+  if(missing AND NOT undefined AND NOT errors)
+    list(TRANSFORM missing REPLACE "^undefined reference to `(.*)'$" "\\1")
+    list(REMOVE_DUPLICATES missing)
+    list(JOIN missing "\n  " missing)
+    message("SKIPPED (engine incomplete): the installed library does not define\n  ${missing}\n"
+            "The headers, the package and the other operations passed.")
+    return()
+  endif()
+  message(FATAL_ERROR "Building patch_checks and blank_pattern failed (${status}):\n${out}")
+endif()
+run_or_fail("patch_checks" "${build_dir}/patch_checks" WORKING_DIRECTORY "${run_dir}")
+
+# The README's example: the pattern 41 41 occurs at 0, 1 and 4 in AAABAA, and every byte of
+# every occurrence becomes 0.
+file(WRITE "${run_dir}/in.bin" "AAABAA")
+execute_process(COMMAND "${build_dir}/blank_pattern" in.bin 41-41 out.bin
+  WORKING_DIRECTORY "${run_dir}" RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+set(written "(none)")
+if(EXISTS "${run_dir}/out.bin")
+  file(READ "${run_dir}/out.bin" written HEX)
+endif()
+set(expected_out "found at 0x0\nfound at 0x1\nfound at 0x4\n")
+if(NOT status EQUAL 0 OR NOT out STREQUAL expected_out OR NOT err STREQUAL ""
+   OR NOT written STREQUAL "000000420000")
+  message(FATAL_ERROR "blank_pattern: status ${status}, output:\n${out}${err}file: ${written}")
+endif()
+message("Consumer project built against ${PREFIX} and all its checks passed.")

@@ -1,0 +1,55 @@
+# Installs the build in BUILD_DIR into WORK_DIR/prefix, checks that every file is where users and
+# other projects look for it, then builds and runs the consumer project against that copy.
+#
+#   cmake -DBUILD_DIR=... -DCONFIG=... -DWORK_DIR=... -DSOURCE_DIR=...
+#         -DBINDIR=... -DMANDIR=... -DDATADIR=... -DLIBDIR=... -DINCLUDEDIR=... -DCMAKEDIR=...
+#         -DLIBRARY=<library file name> -DPROGRAM=<executable file name>
+#         [-DGENERATOR=...] [-DCXX_COMPILER=...] -P install_test.cmake
+cmake_minimum_required(VERSION 3.25)
+
+set(prefix "${WORK_DIR}/prefix")
+file(GLOB HEADERS RELATIVE "${SOURCE_DIR}/src/engine" "${SOURCE_DIR}/src/engine/*.h")
+file(REMOVE_RECURSE "${WORK_DIR}")
+execute_process(
+  COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --config "${CONFIG}" --prefix "${prefix}"
+  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed (${status}):\n${out}")
+endif()
+
+set(expected
+  "${BINDIR}/${PROGRAM}"
+  "${MANDIR}/man1/tessaloom.1"
+  "${DATADIR}/bash-completion/completions/tessaloom"
+  "${LIBDIR}/${LIBRARY}"
+  "${CMAKEDIR}/TessaloomConfig.cmake"
+  "${CMAKEDIR}/TessaloomConfigVersion.cmake"
+  "${CMAKEDIR}/TessaloomTargets.cmake")
+foreach(header IN LISTS HEADERS)
+  list(APPEND expected "${INCLUDEDIR}/tessaloom/${header}")
+endforeach()
+foreach(file IN LISTS expected)
+  if(NOT EXISTS "${prefix}/${file}")
+    message(FATAL_ERROR "Not installed: ${file}")
+  endif()
+endforeach()
+
+# Exactly the engine's headers, nothing of the front end or the tests.
+file(GLOB installed_headers RELATIVE "${prefix}/${INCLUDEDIR}/tessaloom"
+  "${prefix}/${INCLUDEDIR}/tessaloom/*")
+list(SORT installed_headers)
+set(expected_headers ${HEADERS})
+list(SORT expected_headers)
+if(NOT installed_headers STREQUAL expected_headers)
+  message(FATAL_ERROR "Installed headers: ${installed_headers}\nexpected: ${expected_headers}")
+endif()
+
+# The installed program runs; --help is no command, so it prints the usage text with status 1.
+execute_process(COMMAND "${prefix}/${BINDIR}/${PROGRAM}" --help
+  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT status EQUAL 1 OR NOT out MATCHES "^=+\n  Tessaloom Studio v2.0" OR NOT err STREQUAL "")
+  message(FATAL_ERROR "Installed program, --help: status ${status}, output:\n${out}${err}")
+endif()
+
+set(PREFIX "${prefix}")
+include("${CMAKE_CURRENT_LIST_DIR}/consumer_check.cmake")
