@@ -32,7 +32,7 @@ using Render = std::string (*)(ByteView field);
 
 // One row of a format's table: where its bytes lie and how they read. A row without a renderer
 // shows its fixed text.
-struct RowSpec {
+struct RowLayout {
     std::string_view label;
     std::uint64_t offset;
     std::uint64_t size;
@@ -116,36 +116,36 @@ std::string imageDimensions(ByteView field) {
 }
 
 // The backslashes in the fixed texts are ordinary characters: "PE\0\0" is six characters.
-constexpr RowSpec kDosHeaderRows[] = {{"e_magic", 0, 2, nullptr, "MZ (0x5A4D)"}};
-constexpr RowSpec kDosPointerRows[] = {
+constexpr RowLayout kDosHeaderRows[] = {{"e_magic", 0, 2, nullptr, "MZ (0x5A4D)"}};
+constexpr RowLayout kDosPointerRows[] = {
     {"e_lfanew (PE Header Offset)", kPeOffsetPosition, 4, littleEndianHex}};
 // Offsets from the start of the PE header.
-constexpr RowSpec kPeHeaderRows[] = {
+constexpr RowLayout kPeHeaderRows[] = {
     {"Signature", 0, 4, nullptr, R"(PE\0\0)"},
     {"Machine Architecture", 4, 2, peMachine},
     {"NumberOfSections", 6, 2, littleEndianDecimal},
     {"TimeDateStamp", 8, 4, littleEndianDecimal},
 };
-constexpr RowSpec kElfIdentRows[] = {
+constexpr RowLayout kElfIdentRows[] = {
     {"e_ident[EI_MAG]", 0, 4, nullptr, "0x7F 'ELF'"},
     {"EI_CLASS", 4, 1, elfClass},
     {"EI_DATA", 5, 1, elfData},
     {"EI_VERSION", 6, 1, littleEndianDecimal},
     {"EI_OSABI", 7, 1, elfOsAbi},
 };
-constexpr RowSpec kElfHeaderRows[] = {
+constexpr RowLayout kElfHeaderRows[] = {
     {"e_type", 16, 2, elfType},
     {"e_machine", 18, 2, elfMachine},
 };
-constexpr RowSpec kZipRows[] = {
+constexpr RowLayout kZipRows[] = {
     {"Signature", 0, 4, nullptr, R"(PK\x03\x04 (Local File Header))"},
     {"Version Needed To Extract", 4, 2, littleEndianDecimal},
     {"Compression Method", 8, 2, zipMethod},
     {"Compressed Size", 18, 4, byteCount},
     {"Uncompressed Size", 22, 4, byteCount},
 };
-constexpr RowSpec kPngSignatureRows[] = {{"Signature", 0, 8, nullptr, R"(\x89PNG\r\n\x1a\n)"}};
-constexpr RowSpec kPngHeaderRows[] = {
+constexpr RowLayout kPngSignatureRows[] = {{"Signature", 0, 8, nullptr, R"(\x89PNG\r\n\x1a\n)"}};
+constexpr RowLayout kPngHeaderRows[] = {
     {"Image Dimensions", 16, 8, imageDimensions},
     {"Bit Depth", 24, 1, littleEndianDecimal},
     {"Color Type", 25, 1, littleEndianDecimal},
@@ -162,19 +162,19 @@ bool bytesAre(ByteView data, std::uint64_t offset, std::string_view expected) {
                               [](char c) { return static_cast<std::uint8_t>(c); });
 }
 
-// Appends the rows of specs, read at base plus their offsets, in table order. The list ends at
+// Appends the rows of layouts, read at base plus their offsets, in table order. The list ends at
 // the first row whose bytes lie past the end of the data.
-void appendRows(std::vector<HeaderField>& rows, ByteView data, std::span<const RowSpec> specs,
+void appendRows(std::vector<HeaderField>& rows, ByteView data, std::span<const RowLayout> layouts,
                 std::uint64_t base = 0) {
-    for (const RowSpec& spec : specs) {
-        const std::uint64_t offset = base + spec.offset;
-        if (!holds(data, offset, spec.size)) {
+    for (const RowLayout& layout : layouts) {
+        const std::uint64_t offset = base + layout.offset;
+        if (!holds(data, offset, layout.size)) {
             return;
         }
-        const ByteView field = data.subspan(offset, spec.size);
+        const ByteView field = data.subspan(offset, layout.size);
         std::string value =
-            spec.render != nullptr ? spec.render(field) : std::string(spec.fixedText);
-        rows.push_back({std::string(spec.label), std::move(value), offset, spec.size});
+            layout.render != nullptr ? layout.render(field) : std::string(layout.fixedText);
+        rows.push_back({std::string(layout.label), std::move(value), offset, layout.size});
     }
 }
 
