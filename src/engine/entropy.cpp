@@ -18,12 +18,43 @@ constexpr std::size_t kBlockSize = 1024;
 // How often each byte value occurs in a range.
 using ByteCounts = std::array<std::uint64_t, 256>;
 
-ByteCounts countBytes(ByteView bytes) {
+// The counts of one block of at most kBlockSize bytes. Four tables take turns, so that a run of
+// one byte value does not make every increment wait for the one before. None of them counts more
+// than a few hundred bytes, so 16-bit counters do, and keep the tables small to clear and add up.
+ByteCounts countBlock(ByteView block) {
+    constexpr std::size_t kTables = 4;
+    std::uint16_t tables[kTables][256] = {};
+    std::size_t i = 0;
+    for (; i + kTables <= block.size(); i += kTables) {
+        for (std::size_t t = 0; t < kTables; ++t) {
+            ++tables[t][block[i + t]];
+        }
+    }
+    for (; i < block.size(); ++i) {
+        ++tables[0][block[i]];
+    }
     ByteCounts counts{};
-    for (const std::uint8_t byte : bytes) {
-        ++counts[byte];
+    for (std::size_t value = 0; value < counts.size(); ++value) {
+        counts[value] = std::uint64_t{tables[0][value]} + tables[1][value] + tables[2][value] +
+                        tables[3][value];
     }
     return counts;
+}
+
+// Counts bytes in one pass, block by block: hands each block's counts to onBlock and returns
+// the sums of them, the counts of the whole range.
+template <typename OnBlock>
+ByteCounts countByBlock(ByteView bytes, OnBlock onBlock) {
+    ByteCounts total{};
+    for (std::size_t start = 0; start < bytes.size(); start += kBlockSize) {
+        const ByteView block = bytes.subspan(start, std::min(kBlockSize, bytes.size() - start));
+        const ByteCounts counts = countBlock(block);
+        onBlock(counts, block.size());
+        for (std::size_t value = 0; value < total.size(); ++value) {
+            total[value] += counts[value];
+        }
+    }
+    return total;
 }
 
 // One byte value's part of the entropy. The order of the operations decides the last bits of
@@ -33,25 +64,27 @@ double entropyTerm(std::uint64_t count, std::uint64_t length) {
     return (std::log(p) / kLn2) * p;
 }
 
-// Subtracts the term of each byte value that occurs, in ascending order of the values: the
-// order fixes the rounding, so it is the same for every range.
+// Subtracts the term of each byte value in ascending order of the values: the order fixes the
+// rounding, so it is the same for every range. termOf gives +0.0 for a count of 0, and
+// subtracting +0.0 leaves every bit of the sum as it was, as if the value were skipped.
 template <typename TermOf>
 double sumTerms(const ByteCounts& counts, TermOf termOf) {
     double sum = 0.0;
     for (const std::uint64_t count : counts) {
-        if (count != 0) {
-            sum -= termOf(count);
-        }
+        sum -= termOf(count);
     }
     return sum;
 }
 
 double entropyOfCounts(const ByteCounts& counts, std::uint64_t length) {
-    return sumTerms(counts, [length](std::uint64_t count) { return entropyTerm(count, length); });
+    return sumTerms(counts, [length](std::uint64_t count) {
+        return count != 0 ? entropyTerm(count, length) : 0.0;
+    });
 }
 
-// The term of every count that a full block can hold, made once. A full block's entropy then
-// takes no logarithm, and has the same bits as when each term is computed afresh.
+// The term of every count that a full block can hold, made once (0.0 for a count of 0). A full
+// block's entropy then takes no logarithm and no branch, with the same bits as when each term is
+// computed afresh.
 const std::array<double, kBlockSize + 1>& fullBlockTerms() {
     static const std::array<double, kBlockSize + 1> terms = [] {
         std::array<double, kBlockSize + 1> table{};
@@ -77,7 +110,8 @@ double computeEntropy(const std::uint8_t* data, std::uint64_t length) {
     if (data == nullptr || length == 0) {
         return 0.0;
     }
-    return entropyOfCounts(countBytes(ByteView(data, static_cast<std::size_t>(length))), length);
+    const ByteView bytes(data, static_cast<std::size_t>(length));
+    return entropyOfCounts(countByBlock(bytes, [](const ByteCounts&, std::size_t) {}), length);
 }
 
 AnalysisReport analyzeBytes(std::string path, ByteView data) {
@@ -90,16 +124,11 @@ AnalysisReport analyzeBytes(std::string path, ByteView data) {
     }
     // One pass: each block is counted once, and the whole file's counts are the sums of the
     // blocks' counts.
-    ByteCounts total{};
     report.blockEntropies.reserve((data.size() + kBlockSize - 1) / kBlockSize);
-    for (std::size_t start = 0; start < data.size(); start += kBlockSize) {
-        const ByteView block = data.subspan(start, std::min(kBlockSize, data.size() - start));
-        const ByteCounts counts = countBytes(block);
-        report.blockEntropies.push_back(blockEntropy(counts, block.size()));
-        for (std::size_t value = 0; value < counts.size(); ++value) {
-            total[value] += counts[value];
-        }
-    }
+    const ByteCounts total =
+        countByBlock(data, [&report](const ByteCounts& counts, std::size_t size) {
+            report.blockEntropies.push_back(blockEntropy(counts, size));
+        });
     report.entropy = entropyOfCounts(total, data.size());
     report.headers = detectFormat(data, report.typeName);
     return report;

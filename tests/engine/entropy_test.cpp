@@ -57,6 +57,7 @@ TEST(EntropyTest, KnownValues) {
     EXPECT_EQ(entropyOf(ab), 1.0);
     EXPECT_EQ(entropyOf(cycling(256, 256)), 8.0);
     EXPECT_EQ(entropyOf(textBytes("abc")), 1.584962500721156);
+    EXPECT_EQ(entropyOf(cycling(3000, 3)), 1.584962500721156);
     EXPECT_EQ(entropyOf(textBytes("abcdefgh")), 3.0);
 }
 
