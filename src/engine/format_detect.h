@@ -15,4 +15,7 @@ namespace tessaloom {
 std::vector<HeaderField> detectFormat(const std::uint8_t* data, std::uint64_t length,
                                       std::string& typeName);
 
+// The same over a span of bytes.
+std::vector<HeaderField> detectFormat(ByteView data, std::string& typeName);
+
 }  // namespace tessaloom
