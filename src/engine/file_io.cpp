@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 // Beyond this many links in a row a name is taken as a loop, as the system itself does.
 constexpr int kMaxLinkHops = 40;
-// Tries at fresh random names before a folder is taken to refuse new files.
+// Tries at fresh names before a folder is taken to refuse new files.
 constexpr int kTempNameAttempts = 8;
 // So that a long file name still leaves room for the temporary file's own name.
 constexpr std::size_t kMaxNameInTempName = 64;
@@ -111,7 +111,7 @@ bool replaceThroughTemp(TempFile temp, const fs::path& target, const fs::file_st
                         ByteView data) {
     std::error_code error;
     bool ok = writeAll(temp.file, data);
-    if (ok && fs::exists(old)) {
+    if (ok && fs::is_regular_file(old)) {
         fs::permissions(temp.path, old.permissions(), fs::perm_options::replace, error);
         ok = !error;
     }
@@ -149,11 +149,13 @@ bool saveFile(const std::string& path, ByteView data) {
     const fs::path target = followLinks(path);
     std::error_code error;
     const fs::file_status old = fs::status(target, error);
-    if ((fs::exists(old) && !fs::is_regular_file(old)) || !target.has_filename()) {
+    const bool exists = fs::is_regular_file(old);
+    // Devices, FIFOs and names that do not resolve (a link loop) are left to a plain write.
+    if ((!exists && old.type() != fs::file_type::not_found) || !target.has_filename()) {
         return writeInPlace(path, data);
     }
     // Renaming over a file whose permissions forbid writing would bypass them.
-    if (fs::exists(old) && !acceptsWrites(target)) {
+    if (exists && !acceptsWrites(target)) {
         return false;
     }
     if (std::optional<TempFile> temp = createTempBeside(target)) {
