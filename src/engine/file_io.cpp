@@ -1,20 +1,126 @@
 #include "file_io.h"
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+
+#include "platform/file_replace.h"
 
 namespace tessaloom {
 
 namespace {
+
+namespace fs = std::filesystem;
+
+// Beyond this many links in a row a name is taken as a loop, as the system itself does.
+constexpr int kMaxLinkHops = 40;
+// Tries at fresh names before a folder is taken to refuse new files.
+constexpr int kTempNameAttempts = 8;
+// So that a long file name still leaves room for the temporary file's own name.
+constexpr std::size_t kMaxNameInTempName = 64;
 
 // Only regular files and block devices have a size that seeking can find. Anything else (a
 // directory, a FIFO, a socket, a character device) would block, fail or never end, so it is
 // never opened at all.
 bool hasSeekableSize(const std::string& path) {
     std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    return !error &&
-           (std::filesystem::is_regular_file(status) || std::filesystem::is_block_file(status));
+    const auto status = fs::status(path, error);
+    return !error && (fs::is_regular_file(status) || fs::is_block_file(status));
+}
+
+// The name that a write to path really replaces: the end of its chain of symbolic links.
+fs::path followLinks(fs::path path) {
+    std::error_code error;
+    for (int hop = 0; hop < kMaxLinkHops && fs::is_symlink(fs::symlink_status(path, error));
+         ++hop) {
+        const fs::path target = fs::read_symlink(path, error);
+        if (error) {
+            break;
+        }
+        // A relative link is relative to its own folder; an absolute one replaces the whole path.
+        path = path.parent_path() / target;
+    }
+    return path;
+}
+
+bool writeAll(std::FILE* file, ByteView data) {
+    const bool written =
+        data.empty() || std::fwrite(data.data(), 1, data.size(), file) == data.size();
+    return written && std::fflush(file) == 0;
+}
+
+// Truncates the target and writes into it: what is already written stays if this fails.
+bool writeInPlace(const std::string& path, ByteView data) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = writeAll(file, data);
+    return std::fclose(file) == 0 && written;
+}
+
+// Opening for update changes nothing, and fails exactly when a direct write could not open it.
+bool acceptsWrites(const fs::path& file) {
+    std::FILE* probe = std::fopen(file.string().c_str(), "r+b");
+    const bool opened = probe != nullptr;
+    if (opened) {
+        std::fclose(probe);
+    }
+    return opened;
+}
+
+struct TempFile {
+    std::string path;
+    std::FILE* file = nullptr;
+};
+
+std::string tempName(const fs::path& target, int attempt) {
+    // Names only need to differ from one try to the next; creation itself is exclusive.
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    char suffix[9];
+    std::snprintf(suffix, sizeof suffix, "%08x",
+                  static_cast<unsigned>(ticks) + static_cast<unsigned>(attempt));
+    std::string name = ".";
+    name += target.filename().string().substr(0, kMaxNameInTempName);
+    name += ".tessaloom-";
+    name += suffix;
+    name += ".tmp";
+    return name;
+}
+
+// A new, empty file in the target's folder, or nothing when the folder takes no new files.
+std::optional<TempFile> createTempBeside(const fs::path& target) {
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        const std::string path = (target.parent_path() / tempName(target, attempt)).string();
+        if (std::FILE* file = platform::createNewFile(path)) {
+            return TempFile{path, file};
+        }
+        std::error_code error;
+        if (!fs::exists(path, error)) {
+            return std::nullopt;  // the name was free, so the folder itself refused
+        }
+    }
+    return std::nullopt;
+}
+
+// Writes the temporary file whole and renames it over the target; on any failure removes it
+// and leaves the target untouched.
+bool replaceThroughTemp(TempFile temp, const fs::path& target, const fs::file_status& old,
+                        ByteView data) {
+    std::error_code error;
+    bool ok = writeAll(temp.file, data);
+    if (ok && fs::is_regular_file(old)) {
+        fs::permissions(temp.path, old.permissions(), fs::perm_options::replace, error);
+        ok = !error;
+    }
+    ok = std::fclose(temp.file) == 0 && ok;
+    if (ok && platform::replaceFile(temp.path, target.string())) {
+        return true;
+    }
+    fs::remove(temp.path, error);
+    return false;
 }
 
 }  // namespace
@@ -40,17 +146,22 @@ ByteBuffer loadFile(const std::string& path) {
 }
 
 bool saveFile(const std::string& path, ByteView data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
+    const fs::path target = followLinks(path);
+    std::error_code error;
+    const fs::file_status old = fs::status(target, error);
+    const bool exists = fs::is_regular_file(old);
+    // Devices, FIFOs and names that do not resolve (a link loop) are left to a plain write.
+    if ((!exists && old.type() != fs::file_type::not_found) || !target.has_filename()) {
+        return writeInPlace(path, data);
+    }
+    // Renaming over a file whose permissions forbid writing would bypass them.
+    if (exists && !acceptsWrites(target)) {
         return false;
     }
-    if (!data.empty()) {
-        out.write(reinterpret_cast<const char*>(data.data()),
-                  static_cast<std::streamsize>(data.size()));
+    if (std::optional<TempFile> temp = createTempBeside(target)) {
+        return replaceThroughTemp(*temp, target, old, data);
     }
-    // Closing writes out the last buffered bytes; a failure there (a full disk) is a failure too.
-    out.close();
-    return !out.fail();
+    return writeInPlace(path, data);
 }
 
 }  // namespace tessaloom

@@ -13,6 +13,12 @@ ByteBuffer loadFile(const std::string& path);
 
 // Replaces the whole content of the file at path with data. True when every byte reached the
 // file and it was closed without error.
+//
+// A regular file, or a missing one, is written as a new file beside it and then renamed over it,
+// so that a failed write leaves the old content whole and no stray file. The replacement keeps
+// the old file's permission bits, and a symbolic link is followed so that the file it points to
+// is replaced and the link stays. Anything else (a device, a FIFO), and a file in a folder that
+// takes no new files, is written in place. A file whose permissions refuse writing is refused.
 bool saveFile(const std::string& path, ByteView data);
 
 }  // namespace tessaloom

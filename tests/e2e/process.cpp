@@ -15,6 +15,8 @@ namespace tessaloom::e2e {
 
 namespace {
 
+constexpr unsigned kRunTimeLimitSeconds = 60;
+
 std::string environmentOr(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : fallback;
@@ -40,6 +42,8 @@ std::vector<std::string> splitWords(const std::string& text) {
         dup2(errFd, 2) < 0 || chdir(workDir.c_str()) != 0) {
         _exit(127);
     }
+    // A run that hangs (on a FIFO, say) is ended by SIGALRM instead of stalling the suite.
+    alarm(kRunTimeLimitSeconds);
     if (options.addressSpaceLimit != 0) {
         const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
         setrlimit(RLIMIT_AS, &limit);

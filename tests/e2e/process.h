@@ -14,7 +14,9 @@ namespace tessaloom::e2e {
 struct RunResult {
     std::string out;
     std::string err;
-    int status = -1;  // the exit status, or 128 + the signal number when a signal ended the run
+    // The exit status, or 128 + the signal number when a signal ended the run (142 for SIGALRM
+    // after a run of more than a minute).
+    int status = -1;
 };
 
 struct RunOptions {
