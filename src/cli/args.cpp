@@ -1,12 +1,10 @@
 #include "args.h"
 
+#include "engine/types.h"
+
 namespace tessaloom::cli {
 
 namespace {
-
-bool isSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 int digitValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -31,7 +29,7 @@ bool isDigitIn(char c, int base) {
 std::optional<std::uint64_t> parseUnsigned(std::string_view text, int base,
                                            std::uint64_t maxValue) {
     std::size_t i = 0;
-    while (i < text.size() && isSpace(text[i])) {
+    while (i < text.size() && isConversionSpace(text[i])) {
         ++i;
     }
     bool negative = false;

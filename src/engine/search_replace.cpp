@@ -12,11 +12,6 @@ bool isSeparator(char c) {
     return c == ' ' || c == '-' || c == ':';
 }
 
-// White space as the C library sees it in the "C" locale.
-bool isSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 int hexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -37,7 +32,7 @@ int hexDigitValue(char c) {
 std::uint8_t pairValue(char first, char second) {
     const char pair[] = {first, second};
     std::size_t i = 0;
-    while (i < 2 && isSpace(pair[i])) {
+    while (i < 2 && isConversionSpace(pair[i])) {
         ++i;
     }
     if (i < 2 && pair[i] == '+') {

@@ -54,4 +54,10 @@ constexpr bool isPrintableAscii(std::uint8_t byte) {
     return byte >= 0x20 && byte <= 0x7E;
 }
 
+// White space as the C library's number conversions skip it: space, tab, newline, vertical tab,
+// form feed and carriage return.
+constexpr bool isConversionSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 }  // namespace tessaloom
