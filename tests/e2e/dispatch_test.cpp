@@ -23,12 +23,13 @@ std::string usageText(const std::string& program) {
            "\n";
 }
 
-const std::string kInfoWindowText =
-    "Tessaloom Studio\n\n"
-    "Tessaloom Studio v2.0 - Structural Binary Hex Workstation\n\n"
-    "Features: 64-bit Memory-Mapped Hex Editor, Binary Diff Visualizer, Shannon Entropy Mapper & "
-    "PE/ELF Templates.\n"
-    "Run from command prompt with --help for batch diffing and search-and-replace.\n";
+std::string withLineEnds(const std::string& text, const std::string& lineEnd) {
+    std::string converted;
+    for (const char c : text) {
+        converted += c == '\n' ? lineEnd : std::string(1, c);
+    }
+    return converted;
+}
 
 using DispatchTest = E2ETest;
 
@@ -50,7 +51,7 @@ TEST_F(DispatchTest, UnknownOrIncompleteCommandsPrintUsageAndFail) {
     for (const auto& args : cases) {
         SCOPED_TRACE(args.front());
         const RunResult result = run(args);
-        EXPECT_EQ(result.out, usageText(executablePath()));
+        EXPECT_EQ(result.out, usageText(programName()));
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(result.status, 1);
     }
@@ -60,10 +61,25 @@ TEST_F(DispatchTest, NoArgumentsOrGuiShowTheInformationWindow) {
     for (const auto& args :
          std::vector<std::vector<std::string>>{{}, {"--gui"}, {"--gui", "x", "y"}}) {
         const RunResult result = run(args);
-        EXPECT_EQ(result.out, kInfoWindowText);
+        EXPECT_EQ(result.out, infoWindowConsoleText());
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(result.status, 0);
     }
+}
+
+// Console text ends its lines as the platform's console programs do: CR LF on Windows.
+TEST_F(DispatchTest, LinesEndAsOnThePlatformsConsole) {
+    writeFile("abc", "abc");
+    const std::string lineEnd = windowsExecutable() ? "\r\n" : "\n";
+    RunOptions asWritten;
+    asWritten.keepLineEnds = true;
+    const RunResult dump = run({"--dump", "abc"}, asWritten);
+    EXPECT_EQ(dump.out, withLineEnds("00000000  61 62 63                                          "
+                                     "|abc             |\n",
+                                     lineEnd));
+    EXPECT_EQ(run({"--help"}, asWritten).out, withLineEnds(usageText(programName()), lineEnd));
+    EXPECT_EQ(run({"--dump", "abc", "x"}, asWritten).err,
+              withLineEnds("ERROR: Invalid OFFSET argument \"x\"\n", lineEnd));
 }
 
 TEST_F(DispatchTest, UnconvertibleNumbersStopTheRunBeforeAnyFileIsRead) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <fstream>
@@ -83,14 +84,65 @@ void drain(int outFd, int errFd, std::string& out, std::string& err) {
     }
 }
 
+// A Windows console program writes its standard streams in text mode, each "\n" as CR LF.
+std::string withUnixLineEnds(const std::string& text) {
+    std::string lines;
+    lines.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+            lines.push_back(text[i]);
+        }
+    }
+    return lines;
+}
+
 }  // namespace
 
 std::string executablePath() {
-    return environmentOr("TESSALOOM_EXE", TESSALOOM_DEFAULT_EXECUTABLE);
+    const std::filesystem::path given =
+        environmentOr("TESSALOOM_EXE", TESSALOOM_DEFAULT_EXECUTABLE);
+    if (!given.has_parent_path()) {
+        return given.string();  // a bare name is looked up in PATH
+    }
+    return std::filesystem::absolute(given).lexically_normal().string();
+}
+
+bool windowsExecutable() {
+    static const bool isWindows = [] {
+        std::ifstream in(executablePath(), std::ios::binary);
+        char magic[2] = {};
+        return in.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
+    }();
+    return isWindows;
+}
+
+std::string programName() {
+    if (!windowsExecutable()) {
+        return executablePath();
+    }
+    std::string name = "Z:" + executablePath();
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+std::string infoWindowConsoleText() {
+    if (windowsExecutable()) {
+        return "";
+    }
+    return "Tessaloom Studio\n\n"
+           "Tessaloom Studio v2.0 - Structural Binary Hex Workstation\n\n"
+           "Features: 64-bit Memory-Mapped Hex Editor, Binary Diff Visualizer, Shannon Entropy "
+           "Mapper & PE/ELF Templates.\n"
+           "Run from command prompt with --help for batch diffing and search-and-replace.\n";
 }
 
 RunResult runTessaloom(const std::vector<std::string>& args, const std::filesystem::path& workDir,
                        const RunOptions& options) {
+    if (options.addressSpaceLimit != 0 && windowsExecutable()) {
+        ADD_FAILURE() << "Wine cannot start within an address space limit; skip this test with "
+                         "TESSALOOM_SKIP_FOR_WINDOWS";
+        return {};
+    }
     std::vector<std::string> command =
         splitWords(environmentOr("TESSALOOM_LAUNCHER", TESSALOOM_DEFAULT_LAUNCHER));
     command.push_back(executablePath());
@@ -116,6 +168,10 @@ RunResult runTessaloom(const std::vector<std::string>& args, const std::filesyst
         return result;
     }
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    if (windowsExecutable() && !options.keepLineEnds) {
+        result.out = withUnixLineEnds(result.out);
+        result.err = withUnixLineEnds(result.err);
+    }
     return result;
 }
 

@@ -11,6 +11,8 @@
 
 namespace tessaloom::e2e {
 
+// What the run wrote. The CR LF line ends of a Windows executable are read as LF (see
+// windowsExecutable), so that every expected text is written once with "\n".
 struct RunResult {
     std::string out;
     std::string err;
@@ -20,12 +22,36 @@ struct RunResult {
 };
 
 struct RunOptions {
-    std::string stdoutPath;               // write standard output to this file, not a pipe
-    std::uint64_t addressSpaceLimit = 0;  // bytes of address space allowed; 0 for no limit
+    std::string stdoutPath;  // write standard output to this file, not a pipe
+    // Bytes of address space allowed; 0 for no limit. Wine needs far more than the program, so a
+    // test that sets it skips for a Windows executable (TESSALOOM_SKIP_FOR_WINDOWS).
+    std::uint64_t addressSpaceLimit = 0;
+    bool keepLineEnds = false;  // leave CR LF as written, to test the line ends themselves
 };
 
-// The executable under test (TESSALOOM_EXE, or the one this build made).
+// The executable under test (TESSALOOM_EXE, or the one this build made), made absolute when it is
+// a path, since the run starts in another folder.
 std::string executablePath();
+
+// What legitimately differs when the executable under test is a Windows one, run behind Wine
+// (TESSALOOM_LAUNCHER=wine), is decided by these three and nowhere else.
+
+// True when the executable under test is a Windows program (its file starts with "MZ").
+bool windowsExecutable();
+
+// The program name as the executable receives it: the path it was started by; under Wine that
+// path as a Windows path on Wine's drive Z:, which is the root of the Unix file system.
+std::string programName();
+
+// What the information window writes to the console: its caption, an empty line and its text; on
+// Windows nothing, as it is a message box (which Wine with no display closes at once).
+std::string infoWindowConsoleText();
+
+// Skips the current test, giving the reason, when the executable under test is a Windows one.
+#define TESSALOOM_SKIP_FOR_WINDOWS(reason)                  \
+    if (::tessaloom::e2e::windowsExecutable()) {            \
+        GTEST_SKIP() << "Windows executable: " << (reason); \
+    }
 
 // Runs the executable with args in workDir, behind the launcher (TESSALOOM_LAUNCHER) if any.
 RunResult runTessaloom(const std::vector<std::string>& args, const std::filesystem::path& workDir,

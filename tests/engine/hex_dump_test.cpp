@@ -4,7 +4,9 @@
 
 #include <string>
 
-#if defined(__linux__)
+#if defined(_WIN32)
+#include <windows.h>
+#elif defined(__linux__)
 #include <sys/mman.h>
 #endif
 
@@ -79,20 +81,54 @@ TEST(HexDumpTest, StreamsLargeDumpsInBlocks) {
     EXPECT_EQ(joined.size(), (data.size() / 16) * 79);
 }
 
-#if defined(__linux__)
+// A read-only view of zero bytes whose pages are never touched and so cost no memory; empty when
+// the mapping fails or the platform has no way to make it.
+class UntouchedZeroPages {
+  public:
+    explicit UntouchedZeroPages(std::size_t size) : size_(size) {
+#if defined(_WIN32)
+        pages_ = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY);
+#elif defined(__linux__)
+        pages_ = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (pages_ == MAP_FAILED) {
+            pages_ = nullptr;
+        }
+#endif
+    }
+    ~UntouchedZeroPages() {
+        if (pages_ == nullptr) {
+            return;
+        }
+#if defined(_WIN32)
+        VirtualFree(pages_, 0, MEM_RELEASE);
+#elif defined(__linux__)
+        munmap(pages_, size_);
+#endif
+    }
+    UntouchedZeroPages(const UntouchedZeroPages&) = delete;
+    UntouchedZeroPages& operator=(const UntouchedZeroPages&) = delete;
+
+    ByteView view() const {
+        return pages_ == nullptr ? ByteView{}
+                                 : ByteView(static_cast<const std::uint8_t*>(pages_), size_);
+    }
+
+  private:
+    void* pages_ = nullptr;
+    std::size_t size_;
+};
+
 TEST(HexDumpTest, OffsetsOf4GiBAndAboveUseNineDigits) {
-    // Untouched anonymous pages cost nothing, so a view of more than 4 GiB of zeros is cheap.
-    const std::size_t size = (std::size_t{1} << 32) + 32;
-    void* pages =
-        mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    ASSERT_NE(pages, MAP_FAILED);
-    const ByteView data(static_cast<const std::uint8_t*>(pages), size);
+#if !defined(_WIN32) && !defined(__linux__)
+    GTEST_SKIP() << "no way known here to map 4 GiB of untouched zero pages on this platform";
+#endif
+    const UntouchedZeroPages pages((std::size_t{1} << 32) + 32);
+    const ByteView data = pages.view();
+    ASSERT_FALSE(data.empty()) << "4 GiB of untouched zero pages could not be mapped";
     EXPECT_EQ(hexDump(data, (std::uint64_t{1} << 32) - 8, 17),
               "FFFFFFF8  00 00 00 00 00 00 00 00  00 00 00 00 00 00 00 00  |................|\n"
               "100000008  00                                                |.               |\n");
-    munmap(pages, size);
 }
-#endif
 
 }  // namespace
 }  // namespace tessaloom

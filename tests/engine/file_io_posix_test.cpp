@@ -1,0 +1,176 @@
+// Saving where POSIX file systems differ from others: permission bits, symbolic links, devices,
+// FIFOs, file size limits, full and read-only file systems.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+
+#include "engine/file_io.h"
+#include "engine/file_io_fixture.h"
+
+namespace tessaloom {
+namespace {
+
+TEST_F(FileIoTest, LoadsNothingFromCharacterDevices) {
+    EXPECT_EQ(loadFile("/dev/zero"), ByteBuffer{});
+    EXPECT_EQ(loadFile("/dev/null"), ByteBuffer{});
+}
+
+TEST_F(FileIoTest, SaveKeepsThePermissionBits) {
+    using fs::perms;
+    for (const perms mode : {perms(0600), perms(0640), perms(0751), perms(02755)}) {
+        write("target", "old");
+        fs::permissions(path("target"), mode);
+        EXPECT_TRUE(saveFile(path("target"), bufferOf("new")));
+        EXPECT_EQ(read("target"), "new");
+        EXPECT_EQ(permissions("target"), mode) << std::oct << static_cast<int>(mode);
+    }
+    // A new file gets what an ordinary create gives it.
+    write("reference", "");
+    EXPECT_TRUE(saveFile(path("created"), bufferOf("x")));
+    EXPECT_EQ(permissions("created"), permissions("reference"));
+}
+
+TEST_F(FileIoTest, SaveRefusesAFileItsPermissionsProtect) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    }
+    write("target", "old");
+    fs::permissions(path("target"), fs::perms(0444));
+    EXPECT_FALSE(saveFile(path("target"), bufferOf("new")));
+    EXPECT_EQ(read("target"), "old");
+    EXPECT_EQ(list(), std::set<std::string>{"target"});
+}
+
+TEST_F(FileIoTest, SaveFollowsSymbolicLinksAndKeepsThem) {
+    fs::create_directory(path("elsewhere"));
+    write("elsewhere/real", "old");
+    fs::permissions(path("elsewhere/real"), fs::perms(0640));
+    fs::create_symlink("elsewhere/real", path("link"));
+    fs::create_symlink("link", path("link-to-link"));
+    fs::create_symlink(path("elsewhere/absent"), path("dangling"));
+
+    EXPECT_TRUE(saveFile(path("link-to-link"), bufferOf("new")));
+    EXPECT_TRUE(fs::is_symlink(path("link-to-link")));
+    EXPECT_TRUE(fs::is_symlink(path("link")));
+    EXPECT_EQ(read("elsewhere/real"), "new");
+    EXPECT_EQ(permissions("elsewhere/real"), fs::perms(0640));
+
+    EXPECT_TRUE(saveFile(path("dangling"), bufferOf("made")));
+    EXPECT_TRUE(fs::is_symlink(path("dangling")));
+    EXPECT_EQ(read("elsewhere/absent"), "made");
+
+    // A loop of links resolves to nothing: the write fails and the links stay as they were.
+    fs::create_symlink("loop-b", path("loop-a"));
+    fs::create_symlink("loop-a", path("loop-b"));
+    EXPECT_FALSE(saveFile(path("loop-a"), bufferOf("lost")));
+    EXPECT_TRUE(fs::is_symlink(path("loop-a")));
+
+    EXPECT_EQ(list(), (std::set<std::string>{"elsewhere", "link", "link-to-link", "dangling",
+                                             "loop-a", "loop-b"}));
+    EXPECT_EQ(list("elsewhere"), (std::set<std::string>{"real", "absent"}));
+}
+
+TEST_F(FileIoTest, SaveWritesDevicesAndFifosDirectly) {
+    EXPECT_TRUE(saveFile("/dev/null", bufferOf("discarded")));
+    fs::create_symlink("/dev/full", path("full"));
+    EXPECT_FALSE(saveFile(path("full"), bufferOf("no room")));
+    EXPECT_TRUE(fs::is_symlink(path("full")));
+
+    ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] {
+        std::ifstream in(path("pipe"), std::ios::binary);
+        received.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    });
+    EXPECT_TRUE(saveFile(path("pipe"), bufferOf("through the pipe")));
+    reader.join();
+    EXPECT_EQ(received, "through the pipe");
+    EXPECT_TRUE(fs::is_fifo(path("pipe")));
+    EXPECT_EQ(list(), (std::set<std::string>{"full", "pipe"}));
+}
+
+// A write that fails half way, as on a full disk: the file size limit stops it for real.
+TEST_F(FileIoTest, FailedWriteLeavesTheTargetAsItWas) {
+    write("target", "old content");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved;
+    lowered.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    const bool saved1 = saveFile(path("target"), ByteBuffer(1 << 20, 0xAB));
+    const bool saved2 = saveFile(path("fresh"), ByteBuffer(1 << 20, 0xAB));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+    EXPECT_FALSE(saved1);
+    EXPECT_FALSE(saved2);
+    EXPECT_EQ(read("target"), "old content");
+    EXPECT_EQ(list(), std::set<std::string>{"target"});
+}
+
+// A small file system of its own that fills up; needs the right to mount.
+TEST_F(FileIoTest, FullDiskLeavesTheTargetAsItWas) {
+    fs::create_directory(path("disk"));
+    if (mount("tessaloom-test", path("disk").c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    write("disk/target", std::string(16 * 1024, 'o'));
+    const bool tooBig = saveFile(path("disk/target"), ByteBuffer(100 * 1024, 'n'));
+    // Fits alone, but not beside the old content, which must stay until the new one is whole.
+    const bool noRoomForBoth = saveFile(path("disk/target"), ByteBuffer(56 * 1024, 'n'));
+    const std::string after = read("disk/target");
+    const std::set<std::string> names = list("disk");
+    const bool fits = saveFile(path("disk/target"), ByteBuffer(20 * 1024, 'n'));
+    const std::string replaced = read("disk/target");
+    umount(path("disk").c_str());
+    EXPECT_FALSE(tooBig);
+    EXPECT_FALSE(noRoomForBoth);
+    EXPECT_EQ(after, std::string(16 * 1024, 'o'));
+    EXPECT_EQ(names, std::set<std::string>{"target"});
+    EXPECT_TRUE(fits);
+    EXPECT_EQ(replaced, std::string(20 * 1024, 'n'));
+}
+
+// A folder that takes no new files but holds a writable file: the file is written in place.
+TEST_F(FileIoTest, SaveWritesInPlaceWhereNoTemporaryFileCanBeMade) {
+    fs::create_directory(path("locked"));
+    write("locked/target", "old");
+    fs::permissions(path("locked/target"), fs::perms(0666));
+    fs::permissions(path("locked"), fs::perms(0555));
+    // The superuser ignores permission bits but not the immutable flag of a folder.
+    const int folder = open(path("locked").c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    const bool immutable = geteuid() == 0 && folder >= 0 &&
+                           ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 &&
+                           (flags |= FS_IMMUTABLE_FL, ioctl(folder, FS_IOC_SETFLAGS, &flags) == 0);
+    const bool locked = !std::ofstream(path("locked/probe"));
+    bool saved = false;
+    if (locked) {
+        saved = saveFile(path("locked/target"), bufferOf("new content"));
+    }
+    if (immutable) {
+        flags &= ~FS_IMMUTABLE_FL;
+        ioctl(folder, FS_IOC_SETFLAGS, &flags);
+    }
+    if (folder >= 0) {
+        close(folder);
+    }
+    fs::permissions(path("locked"), fs::perms::owner_all);
+    if (!locked) {
+        GTEST_SKIP() << "cannot make a folder refuse new files here";
+    }
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(read("locked/target"), "new content");
+    EXPECT_EQ(list("locked"), std::set<std::string>{"target"});
+}
+
+}  // namespace
+}  // namespace tessaloom
