@@ -136,11 +136,19 @@ std::string infoWindowConsoleText() {
            "Run from command prompt with --help for batch diffing and search-and-replace.\n";
 }
 
+std::string addressSpaceLimitUnsupported() {
+#if defined(TESSALOOM_E2E_SANITIZED)
+    return "a sanitized executable reserves more address space than the limit allows";
+#else
+    return windowsExecutable() ? "Wine cannot start within a limit on address space" : "";
+#endif
+}
+
 RunResult runTessaloom(const std::vector<std::string>& args, const std::filesystem::path& workDir,
                        const RunOptions& options) {
-    if (options.addressSpaceLimit != 0 && windowsExecutable()) {
-        ADD_FAILURE() << "Wine cannot start within an address space limit; skip this test with "
-                         "TESSALOOM_SKIP_FOR_WINDOWS";
+    if (options.addressSpaceLimit != 0 && !addressSpaceLimitUnsupported().empty()) {
+        ADD_FAILURE() << addressSpaceLimitUnsupported()
+                      << "; skip this test with TESSALOOM_SKIP_WITHOUT_ADDRESS_SPACE_LIMIT()";
         return {};
     }
     std::vector<std::string> command =

@@ -23,8 +23,8 @@ struct RunResult {
 
 struct RunOptions {
     std::string stdoutPath;  // write standard output to this file, not a pipe
-    // Bytes of address space allowed; 0 for no limit. Wine needs far more than the program, so a
-    // test that sets it skips for a Windows executable (TESSALOOM_SKIP_FOR_WINDOWS).
+    // Bytes of address space allowed; 0 for no limit. A test that sets it starts with
+    // TESSALOOM_SKIP_WITHOUT_ADDRESS_SPACE_LIMIT().
     std::uint64_t addressSpaceLimit = 0;
     bool keepLineEnds = false;  // leave CR LF as written, to test the line ends themselves
 };
@@ -51,6 +51,16 @@ std::string infoWindowConsoleText();
 #define TESSALOOM_SKIP_FOR_WINDOWS(reason)                  \
     if (::tessaloom::e2e::windowsExecutable()) {            \
         GTEST_SKIP() << "Windows executable: " << (reason); \
+    }
+
+// Why a limit on address space cannot be tested here, or empty when it can. Wine, and a program
+// built with AddressSanitizer, reserve far more address space than any such limit leaves.
+std::string addressSpaceLimitUnsupported();
+
+// Skips the current test, giving the reason, when a limit on address space cannot be tested.
+#define TESSALOOM_SKIP_WITHOUT_ADDRESS_SPACE_LIMIT()                                              \
+    if (const std::string why = ::tessaloom::e2e::addressSpaceLimitUnsupported(); !why.empty()) { \
+        GTEST_SKIP() << why;                                                                      \
     }
 
 // Runs the executable with args in workDir, behind the launcher (TESSALOOM_LAUNCHER) if any.
