@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace tessaloom::e2e {
 
@@ -44,10 +46,17 @@ std::vector<std::string> splitWords(const std::string& text) {
     }
     // A run that hangs (on a FIFO, say) is ended by SIGALRM instead of stalling the suite.
     alarm(kRunTimeLimitSeconds);
-    if (options.addressSpaceLimit != 0) {
-        const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
-        setrlimit(RLIMIT_AS, &limit);
+    const std::pair<int, std::uint64_t> limits[] = {
+        {RLIMIT_AS, options.addressSpaceLimit},
+        {RLIMIT_FSIZE, options.fileSizeLimit},
+    };
+    for (const auto& [resource, value] : limits) {
+        const rlimit limit{value, value};
+        if (value != 0 && setrlimit(resource, &limit) != 0) {
+            _exit(127);
+        }
     }
+    signal(SIGXFSZ, SIG_DFL);
     std::vector<char*> argv;
     for (const std::string& word : command) {
         argv.push_back(const_cast<char*>(word.c_str()));

@@ -22,7 +22,19 @@ struct RunResult {
 struct RunOptions {
     std::string stdoutPath;               // write standard output to this file, not a pipe
     std::uint64_t addressSpaceLimit = 0;  // bytes of address space allowed; 0 for no limit
+    // Largest file size the run may write, in bytes; 0 for no limit. The run starts with the
+    // signal of a write beyond it (SIGXFSZ) at its default action, which ends the program: what
+    // happens instead is up to the program itself.
+    std::uint64_t fileSizeLimit = 0;
 };
+
+// Whether the executable under test is sanitized. Such a program reserves far more address space
+// than any limit on it allows, so it cannot be run out of memory to see what it reports.
+#ifdef TESSALOOM_SANITIZED
+inline constexpr bool kSanitizedExecutable = true;
+#else
+inline constexpr bool kSanitizedExecutable = false;
+#endif
 
 // The executable under test (TESSALOOM_EXE, or the one this build made).
 std::string executablePath();
