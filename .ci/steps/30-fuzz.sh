@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fuzzing: builds the libFuzzer targets of fuzz/ with clang under AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs each enabled one for a bounded time, starting from its seed
+# UndefinedBehaviorSanitizer and runs each of them for a bounded time, starting from its seed
 # corpus. The seeds are copied to a scratch folder first, so a run never changes the repository.
 set -euo pipefail
 cd "$(dirname "$0")/../.."

@@ -1,4 +1,5 @@
 // Tessaloom Studio: a console workstation for inspecting and patching binary files.
+#include <csignal>
 #include <iostream>
 #include <new>
 #include <stdexcept>
@@ -25,6 +26,11 @@ int checkOutput(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+    // A write beyond the file size limit then fails like any other write, so that saving removes
+    // its temporary file and the failure is reported, instead of the program ending half way.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     std::cerr.setf(std::ios::unitbuf);
     std::cerr.tie(&std::cout);
     try {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <utility>
 
 #include "platform/file_replace.h"
 
@@ -93,9 +94,9 @@ std::string tempName(const fs::path& target, int attempt) {
 // A new, empty file in the target's folder, or nothing when the folder takes no new files.
 std::optional<TempFile> createTempBeside(const fs::path& target) {
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        const std::string path = (target.parent_path() / tempName(target, attempt)).string();
+        std::string path = (target.parent_path() / tempName(target, attempt)).string();
         if (std::FILE* file = platform::createNewFile(path)) {
-            return TempFile{path, file};
+            return TempFile{std::move(path), file};
         }
         std::error_code error;
         if (!fs::exists(path, error)) {
@@ -105,9 +106,19 @@ std::optional<TempFile> createTempBeside(const fs::path& target) {
     return std::nullopt;
 }
 
+// Closes and removes the temporary file. Allocates nothing, so that it also works when memory
+// ran out half way through saving.
+void discard(TempFile& temp) {
+    if (temp.file != nullptr) {
+        std::fclose(temp.file);
+        temp.file = nullptr;
+    }
+    std::remove(temp.path.c_str());
+}
+
 // Writes the temporary file whole and renames it over the target; on any failure removes it
 // and leaves the target untouched.
-bool replaceThroughTemp(TempFile temp, const fs::path& target, const fs::file_status& old,
+bool replaceThroughTemp(TempFile& temp, const fs::path& target, const fs::file_status& old,
                         ByteView data) {
     std::error_code error;
     bool ok = writeAll(temp.file, data);
@@ -115,11 +126,11 @@ bool replaceThroughTemp(TempFile temp, const fs::path& target, const fs::file_st
         fs::permissions(temp.path, old.permissions(), fs::perm_options::replace, error);
         ok = !error;
     }
-    ok = std::fclose(temp.file) == 0 && ok;
+    ok = std::fclose(std::exchange(temp.file, nullptr)) == 0 && ok;
     if (ok && platform::replaceFile(temp.path, target.string())) {
         return true;
     }
-    fs::remove(temp.path, error);
+    discard(temp);
     return false;
 }
 
@@ -159,7 +170,13 @@ bool saveFile(const std::string& path, ByteView data) {
         return false;
     }
     if (std::optional<TempFile> temp = createTempBeside(target)) {
-        return replaceThroughTemp(*temp, target, old, data);
+        try {
+            return replaceThroughTemp(*temp, target, old, data);
+        } catch (...) {
+            // Out of memory for a path: the target is still whole, and no stray file may stay.
+            discard(*temp);
+            throw;
+        }
     }
     return writeInPlace(path, data);
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace tessaloom::e2e {
 
@@ -45,10 +47,17 @@ std::vector<std::string> splitWords(const std::string& text) {
     }
     // A run that hangs (on a FIFO, say) is ended by SIGALRM instead of stalling the suite.
     alarm(kRunTimeLimitSeconds);
-    if (options.addressSpaceLimit != 0) {
-        const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
-        setrlimit(RLIMIT_AS, &limit);
+    const std::pair<int, std::uint64_t> limits[] = {
+        {RLIMIT_AS, options.addressSpaceLimit},
+        {RLIMIT_FSIZE, options.fileSizeLimit},
+    };
+    for (const auto& [resource, value] : limits) {
+        const rlimit limit{value, value};
+        if (value != 0 && setrlimit(resource, &limit) != 0) {
+            _exit(127);
+        }
     }
+    signal(SIGXFSZ, SIG_DFL);
     std::vector<char*> argv;
     for (const std::string& word : command) {
         argv.push_back(const_cast<char*>(word.c_str()));
@@ -137,7 +146,7 @@ std::string infoWindowConsoleText() {
 }
 
 std::string addressSpaceLimitUnsupported() {
-#if defined(TESSALOOM_E2E_SANITIZED)
+#if defined(TESSALOOM_SANITIZED)
     return "a sanitized executable reserves more address space than the limit allows";
 #else
     return windowsExecutable() ? "Wine cannot start within a limit on address space" : "";

@@ -26,6 +26,10 @@ struct RunOptions {
     // Bytes of address space allowed; 0 for no limit. A test that sets it starts with
     // TESSALOOM_SKIP_WITHOUT_ADDRESS_SPACE_LIMIT().
     std::uint64_t addressSpaceLimit = 0;
+    // Largest file size the run may write, in bytes; 0 for no limit. The run starts with the
+    // signal of a write beyond it (SIGXFSZ) at its default action, which ends the program: what
+    // happens instead is up to the program itself.
+    std::uint64_t fileSizeLimit = 0;
     bool keepLineEnds = false;  // leave CR LF as written, to test the line ends themselves
 };
 

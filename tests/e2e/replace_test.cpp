@@ -111,17 +111,5 @@ TEST_F(ReplaceTest, InputAndOutputMayBeTheSameFile) {
     EXPECT_EQ(readFile("in.bin"), bytes({0x41, 0x41, 0x30, 0x31, 0x41, 0x41}));
 }
 
-TEST_F(ReplaceTest, UnwritableOutputIsAFailure) {
-    writeFile("in.bin", kSixBytes);
-    std::filesystem::create_directory(path("folder"));
-    for (const std::string output : {"folder", "/dev/full"}) {
-        SCOPED_TRACE(output);
-        const RunResult result = run({"--replace", "in.bin", "41", "42", output});
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, kFailure);
-        EXPECT_EQ(result.status, 1);
-    }
-}
-
 }  // namespace
 }  // namespace tessaloom::e2e

@@ -80,12 +80,13 @@ TEST_F(StringsTest, ShowsTheFirstHundredRecordsAndNothingMore) {
 }
 
 TEST_F(StringsTest, InvalidMinimumStopsTheRunBeforeTheFileIsRead) {
-    TESSALOOM_SKIP_WITHOUT_ADDRESS_SPACE_LIMIT();
     // The huge file could not be loaded within the allowed memory; the argument error comes first.
     writeFile("huge", "");
     std::filesystem::resize_file(path("huge"), std::uintmax_t{1} << 30);
     RunOptions tightMemory;
-    tightMemory.addressSpaceLimit = std::uint64_t{256} << 20;
+    // Where no limit can be set (Wine, sanitizers), the run goes without one.
+    tightMemory.addressSpaceLimit =
+        addressSpaceLimitUnsupported().empty() ? std::uint64_t{256} << 20 : 0;
     for (const std::string text : {"abc", "-4294967296", "4294967296", "", " ", "+-1"}) {
         SCOPED_TRACE(text);
         const RunResult result = run({"--strings", "huge", text}, tightMemory);

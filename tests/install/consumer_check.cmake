@@ -2,7 +2,9 @@
 # programs in WORK_DIR. Used by the install test and by the package check of CI:
 #
 #   cmake -DPREFIX=<prefix> -DWORK_DIR=<scratch folder> [-DGENERATOR=...] [-DCXX_COMPILER=...]
-#         -P consumer_check.cmake
+#         [-DLINK_FLAGS=...] -P consumer_check.cmake
+#
+# LINK_FLAGS go to the consumer's linker: a sanitized library needs the sanitizers' runtime.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(variable PREFIX WORK_DIR)
@@ -30,6 +32,9 @@ if(GENERATOR)
 endif()
 if(CXX_COMPILER)
   list(APPEND configure_args "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}")
+endif()
+if(LINK_FLAGS)
+  list(APPEND configure_args "-DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS}")
 endif()
 run_or_fail("Configuring the consumer" "${CMAKE_COMMAND}" ${configure_args})
 

@@ -4,7 +4,7 @@
 #   cmake -DBUILD_DIR=... -DCONFIG=... -DWORK_DIR=... -DSOURCE_DIR=...
 #         -DBINDIR=... -DMANDIR=... -DDATADIR=... -DLIBDIR=... -DINCLUDEDIR=... -DCMAKEDIR=...
 #         -DLIBRARY=<library file name> -DPROGRAM=<executable file name>
-#         [-DGENERATOR=...] [-DCXX_COMPILER=...] -P install_test.cmake
+#         [-DGENERATOR=...] [-DCXX_COMPILER=...] [-DLINK_FLAGS=...] -P install_test.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix "${WORK_DIR}/prefix")
