@@ -6,21 +6,8 @@ namespace tessaloom::cli {
 
 namespace {
 
-int digitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool isDigitIn(char c, int base) {
-    const int value = digitValue(c);
+    const int value = conversionDigitValue(c);
     return value >= 0 && value < base;
 }
 
@@ -53,7 +40,7 @@ std::optional<std::uint64_t> parseUnsigned(std::string_view text, int base,
     bool anyDigit = false;
     bool overflow = false;
     for (; i < text.size() && isDigitIn(text[i], base); ++i) {
-        const auto digit = static_cast<std::uint64_t>(digitValue(text[i]));
+        const auto digit = static_cast<std::uint64_t>(conversionDigitValue(text[i]));
         const auto radix = static_cast<std::uint64_t>(base);
         anyDigit = true;
         if (magnitude > (maxValue - digit) / radix) {

@@ -13,16 +13,8 @@ bool isSeparator(char c) {
 }
 
 int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    const int value = conversionDigitValue(c);
+    return value < 16 ? value : -1;
 }
 
 // The value strtol gives the two-character string pair in base 16: leading white space and one

@@ -60,4 +60,18 @@ constexpr bool isConversionSpace(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// The value of c as a digit of those conversions: 0-9, then a-z or A-Z for 10-35; -1 otherwise.
+constexpr int conversionDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 }  // namespace tessaloom

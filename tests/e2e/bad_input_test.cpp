@@ -23,13 +23,6 @@ const std::string kReplaceFailed = "ERROR: Failed to search and replace.\n";
 // --replace input: every byte 0x41 or 0x42, so that the patterns 41 and 42 occur throughout.
 const std::string kPatchable(64 * 1024, 'A');
 
-struct Case {
-    std::vector<std::string> args;
-    std::string out;
-    std::string err;
-    int status;
-};
-
 std::string invalid(const std::string& name, const std::string& text) {
     return "ERROR: Invalid " + name + " argument \"" + text + "\"\n";
 }
@@ -54,16 +47,6 @@ std::string diffAgainstAbc(const std::string& a, const std::string& b) {
 
 class BadInputTest : public E2ETest {
   protected:
-    void expectAll(const std::vector<Case>& cases, const RunOptions& options = {}) const {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(::testing::PrintToString(c.args));
-            const RunResult result = run(c.args, options);
-            EXPECT_EQ(result.out, c.out);
-            EXPECT_EQ(result.err, c.err);
-            EXPECT_EQ(result.status, c.status);
-        }
-    }
-
     // The names in the test's folder, or in a folder inside it: a stray temporary file or a
     // partial output shows up here.
     std::set<std::string> namesIn(const std::string& folder = ".") const {
@@ -79,7 +62,7 @@ TEST_F(BadInputTest, FilesThatAreNotRegularReadAsEmpty) {
     writeFile("abc", "abc");
     std::filesystem::create_directory(path("folder"));
     ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);  // no writer: opening it would hang
-    std::vector<Case> cases = {
+    std::vector<ExpectedRun> cases = {
         {{"--dump", "pipe", "0", "0"}, kOutOfBounds, "", 0},
         {{"--dump", "missing"}, kOutOfBounds, "", 0},
         {{"--dump", ""}, kOutOfBounds, "", 0},
@@ -96,7 +79,7 @@ TEST_F(BadInputTest, FilesThatAreNotRegularReadAsEmpty) {
                      "Comparing pipe and /dev/zero...\nFound 0 byte differences:\n\n",
                      "",
                      0});
-    expectAll(cases);
+    expectRuns(cases);
     EXPECT_EQ(namesIn(), (std::set<std::string>{"abc", "folder", "pipe"}));
 }
 
@@ -158,7 +141,7 @@ TEST_F(BadInputTest, InPlacePatchOnAFullDisk) {
 
 TEST_F(BadInputTest, MalformedNumbersStopTheRunBeforeAnyFileIsRead) {
     writeFile("abc", "abc");
-    std::vector<Case> cases;
+    std::vector<ExpectedRun> cases;
     for (const std::string text : {"", " ", "+", "-", "+-1", "ff", "x10", "18446744073709551616",
                                    "-18446744073709551616", "0x10000000000000000"}) {
         cases.push_back({{"--dump", "abc", text}, "", invalid("OFFSET", text), 2});
@@ -182,7 +165,7 @@ TEST_F(BadInputTest, MalformedNumbersStopTheRunBeforeAnyFileIsRead) {
     cases.push_back({{"--dump", "abc", "18446744073709551615"}, kOutOfBounds, "", 0});
     cases.push_back({{"--dump", "abc", "0xFFFFFFFFFFFFFFFF", "4294967295"}, kOutOfBounds, "", 0});
     cases.push_back({{"--dump", "abc", "0", "037777777777"}, kAbcLine, "", 0});
-    expectAll(cases);
+    expectRuns(cases);
 }
 
 TEST_F(BadInputTest, FileLargerThanTheMemoryAllowed) {
@@ -193,7 +176,7 @@ TEST_F(BadInputTest, FileLargerThanTheMemoryAllowed) {
     RunOptions limited;
     limited.addressSpaceLimit = std::uint64_t{1} << 30;
     // --entropy and --diff have tests of their own.
-    expectAll(
+    expectRuns(
         {
             {{"--dump", "huge"}, "", kOutOfMemory, 2},
             {{"--dump", "huge", "0x1FFFFFFF0", "16"}, "", kOutOfMemory, 2},
@@ -211,7 +194,7 @@ TEST_F(BadInputTest, StandardOutputThatCannotBeWritten) {
     writeFile("abc", "abc");
     RunOptions full;
     full.stdoutPath = "/dev/full";
-    expectAll(
+    expectRuns(
         {
             {{"--dump", "abc"}, "", kCannotWrite, 2},
             {{"--dump", "missing"}, "", kCannotWrite, 2},

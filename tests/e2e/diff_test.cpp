@@ -37,11 +37,7 @@ TEST_F(DiffTest, ReportsExactly) {
     writeFile("short", "aXc");
     writeFile("low", bytes({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0xAB}));
     writeFile("high", bytes({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0xAB, 0x0A}));
-    struct Case {
-        std::vector<std::string> args;
-        std::string out;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<ExpectedRun> cases = {
         {{"--diff", "a.dat", "b.dat"},
          heading("a.dat", "b.dat", 3) +
              "  Offset 0x1: 0x62 -> 0x58\n  Offset 0x3: 0x0 -> 0x64\n  Offset 0x4: 0x0 -> 0x65\n"},
@@ -64,13 +60,7 @@ TEST_F(DiffTest, ReportsExactly) {
          heading("./a.dat", " b.dat", 3) +
              "  Offset 0x0: 0x61 -> 0x0\n  Offset 0x1: 0x62 -> 0x0\n  Offset 0x2: 0x63 -> 0x0\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.args));
-        const RunResult result = run(c.args);
-        EXPECT_EQ(result.out, c.out);
-        EXPECT_EQ(result.err, "");
-        EXPECT_EQ(result.status, 0);
-    }
+    expectRuns(cases);
 }
 
 TEST_F(DiffTest, ShowsFiftyEntriesThenTheRest) {

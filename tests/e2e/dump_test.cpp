@@ -23,11 +23,7 @@ using DumpTest = E2ETest;
 TEST_F(DumpTest, WorkedExamples) {
     writeFile("abc", "abc");
     writeFile("digits", "01234567ABCDEFGH");
-    struct Case {
-        std::vector<std::string> args;
-        std::string out;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<ExpectedRun> cases = {
         {{"--dump", "abc"},
          "00000000  61 62 63                                          |abc             |\n"},
         {{"--dump", "abc", "1", "1"},
@@ -48,13 +44,7 @@ TEST_F(DumpTest, WorkedExamples) {
         {{"--dump", "abc", "0", "16", "extra", "words"},
          "00000000  61 62 63                                          |abc             |\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.args));
-        const RunResult result = run(c.args);
-        EXPECT_EQ(result.out, c.out);
-        EXPECT_EQ(result.err, "");
-        EXPECT_EQ(result.status, 0);
-    }
+    expectRuns(cases);
 }
 
 TEST_F(DumpTest, OffsetAndLengthUseTheAutomaticBase) {

@@ -216,6 +216,16 @@ std::string E2ETest::readFile(const std::string& name) const {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+void E2ETest::expectRuns(const std::vector<ExpectedRun>& cases, const RunOptions& options) const {
+    for (const ExpectedRun& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const RunResult result = run(c.args, options);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(result.status, c.status);
+    }
+}
+
 std::string bytes(std::initializer_list<int> values) {
     std::string text;
     for (const int value : values) {

@@ -71,6 +71,14 @@ std::string addressSpaceLimitUnsupported();
 RunResult runTessaloom(const std::vector<std::string>& args, const std::filesystem::path& workDir,
                        const RunOptions& options = {});
 
+// One run and what it must write and return: by default nothing on standard error and status 0.
+struct ExpectedRun {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err = {};
+    int status = 0;
+};
+
 // A fresh temporary folder per test, removed afterwards.
 class E2ETest : public ::testing::Test {
   protected:
@@ -84,6 +92,8 @@ class E2ETest : public ::testing::Test {
     RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const {
         return runTessaloom(args, dir_, options);
     }
+    // Runs every case in turn and compares all it wrote and returned.
+    void expectRuns(const std::vector<ExpectedRun>& cases, const RunOptions& options = {}) const;
 
   private:
     std::filesystem::path dir_;

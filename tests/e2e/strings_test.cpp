@@ -20,11 +20,7 @@ TEST_F(StringsTest, ReportsExactly) {
     writeFile("raw", "say \"hi\" \\ 50% $HOME\t%s%d");
     writeFile("runs", bytes({0, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 1, 'i', 'j', 'k', 'l', 'm',
                              'n', 'o', 0x7F, 'p'}));
-    struct Case {
-        std::vector<std::string> args;
-        std::string out;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<ExpectedRun> cases = {
         {{"--strings", "example"}, "Extracted 1 strings (min length 4):\n0x4: hello\n"},
         {{"--strings", "example", "2"},
          "Extracted 3 strings (min length 2):\n0x0: abc\n0x4: hello\n0xa: xy\n"},
@@ -50,13 +46,7 @@ TEST_F(StringsTest, ReportsExactly) {
          "Extracted 2 strings (min length 4):\n0x0: say \"hi\" \\ 50% $HOME\n"
          "0x15: %s%d\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.args));
-        const RunResult result = run(c.args);
-        EXPECT_EQ(result.out, c.out);
-        EXPECT_EQ(result.err, "");
-        EXPECT_EQ(result.status, 0);
-    }
+    expectRuns(cases);
 }
 
 TEST_F(StringsTest, ShowsTheFirstHundredRecordsAndNothingMore) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/file_io.h"
+#include "engine/file_io_fixture.h"
 
 namespace tessaloom {
 namespace {
@@ -85,21 +86,7 @@ TEST(ApplyPatchesTest, UnreachableOffsetsThrow) {
     }
 }
 
-class PatchFileTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("tessaloom-patch-" +
-                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    std::string path(const char* name) const { return (dir_ / name).string(); }
-
-    std::filesystem::path dir_;
-};
+using PatchFileTest = FileIoTest;
 
 TEST_F(PatchFileTest, FindsOffsetsInAFile) {
     ASSERT_TRUE(saveFile(path("in"), ByteBuffer{0x41, 0x41, 0x41, 0x42, 0x41, 0x41}));
