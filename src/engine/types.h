@@ -2,14 +2,51 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessaloom {
 
+// Stands for a byte that is about to be overwritten: a ByteBuffer element made from it is left
+// unwritten. Only loadFile makes such elements, for the bytes that its read then fills.
+struct UnsetByte {};
+
+// Allocates as std::allocator does and makes elements as it does (ByteBuffer(n) and resize(n)
+// give zeros), except that an element made from an UnsetByte is not written at all: a file's
+// bytes go straight into their buffer without a pass that zeroes it first.
+template <typename T>
+struct ByteAllocator : std::allocator<T> {
+    using value_type = T;
+    template <typename U>
+    struct rebind {
+        using other = ByteAllocator<U>;
+    };
+
+    ByteAllocator() noexcept = default;
+    template <typename U>
+    ByteAllocator(const ByteAllocator<U>&) noexcept {}
+
+    template <typename U, typename... Args>
+    void construct(U* place, Args&&... args) {
+        std::construct_at(place, std::forward<Args>(args)...);
+    }
+    template <typename U>
+    void construct(U* place, UnsetByte) noexcept {
+        ::new (static_cast<void*>(place)) U;
+    }
+};
+
+template <typename T, typename U>
+bool operator==(const ByteAllocator<T>&, const ByteAllocator<U>&) noexcept {
+    return true;
+}
+
 // A whole file's bytes, or a byte pattern.
-using ByteBuffer = std::vector<std::uint8_t>;
+using ByteBuffer = std::vector<std::uint8_t, ByteAllocator<std::uint8_t>>;
 
 // Read-only view of bytes that some caller owns; the engine's operations work on these.
 using ByteView = std::span<const std::uint8_t>;
