@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #include "file_io.h"
 #include "format_detect.h"
@@ -14,48 +15,16 @@ namespace {
 // The natural logarithm of 2, written out so that every build divides by the same double.
 constexpr double kLn2 = 0.6931471805599453;
 constexpr std::size_t kBlockSize = 1024;
+// Full blocks counted and summed side by side.
+constexpr std::size_t kGroupSize = 4;
 
 // How often each byte value occurs in a range.
 using ByteCounts = std::array<std::uint64_t, 256>;
-
-// The counts of one block of at most kBlockSize bytes. Four tables take turns, so that a run of
-// one byte value does not make every increment wait for the one before. None of them counts more
-// than a few hundred bytes, so 16-bit counters do, and keep the tables small to clear and add up.
-ByteCounts countBlock(ByteView block) {
-    constexpr std::size_t kTables = 4;
-    std::uint16_t tables[kTables][256] = {};
-    std::size_t i = 0;
-    for (; i + kTables <= block.size(); i += kTables) {
-        for (std::size_t t = 0; t < kTables; ++t) {
-            ++tables[t][block[i + t]];
-        }
-    }
-    for (; i < block.size(); ++i) {
-        ++tables[0][block[i]];
-    }
-    ByteCounts counts{};
-    for (std::size_t value = 0; value < counts.size(); ++value) {
-        counts[value] = std::uint64_t{tables[0][value]} + tables[1][value] + tables[2][value] +
-                        tables[3][value];
-    }
-    return counts;
-}
-
-// Counts bytes in one pass, block by block: hands each block's counts to onBlock and returns
-// the sums of them, the counts of the whole range.
-template <typename OnBlock>
-ByteCounts countByBlock(ByteView bytes, OnBlock onBlock) {
-    ByteCounts total{};
-    for (std::size_t start = 0; start < bytes.size(); start += kBlockSize) {
-        const ByteView block = bytes.subspan(start, std::min(kBlockSize, bytes.size() - start));
-        const ByteCounts counts = countBlock(block);
-        onBlock(counts, block.size());
-        for (std::size_t value = 0; value < total.size(); ++value) {
-            total[value] += counts[value];
-        }
-    }
-    return total;
-}
+// The same for one block: it holds at most 1024 bytes, so 16 bits do, and keep the table small.
+using BlockCounts = std::array<std::uint16_t, 256>;
+using GroupCounts = std::array<BlockCounts, kGroupSize>;
+// The offsets of the full blocks of a group.
+using GroupOffsets = std::array<std::size_t, kGroupSize>;
 
 // One byte value's part of the entropy. The order of the operations decides the last bits of
 // the result, so every entropy this program computes is made of these terms.
@@ -65,24 +34,20 @@ double entropyTerm(std::uint64_t count, std::uint64_t length) {
 }
 
 // Subtracts the term of each byte value in ascending order of the values: the order fixes the
-// rounding, so it is the same for every range. termOf gives +0.0 for a count of 0, and
-// subtracting +0.0 leaves every bit of the sum as it was, as if the value were skipped.
-template <typename TermOf>
-double sumTerms(const ByteCounts& counts, TermOf termOf) {
+// rounding, so it is the same for every range. A count of 0 adds no term: subtracting +0.0 would
+// leave every bit of the sum as it was.
+template <typename Counts>
+double entropyOfCounts(const Counts& counts, std::uint64_t length) {
     double sum = 0.0;
     for (const std::uint64_t count : counts) {
-        sum -= termOf(count);
+        if (count != 0) {
+            sum -= entropyTerm(count, length);
+        }
     }
     return sum;
 }
 
-double entropyOfCounts(const ByteCounts& counts, std::uint64_t length) {
-    return sumTerms(counts, [length](std::uint64_t count) {
-        return count != 0 ? entropyTerm(count, length) : 0.0;
-    });
-}
-
-// The term of every count that a full block can hold, made once (0.0 for a count of 0). A full
+// The term of every count that a full block can hold, made once (+0.0 for a count of 0). A full
 // block's entropy then takes no logarithm and no branch, with the same bits as when each term is
 // computed afresh.
 const std::array<double, kBlockSize + 1>& fullBlockTerms() {
@@ -96,12 +61,110 @@ const std::array<double, kBlockSize + 1>& fullBlockTerms() {
     return terms;
 }
 
-double blockEntropy(const ByteCounts& counts, std::size_t length) {
-    if (length != kBlockSize) {
-        return entropyOfCounts(counts, length);
+// Whether every byte of the block is the same (zero padding): each byte equals the next.
+bool isUniform(ByteView block) {
+    return std::memcmp(block.data(), block.data() + 1, block.size() - 1) == 0;
+}
+
+BlockCounts countBlock(ByteView block) {
+    BlockCounts counts{};
+    for (const std::uint8_t byte : block) {
+        ++counts[byte];
+    }
+    return counts;
+}
+
+// Counts the full blocks at offsets, one table each, eight bytes of each block read at a time
+// and the blocks taking turns byte by byte: consecutive increments of one table lie far apart,
+// so a run of one byte value does not make each wait for the one before.
+void countGroup(ByteView data, const GroupOffsets& offsets, GroupCounts& counts) {
+    for (BlockCounts& table : counts) {
+        table.fill(0);
+    }
+    for (std::size_t i = 0; i < kBlockSize; i += 8) {
+        std::array<std::uint64_t, kGroupSize> words;
+        for (std::size_t block = 0; block < kGroupSize; ++block) {
+            std::memcpy(&words[block], data.data() + offsets[block] + i, sizeof words[block]);
+        }
+        for (std::size_t shift = 0; shift < 64; shift += 8) {
+            for (std::size_t block = 0; block < kGroupSize; ++block) {
+                ++counts[block][(words[block] >> shift) & 0xFF];
+            }
+        }
+    }
+}
+
+// Adds a group's counts to total and, when entropies is not empty, sets the entropy of each of
+// its blocks. Each block's terms are subtracted in the same order as everywhere else, so each
+// result has the same bits as on its own, but the blocks' sums are interleaved: none waits for
+// another's last subtraction.
+void addGroup(const GroupCounts& counts, const GroupOffsets& offsets, ByteCounts& total,
+              std::span<double> entropies) {
+    for (std::size_t value = 0; value < total.size(); ++value) {
+        for (const BlockCounts& block : counts) {
+            total[value] += block[value];
+        }
+    }
+    if (entropies.empty()) {
+        return;
     }
     const auto& terms = fullBlockTerms();
-    return sumTerms(counts, [&terms](std::uint64_t count) { return terms[count]; });
+    std::array<double, kGroupSize> sums{};
+    for (std::size_t value = 0; value < total.size(); ++value) {
+        for (std::size_t block = 0; block < kGroupSize; ++block) {
+            sums[block] -= terms[counts[block][value]];
+        }
+    }
+    for (std::size_t block = 0; block < kGroupSize; ++block) {
+        entropies[offsets[block] / kBlockSize] = sums[block];
+    }
+}
+
+// Counts one block on its own and adds it to total, setting its entropy when entropies is not
+// empty: for the blocks left over after the last group and a short last block.
+void addBlock(ByteView data, std::size_t offset, ByteCounts& total, std::span<double> entropies) {
+    const ByteView block = data.subspan(offset, std::min(kBlockSize, data.size() - offset));
+    const BlockCounts counts = countBlock(block);
+    for (std::size_t value = 0; value < total.size(); ++value) {
+        total[value] += counts[value];
+    }
+    if (!entropies.empty()) {
+        entropies[offset / kBlockSize] = entropyOfCounts(counts, block.size());
+    }
+}
+
+// The counts of the whole of data, made block by block in one pass; when entropies is not empty
+// (one element per block of kBlockSize bytes, the last one possibly shorter) it receives the
+// entropy of each block. A block of one repeated value is recognised at once and left out of the
+// groups: its entropy is that of its one term, the others being 0.
+ByteCounts countBlocks(ByteView data, std::span<double> entropies) {
+    ByteCounts total{};
+    GroupCounts counts;
+    GroupOffsets offsets;
+    std::size_t grouped = 0;
+    std::size_t offset = 0;
+    for (; data.size() - offset >= kBlockSize; offset += kBlockSize) {
+        if (isUniform(data.subspan(offset, kBlockSize))) {
+            total[data[offset]] += kBlockSize;
+            if (!entropies.empty()) {
+                entropies[offset / kBlockSize] = 0.0 - fullBlockTerms()[kBlockSize];
+            }
+            continue;
+        }
+        offsets[grouped++] = offset;
+        if (grouped == kGroupSize) {
+            countGroup(data, offsets, counts);
+            addGroup(counts, offsets, total, entropies);
+            grouped = 0;
+        }
+    }
+    for (std::size_t block = 0; block < grouped; ++block) {
+        addBlock(data, offsets[block], total, entropies);
+    }
+    if (offset < data.size()) {
+        addBlock(data, offset, total, entropies);
+    }
+    return total;
 }
 
 }  // namespace
@@ -111,7 +174,7 @@ double computeEntropy(const std::uint8_t* data, std::uint64_t length) {
         return 0.0;
     }
     const ByteView bytes(data, static_cast<std::size_t>(length));
-    return entropyOfCounts(countByBlock(bytes, [](const ByteCounts&, std::size_t) {}), length);
+    return entropyOfCounts(countBlocks(bytes, {}), length);
 }
 
 AnalysisReport analyzeBytes(std::string path, ByteView data) {
@@ -124,11 +187,8 @@ AnalysisReport analyzeBytes(std::string path, ByteView data) {
     }
     // One pass: each block is counted once, and the whole file's counts are the sums of the
     // blocks' counts.
-    report.blockEntropies.reserve((data.size() + kBlockSize - 1) / kBlockSize);
-    const ByteCounts total =
-        countByBlock(data, [&report](const ByteCounts& counts, std::size_t size) {
-            report.blockEntropies.push_back(blockEntropy(counts, size));
-        });
+    report.blockEntropies.resize((data.size() + kBlockSize - 1) / kBlockSize);
+    const ByteCounts total = countBlocks(data, report.blockEntropies);
     report.entropy = entropyOfCounts(total, data.size());
     report.headers = detectFormat(data, report.typeName);
     return report;
