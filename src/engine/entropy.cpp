@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "file_io.h"
 #include "format_detect.h"
@@ -74,54 +75,66 @@ BlockCounts countBlock(ByteView block) {
     return counts;
 }
 
-// Counts the full blocks at offsets, one table each, eight bytes of each block read at a time
-// and the blocks taking turns byte by byte: consecutive increments of one table lie far apart,
-// so a run of one byte value does not make each wait for the one before.
-void countGroup(ByteView data, const GroupOffsets& offsets, GroupCounts& counts) {
-    for (BlockCounts& table : counts) {
+// Full blocks that are counted together and then added up together.
+struct Group {
+    GroupOffsets offsets{};
+    GroupCounts counts{};
+    std::size_t size = 0;
+};
+
+using GroupSums = std::array<double, kGroupSize>;
+
+// Adds the counts of one byte value of the blocks of a counted group to total, and subtracts
+// their terms from sums. Each block's terms are subtracted in the same order as everywhere else,
+// so each block's entropy gets the same bits as on its own, but the blocks' sums are interleaved:
+// none waits for another.
+void addValue(const Group& group, std::size_t value, ByteCounts& total, GroupSums& sums) {
+    const auto& terms = fullBlockTerms();
+    for (std::size_t block = 0; block < kGroupSize; ++block) {
+        total[value] += group.counts[block][value];
+        sums[block] -= terms[group.counts[block][value]];
+    }
+}
+
+// Counts the full blocks of `counting`, one table each, eight bytes of each block read at a time
+// and the blocks taking turns byte by byte: consecutive increments of one table lie far apart, so
+// a run of one byte value does not make each wait for the one before. Meanwhile adds up
+// `counted`, the group counted before, two byte values per eight bytes counted: the subtractions,
+// which must follow one another, then run in the shadow of the counting. Returns the entropies of
+// the blocks of `counted`.
+GroupSums countGroup(ByteView data, Group& counting, const Group& counted, ByteCounts& total) {
+    for (BlockCounts& table : counting.counts) {
         table.fill(0);
     }
+    GroupSums sums{};
     for (std::size_t i = 0; i < kBlockSize; i += 8) {
         std::array<std::uint64_t, kGroupSize> words;
         for (std::size_t block = 0; block < kGroupSize; ++block) {
-            std::memcpy(&words[block], data.data() + offsets[block] + i, sizeof words[block]);
+            std::memcpy(&words[block], data.data() + counting.offsets[block] + i,
+                        sizeof words[block]);
         }
         for (std::size_t shift = 0; shift < 64; shift += 8) {
             for (std::size_t block = 0; block < kGroupSize; ++block) {
-                ++counts[block][(words[block] >> shift) & 0xFF];
+                ++counting.counts[block][(words[block] >> shift) & 0xFF];
             }
         }
+        addValue(counted, i / 4, total, sums);
+        addValue(counted, i / 4 + 1, total, sums);
+    }
+    return sums;
+}
+
+// Puts the entropies of the blocks of a group where they belong, when they are wanted.
+void storeEntropies(const Group& group, const GroupSums& sums, std::span<double> entropies) {
+    if (!entropies.empty()) {
+        for (std::size_t block = 0; block < group.size; ++block) {
+            entropies[group.offsets[block] / kBlockSize] = sums[block];
+        }
     }
 }
 
-// Adds a group's counts to total and, when entropies is not empty, sets the entropy of each of
-// its blocks. Each block's terms are subtracted in the same order as everywhere else, so each
-// result has the same bits as on its own, but the blocks' sums are interleaved: none waits for
-// another's last subtraction.
-void addGroup(const GroupCounts& counts, const GroupOffsets& offsets, ByteCounts& total,
-              std::span<double> entropies) {
-    for (std::size_t value = 0; value < total.size(); ++value) {
-        for (const BlockCounts& block : counts) {
-            total[value] += block[value];
-        }
-    }
-    if (entropies.empty()) {
-        return;
-    }
-    const auto& terms = fullBlockTerms();
-    std::array<double, kGroupSize> sums{};
-    for (std::size_t value = 0; value < total.size(); ++value) {
-        for (std::size_t block = 0; block < kGroupSize; ++block) {
-            sums[block] -= terms[counts[block][value]];
-        }
-    }
-    for (std::size_t block = 0; block < kGroupSize; ++block) {
-        entropies[offsets[block] / kBlockSize] = sums[block];
-    }
-}
-
-// Counts one block on its own and adds it to total, setting its entropy when entropies is not
-// empty: for the blocks left over after the last group and a short last block.
+// Counts a block on its own, adds its counts to total and, when entropies are wanted, sets its
+// entropy: for the blocks left over after the last group, and a short last block.
 void addBlock(ByteView data, std::size_t offset, ByteCounts& total, std::span<double> entropies) {
     const ByteView block = data.subspan(offset, std::min(kBlockSize, data.size() - offset));
     const BlockCounts counts = countBlock(block);
@@ -133,33 +146,40 @@ void addBlock(ByteView data, std::size_t offset, ByteCounts& total, std::span<do
     }
 }
 
-// The counts of the whole of data, made block by block in one pass; when entropies is not empty
-// (one element per block of kBlockSize bytes, the last one possibly shorter) it receives the
-// entropy of each block. A block of one repeated value is recognised at once and left out of the
-// groups: its entropy is that of its one term, the others being 0.
+// The counts of the whole of data, made in one pass; when entropies is not empty (one element
+// per block of kBlockSize bytes, the last one possibly shorter) it receives the entropy of each
+// block. Full blocks go through in groups, each group added up while the next one is counted. A
+// block of one repeated value (zero padding) is recognised at once and left out of the groups:
+// its entropy is that of its one term, the others being 0.
 ByteCounts countBlocks(ByteView data, std::span<double> entropies) {
     ByteCounts total{};
-    GroupCounts counts;
-    GroupOffsets offsets;
-    std::size_t grouped = 0;
+    std::array<Group, 2> groups;
+    Group* counting = &groups[0];
+    Group* counted = &groups[1];  // empty at first: adding it up adds nothing
     std::size_t offset = 0;
     for (; data.size() - offset >= kBlockSize; offset += kBlockSize) {
-        if (isUniform(data.subspan(offset, kBlockSize))) {
-            total[data[offset]] += kBlockSize;
+        const ByteView block = data.subspan(offset, kBlockSize);
+        if (isUniform(block)) {
+            total[block[0]] += kBlockSize;
             if (!entropies.empty()) {
                 entropies[offset / kBlockSize] = 0.0 - fullBlockTerms()[kBlockSize];
             }
             continue;
         }
-        offsets[grouped++] = offset;
-        if (grouped == kGroupSize) {
-            countGroup(data, offsets, counts);
-            addGroup(counts, offsets, total, entropies);
-            grouped = 0;
+        counting->offsets[counting->size++] = offset;
+        if (counting->size == kGroupSize) {
+            storeEntropies(*counted, countGroup(data, *counting, *counted, total), entropies);
+            counted->size = 0;
+            std::swap(counting, counted);
         }
     }
-    for (std::size_t block = 0; block < grouped; ++block) {
-        addBlock(data, offsets[block], total, entropies);
+    GroupSums sums{};
+    for (std::size_t value = 0; value < 256; ++value) {
+        addValue(*counted, value, total, sums);
+    }
+    storeEntropies(*counted, sums, entropies);
+    for (std::size_t block = 0; block < counting->size; ++block) {
+        addBlock(data, counting->offsets[block], total, entropies);
     }
     if (offset < data.size()) {
         addBlock(data, offset, total, entropies);
