@@ -18,18 +18,10 @@ constexpr std::uint64_t kLookahead = 8;
 // Bit i set where bytes[i] is printable, for the 8 bytes at bytes.
 std::uint64_t printableBits8(const std::uint8_t* bytes) {
     if constexpr (std::endian::native == std::endian::little) {
-        // Eight bytes at a time: the high bit of each byte of `printable` is set where that byte
-        // lies in 0x20-0x7E; no addition carries from one byte into the next.
-        constexpr std::uint64_t kOnes = 0x0101010101010101u;
-        constexpr std::uint64_t kHigh = 0x8080808080808080u;
         std::uint64_t word;
         std::memcpy(&word, bytes, sizeof word);
-        const std::uint64_t low = word & ~kHigh;
-        const std::uint64_t atLeast0x20 = low + (0x80 - 0x20) * kOnes;
-        const std::uint64_t below0x7F = ~(low + kOnes);
-        const std::uint64_t printable = atLeast0x20 & below0x7F & ~word & kHigh;
         // Gathers the eight high bits into the low byte, byte i's into bit i.
-        return ((printable >> 7) * 0x0102040810204080u) >> 56;
+        return ((printableHighBits(word) >> 7) * 0x0102040810204080u) >> 56;
     } else {
         std::uint64_t bits = 0;
         for (std::size_t i = 0; i < 8; ++i) {

@@ -91,4 +91,16 @@ constexpr bool isPrintableAscii(std::uint8_t byte) {
     return byte >= 0x20 && byte <= 0x7E;
 }
 
+// The same test on the eight bytes of a word at once: the high bit of each byte of the result is
+// set where that byte of eightBytes is printable, and every other bit is clear. No addition
+// carries from one byte into the next, so the result does not depend on the byte order.
+constexpr std::uint64_t printableHighBits(std::uint64_t eightBytes) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = 0x8080808080808080u;
+    const std::uint64_t low = eightBytes & ~kHigh;
+    const std::uint64_t atLeast0x20 = low + (0x80 - 0x20) * kOnes;
+    const std::uint64_t below0x7F = ~(low + kOnes);
+    return atLeast0x20 & below0x7F & ~eightBytes & kHigh;
+}
+
 }  // namespace tessaloom
