@@ -111,8 +111,12 @@ void writeHexDump(ByteView data, std::uint64_t offset, std::uint64_t length, con
             static_cast<std::size_t>(std::min<std::uint64_t>(kBytesPerLine, count - done));
         end = formatLine(end, offset + done, data.data() + offset + done, lineCount);
         if (static_cast<std::size_t>(end - begin) >= kBlockSize) {
-            sink({begin, static_cast<std::size_t>(end - begin)});
-            end = begin;
+            // Blocks of exactly kBlockSize bytes, a whole number of pages, go out as they are
+            // through buffered output; the part of the line beyond starts the next block.
+            sink({begin, kBlockSize});
+            const std::size_t rest = static_cast<std::size_t>(end - begin) - kBlockSize;
+            std::memmove(begin, begin + kBlockSize, rest);
+            end = begin + rest;
         }
     }
     if (end != begin) {
