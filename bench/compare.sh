@@ -15,10 +15,9 @@
 #   CORPUS_ROOT=/tmp  where the folder of generated files is made; it is removed at the end
 #
 # Every command's standard output goes to a pipe that hyperfine drains, as a user's `| less`
-# would read it, except where a row says >/dev/null. The whole dump is timed both ways, and the
-# pipe is also timed alone, moving the dump's text (`cat` of a copy of it) with no work besides.
-# --replace and its peers write their output file next to the input; it is removed before each
-# run, so every tool writes a new file.
+# would read it, except where a row says >/dev/null; the whole dump is timed both ways. --replace
+# and its peers write their output file next to the input; it is removed before each run, so
+# every tool writes a new file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -102,9 +101,6 @@ measure whole "$runs" 1 "$read_whole $F"
 measure xxd "$runs" 1 "xxd $F"
 measure dump_null "$runs" 1 "$tessaloom --dump $F 0 -1 >/dev/null"
 measure xxd_null "$runs" 1 "xxd $F >/dev/null"
-"$tessaloom" --dump "$F" 0 -1 >"$dir/dump.txt"
-measure pipe_only "$runs" 1 "cat $dir/dump.txt"
-rm -f "$dir/dump.txt"
 measure hexdump "$slow_runs" 0 "hexdump -C $F"
 measure od "$slow_runs" 0 "od -A x -t x1z $F"
 measure ent "$runs" 1 "ent $F"
@@ -114,7 +110,7 @@ measure sed "$runs" 1 "sed s/AA/zz/g $F >$O" "rm -f $O"
 measure bbe "$runs" 1 "bbe -e s/AA/zz/ -o $O $F" "rm -f $O"
 
 row() {  # row LABEL KEY [FLOOR_RATIO] [PEER_RATIO]
-  printf '| %-41s | %8s | %8s | %8s | %11s |\n' "$1" "${seconds[$2]}" "${mebibytes[$2]}" "${3:-}" "${4:-}"
+  printf '| %-38s | %8s | %8s | %8s | %11s |\n' "$1" "${seconds[$2]}" "${mebibytes[$2]}" "${3:-}" "${4:-}"
 }
 ours() { row "tessaloom $1" "$2" "$(ratio "${seconds[$2]}" "${seconds[floor]}")"; }
 peer() { row "  $1" "$2" "" "$(ratio "${seconds[$2]}" "${seconds[$3]}")x"; }
@@ -128,8 +124,8 @@ echo "Files: ${size} MiB in $(df -T "$dir" | awk 'NR == 2 { print $2 " (" $1 ")"
   "median of $runs runs ($slow_runs for hexdump -C and od)"
 echo "Output: to a pipe unless >/dev/null is shown; replace, sed, bbe: a new file next to the input"
 echo
-echo "| Command                                   | median s | peak MiB |  ÷ floor | peer ÷ ours |"
-echo "|-------------------------------------------|---------:|---------:|---------:|------------:|"
+echo "| Command                                | median s | peak MiB |  ÷ floor | peer ÷ ours |"
+echo "|----------------------------------------|---------:|---------:|---------:|------------:|"
 ours "--dump F 0 16 (floor)" floor
 row "  cat F >/dev/null (plain read)" cat "$(ratio "${seconds[cat]}" "${seconds[floor]}")"
 row "  one read into a new buffer" whole "$(ratio "${seconds[whole]}" "${seconds[floor]}")"
@@ -137,7 +133,6 @@ ours "--dump F 0 -1" dump
 peer "xxd F" xxd dump
 peer "hexdump -C F" hexdump dump
 peer "od -A x -t x1z F" od dump
-row "  cat of the dump's text (the pipe alone)" pipe_only "" "$(ratio "${seconds[pipe_only]}" "${seconds[dump]}")x"
 ours "--dump F 0 -1 >/dev/null" dump_null
 peer "xxd F >/dev/null" xxd_null dump_null
 ours "--entropy F" entropy
