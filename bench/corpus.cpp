@@ -23,7 +23,8 @@ constexpr std::array<std::string_view, 64> kWords{
     "file",   "header", "section", "offset", "loader",   "kernel", "image",  "table",
     "symbol", "memory", "address", "binary", "firmware", "device", "format", "version"};
 
-// SplitMix64: small, fast and fully specified, so the stream is the same with every library.
+// SplitMix64: small, fast and defined to the last bit, so the stream is the same with every
+// library.
 class Random {
   public:
     explicit Random(std::uint64_t seed) : state_(seed) {}

@@ -103,6 +103,7 @@ void addValue(const Group& group, std::size_t value, ByteCounts& total, GroupSum
 // which must follow one another, then run in the shadow of the counting. Returns the entropies of
 // the blocks of `counted`.
 GroupSums countGroup(ByteView data, Group& counting, const Group& counted, ByteCounts& total) {
+    static_assert(kBlockSize / 8 * 2 == 256, "two byte values per step cover all 256");
     for (BlockCounts& table : counting.counts) {
         table.fill(0);
     }
@@ -118,8 +119,9 @@ GroupSums countGroup(ByteView data, Group& counting, const Group& counted, ByteC
                 ++counting.counts[block][(words[block] >> shift) & 0xFF];
             }
         }
-        addValue(counted, i / 4, total, sums);
-        addValue(counted, i / 4 + 1, total, sums);
+        const std::size_t step = i / 8;
+        addValue(counted, 2 * step, total, sums);
+        addValue(counted, 2 * step + 1, total, sums);
     }
     return sums;
 }
