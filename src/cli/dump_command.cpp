@@ -1,4 +1,7 @@
+#include <cstdint>
+#include <filesystem>
 #include <iostream>
+#include <string_view>
 
 #include "args.h"
 #include "commands.h"
@@ -10,6 +13,20 @@ namespace tessaloom::cli {
 namespace {
 
 constexpr std::uint64_t kDefaultLength = 512;
+constexpr std::size_t kPipePiece = 4096;
+
+// Whether standard output is a pipe. A pipe whose reader finds it full on a read must wake the
+// writer, which costs the reader more than the copying when it reads a few pages at a time;
+// written a page at a time, the pipe mostly has room left when the reader comes. Files and
+// everything else take the text in large blocks, as few large writes cost them least.
+bool writesToPipe() {
+    std::error_code error;
+    return std::filesystem::is_fifo("/dev/stdout", error);
+}
+
+void writeText(std::string_view text) {
+    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
 
 }  // namespace
 
@@ -19,8 +36,12 @@ int runDump(const Arguments& args) {
         args.size() > 2 ? convertArgument(kLengthArgument, args[2]) : kDefaultLength;
     const ByteBuffer data = loadFile(args[0]);
     // The text goes out in blocks as it is made, so a dump of any size needs little memory.
-    writeHexDump(data, offset, length, [](std::string_view text) {
-        std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+    const bool toPipe = writesToPipe();
+    writeHexDump(data, offset, length, [toPipe](std::string_view text) {
+        for (; toPipe && text.size() > kPipePiece; text.remove_prefix(kPipePiece)) {
+            writeText(text.substr(0, kPipePiece));
+        }
+        writeText(text);
     });
     return 0;
 }

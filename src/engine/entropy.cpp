@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <utility>
 
 #include "file_io.h"
 #include "format_detect.h"
@@ -14,48 +16,16 @@ namespace {
 // The natural logarithm of 2, written out so that every build divides by the same double.
 constexpr double kLn2 = 0.6931471805599453;
 constexpr std::size_t kBlockSize = 1024;
+// Full blocks counted and summed side by side.
+constexpr std::size_t kGroupSize = 4;
 
 // How often each byte value occurs in a range.
 using ByteCounts = std::array<std::uint64_t, 256>;
-
-// The counts of one block of at most kBlockSize bytes. Four tables take turns, so that a run of
-// one byte value does not make every increment wait for the one before. None of them counts more
-// than a few hundred bytes, so 16-bit counters do, and keep the tables small to clear and add up.
-ByteCounts countBlock(ByteView block) {
-    constexpr std::size_t kTables = 4;
-    std::uint16_t tables[kTables][256] = {};
-    std::size_t i = 0;
-    for (; i + kTables <= block.size(); i += kTables) {
-        for (std::size_t t = 0; t < kTables; ++t) {
-            ++tables[t][block[i + t]];
-        }
-    }
-    for (; i < block.size(); ++i) {
-        ++tables[0][block[i]];
-    }
-    ByteCounts counts{};
-    for (std::size_t value = 0; value < counts.size(); ++value) {
-        counts[value] = std::uint64_t{tables[0][value]} + tables[1][value] + tables[2][value] +
-                        tables[3][value];
-    }
-    return counts;
-}
-
-// Counts bytes in one pass, block by block: hands each block's counts to onBlock and returns
-// the sums of them, the counts of the whole range.
-template <typename OnBlock>
-ByteCounts countByBlock(ByteView bytes, OnBlock onBlock) {
-    ByteCounts total{};
-    for (std::size_t start = 0; start < bytes.size(); start += kBlockSize) {
-        const ByteView block = bytes.subspan(start, std::min(kBlockSize, bytes.size() - start));
-        const ByteCounts counts = countBlock(block);
-        onBlock(counts, block.size());
-        for (std::size_t value = 0; value < total.size(); ++value) {
-            total[value] += counts[value];
-        }
-    }
-    return total;
-}
+// The same for one block: it holds at most 1024 bytes, so 16 bits do, and keep the table small.
+using BlockCounts = std::array<std::uint16_t, 256>;
+using GroupCounts = std::array<BlockCounts, kGroupSize>;
+// The offsets of the full blocks of a group.
+using GroupOffsets = std::array<std::size_t, kGroupSize>;
 
 // One byte value's part of the entropy. The order of the operations decides the last bits of
 // the result, so every entropy this program computes is made of these terms.
@@ -65,24 +35,20 @@ double entropyTerm(std::uint64_t count, std::uint64_t length) {
 }
 
 // Subtracts the term of each byte value in ascending order of the values: the order fixes the
-// rounding, so it is the same for every range. termOf gives +0.0 for a count of 0, and
-// subtracting +0.0 leaves every bit of the sum as it was, as if the value were skipped.
-template <typename TermOf>
-double sumTerms(const ByteCounts& counts, TermOf termOf) {
+// rounding, so it is the same for every range. A count of 0 adds no term: subtracting +0.0 would
+// leave every bit of the sum as it was.
+template <typename Counts>
+double entropyOfCounts(const Counts& counts, std::uint64_t length) {
     double sum = 0.0;
     for (const std::uint64_t count : counts) {
-        sum -= termOf(count);
+        if (count != 0) {
+            sum -= entropyTerm(count, length);
+        }
     }
     return sum;
 }
 
-double entropyOfCounts(const ByteCounts& counts, std::uint64_t length) {
-    return sumTerms(counts, [length](std::uint64_t count) {
-        return count != 0 ? entropyTerm(count, length) : 0.0;
-    });
-}
-
-// The term of every count that a full block can hold, made once (0.0 for a count of 0). A full
+// The term of every count that a full block can hold, made once (+0.0 for a count of 0). A full
 // block's entropy then takes no logarithm and no branch, with the same bits as when each term is
 // computed afresh.
 const std::array<double, kBlockSize + 1>& fullBlockTerms() {
@@ -96,12 +62,131 @@ const std::array<double, kBlockSize + 1>& fullBlockTerms() {
     return terms;
 }
 
-double blockEntropy(const ByteCounts& counts, std::size_t length) {
-    if (length != kBlockSize) {
-        return entropyOfCounts(counts, length);
+// Whether every byte of the block is the same (zero padding): each byte equals the next.
+bool isUniform(ByteView block) {
+    return std::memcmp(block.data(), block.data() + 1, block.size() - 1) == 0;
+}
+
+BlockCounts countBlock(ByteView block) {
+    BlockCounts counts{};
+    for (const std::uint8_t byte : block) {
+        ++counts[byte];
     }
+    return counts;
+}
+
+// Full blocks that are counted together and then added up together.
+struct Group {
+    GroupOffsets offsets{};
+    GroupCounts counts{};
+    std::size_t size = 0;
+};
+
+using GroupSums = std::array<double, kGroupSize>;
+
+// Adds the counts of one byte value of the blocks of a counted group to total, and subtracts
+// their terms from sums. Each block's terms are subtracted in the same order as everywhere else,
+// so each block's entropy gets the same bits as on its own, but the blocks' sums are interleaved:
+// none waits for another.
+void addValue(const Group& group, std::size_t value, ByteCounts& total, GroupSums& sums) {
     const auto& terms = fullBlockTerms();
-    return sumTerms(counts, [&terms](std::uint64_t count) { return terms[count]; });
+    for (std::size_t block = 0; block < kGroupSize; ++block) {
+        total[value] += group.counts[block][value];
+        sums[block] -= terms[group.counts[block][value]];
+    }
+}
+
+// Counts the full blocks of `counting`, one table each, eight bytes of each block read at a time
+// and the blocks taking turns byte by byte: consecutive increments of one table lie far apart, so
+// a run of one byte value does not make each wait for the one before. Meanwhile adds up
+// `counted`, the group counted before, two byte values per eight bytes counted: the subtractions,
+// which must follow one another, then run in the shadow of the counting. Returns the entropies of
+// the blocks of `counted`.
+GroupSums countGroup(ByteView data, Group& counting, const Group& counted, ByteCounts& total) {
+    static_assert(kBlockSize / 8 * 2 == 256, "two byte values per step cover all 256");
+    for (BlockCounts& table : counting.counts) {
+        table.fill(0);
+    }
+    GroupSums sums{};
+    for (std::size_t i = 0; i < kBlockSize; i += 8) {
+        std::array<std::uint64_t, kGroupSize> words;
+        for (std::size_t block = 0; block < kGroupSize; ++block) {
+            std::memcpy(&words[block], data.data() + counting.offsets[block] + i,
+                        sizeof words[block]);
+        }
+        for (std::size_t shift = 0; shift < 64; shift += 8) {
+            for (std::size_t block = 0; block < kGroupSize; ++block) {
+                ++counting.counts[block][(words[block] >> shift) & 0xFF];
+            }
+        }
+        const std::size_t step = i / 8;
+        addValue(counted, 2 * step, total, sums);
+        addValue(counted, 2 * step + 1, total, sums);
+    }
+    return sums;
+}
+
+// Puts the entropies of the blocks of a group where they belong, when they are wanted.
+void storeEntropies(const Group& group, const GroupSums& sums, std::span<double> entropies) {
+    if (!entropies.empty()) {
+        for (std::size_t block = 0; block < group.size; ++block) {
+            entropies[group.offsets[block] / kBlockSize] = sums[block];
+        }
+    }
+}
+
+// Counts a block on its own, adds its counts to total and, when entropies are wanted, sets its
+// entropy: for the blocks left over after the last group, and a short last block.
+void addBlock(ByteView data, std::size_t offset, ByteCounts& total, std::span<double> entropies) {
+    const ByteView block = data.subspan(offset, std::min(kBlockSize, data.size() - offset));
+    const BlockCounts counts = countBlock(block);
+    for (std::size_t value = 0; value < total.size(); ++value) {
+        total[value] += counts[value];
+    }
+    if (!entropies.empty()) {
+        entropies[offset / kBlockSize] = entropyOfCounts(counts, block.size());
+    }
+}
+
+// The counts of the whole of data, made in one pass; when entropies is not empty (one element
+// per block of kBlockSize bytes, the last one possibly shorter) it receives the entropy of each
+// block. Full blocks go through in groups, each group added up while the next one is counted. A
+// block of one repeated value (zero padding) is recognised at once and left out of the groups:
+// its entropy is that of its one term, the others being 0.
+ByteCounts countBlocks(ByteView data, std::span<double> entropies) {
+    ByteCounts total{};
+    std::array<Group, 2> groups;
+    Group* counting = &groups[0];
+    Group* counted = &groups[1];  // empty at first: adding it up adds nothing
+    std::size_t offset = 0;
+    for (; data.size() - offset >= kBlockSize; offset += kBlockSize) {
+        const ByteView block = data.subspan(offset, kBlockSize);
+        if (isUniform(block)) {
+            total[block[0]] += kBlockSize;
+            if (!entropies.empty()) {
+                entropies[offset / kBlockSize] = 0.0 - fullBlockTerms()[kBlockSize];
+            }
+            continue;
+        }
+        counting->offsets[counting->size++] = offset;
+        if (counting->size == kGroupSize) {
+            storeEntropies(*counted, countGroup(data, *counting, *counted, total), entropies);
+            counted->size = 0;
+            std::swap(counting, counted);
+        }
+    }
+    GroupSums sums{};
+    for (std::size_t value = 0; value < 256; ++value) {
+        addValue(*counted, value, total, sums);
+    }
+    storeEntropies(*counted, sums, entropies);
+    for (std::size_t block = 0; block < counting->size; ++block) {
+        addBlock(data, counting->offsets[block], total, entropies);
+    }
+    if (offset < data.size()) {
+        addBlock(data, offset, total, entropies);
+    }
+    return total;
 }
 
 }  // namespace
@@ -111,7 +196,7 @@ double computeEntropy(const std::uint8_t* data, std::uint64_t length) {
         return 0.0;
     }
     const ByteView bytes(data, static_cast<std::size_t>(length));
-    return entropyOfCounts(countByBlock(bytes, [](const ByteCounts&, std::size_t) {}), length);
+    return entropyOfCounts(countBlocks(bytes, {}), length);
 }
 
 AnalysisReport analyzeBytes(std::string path, ByteView data) {
@@ -124,11 +209,8 @@ AnalysisReport analyzeBytes(std::string path, ByteView data) {
     }
     // One pass: each block is counted once, and the whole file's counts are the sums of the
     // blocks' counts.
-    report.blockEntropies.reserve((data.size() + kBlockSize - 1) / kBlockSize);
-    const ByteCounts total =
-        countByBlock(data, [&report](const ByteCounts& counts, std::size_t size) {
-            report.blockEntropies.push_back(blockEntropy(counts, size));
-        });
+    report.blockEntropies.resize((data.size() + kBlockSize - 1) / kBlockSize);
+    const ByteCounts total = countBlocks(data, report.blockEntropies);
     report.entropy = entropyOfCounts(total, data.size());
     report.headers = detectFormat(data, report.typeName);
     return report;

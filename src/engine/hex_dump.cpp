@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "file_io.h"
 
@@ -10,23 +11,46 @@ namespace tessaloom {
 namespace {
 
 constexpr std::size_t kBytesPerLine = 16;
+// Text is handed on in blocks of about this size.
 constexpr std::size_t kBlockSize = std::size_t{1} << 16;
 // 16 offset digits, 2 spaces, 49 byte columns, " |", 16 sidebar characters, "|\n".
 constexpr std::size_t kMaxLineLength = 16 + 2 + 49 + 2 + 16 + 2;
 
 constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
-// Every byte's two upper-case hexadecimal digits, so that formatting a byte is a copy.
-constexpr auto kHexPairs = [] {
-    std::array<std::array<char, 2>, 256> pairs{};
+// Every byte's column: two upper-case hexadecimal digits and a space, and a fourth character so
+// that a column is one 4-byte copy; the next column overwrites it.
+constexpr auto kHexColumns = [] {
+    std::array<std::array<char, 4>, 256> columns{};
     for (std::size_t value = 0; value < 256; ++value) {
-        pairs[value] = {kUpperHexDigits[value >> 4], kUpperHexDigits[value & 0xF]};
+        columns[value] = {kUpperHexDigits[value >> 4], kUpperHexDigits[value & 0xF], ' ', ' '};
     }
-    return pairs;
+    return columns;
 }();
+constexpr std::array<char, 4> kBlankColumn{' ', ' ', ' ', ' '};
+
+constexpr std::uint64_t kEightDots = 0x2E2E2E2E2E2E2E2Eu;  // "........"
+
+// The sidebar of 16 bytes, eight at a time: each printable byte as it is, each other one as '.'.
+void writeFullSidebar(char* out, const std::uint8_t* bytes) {
+    for (std::size_t half = 0; half < kBytesPerLine; half += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + half, sizeof word);
+        const std::uint64_t printable = (printableHighBits(word) >> 7) * 0xFF;
+        word = (word & printable) | (kEightDots & ~printable);
+        std::memcpy(out + half, &word, sizeof word);
+    }
+}
 
 // Upper-case hexadecimal, zero-padded to at least 8 digits.
 char* writeLineOffset(char* out, std::uint64_t offset) {
+    if (offset <= 0xFFFFFFFF) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            std::memcpy(out, kHexColumns[(offset >> shift) & 0xFF].data(), 2);
+            out += 2;
+        }
+        return out;
+    }
     int digits = 8;
     while (digits < 16 && (offset >> (4 * digits)) != 0) {
         ++digits;
@@ -37,9 +61,10 @@ char* writeLineOffset(char* out, std::uint64_t offset) {
     return out;
 }
 
-// Formats one line of 1 to 16 bytes into out and returns its length.
-std::size_t formatLine(char* out, std::uint64_t lineOffset, const std::uint8_t* bytes,
-                       std::size_t count) {
+// Formats one line of 1 to 16 bytes at out and returns the end of the line. The bytes of a
+// full line are laid out without a test per byte.
+char* formatLine(char* out, std::uint64_t lineOffset, const std::uint8_t* bytes,
+                 std::size_t count) {
     char* p = writeLineOffset(out, lineOffset);
     *p++ = ' ';
     *p++ = ' ';
@@ -47,28 +72,26 @@ std::size_t formatLine(char* out, std::uint64_t lineOffset, const std::uint8_t* 
         if (i == 8) {
             *p++ = ' ';
         }
-        if (i < count) {
-            p[0] = kHexPairs[bytes[i]][0];
-            p[1] = kHexPairs[bytes[i]][1];
-        } else {
-            p[0] = ' ';
-            p[1] = ' ';
-        }
-        p[2] = ' ';
+        const auto& column =
+            count == kBytesPerLine || i < count ? kHexColumns[bytes[i]] : kBlankColumn;
+        std::memcpy(p, column.data(), column.size());
         p += 3;
     }
     *p++ = ' ';
     *p++ = '|';
-    for (std::size_t i = 0; i < kBytesPerLine; ++i) {
-        if (i >= count) {
-            *p++ = ' ';
-        } else {
-            *p++ = isPrintableAscii(bytes[i]) ? static_cast<char>(bytes[i]) : '.';
+    if (count == kBytesPerLine) {
+        writeFullSidebar(p, bytes);
+    } else {
+        for (std::size_t i = 0; i < kBytesPerLine; ++i) {
+            p[i] = i >= count                   ? ' '
+                   : isPrintableAscii(bytes[i]) ? static_cast<char>(bytes[i])
+                                                : '.';
         }
     }
+    p += kBytesPerLine;
     *p++ = '|';
     *p++ = '\n';
-    return static_cast<std::size_t>(p - out);
+    return p;
 }
 
 }  // namespace
@@ -79,20 +102,25 @@ void writeHexDump(ByteView data, std::uint64_t offset, std::uint64_t length, con
         return;
     }
     const std::uint64_t count = std::min<std::uint64_t>(length, data.size() - offset);
-    std::string block;
-    block.reserve(kBlockSize + kMaxLineLength);
-    char line[kMaxLineLength];
+    // Lines are formatted straight into the block, which is handed on whenever it is full.
+    std::string block(kBlockSize + kMaxLineLength, '\0');
+    char* const begin = block.data();
+    char* end = begin;
     for (std::uint64_t done = 0; done < count; done += kBytesPerLine) {
         const auto lineCount =
             static_cast<std::size_t>(std::min<std::uint64_t>(kBytesPerLine, count - done));
-        block.append(line, formatLine(line, offset + done, data.data() + offset + done, lineCount));
-        if (block.size() >= kBlockSize) {
-            sink(block);
-            block.clear();
+        end = formatLine(end, offset + done, data.data() + offset + done, lineCount);
+        if (static_cast<std::size_t>(end - begin) >= kBlockSize) {
+            // Blocks of exactly kBlockSize bytes, a whole number of pages, go out as they are
+            // through buffered output; the part of the line beyond starts the next block.
+            sink({begin, kBlockSize});
+            const std::size_t rest = static_cast<std::size_t>(end - begin) - kBlockSize;
+            std::memmove(begin, begin + kBlockSize, rest);
+            end = begin + rest;
         }
     }
-    if (!block.empty()) {
-        sink(block);
+    if (end != begin) {
+        sink({begin, static_cast<std::size_t>(end - begin)});
     }
 }
 

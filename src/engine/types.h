@@ -2,14 +2,51 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessaloom {
 
+// Stands for a byte that is about to be overwritten: a ByteBuffer element made from it is left
+// unwritten. Only loadFile makes such elements, for the bytes that its read then fills.
+struct UnsetByte {};
+
+// Allocates as std::allocator does and makes elements as it does (ByteBuffer(n) and resize(n)
+// give zeros), except that an element made from an UnsetByte is not written at all: a file's
+// bytes go straight into their buffer without a pass that zeroes it first.
+template <typename T>
+struct ByteAllocator : std::allocator<T> {
+    using value_type = T;
+    template <typename U>
+    struct rebind {
+        using other = ByteAllocator<U>;
+    };
+
+    ByteAllocator() noexcept = default;
+    template <typename U>
+    ByteAllocator(const ByteAllocator<U>&) noexcept {}
+
+    template <typename U, typename... Args>
+    void construct(U* place, Args&&... args) {
+        std::construct_at(place, std::forward<Args>(args)...);
+    }
+    template <typename U>
+    void construct(U* place, UnsetByte) noexcept {
+        ::new (static_cast<void*>(place)) U;
+    }
+};
+
+template <typename T, typename U>
+bool operator==(const ByteAllocator<T>&, const ByteAllocator<U>&) noexcept {
+    return true;
+}
+
 // A whole file's bytes, or a byte pattern.
-using ByteBuffer = std::vector<std::uint8_t>;
+using ByteBuffer = std::vector<std::uint8_t, ByteAllocator<std::uint8_t>>;
 
 // Read-only view of bytes that some caller owns; the engine's operations work on these.
 using ByteView = std::span<const std::uint8_t>;
@@ -72,6 +109,18 @@ constexpr int conversionDigitValue(char c) {
         return c - 'A' + 10;
     }
     return -1;
+}
+
+// The same test on the eight bytes of a word at once: the high bit of each byte of the result is
+// set where that byte of eightBytes is printable, and every other bit is clear. No addition
+// carries from one byte into the next, so the result does not depend on the byte order.
+constexpr std::uint64_t printableHighBits(std::uint64_t eightBytes) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = 0x8080808080808080u;
+    const std::uint64_t low = eightBytes & ~kHigh;
+    const std::uint64_t atLeast0x20 = low + (0x80 - 0x20) * kOnes;
+    const std::uint64_t below0x7F = ~(low + kOnes);
+    return atLeast0x20 & below0x7F & ~eightBytes & kHigh;
 }
 
 }  // namespace tessaloom

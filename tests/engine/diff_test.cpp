@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -92,6 +93,38 @@ TEST(DiffBytesTest, FindsEveryDifferenceAcrossLongEqualStretches) {
     }
     EXPECT_EQ(diffBytes(a, b, 100000), expected);
     EXPECT_EQ(diffBytes(a, b, 3), Entries(expected.begin(), expected.begin() + 3));
+}
+
+// Differences scattered at random, now and then in clusters, over lengths that end anywhere in
+// the blocks that equal stretches are skipped by.
+TEST(DiffBytesTest, AgreesWithAPlainComparison) {
+    std::mt19937 random(3);
+    for (int round = 0; round < 300; ++round) {
+        ByteBuffer a(random() % 20000, 0);
+        for (auto& byte : a) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+        ByteBuffer b = a;
+        for (std::size_t changes = random() % 12; changes > 0 && !b.empty(); --changes) {
+            const std::size_t at = random() % b.size();
+            for (std::size_t i = at; i < std::min(b.size(), at + 1 + random() % 3); ++i) {
+                b[i] ^= static_cast<std::uint8_t>(1 + random() % 255);
+            }
+        }
+        // B is now and then shorter, so that A has a surplus.
+        b.erase(
+            b.end() - static_cast<std::ptrdiff_t>(std::min<std::size_t>(b.size(), random() % 3)),
+            b.end());
+        Entries expected;
+        for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+            const std::uint8_t byteA = i < a.size() ? a[i] : 0;
+            const std::uint8_t byteB = i < b.size() ? b[i] : 0;
+            if (i >= a.size() || i >= b.size() || byteA != byteB) {
+                expected.push_back({i, byteA, byteB});
+            }
+        }
+        ASSERT_EQ(diffBytes(a, b, 100000), expected) << "round " << round;
+    }
 }
 
 TEST(DiffBytesTest, FilesThatDifferEverywhereStopAtTheLimit) {

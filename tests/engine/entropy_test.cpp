@@ -130,6 +130,41 @@ TEST(EntropyTest, BlockAndWholeEntropiesMatchTheDirectComputationBitForBit) {
     }
 }
 
+// Blocks of one repeated value between varied ones, and 0 to 4 varied blocks after the last
+// repeated one, in front of a short block or none: every way blocks can fall into the groups in
+// which they are counted. Each block's entropy must still be exactly its entropy on its own, and
+// the whole file's that of the same bytes in sorted order, whose blocks are counted differently.
+TEST(EntropyTest, BlocksGiveTheSameBitsHoweverTheyAreGrouped) {
+    const ByteBuffer varied = scrambled(40 * 1024);
+    for (std::size_t blocks = 0; blocks < 14; ++blocks) {
+        for (const std::size_t tail : {std::size_t{0}, std::size_t{333}}) {
+            ByteBuffer data;
+            for (std::size_t block = 0; block < blocks; ++block) {
+                if (block % 5 == 2) {
+                    data.insert(data.end(), 1024, static_cast<std::uint8_t>(block * 50));
+                } else {
+                    const auto from = varied.begin() + static_cast<std::ptrdiff_t>(block * 1024);
+                    data.insert(data.end(), from, from + 1024);
+                }
+            }
+            data.insert(data.end(), varied.begin(),
+                        varied.begin() + static_cast<std::ptrdiff_t>(tail));
+            SCOPED_TRACE(::testing::Message() << blocks << " blocks, tail " << tail);
+            const AnalysisReport report = analyzeBytes("data", data);
+            ASSERT_EQ(report.blockEntropies.size(), blocks + (tail != 0 ? 1 : 0));
+            for (std::size_t block = 0; block < report.blockEntropies.size(); ++block) {
+                const std::size_t start = block * 1024;
+                const std::size_t length = std::min<std::size_t>(1024, data.size() - start);
+                EXPECT_EQ(report.blockEntropies[block], computeEntropy(data.data() + start, length))
+                    << "block " << block;
+            }
+            ByteBuffer sorted = data;
+            std::sort(sorted.begin(), sorted.end());
+            EXPECT_EQ(report.entropy, entropyOf(sorted));
+        }
+    }
+}
+
 TEST(EntropyTest, AnalyzeFileLoadsTheFileAndTreatsAMissingOneAsEmpty) {
     const auto path =
         std::filesystem::temp_directory_path() /

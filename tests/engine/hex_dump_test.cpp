@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 
 #if defined(_WIN32)
@@ -57,6 +59,44 @@ TEST(HexDumpTest, FormatsLinesExactly) {
     for (const DumpCase& c : cases) {
         EXPECT_EQ(hexDump(c.data, c.offset, c.length), c.expected) << c.name;
     }
+}
+
+// The dump as a plain formatter writes it, byte by byte with printf conversions.
+std::string plainDump(const ByteBuffer& data, std::size_t offset, std::size_t length) {
+    std::string text;
+    const std::size_t end = std::min(data.size(), offset + length);
+    for (std::size_t line = offset; line < end; line += 16) {
+        char field[32];
+        std::snprintf(field, sizeof field, "%08zX  ", line);
+        text += field;
+        std::string sidebar;
+        for (std::size_t i = 0; i < 16; ++i) {
+            text += i == 8 ? " " : "";
+            if (line + i < end) {
+                std::snprintf(field, sizeof field, "%02X ", data[line + i]);
+                text += field;
+                sidebar +=
+                    isPrintableAscii(data[line + i]) ? static_cast<char>(data[line + i]) : '.';
+            } else {
+                text += "   ";
+                sidebar += ' ';
+            }
+        }
+        text += " |" + sidebar + "|\n";
+    }
+    return text;
+}
+
+TEST(HexDumpTest, AgreesWithAPlainFormatterForEveryByteAndLineLength) {
+    ByteBuffer data = ascending(256);
+    data.insert(data.end(), data.rbegin(), data.rend());
+    for (const std::size_t offset : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 255u, 300u}) {
+        for (std::size_t length = 1; length <= 40; ++length) {
+            ASSERT_EQ(hexDump(data, offset, length), plainDump(data, offset, length))
+                << "offset " << offset << ", length " << length;
+        }
+    }
+    EXPECT_EQ(hexDump(data, 0, data.size()), plainDump(data, 0, data.size()));
 }
 
 TEST(HexDumpTest, EveryFullLineIs78CharactersAndOffsetsGrowPast8Digits) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -89,6 +90,42 @@ TEST(ScanStringsTest, HandsOutViewsIntoTheDataInOrder) {
     EXPECT_EQ(offsets, (std::vector<std::uint64_t>{0, 4, 8}));
     for (std::size_t i = 0; i < offsets.size(); ++i) {
         EXPECT_EQ(starts[i], reinterpret_cast<const char*>(data.data()) + offsets[i]);
+    }
+}
+
+// The runs as a plain byte-by-byte scan finds them.
+Records plainScan(const ByteBuffer& data, std::uint64_t minLength) {
+    Records found;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= data.size(); ++i) {
+        if (i < data.size() && isPrintableAscii(data[i])) {
+            continue;
+        }
+        if (i > start && i - start >= std::max<std::uint64_t>(minLength, 1)) {
+            found.push_back({start, std::string(data.begin() + static_cast<std::ptrdiff_t>(start),
+                                                data.begin() + static_cast<std::ptrdiff_t>(i))});
+        }
+        start = i + 1;
+    }
+    return found;
+}
+
+// Runs of every length, starting and ending anywhere in and across the 64-byte steps of the scan.
+TEST(ExtractStringsTest, AgreesWithAPlainScan) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 3000; ++round) {
+        ByteBuffer data(random() % 400);
+        // A share of printable bytes from none to all, so that runs are short, long or whole.
+        const auto printableShare = random() % 101;
+        for (auto& byte : data) {
+            const bool printable = random() % 100 < printableShare;
+            byte = static_cast<std::uint8_t>(
+                printable ? 0x20 + random() % 95
+                          : (random() % 2 ? random() % 0x20 : 0x7F + random() % 129));
+        }
+        const std::uint64_t minLength = round % 5 == 0 ? random() % 100 : random() % 14;
+        ASSERT_EQ(extractStrings(data, minLength), plainScan(data, minLength))
+            << "round " << round << ", minimum " << minLength;
     }
 }
 

@@ -1,0 +1,209 @@
+#!/usr/bin/env bash
+# Times each tessaloom command against the established tools that do the same job, on the same
+# generated files in one run: the median wall time of several runs (hyperfine) and the peak memory
+# (GNU time's maximum resident set size) of each, and their ratios. Then each command on 16, 64
+# and 256 MiB, to show how its time grows with the file size.
+#
+#   bench/compare.sh [SIZE_MIB]
+#
+# SIZE_MIB (default 256) is the size of the compared files. Environment:
+#   RUNS=5        timed runs of each command, after one warm-up run
+#   SLOW_RUNS=3   timed runs of the slow dumpers (hexdump -C, od), with no warm-up
+#   SCALE_RUNS=3  timed runs of each command in the scaling part
+#   SCALE_SIZES="16 64 256"  file sizes of the scaling part, in MiB; empty skips it
+#   TESSALOOM=... the program to time (default: build/bench/tessaloom, built here)
+#   CORPUS_ROOT=/tmp  where the folder of generated files is made; it is removed at the end
+#
+# Every command's standard output goes to a pipe that hyperfine drains, as a user's `| less`
+# would read it, except where a row says >/dev/null; the whole dump is timed both ways. --replace
+# and its peers write their output file next to the input; it is removed before each run, so
+# every tool writes a new file.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+size=${1:-256}
+runs=${RUNS:-5}
+slow_runs=${SLOW_RUNS:-3}
+scale_runs=${SCALE_RUNS:-3}
+scale_sizes=${SCALE_SIZES-16 64 256}
+
+# --- Tools: installed from Debian's packages when missing ------------------------------------
+missing=()
+command -v hyperfine >/dev/null || missing+=(hyperfine)
+command -v ent >/dev/null || missing+=(ent)
+command -v bbe >/dev/null || missing+=(bbe)
+command -v xxd >/dev/null || missing+=(xxd)
+command -v hexdump >/dev/null || missing+=(bsdextrautils)
+command -v strings >/dev/null || missing+=(binutils)
+[ -x /usr/bin/time ] || missing+=(time)
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "compare.sh needs: apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "Installing: ${missing[*]}" >&2
+  apt-get update >&2
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" >&2
+fi
+
+cmake --workflow --preset bench >/dev/null
+tessaloom=$(realpath "${TESSALOOM:-build/bench/tessaloom}")
+make_corpus=$PWD/build/bench/tessaloom_corpus
+read_whole=$PWD/build/bench/tessaloom_read_whole
+
+dir=$(mktemp -d "${CORPUS_ROOT:-/tmp}/tessaloom-bench.XXXXXX")
+trap 'rm -rf "$dir"' EXIT
+
+declare -A seconds mebibytes
+
+# measure KEY RUNS WARMUP COMMAND [PREPARE]: the median seconds and the peak MiB of COMMAND.
+measure() {
+  local key=$1 runs=$2 warmup=$3 command=$4 prepare=${5:-true}
+  local memory=$dir/$key.mem csv=$dir/$key.csv
+  : >"$memory"
+  echo "  timing: $command" >&2
+  hyperfine --style none --ignore-failure --output pipe --runs "$runs" --warmup "$warmup" \
+    --prepare "$prepare" --export-csv "$csv" \
+    "/usr/bin/time -f %M -a -o $memory $command" >/dev/null
+  # hyperfine's columns end with: mean, stddev, median, user, system, min, max.
+  seconds[$key]=$(tail -n 1 "$csv" | awk -F, '{ printf "%.3f", $(NF - 4) }')
+  # GNU time notes a non-zero exit status (cmp's 1) on a line of its own; only numbers count.
+  mebibytes[$key]=$(grep -E '^[0-9]+$' "$memory" | sort -n | tail -n 1 |
+    awk '{ printf "%.0f", $1 / 1024 }')
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# make_files MIB PREFIX: the corpus and its copy with one byte in every 4096 changed.
+make_files() { "$make_corpus" "$1" "$2.bin" "$2-changed.bin"; }
+
+# time_ours PREFIX SUFFIX RUNS: every tessaloom command on the files PREFIX.bin and its copy.
+time_ours() {
+  local f=$1.bin g=$1-changed.bin o=$1-out.bin suffix=$2 n=$3
+  measure "floor$suffix" "$n" 1 "$tessaloom --dump $f 0 16"
+  measure "dump$suffix" "$n" 1 "$tessaloom --dump $f 0 -1"
+  measure "entropy$suffix" "$n" 1 "$tessaloom --entropy $f"
+  measure "strings$suffix" "$n" 1 "$tessaloom --strings $f"
+  measure "diff$suffix" "$n" 1 "$tessaloom --diff $f $g"
+  measure "replace$suffix" "$n" 1 "$tessaloom --replace $f 4141 7a7a $o" "rm -f $o"
+}
+
+# --- The comparison ----------------------------------------------------------------------------
+echo "Generating the ${size} MiB corpus in $dir" >&2
+make_files "$size" "$dir/corpus"
+F=$dir/corpus.bin
+G=$dir/corpus-changed.bin
+O=$dir/corpus-out.bin
+
+time_ours "$dir/corpus" "" "$runs"
+measure cat "$runs" 1 "cat $F >/dev/null"
+measure whole "$runs" 1 "$read_whole $F"
+measure xxd "$runs" 1 "xxd $F"
+measure dump_null "$runs" 1 "$tessaloom --dump $F 0 -1 >/dev/null"
+measure xxd_null "$runs" 1 "xxd $F >/dev/null"
+measure hexdump "$slow_runs" 0 "hexdump -C $F"
+measure od "$slow_runs" 0 "od -A x -t x1z $F"
+measure ent "$runs" 1 "ent $F"
+measure gnu_strings "$runs" 1 "strings -a -n 4 -t x $F"
+measure cmp "$runs" 1 "cmp -l $F $G"
+measure sed "$runs" 1 "sed s/AA/zz/g $F >$O" "rm -f $O"
+measure bbe "$runs" 1 "bbe -e s/AA/zz/ -o $O $F" "rm -f $O"
+
+row() {  # row LABEL KEY [FLOOR_RATIO] [PEER_RATIO]
+  printf '| %-38s | %8s | %8s | %8s | %11s |\n' "$1" "${seconds[$2]}" "${mebibytes[$2]}" "${3:-}" "${4:-}"
+}
+ours() { row "tessaloom $1" "$2" "$(ratio "${seconds[$2]}" "${seconds[floor]}")"; }
+peer() { row "  $1" "$2" "" "$(ratio "${seconds[$2]}" "${seconds[$3]}")x"; }
+
+echo
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | xargs)" \
+  "(family $(grep -m1 'cpu family' /proc/cpuinfo | cut -d: -f2 | xargs)," \
+  "model $(grep -m1 '^model[[:space:]]*:' /proc/cpuinfo | cut -d: -f2 | xargs))," \
+  "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) RAM, Linux $(uname -r)"
+echo "Files: ${size} MiB in $(df -T "$dir" | awk 'NR == 2 { print $2 " (" $1 ")" }'), page cache warm;" \
+  "median of $runs runs ($slow_runs for hexdump -C and od)"
+echo "Output: to a pipe unless >/dev/null is shown; replace, sed, bbe: a new file next to the input"
+echo
+echo "| Command                                | median s | peak MiB |  ÷ floor | peer ÷ ours |"
+echo "|----------------------------------------|---------:|---------:|---------:|------------:|"
+ours "--dump F 0 16 (floor)" floor
+row "  cat F >/dev/null (plain read)" cat "$(ratio "${seconds[cat]}" "${seconds[floor]}")"
+row "  one read into a new buffer" whole "$(ratio "${seconds[whole]}" "${seconds[floor]}")"
+ours "--dump F 0 -1" dump
+peer "xxd F" xxd dump
+peer "hexdump -C F" hexdump dump
+peer "od -A x -t x1z F" od dump
+ours "--dump F 0 -1 >/dev/null" dump_null
+peer "xxd F >/dev/null" xxd_null dump_null
+ours "--entropy F" entropy
+peer "ent F" ent entropy
+ours "--strings F" strings
+peer "strings -a -n 4 -t x F" gnu_strings strings
+ours "--diff F G" diff
+peer "cmp -l F G" cmp diff
+ours "--replace F 4141 7a7a O" replace
+peer "sed s/AA/zz/g F >O" sed replace
+peer "bbe -e s/AA/zz/ -o O F" bbe replace
+
+# target LABEL VALUE OPERATOR BOUND
+target() {
+  local verdict
+  verdict=$(awk -v v="$2" -v b="$4" -v op="$3" \
+    'BEGIN { ok = op == "<=" ? v <= b : (op == ">=" ? v >= b : v > b); print ok ? "met" : "MISSED" }')
+  printf '  %-40s %8s   %-2s %-5s %s\n' "$1" "$2" "$3" "$4" "$verdict"
+}
+file_mib=$size
+echo
+echo "Targets:"
+target "floor ÷ one read into a new buffer" "$(ratio "${seconds[floor]}" "${seconds[whole]}")" "<=" 1.1
+target "xxd ÷ --dump, to a pipe" "$(ratio "${seconds[xxd]}" "${seconds[dump]}")" ">=" 4
+target "xxd ÷ --dump, to /dev/null" "$(ratio "${seconds[xxd_null]}" "${seconds[dump_null]}")" ">=" 4
+target "hexdump -C ÷ --dump" "$(ratio "${seconds[hexdump]}" "${seconds[dump]}")" ">=" 20
+target "--dump peak MiB beyond the file" "$((mebibytes[dump] - file_mib))" "<=" 64
+target "--entropy ÷ floor" "$(ratio "${seconds[entropy]}" "${seconds[floor]}")" "<=" 1.5
+target "ent ÷ --entropy" "$(ratio "${seconds[ent]}" "${seconds[entropy]}")" ">=" 3
+target "--strings ÷ floor" "$(ratio "${seconds[strings]}" "${seconds[floor]}")" "<=" 2
+target "strings ÷ --strings" "$(ratio "${seconds[gnu_strings]}" "${seconds[strings]}")" ">=" 2
+target "--strings peak MiB beyond the file" "$((mebibytes[strings] - file_mib))" "<=" 64
+target "--diff ÷ floor" "$(ratio "${seconds[diff]}" "${seconds[floor]}")" "<=" 2.2
+target "--replace ÷ floor" "$(ratio "${seconds[replace]}" "${seconds[floor]}")" "<=" 2.5
+target "sed ÷ --replace" "$(ratio "${seconds[sed]}" "${seconds[replace]}")" ">" 1
+target "bbe ÷ --replace" "$(ratio "${seconds[bbe]}" "${seconds[replace]}")" ">" 1
+rm -f "$dir"/corpus*.bin
+
+# --- Scaling -----------------------------------------------------------------------------------
+[ -n "$scale_sizes" ] || exit 0
+for mib in $scale_sizes; do
+  if [ "$mib" = "$size" ]; then
+    for key in floor dump entropy strings diff replace; do
+      seconds[$key@$mib]=${seconds[$key]}
+    done
+    continue
+  fi
+  echo "Generating the ${mib} MiB corpus" >&2
+  make_files "$mib" "$dir/scale"
+  time_ours "$dir/scale" "@$mib" "$scale_runs"
+  rm -f "$dir"/scale*.bin
+done
+
+echo
+echo "Scaling: median seconds, and milliseconds per MiB in brackets"
+echo
+header="| Command                  |"
+rule="|--------------------------|"
+for mib in $scale_sizes; do
+  header+=$(printf ' %16s |' "$mib MiB")
+  rule+="-----------------:|"
+done
+echo "$header"
+echo "$rule"
+for entry in "floor:--dump F 0 16" "dump:--dump F 0 -1" "entropy:--entropy F" \
+  "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O"; do
+  key=${entry%%:*}
+  line=$(printf '| %-24s |' "${entry#*:}")
+  for mib in $scale_sizes; do
+    value=${seconds[$key@$mib]}
+    line+=$(printf ' %7s (%6s) |' "$value" "$(awk -v s="$value" -v m="$mib" 'BEGIN { printf "%.2f", 1000 * s / m }')")
+  done
+  echo "$line"
+done
