@@ -26,9 +26,8 @@ trap 'rm -rf "$work"' EXIT
 probe='extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }'
 if ! echo "$probe" | clang++ -x c++ -fsanitize=fuzzer,address,undefined - -o "$work/probe" \
     >/dev/null 2>&1; then
-  echo "Installing clang and its libFuzzer"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends clang libclang-rt-dev
+  source .ci/install-missing.sh
+  install_missing clang libclang-rt-dev
 fi
 
 cmake --preset fuzz

@@ -4,16 +4,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
+source .ci/install-missing.sh
 missing=()
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
 command -v wine >/dev/null || missing+=(wine)
 [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+install_missing "${missing[@]}"
 
 # A fresh Wine prefix of our own, quiet, with no display: the information window's message box
 # then returns at once instead of waiting for a click.

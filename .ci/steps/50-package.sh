@@ -6,15 +6,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
+source .ci/install-missing.sh
 missing=()
 command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
 command -v file >/dev/null || missing+=(file)
 command -v groff >/dev/null || missing+=(groff-base)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+install_missing "${missing[@]}"
 
 fail() {
   echo "package check FAILED: $*" >&2

@@ -6,13 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
+source .ci/install-missing.sh
 missing=()
 [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+install_missing "${missing[@]}"
 
 fail() {
   echo "benchmark smoke run FAILED: $*" >&2
