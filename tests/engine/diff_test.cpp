@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "engine/text_bytes.h"
 
 namespace tessaloom {
 
@@ -19,10 +20,6 @@ void PrintTo(const DiffEntry& entry, std::ostream* out) {
 namespace {
 
 using Entries = std::vector<DiffEntry>;
-
-ByteBuffer textBytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
 
 struct DiffCase {
     const char* name;

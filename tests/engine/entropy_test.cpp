@@ -8,13 +8,10 @@
 #include <fstream>
 #include <string>
 #include <vector>
+#include "engine/text_bytes.h"
 
 namespace tessaloom {
 namespace {
-
-ByteBuffer textBytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
 
 // count bytes running through values first, first + 1, ... and wrapping after span values.
 ByteBuffer cycling(std::size_t count, std::size_t span, std::uint8_t first = 0) {

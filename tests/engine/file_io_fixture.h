@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "engine/text_bytes.h"
 #include "engine/types.h"
 
 namespace tessaloom {
@@ -50,9 +51,5 @@ class FileIoTest : public ::testing::Test {
 
     fs::path dir_;
 };
-
-inline ByteBuffer bufferOf(const std::string& text) {
-    return {text.begin(), text.end()};
-}
 
 }  // namespace tessaloom

@@ -28,13 +28,13 @@ TEST_F(FileIoTest, SaveKeepsThePermissionBits) {
     for (const perms mode : {perms(0600), perms(0640), perms(0751), perms(02755)}) {
         write("target", "old");
         fs::permissions(path("target"), mode);
-        EXPECT_TRUE(saveFile(path("target"), bufferOf("new")));
+        EXPECT_TRUE(saveFile(path("target"), textBytes("new")));
         EXPECT_EQ(read("target"), "new");
         EXPECT_EQ(permissions("target"), mode) << std::oct << static_cast<int>(mode);
     }
     // A new file gets what an ordinary create gives it.
     write("reference", "");
-    EXPECT_TRUE(saveFile(path("created"), bufferOf("x")));
+    EXPECT_TRUE(saveFile(path("created"), textBytes("x")));
     EXPECT_EQ(permissions("created"), permissions("reference"));
 }
 
@@ -44,7 +44,7 @@ TEST_F(FileIoTest, SaveRefusesAFileItsPermissionsProtect) {
     }
     write("target", "old");
     fs::permissions(path("target"), fs::perms(0444));
-    EXPECT_FALSE(saveFile(path("target"), bufferOf("new")));
+    EXPECT_FALSE(saveFile(path("target"), textBytes("new")));
     EXPECT_EQ(read("target"), "old");
     EXPECT_EQ(list(), std::set<std::string>{"target"});
 }
@@ -57,20 +57,20 @@ TEST_F(FileIoTest, SaveFollowsSymbolicLinksAndKeepsThem) {
     fs::create_symlink("link", path("link-to-link"));
     fs::create_symlink(path("elsewhere/absent"), path("dangling"));
 
-    EXPECT_TRUE(saveFile(path("link-to-link"), bufferOf("new")));
+    EXPECT_TRUE(saveFile(path("link-to-link"), textBytes("new")));
     EXPECT_TRUE(fs::is_symlink(path("link-to-link")));
     EXPECT_TRUE(fs::is_symlink(path("link")));
     EXPECT_EQ(read("elsewhere/real"), "new");
     EXPECT_EQ(permissions("elsewhere/real"), fs::perms(0640));
 
-    EXPECT_TRUE(saveFile(path("dangling"), bufferOf("made")));
+    EXPECT_TRUE(saveFile(path("dangling"), textBytes("made")));
     EXPECT_TRUE(fs::is_symlink(path("dangling")));
     EXPECT_EQ(read("elsewhere/absent"), "made");
 
     // A loop of links resolves to nothing: the write fails and the links stay as they were.
     fs::create_symlink("loop-b", path("loop-a"));
     fs::create_symlink("loop-a", path("loop-b"));
-    EXPECT_FALSE(saveFile(path("loop-a"), bufferOf("lost")));
+    EXPECT_FALSE(saveFile(path("loop-a"), textBytes("lost")));
     EXPECT_TRUE(fs::is_symlink(path("loop-a")));
 
     EXPECT_EQ(list(), (std::set<std::string>{"elsewhere", "link", "link-to-link", "dangling",
@@ -79,9 +79,9 @@ TEST_F(FileIoTest, SaveFollowsSymbolicLinksAndKeepsThem) {
 }
 
 TEST_F(FileIoTest, SaveWritesDevicesAndFifosDirectly) {
-    EXPECT_TRUE(saveFile("/dev/null", bufferOf("discarded")));
+    EXPECT_TRUE(saveFile("/dev/null", textBytes("discarded")));
     fs::create_symlink("/dev/full", path("full"));
-    EXPECT_FALSE(saveFile(path("full"), bufferOf("no room")));
+    EXPECT_FALSE(saveFile(path("full"), textBytes("no room")));
     EXPECT_TRUE(fs::is_symlink(path("full")));
 
     ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
@@ -90,7 +90,7 @@ TEST_F(FileIoTest, SaveWritesDevicesAndFifosDirectly) {
         std::ifstream in(path("pipe"), std::ios::binary);
         received.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     });
-    EXPECT_TRUE(saveFile(path("pipe"), bufferOf("through the pipe")));
+    EXPECT_TRUE(saveFile(path("pipe"), textBytes("through the pipe")));
     reader.join();
     EXPECT_EQ(received, "through the pipe");
     EXPECT_TRUE(fs::is_fifo(path("pipe")));
@@ -154,7 +154,7 @@ TEST_F(FileIoTest, SaveWritesInPlaceWhereNoTemporaryFileCanBeMade) {
     const bool locked = !std::ofstream(path("locked/probe"));
     bool saved = false;
     if (locked) {
-        saved = saveFile(path("locked/target"), bufferOf("new content"));
+        saved = saveFile(path("locked/target"), textBytes("new content"));
     }
     if (immutable) {
         flags &= ~FS_IMMUTABLE_FL;

@@ -21,7 +21,7 @@ TEST_F(FileIoTest, LoadsWholeFilesAndEmptyForEverythingElse) {
 
 TEST_F(FileIoTest, SaveReplacesTheWholeContentAndLeavesNoTemporaryFile) {
     write("target", "a much longer old content");
-    const ByteBuffer data = bufferOf("new");
+    const ByteBuffer data = textBytes("new");
     EXPECT_TRUE(saveFile(path("target"), data));
     EXPECT_EQ(loadFile(path("target")), data);
     EXPECT_TRUE(saveFile(path("target"), ByteBuffer{}));

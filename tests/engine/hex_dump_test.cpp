@@ -10,14 +10,11 @@
 #include <windows.h>
 #elif defined(__linux__)
 #include <sys/mman.h>
+#include "engine/text_bytes.h"
 #endif
 
 namespace tessaloom {
 namespace {
-
-ByteBuffer textBytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
 
 ByteBuffer ascending(std::size_t count, std::uint8_t first = 0) {
     ByteBuffer data(count);

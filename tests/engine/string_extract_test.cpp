@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "engine/text_bytes.h"
 
 namespace tessaloom {
 
@@ -19,10 +20,6 @@ void PrintTo(const FoundString& found, std::ostream* out) {
 namespace {
 
 using Records = std::vector<FoundString>;
-
-ByteBuffer textBytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
 
 struct ExtractCase {
     const char* name;
