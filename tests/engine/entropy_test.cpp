@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
 #include "engine/text_bytes.h"
 
 namespace tessaloom {

@@ -10,8 +10,9 @@
 #include <windows.h>
 #elif defined(__linux__)
 #include <sys/mman.h>
-#include "engine/text_bytes.h"
 #endif
+
+#include "engine/text_bytes.h"
 
 namespace tessaloom {
 namespace {

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <vector>
+
 #include "engine/text_bytes.h"
 
 namespace tessaloom {
