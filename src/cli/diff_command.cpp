@@ -1,7 +1,6 @@
-#include <algorithm>
 #include <iostream>
-#include <span>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "console.h"
@@ -25,18 +24,24 @@ int runDiff(const Arguments& args) {
     const std::string& pathA = args[0];
     const std::string& pathB = args[1];
     // Written and flushed first, so that the user sees what is being compared while large files
-    // are still loading.
+    // are still being read.
     writeLine(std::cout, {"Comparing ", pathA, " and ", pathB, "..."});
-    const std::vector<DiffEntry> entries = diffFiles(pathA, pathB, kDiffLimit);
+    std::uint64_t count = 0;
+    std::vector<DiffEntry> shown;
+    diffFiles(pathA, pathB, kDiffLimit, [&](const DiffEntry& entry) {
+        ++count;
+        if (shown.size() < kEntriesShown) {
+            shown.push_back(entry);
+        }
+    });
     // The count line carries a newline of its own, so an empty line follows it.
-    writeLine(std::cout, {"Found ", std::to_string(entries.size()), " byte differences:\n"});
-    const std::size_t shown = std::min(entries.size(), kEntriesShown);
-    for (const DiffEntry& entry : std::span(entries).first(shown)) {
+    writeLine(std::cout, {"Found ", std::to_string(count), " byte differences:\n"});
+    for (const DiffEntry& entry : shown) {
         writeEntry(entry);
     }
-    if (entries.size() > kEntriesShown) {
-        writeLine(std::cout, {"  ... (and ", std::to_string(entries.size() - kEntriesShown),
-                              " more differences)"});
+    if (count > kEntriesShown) {
+        writeLine(std::cout,
+                  {"  ... (and ", std::to_string(count - kEntriesShown), " more differences)"});
     }
     return 0;
 }

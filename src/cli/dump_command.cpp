@@ -5,7 +5,6 @@
 
 #include "args.h"
 #include "commands.h"
-#include "engine/file_io.h"
 #include "engine/hex_dump.h"
 
 namespace tessaloom::cli {
@@ -34,10 +33,9 @@ int runDump(const Arguments& args) {
     const std::uint64_t offset = args.size() > 1 ? convertArgument(kOffsetArgument, args[1]) : 0;
     const std::uint64_t length =
         args.size() > 2 ? convertArgument(kLengthArgument, args[2]) : kDefaultLength;
-    const ByteBuffer data = loadFile(args[0]);
     // The text goes out in blocks as it is made, so a dump of any size needs little memory.
     const bool toPipe = writesToPipe();
-    writeHexDump(data, offset, length, [toPipe](std::string_view text) {
+    writeHexDump(args[0], offset, length, [toPipe](std::string_view text) {
         for (; toPipe && text.size() > kPipePiece; text.remove_prefix(kPipePiece)) {
             writeText(text.substr(0, kPipePiece));
         }

@@ -55,7 +55,7 @@ void writeEntropyReport(std::ostream& out, const AnalysisReport& report) {
 }
 
 int runEntropy(const Arguments& args) {
-    writeEntropyReport(std::cout, analyzeFile(args[0]));
+    writeEntropyReport(std::cout, analyzeFile(args[0], BlockEntropies::kSkipped));
     return 0;
 }
 

@@ -1,11 +1,11 @@
 #include <iostream>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "args.h"
 #include "commands.h"
 #include "console.h"
-#include "engine/file_io.h"
+#include "engine/file_reader.h"
 #include "engine/string_extract.h"
 
 namespace tessaloom::cli {
@@ -15,31 +15,35 @@ namespace {
 constexpr std::uint64_t kDefaultMinLength = 4;
 constexpr std::size_t kRecordsShown = 100;
 
-// A run as the report needs it: its text stays a view into the loaded file, so files with
-// millions of runs need no memory beyond the file and the runs that are shown.
-struct ShownRun {
-    std::uint64_t offset;
-    std::string_view text;
-};
+void writeText(std::string_view text) {
+    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+// A run's text as it was kept, or read back from the file a chunk at a time: a run may be
+// gigabytes long.
+void writeRunText(const std::string& path, const ListedString& listed) {
+    if (listed.text) {
+        writeText(*listed.text);
+        return;
+    }
+    readRange(path, listed.run.offset, listed.run.length, [](ByteView chunk) {
+        writeText({reinterpret_cast<const char*>(chunk.data()), chunk.size()});
+    });
+}
 
 }  // namespace
 
 int runStrings(const Arguments& args) {
+    const std::string& path = args[0];
     const std::uint64_t minLength =
         args.size() > 1 ? convertArgument(kMinLengthArgument, args[1]) : kDefaultMinLength;
-    const ByteBuffer data = loadFile(args[0]);
-    std::uint64_t count = 0;
-    std::vector<ShownRun> shown;
-    scanStrings(data, minLength, [&](std::uint64_t offset, std::string_view text) {
-        ++count;
-        if (shown.size() < kRecordsShown) {
-            shown.push_back({offset, text});
-        }
-    });
-    writeLine(std::cout, {"Extracted ", std::to_string(count), " strings (min length ",
+    const StringListing listing = listStrings(path, minLength, kRecordsShown);
+    writeLine(std::cout, {"Extracted ", std::to_string(listing.count), " strings (min length ",
                           std::to_string(minLength), "):"});
-    for (const ShownRun& run : shown) {
-        writeLine(std::cout, {"0x", lowerHex(run.offset), ": ", run.text});
+    for (const ListedString& listed : listing.first) {
+        writeText("0x" + lowerHex(listed.run.offset) + ": ");
+        writeRunText(path, listed);
+        writeLine(std::cout, "");
     }
     return 0;
 }

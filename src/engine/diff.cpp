@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "file_io.h"
+#include "file_reader.h"
 
 namespace tessaloom {
 
@@ -25,31 +25,97 @@ std::size_t nextDifference(const std::uint8_t* a, const std::uint8_t* b, std::si
 
 }  // namespace
 
+DiffScanner::DiffScanner(std::uint64_t limit, DiffEntryCallback onEntry)
+    : limit_(limit), onEntry_(std::move(onEntry)) {}
+
+void DiffScanner::found(const DiffEntry& entry) {
+    ++found_;
+    onEntry_(entry);
+}
+
+void DiffScanner::compare(ByteView a, ByteView b) {
+    const std::size_t length = std::min(a.size(), b.size());
+    // Equal positions add nothing, so checking the limit only before each entry stops at the
+    // same place as checking it before every position.
+    for (std::size_t i = nextDifference(a.data(), b.data(), 0, length); i < length && !full();
+         i = nextDifference(a.data(), b.data(), i + 1, length)) {
+        found({position_ + i, a[i], b[i]});
+    }
+    position_ += length;
+}
+
+// Past the common length only the longer input has bytes; the other side reads as 0 there.
+void DiffScanner::surplusOfA(ByteView a) {
+    for (std::size_t i = 0; i < a.size() && !full(); ++i) {
+        found({position_ + i, a[i], 0});
+    }
+    position_ += a.size();
+}
+
+void DiffScanner::surplusOfB(ByteView b) {
+    for (std::size_t i = 0; i < b.size() && !full(); ++i) {
+        found({position_ + i, 0, b[i]});
+    }
+    position_ += b.size();
+}
+
 std::vector<DiffEntry> diffBytes(ByteView a, ByteView b, std::uint64_t limit) {
     std::vector<DiffEntry> entries;
+    DiffScanner scanner(limit, [&entries](const DiffEntry& entry) { entries.push_back(entry); });
     const std::size_t common = std::min(a.size(), b.size());
-    // Equal positions add nothing, so checking the limit only before each appended entry stops
-    // at the same place as checking it before every position.
-    for (std::size_t i = nextDifference(a.data(), b.data(), 0, common);
-         i < common && entries.size() < limit;
-         i = nextDifference(a.data(), b.data(), i + 1, common)) {
-        entries.push_back({i, a[i], b[i]});
-    }
-    // Past the common length only the longer file has bytes; the other side reads as 0 there.
-    for (std::size_t i = common; i < a.size() && entries.size() < limit; ++i) {
-        entries.push_back({i, a[i], 0});
-    }
-    for (std::size_t i = common; i < b.size() && entries.size() < limit; ++i) {
-        entries.push_back({i, 0, b[i]});
-    }
+    scanner.compare(a.first(common), b.first(common));
+    scanner.surplusOfA(a.subspan(common));
+    scanner.surplusOfB(b.subspan(common));
     return entries;
+}
+
+void diffFiles(const std::string& pathA, const std::string& pathB, std::uint64_t limit,
+               const DiffEntryCallback& onEntry, const ProgressCallback& progress) {
+    FileReader readerA(pathA);
+    FileReader readerB(pathB);
+    if (progress) {
+        const std::optional<std::uint64_t> total =
+            readerA.size() && readerB.size()
+                ? std::optional(std::max(*readerA.size(), *readerB.size()))
+                : std::nullopt;
+        const auto report = [&](const ScanProgress&) {
+            progress({std::max(readerA.position(), readerB.position()), total});
+        };
+        readerA.onProgress(report);
+        readerB.onProgress(report);
+    }
+    diffFiles(readerA, readerB, limit, onEntry);
+}
+
+void diffFiles(FileReader& readerA, FileReader& readerB, std::uint64_t limit,
+               const DiffEntryCallback& onEntry) {
+    DiffScanner scanner(limit, onEntry);
+    ByteView a;
+    ByteView b;
+    while (!scanner.full()) {
+        a = a.empty() ? readerA.next() : a;
+        b = b.empty() ? readerB.next() : b;
+        if (a.empty() && b.empty()) {
+            break;
+        }
+        if (a.empty() || b.empty()) {
+            scanner.surplusOfA(std::exchange(a, {}));
+            scanner.surplusOfB(std::exchange(b, {}));
+            continue;
+        }
+        const std::size_t length = std::min(a.size(), b.size());
+        scanner.compare(a.first(length), b.first(length));
+        a = a.subspan(length);
+        b = b.subspan(length);
+    }
 }
 
 std::vector<DiffEntry> diffFiles(const std::string& pathA, const std::string& pathB,
                                  std::uint64_t limit) {
-    const ByteBuffer a = loadFile(pathA);
-    const ByteBuffer b = loadFile(pathB);
-    return diffBytes(a, b, limit);
+    std::vector<DiffEntry> entries;
+    diffFiles(pathA, pathB, limit,
+              [&entries](const DiffEntry& entry) { entries.push_back(entry); });
+    return entries;
 }
 
 }  // namespace tessaloom

@@ -5,6 +5,7 @@
 #include "diff.h"
 #include "entropy.h"
 #include "file_io.h"
+#include "file_reader.h"
 #include "format_detect.h"
 #include "hex_dump.h"
 #include "patch.h"

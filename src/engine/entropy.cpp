@@ -6,8 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "file_io.h"
-#include "format_detect.h"
+#include "file_reader.h"
 
 namespace tessaloom {
 
@@ -15,12 +14,10 @@ namespace {
 
 // The natural logarithm of 2, written out so that every build divides by the same double.
 constexpr double kLn2 = 0.6931471805599453;
-constexpr std::size_t kBlockSize = 1024;
+constexpr std::size_t kBlockSize = Analyzer::kBlockSize;
 // Full blocks counted and summed side by side.
 constexpr std::size_t kGroupSize = 4;
 
-// How often each byte value occurs in a range.
-using ByteCounts = std::array<std::uint64_t, 256>;
 // The same for one block: it holds at most 1024 bytes, so 16 bits do, and keep the table small.
 using BlockCounts = std::array<std::uint16_t, 256>;
 using GroupCounts = std::array<BlockCounts, kGroupSize>;
@@ -189,35 +186,118 @@ ByteCounts countBlocks(ByteView data, std::span<double> entropies) {
     return total;
 }
 
+// Adds the counts of bytes to total. Four tables take the bytes of each word in turn, so that a
+// run of one value does not make each increment wait for the one before it. A table's 32-bit
+// counters hold the counts of a quarter of a piece.
+void countBytes(ByteView bytes, ByteCounts& total) {
+    constexpr std::size_t kPiece = std::size_t{1} << 30;
+    for (std::size_t start = 0; start < bytes.size(); start += kPiece) {
+        const ByteView piece = bytes.subspan(start, std::min(kPiece, bytes.size() - start));
+        std::array<std::array<std::uint32_t, 256>, 4> tables{};
+        std::size_t i = 0;
+        for (; i + 8 <= piece.size(); i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, piece.data() + i, sizeof word);
+            for (std::size_t shift = 0; shift < 64; shift += 8) {
+                ++tables[(shift / 8) % 4][(word >> shift) & 0xFF];
+            }
+        }
+        for (; i < piece.size(); ++i) {
+            ++tables[0][piece[i]];
+        }
+        for (std::size_t value = 0; value < 256; ++value) {
+            total[value] += std::uint64_t{tables[0][value]} + tables[1][value] + tables[2][value] +
+                            tables[3][value];
+        }
+    }
+}
+
 }  // namespace
 
 double computeEntropy(const std::uint8_t* data, std::uint64_t length) {
     if (data == nullptr || length == 0) {
         return 0.0;
     }
-    const ByteView bytes(data, static_cast<std::size_t>(length));
-    return entropyOfCounts(countBlocks(bytes, {}), length);
+    ByteCounts counts{};
+    countBytes(ByteView(data, static_cast<std::size_t>(length)), counts);
+    return entropyOfCounts(counts, length);
 }
 
-AnalysisReport analyzeBytes(std::string path, ByteView data) {
+void Analyzer::write(ByteView bytes) {
+    length_ += bytes.size();
+    sampler_.write(bytes);
+    if (blocks_ == BlockEntropies::kSkipped) {
+        countBytes(bytes, counts_);
+    } else {
+        writeBlocks(bytes);
+    }
+}
+
+// The whole data's counts are the sums of the blocks' counts, so each block is counted once. A
+// block that straddles two pieces is gathered first.
+void Analyzer::writeBlocks(ByteView bytes) {
+    if (partialLength_ > 0) {
+        const std::size_t taken = std::min(bytes.size(), kBlockSize - partialLength_);
+        std::memcpy(partialBlock_.data() + partialLength_, bytes.data(), taken);
+        partialLength_ += taken;
+        bytes = bytes.subspan(taken);
+        if (partialLength_ < kBlockSize) {
+            return;
+        }
+        addBlocks(partialBlock_);
+        partialLength_ = 0;
+    }
+    const std::size_t whole = bytes.size() / kBlockSize * kBlockSize;
+    addBlocks(bytes.first(whole));
+    std::memcpy(partialBlock_.data(), bytes.data() + whole, bytes.size() - whole);
+    partialLength_ = bytes.size() - whole;
+}
+
+// Counts whole blocks, the last of them possibly short, and notes their entropies.
+void Analyzer::addBlocks(ByteView blocks) {
+    const std::size_t first = blockEntropies_.size();
+    blockEntropies_.resize(first + (blocks.size() + kBlockSize - 1) / kBlockSize);
+    const ByteCounts counts = countBlocks(blocks, std::span(blockEntropies_).subspan(first));
+    for (std::size_t value = 0; value < counts_.size(); ++value) {
+        counts_[value] += counts[value];
+    }
+}
+
+AnalysisReport Analyzer::finish(std::string path) {
     AnalysisReport report;
     report.path = std::move(path);
-    report.fileSize = data.size();
-    if (data.empty()) {
+    report.fileSize = length_;
+    if (length_ == 0) {
         report.typeName = "Empty File";
         return report;
     }
-    // One pass: each block is counted once, and the whole file's counts are the sums of the
-    // blocks' counts.
-    report.blockEntropies.resize((data.size() + kBlockSize - 1) / kBlockSize);
-    const ByteCounts total = countBlocks(data, report.blockEntropies);
-    report.entropy = entropyOfCounts(total, data.size());
-    report.headers = detectFormat(data, report.typeName);
+    if (partialLength_ > 0) {
+        addBlocks(ByteView(partialBlock_).first(partialLength_));
+        partialLength_ = 0;
+    }
+    report.entropy = entropyOfCounts(counts_, length_);
+    report.headers = sampler_.detect(report.typeName);
+    report.blockEntropies = std::move(blockEntropies_);
     return report;
 }
 
-AnalysisReport analyzeFile(const std::string& path) {
-    return analyzeBytes(path, loadFile(path));
+AnalysisReport analyzeBytes(std::string path, ByteView data) {
+    Analyzer analyzer;
+    analyzer.write(data);
+    return analyzer.finish(std::move(path));
+}
+
+AnalysisReport analyzeFile(FileReader& reader, BlockEntropies blocks) {
+    Analyzer analyzer(blocks);
+    forEachChunk(reader, [&analyzer](ByteView chunk) { analyzer.write(chunk); });
+    return analyzer.finish(reader.path());
+}
+
+AnalysisReport analyzeFile(const std::string& path, BlockEntropies blocks,
+                           const ProgressCallback& progress) {
+    FileReader reader(path);
+    reader.onProgress(progress);
+    return analyzeFile(reader, blocks);
 }
 
 }  // namespace tessaloom

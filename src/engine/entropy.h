@@ -1,22 +1,69 @@
 // Shannon entropy and the structural analysis of one file.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "format_detect.h"
 #include "types.h"
 
 namespace tessaloom {
 
+class FileReader;
+
 // Shannon entropy of length bytes at data, in bits per byte (0 to 8); 0 for null or no bytes.
 double computeEntropy(const std::uint8_t* data, std::uint64_t length);
+
+// How often each byte value occurs.
+using ByteCounts = std::array<std::uint64_t, 256>;
+
+// Whether an analysis computes the entropy of every 1024-byte block: a report that does not show
+// them need not pay for them, nor hold one double per KiB of a file of any size.
+enum class BlockEntropies { kComputed, kSkipped };
+
+// Analyses data that arrives in pieces of any size: counts its bytes, computes the entropy of
+// each 1024-byte block when asked (the bits do not depend on how the data is cut), and keeps what
+// format detection needs.
+class Analyzer {
+  public:
+    explicit Analyzer(BlockEntropies blocks = BlockEntropies::kComputed) : blocks_(blocks) {}
+
+    // The next bytes of the data.
+    void write(ByteView bytes);
+
+    // The report on everything written, for the file at path.
+    AnalysisReport finish(std::string path);
+
+    static constexpr std::size_t kBlockSize = 1024;
+
+  private:
+    void writeBlocks(ByteView bytes);
+    void addBlocks(ByteView blocks);
+
+    BlockEntropies blocks_;
+    ByteCounts counts_{};
+    std::uint64_t length_ = 0;
+    FormatSampler sampler_;
+    std::vector<double> blockEntropies_;
+    // The start of a block that the last piece ended in.
+    std::array<std::uint8_t, kBlockSize> partialBlock_{};
+    std::size_t partialLength_ = 0;
+};
 
 // The analysis of data as the content of the file at path: the report names path but reads
 // nothing from it.
 AnalysisReport analyzeBytes(std::string path, ByteView data);
 
-// Loads the file at path and reports its size, entropy, type, header rows and the entropy of
-// each 1024-byte block. An unreadable file is analysed as an empty one.
-AnalysisReport analyzeFile(const std::string& path);
+// Reads the input that reader reads, a chunk at a time, to its end and reports its size, entropy,
+// type, header rows and, unless skipped, the entropy of each 1024-byte block. An input that cannot
+// be read is analysed as an empty one. The report names the reader's path.
+AnalysisReport analyzeFile(FileReader& reader, BlockEntropies blocks = BlockEntropies::kComputed);
+
+// The same for the file at path.
+AnalysisReport analyzeFile(const std::string& path,
+                           BlockEntropies blocks = BlockEntropies::kComputed,
+                           const ProgressCallback& progress = {});
 
 }  // namespace tessaloom

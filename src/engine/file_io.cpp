@@ -48,19 +48,22 @@ fs::path followLinks(fs::path path) {
     return path;
 }
 
-bool writeAll(std::FILE* file, ByteView data) {
-    const bool written =
-        data.empty() || std::fwrite(data.data(), 1, data.size(), file) == data.size();
+// Produces the content into file and flushes it: true when every byte reached the system.
+bool writeAll(std::FILE* file, const ContentProducer& produce) {
+    const bool written = produce([file](ByteView data) {
+        return data.empty() || std::fwrite(data.data(), 1, data.size(), file) == data.size();
+    });
     return written && std::fflush(file) == 0;
 }
 
-// Truncates the target and writes into it: what is already written stays if this fails.
-bool writeInPlace(const std::string& path, ByteView data) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+// Writes into the target itself: what is already written stays if this fails. It is truncated
+// first unless the content is being read from it.
+bool writeInPlace(const std::string& path, const ContentProducer& produce, bool truncate) {
+    std::FILE* file = std::fopen(path.c_str(), truncate ? "wb" : "r+b");
     if (file == nullptr) {
         return false;
     }
-    const bool written = writeAll(file, data);
+    const bool written = writeAll(file, produce);
     return std::fclose(file) == 0 && written;
 }
 
@@ -121,9 +124,9 @@ void discard(TempFile& temp) {
 // Writes the temporary file whole and renames it over the target; on any failure removes it
 // and leaves the target untouched.
 bool replaceThroughTemp(TempFile& temp, const fs::path& target, const fs::file_status& old,
-                        ByteView data) {
+                        const ContentProducer& produce) {
     std::error_code error;
-    bool ok = writeAll(temp.file, data);
+    bool ok = writeAll(temp.file, produce);
     if (ok && fs::is_regular_file(old)) {
         fs::permissions(temp.path, old.permissions(), fs::perm_options::replace, error);
         ok = !error;
@@ -197,13 +200,19 @@ ByteBuffer loadFile(const std::string& path) {
 }
 
 bool saveFile(const std::string& path, ByteView data) {
+    return saveFileFrom(path, [data](const ContentSink& write) { return write(data); });
+}
+
+bool saveFileFrom(const std::string& path, const ContentProducer& produce,
+                  const std::string& sourcePath) {
     const fs::path target = followLinks(path);
     std::error_code error;
     const fs::file_status old = fs::status(target, error);
     const bool exists = fs::is_regular_file(old);
+    const bool truncate = sourcePath.empty() || !fs::equivalent(target, sourcePath, error);
     // Devices, FIFOs and names that do not resolve (a link loop) are left to a plain write.
     if ((!exists && old.type() != fs::file_type::not_found) || !target.has_filename()) {
-        return writeInPlace(path, data);
+        return writeInPlace(path, produce, truncate);
     }
     // Renaming over a file whose permissions forbid writing would bypass them.
     if (exists && !acceptsWrites(target)) {
@@ -211,14 +220,15 @@ bool saveFile(const std::string& path, ByteView data) {
     }
     if (std::optional<TempFile> temp = createTempBeside(target)) {
         try {
-            return replaceThroughTemp(*temp, target, old, data);
+            return replaceThroughTemp(*temp, target, old, produce);
         } catch (...) {
-            // Out of memory for a path: the target is still whole, and no stray file may stay.
+            // Out of memory, or an input that failed: the target is still whole, and no stray
+            // file may stay.
             discard(*temp);
             throw;
         }
     }
-    return writeInPlace(path, data);
+    return writeInPlace(path, produce, truncate);
 }
 
 }  // namespace tessaloom

@@ -1,6 +1,7 @@
 // Whole-file loading and saving.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "types.h"
@@ -20,5 +21,20 @@ ByteBuffer loadFile(const std::string& path);
 // is replaced and the link stays. Anything else (a device, a FIFO), and a file in a folder that
 // takes no new files, is written in place. A file whose permissions refuse writing is refused.
 bool saveFile(const std::string& path, ByteView data);
+
+// Writes the next bytes of a file being saved; false when they could not be written.
+using ContentSink = std::function<bool(ByteView bytes)>;
+
+// Hands the whole content of a file being saved to the sink, in order. False, or an exception,
+// abandons the save.
+using ContentProducer = std::function<bool(const ContentSink& write)>;
+
+// saveFile for content made a piece at a time, with the same guarantees: the target changes only
+// when produce returned true and everything it wrote reached the file. sourcePath names a file
+// that produce reads while it writes: should the target be that file and have to be written in
+// place, it is overwritten without being truncated first, which is safe as long as produce writes
+// no byte before it has read it.
+bool saveFileFrom(const std::string& path, const ContentProducer& produce,
+                  const std::string& sourcePath = {});
 
 }  // namespace tessaloom

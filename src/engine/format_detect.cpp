@@ -15,10 +15,11 @@ using namespace std::string_view_literals;
 // Every format needs at least this many bytes to be recognised.
 constexpr std::uint64_t kMinimumLength = 16;
 // The DOS header ends with the pointer to the PE header at bytes 60-63.
-constexpr std::uint64_t kDosHeaderLength = 64;
+constexpr std::uint64_t kDosHeaderLength = FormatSampler::kHeadLength;
 constexpr std::uint64_t kPeOffsetPosition = 60;
 // The PE signature and the COFF file header that follows it.
-constexpr std::uint64_t kPeHeaderLength = 24;
+constexpr std::uint64_t kPeHeaderLength = FormatSampler::kPeHeaderLength;
+constexpr std::string_view kDosMagic = "MZ"sv;
 constexpr std::string_view kPeSignature = "PE\0\0"sv;
 // e_type and e_machine end at byte 20.
 constexpr std::uint64_t kElfHeaderLength = 20;
@@ -151,67 +152,67 @@ constexpr RowLayout kPngHeaderRows[] = {
     {"Color Type", 25, 1, littleEndianDecimal},
 };
 
-// Whether size bytes from offset lie inside the data; never overflows.
-bool holds(ByteView data, std::uint64_t offset, std::uint64_t size) {
-    return offset <= data.size() && size <= data.size() - offset;
-}
-
-bool bytesAre(ByteView data, std::uint64_t offset, std::string_view expected) {
-    return holds(data, offset, expected.size()) &&
-           std::ranges::equal(data.subspan(offset, expected.size()), expected, {}, {},
+bool bytesAre(const FormatSampler& data, std::uint64_t offset, std::string_view expected) {
+    return data.holds(offset, expected.size()) &&
+           std::ranges::equal(data.bytesAt(offset, expected.size()), expected, {}, {},
                               [](char c) { return static_cast<std::uint8_t>(c); });
 }
 
 // Appends the rows of layouts, read at base plus their offsets, in table order. The list ends at
 // the first row whose bytes lie past the end of the data.
-void appendRows(std::vector<HeaderField>& rows, ByteView data, std::span<const RowLayout> layouts,
-                std::uint64_t base = 0) {
+void appendRows(std::vector<HeaderField>& rows, const FormatSampler& data,
+                std::span<const RowLayout> layouts, std::uint64_t base = 0) {
     for (const RowLayout& layout : layouts) {
         const std::uint64_t offset = base + layout.offset;
-        if (!holds(data, offset, layout.size)) {
+        if (!data.holds(offset, layout.size)) {
             return;
         }
-        const ByteView field = data.subspan(offset, layout.size);
+        const ByteView field = data.bytesAt(offset, layout.size);
         std::string value =
             layout.render != nullptr ? layout.render(field) : std::string(layout.fixedText);
         rows.push_back({std::string(layout.label), std::move(value), offset, layout.size});
     }
 }
 
-std::vector<HeaderField> peRows(ByteView data) {
+std::uint64_t peHeaderOffset(ByteView head) {
+    return readLittleEndian(head.subspan(kPeOffsetPosition, 4));
+}
+
+std::vector<HeaderField> peRows(const FormatSampler& data) {
     std::vector<HeaderField> rows;
     appendRows(rows, data, kDosHeaderRows);
-    if (data.size() < kDosHeaderLength) {
+    if (data.length() < kDosHeaderLength) {
         return rows;
     }
     appendRows(rows, data, kDosPointerRows);
     // A 32-bit offset plus 24 cannot overflow in 64 bits.
-    const std::uint64_t peOffset = readLittleEndian(data.subspan(kPeOffsetPosition, 4));
-    if (peOffset + kPeHeaderLength <= data.size() && bytesAre(data, peOffset, kPeSignature)) {
+    const std::uint64_t peOffset = peHeaderOffset(data.bytesAt(0, kDosHeaderLength));
+    if (peOffset + kPeHeaderLength <= data.length() && bytesAre(data, peOffset, kPeSignature)) {
         appendRows(rows, data, kPeHeaderRows, peOffset);
     }
     return rows;
 }
 
-std::vector<HeaderField> elfRows(ByteView data) {
+std::vector<HeaderField> elfRows(const FormatSampler& data) {
     std::vector<HeaderField> rows;
     appendRows(rows, data, kElfIdentRows);
-    if (data.size() >= kElfHeaderLength) {
+    if (data.length() >= kElfHeaderLength) {
         appendRows(rows, data, kElfHeaderRows);
     }
     return rows;
 }
 
-std::vector<HeaderField> zipRows(ByteView data) {
+std::vector<HeaderField> zipRows(const FormatSampler& data) {
     std::vector<HeaderField> rows;
     appendRows(rows, data, kZipRows);
     return rows;
 }
 
-std::vector<HeaderField> pngRows(ByteView data) {
+std::vector<HeaderField> pngRows(const FormatSampler& data) {
     std::vector<HeaderField> rows;
     appendRows(rows, data, kPngSignatureRows);
-    if (data.size() >= kPngHeaderLength && bytesAre(data, kPngChunkTypePosition, kPngHeaderChunk)) {
+    if (data.length() >= kPngHeaderLength &&
+        bytesAre(data, kPngChunkTypePosition, kPngHeaderChunk)) {
         appendRows(rows, data, kPngHeaderRows);
     }
     return rows;
@@ -220,32 +221,75 @@ std::vector<HeaderField> pngRows(ByteView data) {
 struct Format {
     std::string_view magic;
     std::string_view typeName;
-    std::vector<HeaderField> (*rows)(ByteView data);
+    std::vector<HeaderField> (*rows)(const FormatSampler& data);
 };
 
 // Each format begins with its own first byte, so at most one magic can match.
 constexpr Format kFormats[] = {
-    {"MZ"sv, "Windows PE Executable", peRows},
+    {kDosMagic, "Windows PE Executable", peRows},
     {"\177ELF"sv, "Linux ELF Executable", elfRows},
     {"PK\x03\x04"sv, "ZIP / APK Archive", zipRows},
     {"\x89PNG"sv, "PNG Bitmap Image", pngRows},
 };
 
+// Copies the bytes of piece, which starts at position, that fall into the part of the data that
+// starts at partStart and fills part.
+void copyOverlap(std::span<std::uint8_t> part, std::uint64_t partStart, ByteView piece,
+                 std::uint64_t position) {
+    const std::uint64_t from = std::max(partStart, position);
+    const std::uint64_t to = std::min(partStart + part.size(), position + piece.size());
+    if (from < to) {
+        std::copy(piece.begin() + static_cast<std::ptrdiff_t>(from - position),
+                  piece.begin() + static_cast<std::ptrdiff_t>(to - position),
+                  part.begin() + static_cast<std::ptrdiff_t>(from - partStart));
+    }
+}
+
 }  // namespace
 
-std::vector<HeaderField> detectFormat(ByteView data, std::string& typeName) {
-    if (data.size() < kMinimumLength) {
+void FormatSampler::write(ByteView bytes) {
+    const std::uint64_t position = length_;
+    length_ += bytes.size();
+    copyOverlap(head_, 0, bytes, position);
+    const bool headJustComplete = position < kHeadLength && length_ >= kHeadLength;
+    if (headJustComplete && bytesAre(*this, 0, kDosMagic)) {
+        // The PE header may begin inside the head, whose bytes have gone by already.
+        peOffset_ = peHeaderOffset(head_);
+        copyOverlap(peHeader_, *peOffset_, head_, 0);
+    }
+    if (peOffset_) {
+        copyOverlap(peHeader_, *peOffset_, bytes, position);
+    }
+}
+
+ByteView FormatSampler::bytesAt(std::uint64_t offset, std::uint64_t size) const {
+    if (peOffset_ && offset >= *peOffset_ && offset + size <= *peOffset_ + kPeHeaderLength) {
+        return ByteView(peHeader_).subspan(static_cast<std::size_t>(offset - *peOffset_),
+                                           static_cast<std::size_t>(size));
+    }
+    return ByteView(head_).subspan(static_cast<std::size_t>(offset),
+                                   static_cast<std::size_t>(size));
+}
+
+std::vector<HeaderField> FormatSampler::detect(std::string& typeName) const {
+    if (length_ < kMinimumLength) {
         typeName = "Raw Binary";
         return {};
     }
     for (const Format& format : kFormats) {
-        if (bytesAre(data, 0, format.magic)) {
+        if (bytesAre(*this, 0, format.magic)) {
             typeName = format.typeName;
-            return format.rows(data);
+            return format.rows(*this);
         }
     }
     typeName = "Raw Binary Image";
     return {};
+}
+
+std::vector<HeaderField> detectFormat(ByteView data, std::string& typeName) {
+    FormatSampler sampler;
+    sampler.write(data);
+    return sampler.detect(typeName);
 }
 
 std::vector<HeaderField> detectFormat(const std::uint8_t* data, std::uint64_t length,

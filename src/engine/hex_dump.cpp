@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "file_io.h"
+#include "file_reader.h"
 
 namespace tessaloom {
 
@@ -96,32 +96,100 @@ char* formatLine(char* out, std::uint64_t lineOffset, const std::uint8_t* bytes,
 
 }  // namespace
 
+HexDumpWriter::HexDumpWriter(std::uint64_t offset, const TextSink& sink)
+    : sink_(sink), lineOffset_(offset), block_(kBlockSize + kMaxLineLength, '\0') {}
+
+void HexDumpWriter::write(ByteView bytes) {
+    if (partialCount_ > 0) {
+        const std::size_t taken = std::min(bytes.size(), kBytesPerLine - partialCount_);
+        std::memcpy(partial_.data() + partialCount_, bytes.data(), taken);
+        partialCount_ += taken;
+        bytes = bytes.subspan(taken);
+        if (partialCount_ < kBytesPerLine) {
+            return;
+        }
+        writeLine(partial_.data(), kBytesPerLine);
+        partialCount_ = 0;
+    }
+    const std::size_t lines = bytes.size() / kBytesPerLine;
+    writeLines(bytes.data(), lines);
+    const ByteView rest = bytes.subspan(lines * kBytesPerLine);
+    std::memcpy(partial_.data(), rest.data(), rest.size());
+    partialCount_ = rest.size();
+}
+
+void HexDumpWriter::finish() {
+    if (partialCount_ > 0) {
+        writeLine(partial_.data(), partialCount_);
+        partialCount_ = 0;
+    }
+    if (used_ > 0) {
+        sink_({block_.data(), used_});
+        used_ = 0;
+    }
+}
+
+void HexDumpWriter::writeLines(const std::uint8_t* bytes, std::size_t lines) {
+    for (std::size_t line = 0; line < lines; ++line) {
+        writeLine(bytes + line * kBytesPerLine, kBytesPerLine);
+    }
+}
+
+// Lines are formatted straight into the block, which is handed on whenever it is full.
+void HexDumpWriter::writeLine(const std::uint8_t* bytes, std::size_t count) {
+    char* const begin = block_.data();
+    used_ = static_cast<std::size_t>(formatLine(begin + used_, lineOffset_, bytes, count) - begin);
+    lineOffset_ += count;
+    if (used_ >= kBlockSize) {
+        // Blocks of exactly kBlockSize bytes, a whole number of pages, go out as they are
+        // through buffered output; the part of the line beyond starts the next block.
+        sink_({begin, kBlockSize});
+        used_ -= kBlockSize;
+        std::memmove(begin, begin + kBlockSize, used_);
+    }
+}
+
 void writeHexDump(ByteView data, std::uint64_t offset, std::uint64_t length, const TextSink& sink) {
     if (offset >= data.size()) {
         sink(kOffsetOutOfBounds);
         return;
     }
     const std::uint64_t count = std::min<std::uint64_t>(length, data.size() - offset);
-    // Lines are formatted straight into the block, which is handed on whenever it is full.
-    std::string block(kBlockSize + kMaxLineLength, '\0');
-    char* const begin = block.data();
-    char* end = begin;
-    for (std::uint64_t done = 0; done < count; done += kBytesPerLine) {
-        const auto lineCount =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kBytesPerLine, count - done));
-        end = formatLine(end, offset + done, data.data() + offset + done, lineCount);
-        if (static_cast<std::size_t>(end - begin) >= kBlockSize) {
-            // Blocks of exactly kBlockSize bytes, a whole number of pages, go out as they are
-            // through buffered output; the part of the line beyond starts the next block.
-            sink({begin, kBlockSize});
-            const std::size_t rest = static_cast<std::size_t>(end - begin) - kBlockSize;
-            std::memmove(begin, begin + kBlockSize, rest);
-            end = begin + rest;
-        }
+    HexDumpWriter writer(offset, sink);
+    writer.write(data.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(count)));
+    writer.finish();
+}
+
+void writeHexDump(FileReader& reader, std::uint64_t offset, std::uint64_t length,
+                  const TextSink& sink) {
+    reader.skipTo(offset);
+    // A byte is read even for a length of 0: only that tells whether the offset is inside.
+    ByteView bytes = reader.next(std::max<std::uint64_t>(length, 1));
+    if (bytes.empty()) {
+        sink(kOffsetOutOfBounds);
+        return;
     }
-    if (end != begin) {
-        sink({begin, static_cast<std::size_t>(end - begin)});
+    HexDumpWriter writer(offset, sink);
+    for (std::uint64_t left = length; left > 0 && !bytes.empty(); bytes = reader.next(left)) {
+        bytes = bytes.first(static_cast<std::size_t>(std::min<std::uint64_t>(left, bytes.size())));
+        writer.write(bytes);
+        left -= bytes.size();
     }
+    writer.finish();
+}
+
+void writeHexDump(const std::string& path, std::uint64_t offset, std::uint64_t length,
+                  const TextSink& sink, const ProgressCallback& progress) {
+    FileReader reader(path);
+    if (progress) {
+        const std::optional<std::uint64_t> size = reader.size();
+        const std::optional<std::uint64_t> window =
+            size ? std::optional(std::min(length, *size - std::min(*size, offset))) : std::nullopt;
+        reader.onProgress([&progress, offset, window](const ScanProgress& read) {
+            progress({read.done - std::min(read.done, offset), window});
+        });
+    }
+    writeHexDump(reader, offset, length, sink);
 }
 
 std::string hexDump(ByteView data, std::uint64_t offset, std::uint64_t length) {
@@ -131,7 +199,9 @@ std::string hexDump(ByteView data, std::uint64_t offset, std::uint64_t length) {
 }
 
 std::string hexDump(const std::string& path, std::uint64_t offset, std::uint64_t length) {
-    return hexDump(loadFile(path), offset, length);
+    std::string text;
+    writeHexDump(path, offset, length, [&text](std::string_view part) { text.append(part); });
+    return text;
 }
 
 }  // namespace tessaloom

@@ -1,6 +1,7 @@
 // Hex dump: offset, sixteen byte columns and an ASCII sidebar per line.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -10,20 +11,56 @@
 
 namespace tessaloom {
 
+class FileReader;
+
 // Receives formatted text in large blocks, in order.
 using TextSink = std::function<void(std::string_view)>;
 
 // The whole text of a dump whose offset lies at or past the end of the data.
 inline constexpr std::string_view kOffsetOutOfBounds = "(Offset out of bounds)\n";
 
-// Formats the dump of up to length bytes of data from offset on and hands it to sink in blocks,
-// so that a dump of any size needs only a small, fixed amount of memory beyond the data.
+// Formats the lines of a dump from the bytes of its window as they come, in pieces of any size,
+// and hands the text to the sink in large blocks: a dump of any size needs only a small, fixed
+// amount of memory.
+class HexDumpWriter {
+  public:
+    // offset is the position of the window's first byte; sink must outlive the writer.
+    HexDumpWriter(std::uint64_t offset, const TextSink& sink);
+
+    // The next bytes of the window.
+    void write(ByteView bytes);
+
+    // Formats the short last line, if any, and hands on the rest of the text.
+    void finish();
+
+  private:
+    void writeLines(const std::uint8_t* bytes, std::size_t lines);
+    void writeLine(const std::uint8_t* bytes, std::size_t count);
+
+    const TextSink& sink_;
+    std::uint64_t lineOffset_;
+    std::string block_;
+    std::size_t used_ = 0;
+    std::array<std::uint8_t, 16> partial_{};
+    std::size_t partialCount_ = 0;
+};
+
+// Formats the dump of up to length bytes of data from offset on and hands it to sink in blocks.
 void writeHexDump(ByteView data, std::uint64_t offset, std::uint64_t length, const TextSink& sink);
 
-// The same text as one string.
+// The same for the input that reader reads from its start, a chunk at a time: it seeks to offset
+// where the input can seek, and reads nothing past the window.
+void writeHexDump(FileReader& reader, std::uint64_t offset, std::uint64_t length,
+                  const TextSink& sink);
+
+// The same for the file at path; progress counts the bytes of the window.
+void writeHexDump(const std::string& path, std::uint64_t offset, std::uint64_t length,
+                  const TextSink& sink, const ProgressCallback& progress = {});
+
+// The dump of data as one string.
 std::string hexDump(ByteView data, std::uint64_t offset, std::uint64_t length);
 
-// Loads the file at path and returns the text of its dump.
+// The dump of the file at path as one string.
 std::string hexDump(const std::string& path, std::uint64_t offset, std::uint64_t length);
 
 }  // namespace tessaloom

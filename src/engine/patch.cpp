@@ -1,70 +1,142 @@
 #include "patch.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <limits>
 #include <stdexcept>
 
 #include "file_io.h"
+#include "file_reader.h"
 #include "search_replace.h"
 
 namespace tessaloom {
 
 namespace {
 
-// The buffer length that holds offset, or std::length_error when no buffer can be that long
-// (offset + 1 may not even be representable).
-std::size_t lengthToHold(const ByteBuffer& data, std::uint64_t offset) {
-    if (offset >= data.max_size()) {
-        throw std::length_error("patch offset beyond the largest possible buffer");
-    }
-    return static_cast<std::size_t>(offset) + 1;
-}
+// Positions in a file are signed 64-bit numbers on every platform.
+constexpr std::uint64_t kMaxFileLength = std::numeric_limits<std::int64_t>::max();
 
-// Extends data with zero bytes to exactly length. The capacity at least doubles whenever it has
-// to grow, so a run of records at ascending offsets past the end does not copy the buffer once
-// per record, whatever growth policy resize itself follows.
-void extendTo(ByteBuffer& data, std::size_t length) {
-    if (length > data.capacity()) {
-        const std::size_t doubled =
-            data.capacity() > data.max_size() / 2 ? data.max_size() : 2 * data.capacity();
-        data.reserve(std::max(length, doubled));
-    }
-    data.resize(length);
+// Whether count more bytes fit in the folder of path, as far as the system can tell.
+bool roomFor(const std::string& path, std::uint64_t count) {
+    std::error_code error;
+    const auto folder = std::filesystem::absolute(path, error).parent_path();
+    const std::filesystem::space_info space = std::filesystem::space(folder, error);
+    return error || count <= space.available;
 }
 
 }  // namespace
 
 std::vector<std::uint64_t> findPatternOffsets(ByteView data, ByteView pattern) {
     std::vector<std::uint64_t> offsets;
-    for (std::size_t at = findPattern(data, pattern, 0); at != kNoMatch;
-         at = findPattern(data, pattern, at + 1)) {
-        offsets.push_back(at);
-    }
+    PatternScanner scanner(pattern, PatternScanner::Occurrences::kOverlapping);
+    scanner.scan(data,
+                 [&offsets](std::uint64_t offset, std::size_t) { offsets.push_back(offset); });
     return offsets;
 }
 
 std::vector<std::uint64_t> findPatternOffsets(const std::string& path, ByteView pattern) {
-    return findPatternOffsets(loadFile(path), pattern);
+    FileReader reader(path);
+    return findPatternOffsets(reader, pattern);
+}
+
+std::vector<std::uint64_t> findPatternOffsets(FileReader& reader, ByteView pattern) {
+    std::vector<std::uint64_t> offsets;
+    if (pattern.empty()) {
+        return offsets;
+    }
+    WindowedScan scan(reader, pattern, PatternScanner::Occurrences::kOverlapping);
+    while (scan.advance(
+        [&offsets](std::uint64_t offset, std::size_t) { offsets.push_back(offset); })) {
+    }
+    return offsets;
+}
+
+PatchPlan::PatchPlan(std::span<const DiffEntry> patches) {
+    patches_.reserve(patches.size());
+    for (const DiffEntry& patch : patches) {
+        patches_.emplace_back(patch.offset, patch.byteB);
+    }
+    // Stable, so that of the records for one offset the last in the list stays last.
+    std::ranges::stable_sort(patches_, {}, &std::pair<std::uint64_t, std::uint8_t>::first);
+    const auto sameOffset = [](const auto& a, const auto& b) { return a.first == b.first; };
+    auto kept = patches_.begin();
+    for (auto record = patches_.begin(); record != patches_.end(); ++record) {
+        if (std::next(record) == patches_.end() || !sameOffset(*record, *std::next(record))) {
+            *kept++ = *record;
+        }
+    }
+    patches_.erase(kept, patches_.end());
+}
+
+std::uint64_t PatchPlan::patchedLength(std::uint64_t length, std::uint64_t maxLength) const {
+    if (patches_.empty()) {
+        return length;
+    }
+    const std::uint64_t highest = patches_.back().first;
+    if (highest >= maxLength) {
+        throw std::length_error("patch offset beyond the largest possible length");
+    }
+    return std::max(length, highest + 1);
+}
+
+void PatchPlan::apply(std::span<std::uint8_t> bytes, std::uint64_t position) const {
+    auto patch = std::ranges::lower_bound(patches_, position, {},
+                                          &std::pair<std::uint64_t, std::uint8_t>::first);
+    for (; patch != patches_.end() && patch->first - position < bytes.size(); ++patch) {
+        bytes[static_cast<std::size_t>(patch->first - position)] = patch->second;
+    }
 }
 
 void applyPatches(ByteBuffer& data, std::span<const DiffEntry> patches) {
-    if (data.empty() && !patches.empty()) {
-        // Sized once to the final length instead of growing record by record.
-        const auto highest = std::ranges::max(patches, {}, &DiffEntry::offset).offset;
-        data.resize(lengthToHold(data, highest));
-    }
-    for (const DiffEntry& patch : patches) {
-        if (patch.offset >= data.size()) {
-            extendTo(data, lengthToHold(data, patch.offset));
-        }
-        data[static_cast<std::size_t>(patch.offset)] = patch.byteB;
-    }
+    const PatchPlan plan(patches);
+    // Sized once to the final length, with zero bytes, instead of growing record by record.
+    data.resize(static_cast<std::size_t>(plan.patchedLength(data.size(), data.max_size())));
+    plan.apply(data, 0);
 }
 
 bool applyPatches(const std::string& inputPath, const std::vector<DiffEntry>& patches,
                   const std::string& outputPath) {
-    ByteBuffer data = loadFile(inputPath);
-    applyPatches(data, patches);
-    return saveFile(outputPath, data);
+    FileReader reader(inputPath);
+    return applyPatches(reader, patches, outputPath);
+}
+
+bool applyPatches(FileReader& reader, std::span<const DiffEntry> patches,
+                  const std::string& outputPath) {
+    const PatchPlan plan(patches);
+    plan.patchedLength(0, kMaxFileLength);  // throws before anything is written
+    ByteBuffer chunk(reader.chunkSize());
+    return saveFileFrom(
+        outputPath,
+        [&](const ContentSink& write) {
+            std::uint64_t position = 0;
+            for (std::size_t read = reader.read(chunk); read > 0; read = reader.read(chunk)) {
+                const std::span bytes = std::span(chunk).first(read);
+                plan.apply(bytes, position);
+                if (!write(bytes)) {
+                    return false;
+                }
+                position += read;
+            }
+            reader.close();
+            // Past the end of the input: zero bytes, and the patches among them.
+            const std::uint64_t end = plan.patchedLength(position, kMaxFileLength);
+            if (!roomFor(outputPath, end - position)) {
+                return false;
+            }
+            while (position < end) {
+                const auto length =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), end - position));
+                const std::span bytes = std::span(chunk).first(length);
+                std::ranges::fill(bytes, std::uint8_t{0});
+                plan.apply(bytes, position);
+                if (!write(bytes)) {
+                    return false;
+                }
+                position += length;
+            }
+            return true;
+        },
+        reader.path());
 }
 
 }  // namespace tessaloom

@@ -4,30 +4,62 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "types.h"
 
 namespace tessaloom {
 
+class FileReader;
+
 // Every offset at which pattern occurs in data, overlapping occurrences included, in ascending
 // order. Empty for an empty pattern or one longer than data.
 std::vector<std::uint64_t> findPatternOffsets(ByteView data, ByteView pattern);
 
-// The same for the file at path; an unreadable file gives an empty list.
+// The same for the input that reader reads, a chunk at a time, to its end; an unreadable input
+// gives an empty list.
+std::vector<std::uint64_t> findPatternOffsets(FileReader& reader, ByteView pattern);
+
+// The same for the file at path.
 std::vector<std::uint64_t> findPatternOffsets(const std::string& path, ByteView pattern);
+
+// A patch list in order of offsets, the last record for an offset deciding it, so that the
+// patches that fall into any stretch of the data are found at once. Of each record only offset
+// and byteB count.
+class PatchPlan {
+  public:
+    explicit PatchPlan(std::span<const DiffEntry> patches);
+
+    // The length of data of the given length once patched: the larger of it and the highest
+    // offset plus one. Throws std::length_error when that exceeds maxLength (an offset of
+    // 18446744073709551615 has no length to hold it).
+    std::uint64_t patchedLength(std::uint64_t length, std::uint64_t maxLength) const;
+
+    // Writes the patches that fall into bytes, which lie at position in the data.
+    void apply(std::span<std::uint8_t> bytes, std::uint64_t position) const;
+
+  private:
+    std::vector<std::pair<std::uint64_t, std::uint8_t>> patches_;
+};
 
 // Writes byteB of each patch at its offset in data, in list order, so that the last record for
 // an offset decides it. An offset past the end first extends data with zero bytes to offset + 1.
 // byteA is not read. Throws std::length_error (or std::bad_alloc) for an offset that data cannot
-// be extended to reach, 18446744073709551615 included; data may then hold earlier patches.
+// be extended to reach, 18446744073709551615 included, before data is changed.
 void applyPatches(ByteBuffer& data, std::span<const DiffEntry> patches);
 
-// Loads inputPath (an unreadable file counts as empty), applies patches to it as above and saves
-// the result to outputPath, also when the list or the input is empty. Returns whether outputPath
-// was written. When an offset cannot be reached the exception leaves before outputPath is
-// created or truncated.
+// Copies inputPath (an unreadable file counts as empty) a chunk at a time into outputPath with
+// the patches applied, as above, also when the list or the input is empty: only the patch list is
+// held in memory. The output is replaced only once it is whole (see saveFileFrom). Returns whether
+// outputPath was written; false at once when the zero bytes up to the highest offset cannot fit
+// on its disk. An offset beyond the largest file position throws std::length_error before
+// outputPath is created or truncated.
 bool applyPatches(const std::string& inputPath, const std::vector<DiffEntry>& patches,
+                  const std::string& outputPath);
+
+// The same for the input that reader reads, which it closes before the output replaces a file.
+bool applyPatches(FileReader& reader, std::span<const DiffEntry> patches,
                   const std::string& outputPath);
 
 }  // namespace tessaloom

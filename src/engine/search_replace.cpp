@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "file_io.h"
+#include "file_reader.h"
 
 namespace tessaloom {
 
@@ -48,6 +49,20 @@ bool matchesRest(const std::uint8_t* window, ByteView pattern) {
     return true;
 }
 
+// A replacement overwrites an occurrence, so it must be exactly as long, and an empty pattern
+// would occur everywhere.
+bool usablePatterns(ByteView search, ByteView replacement) {
+    return !search.empty() && replacement.size() == search.size();
+}
+
+// Copies the pattern over the first bytes of data. Patterns are short: a plain loop costs less
+// than a memcpy call per occurrence.
+void overwrite(std::span<std::uint8_t> data, ByteView pattern) {
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        data[i] = pattern[i];
+    }
+}
+
 }  // namespace
 
 ByteBuffer parseHexPattern(std::string_view text) {
@@ -91,36 +106,107 @@ std::size_t findPattern(ByteView data, ByteView pattern, std::size_t from) {
     return kNoMatch;
 }
 
+PatternScanner::PatternScanner(ByteView pattern, Occurrences occurrences)
+    : pattern_(pattern), occurrences_(occurrences) {}
+
+std::size_t PatternScanner::scan(ByteView window, const MatchCallback& onMatch) {
+    const std::size_t length = pattern_.size();
+    const std::size_t step = occurrences_ == Occurrences::kOverlapping ? 1 : length;
+    // Each window begins where the next occurrence may begin.
+    std::size_t from = 0;
+    for (std::size_t at = findPattern(window, pattern_, from); at != kNoMatch;
+         at = findPattern(window, pattern_, from)) {
+        onMatch(windowStart_ + at, at);
+        from = at + step;
+    }
+    // Every start up to the last one with room for the pattern has been tried; an occurrence can
+    // only begin at one that was not, and not before the resume point.
+    const std::size_t tried = window.size() >= length ? window.size() - length + 1 : 0;
+    const std::size_t done = std::max(from, tried);
+    windowStart_ += done;
+    return done;
+}
+
+WindowedScan::WindowedScan(FileReader& reader, ByteView pattern,
+                           PatternScanner::Occurrences occurrences)
+    : reader_(reader),
+      scanner_(pattern, occurrences),
+      buffer_(reader.chunkSize() + pattern.size()) {}
+
+bool WindowedScan::advance(const MatchCallback& onMatch) {
+    if (ended_) {
+        return false;
+    }
+    const std::size_t held = windowLength_ - doneLength_;
+    std::memmove(buffer_.data(), buffer_.data() + doneLength_, held);
+    const std::size_t room = buffer_.size() - held;
+    const std::size_t read = reader_.read(std::span(buffer_).subspan(held, room));
+    ended_ = read < room;
+    windowLength_ = held + read;
+    if (windowLength_ == 0) {
+        return false;
+    }
+    doneLength_ = scanner_.scan(window(), onMatch);
+    if (ended_) {
+        doneLength_ = windowLength_;
+    }
+    return true;
+}
+
 std::int64_t replaceAll(std::span<std::uint8_t> data, ByteView search, ByteView replacement) {
-    if (search.empty() || replacement.size() != search.size()) {
+    if (!usablePatterns(search, replacement)) {
         return 0;
     }
     std::int64_t count = 0;
-    for (std::size_t at = findPattern(data, search, 0); at != kNoMatch;
-         at = findPattern(data, search, at + search.size())) {
-        // Patterns are short: a plain loop costs less than a memcpy call per occurrence.
-        for (std::size_t i = 0; i < replacement.size(); ++i) {
-            data[at + i] = replacement[i];
-        }
+    PatternScanner scanner(search, PatternScanner::Occurrences::kLeftmostApart);
+    scanner.scan(data, [&](std::uint64_t, std::size_t at) {
+        overwrite(data.subspan(at), replacement);
         ++count;
-    }
+    });
     return count;
 }
 
 bool searchAndReplace(const std::string& inputPath, ByteView search, ByteView replacement,
+                      const std::string& outputPath, std::int64_t& count,
+                      const ProgressCallback& progress) {
+    count = 0;
+    // Patterns that cannot be used fail before the input is opened.
+    if (!usablePatterns(search, replacement)) {
+        return false;
+    }
+    FileReader reader(inputPath);
+    reader.onProgress(progress);
+    return searchAndReplace(reader, search, replacement, outputPath, count);
+}
+
+bool searchAndReplace(FileReader& reader, ByteView search, ByteView replacement,
                       const std::string& outputPath, std::int64_t& count) {
     count = 0;
-    // Patterns that cannot be used fail before the input is read: no need to load a large file
-    // only to reject it.
-    if (search.empty() || replacement.size() != search.size()) {
+    if (!usablePatterns(search, replacement)) {
         return false;
     }
-    ByteBuffer data = loadFile(inputPath);
-    if (data.empty()) {
+    WindowedScan scan(reader, search, PatternScanner::Occurrences::kLeftmostApart);
+    const MatchCallback replace = [&](std::uint64_t, std::size_t at) {
+        overwrite(scan.window().subspan(at), replacement);
+        ++count;
+    };
+    // The first window is read before the output is touched: an empty input leaves it alone.
+    if (!scan.advance(replace)) {
         return false;
     }
-    count = replaceAll(data, search, replacement);
-    return saveFile(outputPath, data);
+    return saveFileFrom(
+        outputPath,
+        [&](const ContentSink& write) {
+            do {
+                if (!write(scan.done())) {
+                    return false;
+                }
+            } while (scan.advance(replace));
+            // Where an open file cannot be replaced, the input may be the output.
+            reader.close();
+            return true;
+        },
+        reader.path());
 }
 
 }  // namespace tessaloom

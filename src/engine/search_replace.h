@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -10,6 +11,8 @@
 #include "types.h"
 
 namespace tessaloom {
+
+class FileReader;
 
 // What findPattern returns when there is no further occurrence.
 inline constexpr std::size_t kNoMatch = static_cast<std::size_t>(-1);
@@ -24,17 +27,73 @@ ByteBuffer parseHexPattern(std::string_view text);
 // pattern never occurs. At most pattern.size() comparisons per position, no tables.
 std::size_t findPattern(ByteView data, ByteView pattern, std::size_t from);
 
+// Receives each occurrence: its offset in the whole data and its position in the window scanned.
+using MatchCallback = std::function<void(std::uint64_t offset, std::size_t inWindow)>;
+
+// Finds the occurrences of a pattern in data that is scanned a window at a time, each window
+// beginning with the bytes that the one before held back: an occurrence may straddle any two
+// windows. Overlapping occurrences are all found, or only the leftmost of each overlapping set
+// (scanning resumes behind each occurrence, as a replacement needs).
+class PatternScanner {
+  public:
+    enum class Occurrences { kOverlapping, kLeftmostApart };
+
+    PatternScanner(ByteView pattern, Occurrences occurrences);
+
+    // Reports every occurrence that lies wholly in window and has not been reported, and returns
+    // how many of the window's bytes no later occurrence can touch. The rest, fewer than the
+    // pattern's length, must begin the next window; at the end of the data they are done too.
+    std::size_t scan(ByteView window, const MatchCallback& onMatch);
+
+  private:
+    ByteView pattern_;
+    Occurrences occurrences_;
+    std::uint64_t windowStart_ = 0;
+};
+
+// Scans the input that a reader reads through windows of one buffer, each window beginning with
+// the bytes that the scanner held back from the last. A window's bytes may be changed where an
+// occurrence lies, before they are done.
+class WindowedScan {
+  public:
+    WindowedScan(FileReader& reader, ByteView pattern, PatternScanner::Occurrences occurrences);
+
+    // Reads the next window and scans it. False at the end of the input, when there is none.
+    bool advance(const MatchCallback& onMatch);
+
+    // The window last read.
+    std::span<std::uint8_t> window() { return std::span(buffer_).first(windowLength_); }
+
+    // Its bytes that no later occurrence can touch: all of them in the last window.
+    std::span<std::uint8_t> done() { return window().first(doneLength_); }
+
+  private:
+    FileReader& reader_;
+    PatternScanner scanner_;
+    ByteBuffer buffer_;
+    std::size_t windowLength_ = 0;
+    std::size_t doneLength_ = 0;
+    bool ended_ = false;
+};
+
 // Overwrites, in place, every leftmost non-overlapping occurrence of search in data with
 // replacement and returns how many there were. Scanning resumes behind each replacement, so
 // replaced bytes are never compared again. Does nothing when search is empty or the two patterns
 // differ in length.
 std::int64_t replaceAll(std::span<std::uint8_t> data, ByteView search, ByteView replacement);
 
-// Loads inputPath, overwrites every leftmost non-overlapping occurrence of search with
-// replacement, and writes the result to outputPath. count is set to 0 first and then holds the
+// Reads inputPath a chunk at a time, overwrites every leftmost non-overlapping occurrence of
+// search with replacement, also across chunks, and streams the result into outputPath, which is
+// replaced only once it is whole (see saveFileFrom). count is set to 0 first and then holds the
 // number of replacements. False, without touching outputPath, when the input is empty, search is
-// empty or the two patterns differ in length; otherwise the result of writing outputPath.
+// empty or the two patterns differ in length; otherwise the result of writing outputPath. The
+// input and the output may be the same file.
 bool searchAndReplace(const std::string& inputPath, ByteView search, ByteView replacement,
+                      const std::string& outputPath, std::int64_t& count,
+                      const ProgressCallback& progress = {});
+
+// The same for the input that reader reads, which it closes before the output replaces a file.
+bool searchAndReplace(FileReader& reader, ByteView search, ByteView replacement,
                       const std::string& outputPath, std::int64_t& count);
 
 }  // namespace tessaloom

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,6 +53,23 @@ using ByteBuffer = std::vector<std::uint8_t, ByteAllocator<std::uint8_t>>;
 
 // Read-only view of bytes that some caller owns; the engine's operations work on these.
 using ByteView = std::span<const std::uint8_t>;
+
+// How far the reading of an input has got: the bytes read so far, and the input's size where it
+// is known (not on a stream).
+struct ScanProgress {
+    std::uint64_t done = 0;
+    std::optional<std::uint64_t> total;
+};
+
+// Told how far a scan has got, after every chunk it reads.
+using ProgressCallback = std::function<void(const ScanProgress&)>;
+
+// An input whose reading failed part way, after some of its bytes were used: a result made of
+// those bytes alone would pass for the whole input's. The message names the input.
+class ReadError : public std::runtime_error {
+  public:
+    explicit ReadError(const std::string& path) : std::runtime_error("Cannot read " + path) {}
+};
 
 // One labelled row of a file's structure; offset and size give the bytes it was read from.
 struct HeaderField {
