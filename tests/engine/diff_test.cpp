@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/chunked_file.h"
 #include "engine/text_bytes.h"
 
 namespace tessaloom {
@@ -21,6 +22,21 @@ void PrintTo(const DiffEntry& entry, std::ostream* out) {
 namespace {
 
 using Entries = std::vector<DiffEntry>;
+
+// The entries of a and b in one buffer each, and read from files side by side, in chunks of every
+// size for A against chunks of 7 bytes for B, so that the chunks of the two do not line up.
+void expectDiff(const ByteBuffer& a, const ByteBuffer& b, std::uint64_t limit,
+                const Entries& expected) {
+    EXPECT_EQ(diffBytes(a, b, limit), expected);
+    const TemporaryFile fileB(b);
+    forEachChunkSize(a, [&](FileReader& readerA, const TemporaryFile&) {
+        FileReader readerB(fileB.path(), 7);
+        Entries entries;
+        diffFiles(readerA, readerB, limit,
+                  [&entries](const DiffEntry& entry) { entries.push_back(entry); });
+        EXPECT_EQ(entries, expected);
+    });
+}
 
 struct DiffCase {
     const char* name;
@@ -76,7 +92,8 @@ TEST(DiffBytesTest, ListsDifferingPositionsAndBothSurpluses) {
          {{0, 'a', 'b'}, {1, 'b', 'a'}}},
     };
     for (const DiffCase& c : cases) {
-        EXPECT_EQ(diffBytes(c.a, c.b, c.limit), c.expected) << c.name;
+        SCOPED_TRACE(c.name);
+        expectDiff(c.a, c.b, c.limit, c.expected);
     }
 }
 
@@ -122,6 +139,10 @@ TEST(DiffBytesTest, AgreesWithAPlainComparison) {
             }
         }
         ASSERT_EQ(diffBytes(a, b, 100000), expected) << "round " << round;
+        if (round % 30 == 0) {
+            SCOPED_TRACE("round " + std::to_string(round));
+            expectDiff(a, b, 100000, expected);
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/chunked_file.h"
 #include "engine/text_bytes.h"
 
 namespace tessaloom {
@@ -41,6 +42,25 @@ const ByteBuffer kTinyPng{0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 
 
 double entropyOf(const ByteBuffer& data) {
     return computeEntropy(data.data(), data.size());
+}
+
+// The analysis of data read from a file at every chunk size, with and without the block
+// entropies, must be that of the one buffer to the last bit.
+void expectSameAnalysisFromAFile(const ByteBuffer& data) {
+    const AnalysisReport whole = analyzeBytes("data", data);
+    forEachChunkSize(data, [&](FileReader& reader, const TemporaryFile& file) {
+        const AnalysisReport read = analyzeFile(reader);
+        EXPECT_EQ(read.path, file.path());
+        EXPECT_EQ(read.fileSize, whole.fileSize);
+        EXPECT_EQ(read.entropy, whole.entropy);
+        EXPECT_EQ(read.typeName, whole.typeName);
+        EXPECT_EQ(read.headers.size(), whole.headers.size());
+        EXPECT_EQ(read.blockEntropies, whole.blockEntropies);
+        FileReader again(file.path(), reader.chunkSize());
+        const AnalysisReport skipped = analyzeFile(again, BlockEntropies::kSkipped);
+        EXPECT_EQ(skipped.entropy, whole.entropy);
+        EXPECT_TRUE(skipped.blockEntropies.empty());
+    });
 }
 
 TEST(EntropyTest, KnownValues) {
@@ -110,6 +130,7 @@ TEST(EntropyTest, OneEntropyPerBlockOf1024Bytes) {
         const AnalysisReport report = analyzeBytes("data", c.data);
         EXPECT_EQ(report.entropy, c.entropy);
         EXPECT_EQ(report.blockEntropies, c.blocks);
+        expectSameAnalysisFromAFile(c.data);
     }
 }
 
@@ -126,6 +147,7 @@ TEST(EntropyTest, BlockAndWholeEntropiesMatchTheDirectComputationBitForBit) {
         EXPECT_EQ(report.blockEntropies[block], computeEntropy(data.data() + start, length))
             << "block " << block;
     }
+    expectSameAnalysisFromAFile(data);
 }
 
 // Blocks of one repeated value between varied ones, and 0 to 4 varied blocks after the last

@@ -14,6 +14,7 @@
 
 #include "engine/file_io.h"
 #include "engine/file_io_fixture.h"
+#include "engine/file_reader.h"
 
 namespace tessaloom {
 namespace {
@@ -21,6 +22,30 @@ namespace {
 TEST_F(FileIoTest, LoadsNothingFromCharacterDevices) {
     EXPECT_EQ(loadFile("/dev/zero"), ByteBuffer{});
     EXPECT_EQ(loadFile("/dev/null"), ByteBuffer{});
+}
+
+// Streams have no size and cannot seek: skipping reads up to the position, and a stream is read
+// to its end, however far that is.
+TEST_F(FileIoTest, ReaderReadsStreamsToTheirEnd) {
+    FileReader zeros("/dev/zero", 64);
+    EXPECT_EQ(zeros.size(), std::nullopt);
+    zeros.skipTo(1000);
+    EXPECT_EQ(zeros.position(), 1000u);
+    const ByteView five = zeros.next(5);
+    EXPECT_EQ(ByteBuffer(five.begin(), five.end()), ByteBuffer(5));
+    EXPECT_EQ(zeros.position(), 1005u);
+
+    FileReader nothing("/dev/null");
+    EXPECT_TRUE(nothing.next().empty());
+
+    ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+    std::thread writer([this] { write("pipe", std::string(100000, 'p')); });
+    FileReader pipe(path("pipe"), 4096);
+    std::size_t received = 0;
+    forEachChunk(pipe, [&received](ByteView chunk) { received += chunk.size(); });
+    writer.join();
+    EXPECT_EQ(received, 100000u);
+    EXPECT_EQ(pipe.size(), std::nullopt);
 }
 
 TEST_F(FileIoTest, SaveKeepsThePermissionBits) {

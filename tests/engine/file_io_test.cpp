@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+#include <vector>
+
 #include "engine/file_io_fixture.h"
+#include "engine/file_reader.h"
 
 namespace tessaloom {
 namespace {
@@ -42,6 +46,58 @@ TEST_F(FileIoTest, SaveFailuresReturnFalseAndCreateNothing) {
     EXPECT_TRUE(fs::is_directory(path("folder")));
     EXPECT_EQ(list(), std::set<std::string>{"folder"});
     EXPECT_TRUE(list("folder").empty());
+}
+
+std::string_view text(ByteView bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+TEST_F(FileIoTest, ReaderReadsInChunksSeeksAndTellsHowFarItGot) {
+    write("data", "0123456789");
+    std::vector<std::uint64_t> done;
+    FileReader reader(path("data"), 4);
+    reader.onProgress([&done](const ScanProgress& progress) {
+        EXPECT_EQ(progress.total, 10u);
+        done.push_back(progress.done);
+    });
+    EXPECT_EQ(reader.size(), 10u);
+    EXPECT_EQ(text(reader.next()), "0123");
+    reader.skipTo(6);
+    EXPECT_EQ(text(reader.next(3)), "678");
+    EXPECT_EQ(text(reader.next()), "9");
+    EXPECT_TRUE(reader.next().empty());
+    EXPECT_EQ(done, (std::vector<std::uint64_t>{4, 9, 10}));
+
+    FileReader past(path("data"));
+    past.skipTo(100);
+    EXPECT_TRUE(past.next().empty());
+
+    fs::create_directory(path("folder"));
+    for (const std::string name : {"missing", "folder"}) {
+        FileReader nothing(path(name));
+        EXPECT_TRUE(nothing.next().empty()) << name;
+        EXPECT_EQ(nothing.position(), 0u) << name;
+    }
+}
+
+TEST_F(FileIoTest, SaveFromAProducerChangesNothingWhenItGivesUp) {
+    write("target", "old");
+    const auto halfThenFail = [](const ContentSink& write) {
+        return write(textBytes("partial")) && false;
+    };
+    EXPECT_FALSE(saveFileFrom(path("target"), halfThenFail));
+    EXPECT_THROW(saveFileFrom(path("target"),
+                              [](const ContentSink& write) -> bool {
+                                  write(textBytes("partial"));
+                                  throw ReadError("input");
+                              }),
+                 ReadError);
+    EXPECT_EQ(read("target"), "old");
+    EXPECT_EQ(list(), std::set<std::string>{"target"});
+    EXPECT_TRUE(saveFileFrom(path("target"), [](const ContentSink& write) {
+        return write(textBytes("new ")) && write(textBytes("content"));
+    }));
+    EXPECT_EQ(read("target"), "new content");
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/chunked_file.h"
+
 namespace tessaloom {
 namespace {
 
@@ -107,11 +109,19 @@ struct DetectCase {
     std::vector<Row> rows;
 };
 
+// The data in one buffer, and passing through the sampler in pieces of every size.
 void expectDetects(const DetectCase& c) {
     SCOPED_TRACE(c.name);
     std::string typeName = "left over";
     EXPECT_EQ(rowsOf(detectFormat(c.data.data(), c.data.size(), typeName)), c.rows);
     EXPECT_EQ(typeName, c.typeName);
+    for (const std::size_t size : kChunkSizes) {
+        SCOPED_TRACE("pieces of " + std::to_string(size) + " bytes");
+        FormatSampler sampler;
+        writeInPieces(c.data, size, [&sampler](ByteView piece) { sampler.write(piece); });
+        EXPECT_EQ(rowsOf(sampler.detect(typeName)), c.rows);
+        EXPECT_EQ(typeName, c.typeName);
+    }
 }
 
 TEST(FormatDetectTest, NamesTheTypeFromTheMagicBytes) {
@@ -178,6 +188,16 @@ TEST(FormatDetectTest, PeHeaderRowsAndGates) {
           {"Machine Architecture", "0x0", 12, 2},
           {"NumberOfSections", "0", 14, 2},
           {"TimeDateStamp", "0", 16, 4}}},
+        // The pointer itself is read again as the machine.
+        {"header across the end of the DOS header",
+         bytesOf(80, {{0, kMz}, {56, {'P', 'E', 0, 0}}, {60, {56, 0, 0, 0}}, {64, {1, 0, 0, 0}}}),
+         "Windows PE Executable",
+         {kEMagic,
+          {"e_lfanew (PE Header Offset)", "0x38", 60, 4},
+          {"Signature", R"(PE\0\0)", 56, 4},
+          {"Machine Architecture", "0x38", 60, 2},
+          {"NumberOfSections", "0", 62, 2},
+          {"TimeDateStamp", "1", 64, 4}}},
     };
     for (const DetectCase& c : cases) {
         expectDetects(c);

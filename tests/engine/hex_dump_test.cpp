@@ -12,6 +12,7 @@
 #include <sys/mman.h>
 #endif
 
+#include "engine/chunked_file.h"
 #include "engine/text_bytes.h"
 
 namespace tessaloom {
@@ -23,6 +24,22 @@ ByteBuffer ascending(std::size_t count, std::uint8_t first = 0) {
         data[i] = static_cast<std::uint8_t>(first + i);
     }
     return data;
+}
+
+// The dump of the input that reader reads, as one string.
+std::string hexDumpOf(FileReader& reader, std::uint64_t offset, std::uint64_t length) {
+    std::string text;
+    writeHexDump(reader, offset, length, [&text](std::string_view part) { text.append(part); });
+    return text;
+}
+
+// The one-buffer dump, and the same through the file reader at every chunk size.
+void expectDump(const ByteBuffer& data, std::uint64_t offset, std::uint64_t length,
+                const std::string& expected) {
+    EXPECT_EQ(hexDump(data, offset, length), expected);
+    forEachChunkSize(data, [&](FileReader& reader, const TemporaryFile&) {
+        EXPECT_EQ(hexDumpOf(reader, offset, length), expected);
+    });
 }
 
 struct DumpCase {
@@ -55,7 +72,8 @@ TEST(HexDumpTest, FormatsLinesExactly) {
          "00000005  05 06 07 08 09 0A 0B 0C  0D 0E 0F 10              |............    |\n"},
     };
     for (const DumpCase& c : cases) {
-        EXPECT_EQ(hexDump(c.data, c.offset, c.length), c.expected) << c.name;
+        SCOPED_TRACE(c.name);
+        expectDump(c.data, c.offset, c.length, c.expected);
     }
 }
 
@@ -95,6 +113,9 @@ TEST(HexDumpTest, AgreesWithAPlainFormatterForEveryByteAndLineLength) {
         }
     }
     EXPECT_EQ(hexDump(data, 0, data.size()), plainDump(data, 0, data.size()));
+    for (const std::size_t offset : {0u, 5u, 16u, 300u}) {
+        expectDump(data, offset, data.size(), plainDump(data, offset, data.size()));
+    }
 }
 
 TEST(HexDumpTest, EveryFullLineIs78CharactersAndOffsetsGrowPast8Digits) {

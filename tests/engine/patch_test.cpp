@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "engine/chunked_file.h"
 #include "engine/file_io.h"
 #include "engine/file_io_fixture.h"
 
@@ -31,8 +32,12 @@ TEST(FindPatternOffsetsTest, ListsOverlappingOccurrences) {
         {{7, 0, 7}, {7}, {0, 2}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(findPatternOffsets(c.data, c.pattern), c.expected)
-            << ::testing::PrintToString(c.data) << " / " << ::testing::PrintToString(c.pattern);
+        SCOPED_TRACE(::testing::PrintToString(c.data) + " / " +
+                     ::testing::PrintToString(c.pattern));
+        EXPECT_EQ(findPatternOffsets(c.data, c.pattern), c.expected);
+        forEachChunkSize(c.data, [&c](FileReader& reader, const TemporaryFile&) {
+            EXPECT_EQ(findPatternOffsets(reader, c.pattern), c.expected);
+        });
     }
 }
 
@@ -61,9 +66,14 @@ TEST(ApplyPatchesTest, WritesInListOrderAndExtendsWithZeros) {
         {"descending past the end", {1}, {patch(4, 5), patch(2, 3)}, {1, 0, 3, 0, 5}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         ByteBuffer data = c.data;
         applyPatches(data, c.patches);
-        EXPECT_EQ(data, c.expected) << c.name;
+        EXPECT_EQ(data, c.expected);
+        forEachChunkSize(c.data, [&c](FileReader& reader, const TemporaryFile& file) {
+            EXPECT_TRUE(applyPatches(reader, c.patches, file.sibling("out")));
+            EXPECT_EQ(loadFile(file.sibling("out")), c.expected);
+        });
     }
 }
 

@@ -3,11 +3,34 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 
+#include "engine/chunked_file.h"
+#include "engine/file_io.h"
+
 namespace tessaloom {
 namespace {
+
+// The file holding data patched through a reader of every chunk size: the output is the
+// one-buffer result, and it is not even created when the search fails.
+void expectReplacesInAFile(const ByteBuffer& data, const ByteBuffer& search,
+                           const ByteBuffer& replacement, const ByteBuffer& expected,
+                           std::int64_t expectedCount) {
+    const bool succeeds = !data.empty() && !search.empty() && search.size() == replacement.size();
+    forEachChunkSize(data, [&](FileReader& reader, const TemporaryFile& file) {
+        const std::string output = file.sibling("out");
+        std::filesystem::remove(output);
+        std::int64_t count = -1;
+        EXPECT_EQ(searchAndReplace(reader, search, replacement, output, count), succeeds);
+        EXPECT_EQ(count, succeeds ? expectedCount : 0);
+        EXPECT_EQ(std::filesystem::exists(output), succeeds);
+        if (succeeds) {
+            EXPECT_EQ(loadFile(output), expected);
+        }
+    });
+}
 
 TEST(ParseHexPatternTest, Examples) {
     const std::pair<std::string, ByteBuffer> cases[] = {
@@ -94,9 +117,11 @@ TEST(ReplaceAllTest, LeftmostNonOverlappingOccurrences) {
         {"lengths differ", {1, 2}, {1}, {3, 4}, {1, 2}, 0},
     };
     for (const ReplaceCase& c : cases) {
+        SCOPED_TRACE(c.name);
         ByteBuffer data = c.data;
-        EXPECT_EQ(replaceAll(data, c.search, c.replacement), c.count) << c.name;
-        EXPECT_EQ(data, c.expected) << c.name;
+        EXPECT_EQ(replaceAll(data, c.search, c.replacement), c.count);
+        EXPECT_EQ(data, c.expected);
+        expectReplacesInAFile(c.data, c.search, c.replacement, c.expected, c.count);
     }
 }
 
@@ -126,8 +151,12 @@ TEST(ReplaceAllTest, AgreesWithAPlainScan) {
                 ++p;
             }
         }
+        const ByteBuffer original = data;
         EXPECT_EQ(replaceAll(data, search, replacement), expectedCount);
         ASSERT_EQ(data, expected) << "round " << round;
+        if (round % 20 == 0) {
+            expectReplacesInAFile(original, search, replacement, expected, expectedCount);
+        }
     }
 }
 

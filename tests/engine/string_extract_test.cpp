@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/chunked_file.h"
 #include "engine/text_bytes.h"
 
 namespace tessaloom {
@@ -21,6 +22,24 @@ void PrintTo(const FoundString& found, std::ostream* out) {
 namespace {
 
 using Records = std::vector<FoundString>;
+
+// The runs of data in one buffer, and read from a file at every chunk size: with their texts,
+// and as the first two of a listing that counts them all.
+void expectExtracts(const ByteBuffer& data, std::uint64_t minLength, const Records& expected) {
+    EXPECT_EQ(extractStrings(data, minLength), expected);
+    forEachChunkSize(data, [&](FileReader& reader, const TemporaryFile& file) {
+        EXPECT_EQ(extractStrings(reader, minLength), expected);
+        FileReader again(file.path(), reader.chunkSize());
+        const StringListing listing = listStrings(again, minLength, 2);
+        EXPECT_EQ(listing.count, expected.size());
+        ASSERT_EQ(listing.first.size(), std::min<std::size_t>(2, expected.size()));
+        for (std::size_t i = 0; i < listing.first.size(); ++i) {
+            EXPECT_EQ(listing.first[i].run,
+                      (StringRun{expected[i].offset, expected[i].text.size()}));
+            EXPECT_FALSE(listing.first[i].text) << "a file's texts are read back, not held";
+        }
+    });
+}
 
 struct ExtractCase {
     const char* name;
@@ -73,7 +92,8 @@ TEST(ExtractStringsTest, RecordsEveryLongEnoughRunOfPrintableBytes) {
         {"largest minimum", "abcdef", UINT64_MAX, {}},
     };
     for (const ExtractCase& c : cases) {
-        EXPECT_EQ(extractStrings(textBytes(c.data), c.minLength), c.expected) << c.name;
+        SCOPED_TRACE(c.name);
+        expectExtracts(textBytes(c.data), c.minLength, c.expected);
     }
 }
 
@@ -122,8 +142,20 @@ TEST(ExtractStringsTest, AgreesWithAPlainScan) {
                           : (random() % 2 ? random() % 0x20 : 0x7F + random() % 129));
         }
         const std::uint64_t minLength = round % 5 == 0 ? random() % 100 : random() % 14;
-        ASSERT_EQ(extractStrings(data, minLength), plainScan(data, minLength))
+        const Records expected = plainScan(data, minLength);
+        ASSERT_EQ(extractStrings(data, minLength), expected)
             << "round " << round << ", minimum " << minLength;
+        for (const std::size_t size : kChunkSizes) {
+            std::vector<StringRun> runs;
+            StringScanner scanner(minLength, [&runs](const StringRun& run) { runs.push_back(run); });
+            writeInPieces(data, size, [&scanner](ByteView piece) { scanner.write(piece); });
+            scanner.finish();
+            ASSERT_EQ(runs.size(), expected.size()) << "round " << round << ", pieces " << size;
+            for (std::size_t i = 0; i < runs.size(); ++i) {
+                ASSERT_EQ(runs[i], (StringRun{expected[i].offset, expected[i].text.size()}))
+                    << "round " << round << ", pieces " << size;
+            }
+        }
     }
 }
 
