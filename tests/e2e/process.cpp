@@ -12,13 +12,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 namespace tessaloom::e2e {
 
 namespace {
-
-constexpr unsigned kRunTimeLimitSeconds = 60;
 
 std::string environmentOr(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
@@ -36,17 +35,19 @@ std::vector<std::string> splitWords(const std::string& text) {
 
 [[noreturn]] void execChild(const std::vector<std::string>& command,
                             const std::filesystem::path& workDir, const RunOptions& options,
-                            int outFd, int errFd) {
-    const int nullFd = open("/dev/null", O_RDONLY);
+                            int inFd, int outFd, int errFd) {
+    if (inFd < 0) {
+        inFd = open("/dev/null", O_RDONLY);
+    }
     if (!options.stdoutPath.empty()) {
         outFd = open(options.stdoutPath.c_str(), O_WRONLY);
     }
-    if (nullFd < 0 || outFd < 0 || dup2(nullFd, 0) < 0 || dup2(outFd, 1) < 0 ||
-        dup2(errFd, 2) < 0 || chdir(workDir.c_str()) != 0) {
+    if (inFd < 0 || outFd < 0 || dup2(inFd, 0) < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0 ||
+        chdir(workDir.c_str()) != 0) {
         _exit(127);
     }
     // A run that hangs (on a FIFO, say) is ended by SIGALRM instead of stalling the suite.
-    alarm(kRunTimeLimitSeconds);
+    alarm(options.timeLimitSeconds);
     const std::pair<int, std::uint64_t> limits[] = {
         {RLIMIT_AS, options.addressSpaceLimit},
         {RLIMIT_FSIZE, options.fileSizeLimit},
@@ -58,6 +59,7 @@ std::vector<std::string> splitWords(const std::string& text) {
         }
     }
     signal(SIGXFSZ, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);  // the driver ignores it, see runTessaloom
     std::vector<char*> argv;
     for (const std::string& word : command) {
         argv.push_back(const_cast<char*>(word.c_str()));
@@ -165,21 +167,46 @@ RunResult runTessaloom(const std::vector<std::string>& args, const std::filesyst
     command.push_back(executablePath());
     command.insert(command.end(), args.begin(), args.end());
 
+    int inPipe[2] = {-1, -1};
     int outPipe[2];
     int errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
+    if ((options.stdinData && pipe(inPipe) != 0) || pipe(outPipe) != 0 || pipe(errPipe) != 0) {
         return {};
     }
     const pid_t pid = fork();
     if (pid == 0) {
         close(outPipe[0]);
         close(errPipe[0]);
-        execChild(command, workDir, options, outPipe[1], errPipe[1]);
+        if (inPipe[1] >= 0) {
+            close(inPipe[1]);
+        }
+        execChild(command, workDir, options, inPipe[0], outPipe[1], errPipe[1]);
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    std::thread feeder;
+    if (options.stdinData) {
+        close(inPipe[0]);
+        // A child that ends before reading everything must not end the driver with SIGPIPE.
+        signal(SIGPIPE, SIG_IGN);
+        // Fed from a thread of its own, so that a child that reads slowly never blocks the
+        // draining of its output.
+        feeder = std::thread([fd = inPipe[1], &data = *options.stdinData] {
+            for (std::size_t done = 0; done < data.size();) {
+                const ssize_t n = write(fd, data.data() + done, data.size() - done);
+                if (n <= 0) {
+                    break;  // the child stopped reading
+                }
+                done += static_cast<std::size_t>(n);
+            }
+            close(fd);
+        });
+    }
     RunResult result;
     drain(outPipe[0], errPipe[0], result.out, result.err);
+    if (feeder.joinable()) {
+        feeder.join();
+    }
     int wstatus = 0;
     if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
         return result;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,11 @@ struct RunOptions {
     // happens instead is up to the program itself.
     std::uint64_t fileSizeLimit = 0;
     bool keepLineEnds = false;  // leave CR LF as written, to test the line ends themselves
+    // Written to standard input through a pipe, which is then closed; without it standard input
+    // is /dev/null.
+    std::optional<std::string> stdinData;
+    // Seconds after which the run is ended by SIGALRM (status 142).
+    unsigned timeLimitSeconds = 60;
 };
 
 // The executable under test (TESSALOOM_EXE, or the one this build made), made absolute when it is

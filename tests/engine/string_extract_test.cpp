@@ -147,7 +147,8 @@ TEST(ExtractStringsTest, AgreesWithAPlainScan) {
             << "round " << round << ", minimum " << minLength;
         for (const std::size_t size : kChunkSizes) {
             std::vector<StringRun> runs;
-            StringScanner scanner(minLength, [&runs](const StringRun& run) { runs.push_back(run); });
+            StringScanner scanner(minLength,
+                                  [&runs](const StringRun& run) { runs.push_back(run); });
             writeInPieces(data, size, [&scanner](ByteView piece) { scanner.write(piece); });
             scanner.finish();
             ASSERT_EQ(runs.size(), expected.size()) << "round " << round << ", pieces " << size;
