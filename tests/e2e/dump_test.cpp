@@ -76,5 +76,19 @@ TEST_F(DumpTest, DefaultLengthIs512Bytes) {
     EXPECT_EQ(result.out.substr(31 * 79, 8), "000001F0");
 }
 
+// The window is sought, not read up to: its cost does not depend on where it lies. Offsets past
+// 4 GiB take nine digits.
+TEST_F(DumpTest, WindowsOfAnImageLargerThan4GiB) {
+    constexpr std::uint64_t kSize = std::uint64_t{5} << 30;
+    writeSparseFile("image", kSize, {{0xFFFFFFFC, "4GiB"}, {kSize - 3, "END"}});
+    expectRuns({
+        {{"--dump", "image", "0xFFFFFFF8", "16"},
+         "FFFFFFF8  00 00 00 00 34 47 69 42  00 00 00 00 00 00 00 00  |....4GiB........|\n"},
+        {{"--dump", "image", "0x13FFFFFF8"},
+         "13FFFFFF8  00 00 00 00 00 45 4E 44                           |.....END        |\n"},
+        {{"--dump", "image", "5368709120"}, kOutOfBounds},
+    });
+}
+
 }  // namespace
 }  // namespace tessaloom::e2e

@@ -1,5 +1,7 @@
 // The --entropy command on real files.
+#include <cmath>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -143,6 +145,43 @@ TEST_F(EntropyTest, ReportThatCannotBeWrittenFailsTheRun) {
     const RunResult result = run({"--entropy", "f"}, toFullDisk);
     EXPECT_EQ(result.err, "ERROR: Cannot write to standard output\n");
     EXPECT_EQ(result.status, 2);
+}
+
+// A PE image whose header lies at the 4 GiB mark, where the DOS header points, in 5 GiB: the
+// analysis reads the whole image once and finds the header on the way.
+TEST_F(EntropyTest, ImageLargerThan4GiBWithItsPeHeaderAtTheEnd) {
+    constexpr std::uint64_t kSize = std::uint64_t{5} << 30;
+    const std::string dosHeader = bytes({0x4D, 0x5A});
+    const std::string pointer = bytes({0xF8, 0xFF, 0xFF, 0xFF});
+    const std::string peHeader =
+        bytes({0x50, 0x45, 0, 0, 0x64, 0x86, 3, 0, 0x00, 0xF1, 0x53, 0x65});
+    writeSparseFile("image", kSize, {{0, dosHeader}, {60, pointer}, {0xFFFFFFF8, peHeader}});
+    // The entropy of the bytes written and the zeros around them, computed as the analysis does.
+    std::vector<std::uint64_t> counts(256, 0);
+    for (const std::string& piece : {dosHeader, pointer, peHeader}) {
+        for (const char c : piece) {
+            ++counts[static_cast<unsigned char>(c)];
+        }
+    }
+    counts[0] += kSize - dosHeader.size() - pointer.size() - peHeader.size();
+    double entropy = 0.0;
+    for (const std::uint64_t count : counts) {
+        if (count != 0) {
+            const double p = static_cast<double>(count) / static_cast<double>(kSize);
+            entropy -= (std::log(p) / 0.6931471805599453) * p;
+        }
+    }
+    std::ostringstream shown;
+    shown << entropy;
+    EXPECT_EQ(run({"--entropy", "image"}).out,
+              plainReport("image", kSize, "Windows PE Executable", shown.str(), kLow) +
+                  "\nStructure Headers:\n"
+                  "  [e_magic]: MZ (0x5A4D)\n"
+                  "  [e_lfanew (PE Header Offset)]: 0xFFFFFFF8\n"
+                  "  [Signature]: PE\\0\\0\n"
+                  "  [Machine Architecture]: AMD64 (x86_64)\n"
+                  "  [NumberOfSections]: 3\n"
+                  "  [TimeDateStamp]: 1700000000\n");
 }
 
 }  // namespace

@@ -238,6 +238,18 @@ void E2ETest::writeFile(const std::string& name, std::string_view content) const
         .write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
+void E2ETest::writeSparseFile(
+    const std::string& name, std::uint64_t size,
+    const std::vector<std::pair<std::uint64_t, std::string>>& pieces) const {
+    writeFile(name, "");
+    std::filesystem::resize_file(path(name), size);
+    std::fstream file(path(name), std::ios::binary | std::ios::in | std::ios::out);
+    for (const auto& [offset, piece] : pieces) {
+        file.seekp(static_cast<std::streamoff>(offset));
+        file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    }
+}
+
 std::string E2ETest::readFile(const std::string& name) const {
     std::ifstream in(path(name), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tessaloom::e2e {
@@ -93,6 +94,10 @@ class E2ETest : public ::testing::Test {
 
     std::filesystem::path path(const std::string& name) const { return dir_ / name; }
     void writeFile(const std::string& name, std::string_view bytes) const;
+    // A sparse file of size bytes, zero but for the given bytes at their offsets: an image of
+    // gigabytes that takes no disk space.
+    void writeSparseFile(const std::string& name, std::uint64_t size,
+                         const std::vector<std::pair<std::uint64_t, std::string>>& pieces) const;
     std::string readFile(const std::string& name) const;
     bool exists(const std::string& name) const { return std::filesystem::exists(path(name)); }
     RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const {
