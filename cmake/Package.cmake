@@ -1,6 +1,7 @@
 # Packaging with CPack from the install rules: `cpack -G DEB` in a build folder makes
 # tessaloom_<version>_<arch>.deb holding the program, its manual page and completion, and the
-# engine library with its headers and CMake package, all under /usr.
+# engine library with its headers and CMake package, all under /usr, with the copyright file and
+# changelog that Debian's tools expect.
 set(TESSALOOM_PACKAGE_MAINTAINER "Tessaloom Studio developers <tessaloom@example.org>" CACHE STRING
     "Maintainer named in the packages")
 
@@ -39,7 +40,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 endif()
 
-set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/CompressManualPages.cmake")
+# For the Debian package: compressed manual pages, and the copyright file and changelog in place
+# of the plain licence.
+set(CPACK_TESSALOOM_INSTALL_DOCDIR "${TESSALOOM_INSTALL_DOCDIR}")
+set(CPACK_PRE_BUILD_SCRIPTS
+  "${CMAKE_CURRENT_LIST_DIR}/CompressManualPages.cmake"
+  "${CMAKE_CURRENT_LIST_DIR}/DebianDocuments.cmake")
 
 if(NOT CPACK_GENERATOR)
   set(CPACK_GENERATOR TGZ)
