@@ -40,11 +40,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 endif()
 
-# For the Debian package: compressed manual pages, and the copyright file and changelog in place
-# of the plain licence.
+# For the Debian package: compressed manual pages, no compiler version strings in the binaries,
+# and the copyright file and changelog in place of the plain licence.
 set(CPACK_TESSALOOM_INSTALL_DOCDIR "${TESSALOOM_INSTALL_DOCDIR}")
 set(CPACK_PRE_BUILD_SCRIPTS
   "${CMAKE_CURRENT_LIST_DIR}/CompressManualPages.cmake"
+  "${CMAKE_CURRENT_LIST_DIR}/RemoveCompilerComments.cmake"
   "${CMAKE_CURRENT_LIST_DIR}/DebianDocuments.cmake")
 
 if(NOT CPACK_GENERATOR)
