@@ -1,5 +1,5 @@
 # Installation: the program, its manual page and bash completion, and the engine library with its
-# headers and a CMake package, so that another project can write
+# headers and a CMake package, each part with the licence, so that another project can write
 #
 #   find_package(Tessaloom 2.0 REQUIRED)
 #   target_link_libraries(app PRIVATE Tessaloom::engine)
@@ -11,6 +11,9 @@ include(CMakePackageConfigHelpers)
 set(TESSALOOM_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Tessaloom" CACHE STRING
     "Where the CMake package files of the engine are installed, relative to the prefix")
 mark_as_advanced(TESSALOOM_INSTALL_CMAKEDIR)
+set(TESSALOOM_INSTALL_DOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/tessaloom" CACHE STRING
+    "Where the licence is installed, relative to the prefix")
+mark_as_advanced(TESSALOOM_INSTALL_DOCDIR)
 
 # The engine's headers include each other by bare name, so installed side by side in
 # include/tessaloom/ they are found as <tessaloom/engine.h>, <tessaloom/types.h> and so on.
@@ -33,6 +36,11 @@ install(FILES "${PROJECT_SOURCE_DIR}/completion/tessaloom.bash"
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
   RENAME tessaloom
   COMPONENT Runtime)
+# The licence goes with the program and with the library alike, whichever of them is installed.
+foreach(component IN ITEMS Runtime Development)
+  install(FILES "${PROJECT_SOURCE_DIR}/LICENSE"
+    DESTINATION ${TESSALOOM_INSTALL_DOCDIR} COMPONENT ${component})
+endforeach()
 
 install(TARGETS tessaloom_engine EXPORT TessaloomTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development

@@ -1,6 +1,7 @@
 # Packaging with CPack from the install rules: `cpack -G DEB` in a build folder makes
 # tessaloom_<version>_<arch>.deb holding the program, its manual page and completion, and the
-# engine library with its headers and CMake package, all under /usr.
+# engine library with its headers and CMake package, all under /usr, with the copyright file and
+# changelog that Debian's tools expect.
 set(TESSALOOM_PACKAGE_MAINTAINER "Tessaloom Studio developers <tessaloom@example.org>" CACHE STRING
     "Maintainer named in the packages")
 
@@ -9,7 +10,13 @@ set(CPACK_PACKAGE_VENDOR "Tessaloom Studio")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${TESSALOOM_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "structural binary hex workstation")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(CPACK_RPM_PACKAGE_LICENSE MIT)
 set(CPACK_STRIP_FILES ON)
+# Folders made while staging the files get 0755 whatever the umask of the build; the files get
+# their modes from the install rules already.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
@@ -33,7 +40,13 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 endif()
 
-set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/CompressManualPages.cmake")
+# For the Debian package: compressed manual pages, no compiler version strings in the binaries,
+# and the copyright file and changelog in place of the plain licence.
+set(CPACK_TESSALOOM_INSTALL_DOCDIR "${TESSALOOM_INSTALL_DOCDIR}")
+set(CPACK_PRE_BUILD_SCRIPTS
+  "${CMAKE_CURRENT_LIST_DIR}/CompressManualPages.cmake"
+  "${CMAKE_CURRENT_LIST_DIR}/RemoveCompilerComments.cmake"
+  "${CMAKE_CURRENT_LIST_DIR}/DebianDocuments.cmake")
 
 if(NOT CPACK_GENERATOR)
   set(CPACK_GENERATOR TGZ)

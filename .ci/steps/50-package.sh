@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Packaging: builds the release configuration, makes the Debian package with CPack, unpacks it
-# into a temporary root with dpkg -x and checks what it holds: the program, the manual page, the
-# completion, and the library with its headers and CMake package, which an outside project then
-# finds and links.
+# Packaging: builds the release configuration, makes the Debian package with CPack, has lintian
+# check it, unpacks it into a temporary root with dpkg -x and checks what it holds: the program,
+# the manual page, the completion, the library with its headers and CMake package, which an outside
+# project then finds and links, and the copyright file and changelog.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -11,6 +11,7 @@ missing=()
 command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
 command -v file >/dev/null || missing+=(file)
 command -v groff >/dev/null || missing+=(groff-base)
+command -v lintian >/dev/null || missing+=(lintian)
 install_missing "${missing[@]}"
 
 fail() {
@@ -20,7 +21,9 @@ fail() {
 
 cmake --workflow --preset release
 rm -f build/release/tessaloom_*.deb
-(cd build/release && cpack -G DEB)
+# A umask that leaves folders group-writable, so that the modes in the package are seen to come
+# from the packaging rules and not from the machine that builds it.
+(cd build/release && umask 0002 && cpack -G DEB)
 debs=(build/release/tessaloom_*.deb)
 if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
   fail "expected one tessaloom_*.deb, found: ${debs[*]}"
@@ -45,6 +48,11 @@ done
 if dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -v '^\./$'; then
   fail "files outside /usr"
 fi
+
+# Debian's own checker: any error or warning fails the step; the informational and pedantic
+# findings are shown as well.
+lintian --fail-on error,warning --display-info --pedantic "$deb" ||
+  fail "lintian reports errors or warnings on $deb"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -90,5 +98,19 @@ config=$(find "$usr/lib" -path '*/cmake/Tessaloom/TessaloomConfig.cmake')
 
 # An outside project finds the unpacked package, links it and runs.
 cmake -DPREFIX="$usr" -DWORK_DIR="$root/consumer" -P tests/install/consumer_check.cmake
+
+# The copyright file carries LICENSE's text; the changelog starts with this version and is
+# compressed without a file name or time stamp, so that it is the same in every build.
+doc=$usr/share/doc/tessaloom
+head -1 "$doc/copyright" |
+  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "copyright is not in the machine-readable format"
+diff <(sed -n '/^License: Expat$/,$p' "$doc/copyright" | tail -n +2 | sed 's/^ //; s/^\.$//') \
+  <(sed -n '/^Permission is hereby granted/,$p' LICENSE) || fail "copyright lacks the licence text"
+gzip -dc "$doc/changelog.gz" | head -1 | grep -q "^tessaloom ($version) " ||
+  fail "changelog does not start with $version: $(gzip -dc "$doc/changelog.gz" | head -1)"
+[ "$(od -An -tx1 -j3 -N5 "$doc/changelog.gz" | tr -d ' ')" = 0000000000 ] ||
+  fail "changelog.gz stores a file name or a time stamp"
+[ ! -e "$doc/LICENSE" ] || fail "LICENSE beside the copyright file"
 
 echo "Debian package $deb checked."
