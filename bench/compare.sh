@@ -29,6 +29,7 @@ runs=${RUNS:-5}
 slow_runs=${SLOW_RUNS:-3}
 scale_runs=${SCALE_RUNS:-3}
 scale_sizes=${SCALE_SIZES-16 64 256}
+memory_bound=16  # MiB that each tessaloom command may hold at its peak
 
 # --- Tools: installed from Debian's packages when missing ------------------------------------
 missing=()
@@ -72,11 +73,17 @@ measure() {
   seconds[$key]=$(tail -n 1 "$csv" | awk -F, '{ print $(NF - 4) }')
   # GNU time notes a non-zero exit status (cmp's 1) on a line of its own; only numbers count.
   mebibytes[$key]=$(grep -E '^[0-9]+$' "$memory" | sort -n | tail -n 1 |
-    awk '{ printf "%.0f", $1 / 1024 }')
+    awk '{ printf "%.1f", $1 / 1024 }')
 }
 
 # ratio A B: A ÷ B to two decimals; "-" when B is too short to divide by.
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+# pad TEXT WIDTH: TEXT and spaces up to WIDTH characters (printf counts the bytes of a ÷).
+pad() {
+  local chars
+  chars=$(printf %s "$1" | LC_ALL=C tr -d '\200-\277' | wc -c)
+  printf '%s%*s' "$1" $(($2 > chars ? $2 - chars : 0)) ''
+}
 secs() { awk -v s="$1" 'BEGIN { printf "%.3f", s }'; }
 
 # make_files MIB PREFIX: the corpus and its copy with one byte in every 4096 changed.
@@ -170,7 +177,7 @@ target() {
   verdict=$(awk -v v="$2" -v b="$4" -v op="$3" 'BEGIN {
     ok = v ~ /^-?[0-9]+([.][0-9]+)?$/ && (op == "<=" ? v + 0 <= b + 0 : v + 0 >= b + 0)
     print ok ? "met" : "MISSED" }')
-  printf '  %-44s %8s   %-2s %-5s %s\n' "$1" "$2" "$3" "$4" "$verdict"
+  printf '  %s %8s   %-2s %-5s %s\n' "$(pad "$1" 44)" "$2" "$3" "$4" "$verdict"
 }
 echo
 echo "Targets: ${size} MiB, to a pipe, medians"
@@ -180,6 +187,11 @@ target "strings -a -n 4 -t x F ÷ --strings F" "$(ratio "${seconds[gnu_strings]}
 target "cmp -l F G ÷ --diff F G" "$(ratio "${seconds[cmp]}" "${seconds[diff]}")" ">=" 2
 target "sed ÷ --replace" "$(ratio "${seconds[sed]}" "${seconds[replace]}")" ">=" 3
 target "--replace ÷ cp F O" "$(ratio "${seconds[replace]}" "${seconds[cp]}")" "<=" 2.5
+# Streaming commands hold a few buffers, whatever the size of the file.
+for entry in "window:--dump F 0 16" "dump:--dump F 0 -1" "dump_null:--dump F 0 -1 >/dev/null" \
+  "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O"; do
+  target "${entry#*:}, peak MiB" "${mebibytes[${entry%%:*}]}" "<=" "$memory_bound"
+done
 rm -f "$dir"/corpus*.bin
 
 # --- Scaling -----------------------------------------------------------------------------------
