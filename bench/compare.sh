@@ -98,17 +98,6 @@ secs() { awk -v s="$1" 'BEGIN { printf "%.3f", s }'; }
 # make_files MIB PREFIX: the corpus and its copy with one byte in every 4096 changed.
 make_files() { "$make_corpus" "$1" "$2.bin" "$2-changed.bin"; }
 
-# time_ours PREFIX SUFFIX RUNS: every tessaloom command on the files PREFIX.bin and its copy.
-time_ours() {
-  local f=$1.bin g=$1-changed.bin o=$1-out.bin suffix=$2 n=$3
-  measure "window$suffix" "$n" 1 "$tessaloom --dump $f 0 16"
-  measure "dump$suffix" "$n" 1 "$tessaloom --dump $f 0 -1"
-  measure "entropy$suffix" "$n" 1 "$tessaloom --entropy $f"
-  measure "strings$suffix" "$n" 1 "$tessaloom --strings $f"
-  measure "diff$suffix" "$n" 1 "$tessaloom --diff $f $g"
-  measure "replace$suffix" "$n" 1 "$tessaloom --replace $f 4141 7a7a $o" "rm -f $o"
-}
-
 # --- The comparison ----------------------------------------------------------------------------
 echo "Generating the ${size} MiB corpus in $dir" >&2
 make_files "$size" "$dir/corpus"
@@ -234,37 +223,62 @@ rm -f "$dir"/corpus*.bin
 
 # --- Scaling -----------------------------------------------------------------------------------
 [ -n "$scale_sizes" ] || exit 0
+# The rows: KEY:LABEL, the floors first.
+scaled=("cat:cat F >/dev/null" "cp:cp F O" "window:--dump F 0 16" "dump:--dump F 0 -1"
+  "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O")
 for mib in $scale_sizes; do
   if [ "$mib" = "$size" ]; then
-    for key in window dump entropy strings diff replace; do
+    for entry in "${scaled[@]}"; do
+      key=${entry%%:*}
       seconds[$key@$mib]=${seconds[$key]}
+      mebibytes[$key@$mib]=${mebibytes[$key]}
     done
     continue
   fi
   echo "Generating the ${mib} MiB corpus" >&2
   make_files "$mib" "$dir/scale"
-  time_ours "$dir/scale" "@$mib" "$scale_runs"
+  f=$dir/scale.bin g=$dir/scale-changed.bin o=$dir/scale-out.bin
+  measure "cat@$mib" "$scale_runs" 1 "cat $f >/dev/null"
+  measure "cp@$mib" "$scale_runs" 1 "cp $f $o" "rm -f $o"
+  measure "window@$mib" "$scale_runs" 1 "$tessaloom --dump $f 0 16"
+  measure "dump@$mib" "$scale_runs" 1 "$tessaloom --dump $f 0 -1"
+  measure "entropy@$mib" "$scale_runs" 1 "$tessaloom --entropy $f"
+  measure "strings@$mib" "$scale_runs" 1 "$tessaloom --strings $f"
+  measure "diff@$mib" "$scale_runs" 1 "$tessaloom --diff $f $g"
+  measure "replace@$mib" "$scale_runs" 1 "$tessaloom --replace $f 4141 7a7a $o" "rm -f $o"
   rm -f "$dir"/scale*.bin
 done
+
+# scale_table CELL_WIDTH CELL: the scaled rows, one column per size; CELL KEY MIB prints a cell.
+scale_table() {
+  local width=$1 cell=$2 header="| Command                  |" rule="|--------------------------|"
+  local entry key line mib
+  for mib in $scale_sizes; do
+    header+=$(printf " %${width}s |" "$mib MiB")
+    rule+=$(printf '%*s:|' "$((width + 1))" '' | tr ' ' -)
+  done
+  echo "$header"
+  echo "$rule"
+  for entry in "${scaled[@]}"; do
+    key=${entry%%:*}
+    line=$(printf '| %-24s |' "${entry#*:}")
+    for mib in $scale_sizes; do
+      line+=$(printf " %${width}s |" "$("$cell" "$key" "$mib")")
+    done
+    echo "$line"
+  done
+}
+time_cell() {
+  local value=${seconds[$1@$2]}
+  printf '%7s (%6s)' "$(secs "$value")" "$(awk -v s="$value" -v m="$2" 'BEGIN { printf "%.2f", 1000 * s / m }')"
+}
+memory_cell() { printf '%s' "${mebibytes[$1@$2]}"; }
 
 echo
 echo "Scaling: median seconds, and milliseconds per MiB in brackets"
 echo
-header="| Command                  |"
-rule="|--------------------------|"
-for mib in $scale_sizes; do
-  header+=$(printf ' %16s |' "$mib MiB")
-  rule+="-----------------:|"
-done
-echo "$header"
-echo "$rule"
-for entry in "window:--dump F 0 16" "dump:--dump F 0 -1" "entropy:--entropy F" \
-  "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O"; do
-  key=${entry%%:*}
-  line=$(printf '| %-24s |' "${entry#*:}")
-  for mib in $scale_sizes; do
-    value=${seconds[$key@$mib]}
-    line+=$(printf ' %7s (%6s) |' "$(secs "$value")" "$(awk -v s="$value" -v m="$mib" 'BEGIN { printf "%.2f", 1000 * s / m }')")
-  done
-  echo "$line"
-done
+scale_table 16 time_cell
+echo
+echo "Scaling: peak MiB, which stays flat for a command that streams"
+echo
+scale_table 8 memory_cell
