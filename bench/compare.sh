@@ -12,6 +12,8 @@
 #   SCALE_RUNS=3  timed runs of each command in the scaling part
 #   SCALE_SIZES="16 64 256"  file sizes of the scaling part, in MiB; empty skips it
 #   TESSALOOM=... the program to time (default: build/bench/tessaloom, built here)
+#   BEFORE=...    an older build of it: every tessaloom command of the comparison is timed with it
+#                 too, on the same files and as many runs, and a table sets before beside after
 #   SPARSE_GIB=6  size of the sparse image whose last pages the window dump shows, in GiB
 #   CORPUS_ROOT=/tmp  where the folder of generated files is made; it is removed at the end
 #
@@ -26,6 +28,8 @@
 # and its peers write their output file next to the input; it is removed before each run, so
 # every tool writes a new file.
 set -euo pipefail
+# Paths given in the environment are the caller's, relative to the caller's folder.
+before=$([ -z "${BEFORE:-}" ] || realpath -m "$BEFORE")
 cd "$(dirname "$0")/.."
 
 size=${1:-192}
@@ -37,6 +41,10 @@ sparse_gib=${SPARSE_GIB:-6}
 memory_bound=16  # MiB that each tessaloom command may hold at its peak
 if ! [[ $sparse_gib =~ ^[1-9][0-9]*$ ]]; then
   echo "compare.sh: SPARSE_GIB is a whole number of GiB, 1 or more, not '$sparse_gib'" >&2
+  exit 1
+fi
+if [ -n "$before" ] && { ! [ -f "$before" ] || ! [ -x "$before" ]; }; then
+  echo "compare.sh: BEFORE=$BEFORE is not a program that can be run" >&2
   exit 1
 fi
 
@@ -61,6 +69,10 @@ fi
 
 cmake --workflow --preset bench >/dev/null
 tessaloom=$(realpath "${TESSALOOM:-build/bench/tessaloom}")
+if ! [ -f "$tessaloom" ] || ! [ -x "$tessaloom" ]; then
+  echo "compare.sh: $tessaloom is not a program that can be run" >&2
+  exit 1
+fi
 make_corpus=$PWD/build/bench/tessaloom_corpus
 read_whole=$PWD/build/bench/tessaloom_read_whole
 
@@ -95,6 +107,13 @@ pad() {
 }
 secs() { awk -v s="$1" 'BEGIN { printf "%.3f", s }'; }
 
+# ours_and_before KEY ARGUMENTS [PREPARE]: tessaloom ARGUMENTS, then the BEFORE build likewise (key
+# before_KEY), so both read the same files in the same state.
+ours_and_before() {
+  measure "$1" "$runs" 1 "$tessaloom $2" "${3:-true}"
+  [ -z "$before" ] || measure "before_$1" "$runs" 1 "$before $2" "${3:-true}"
+}
+
 # make_files MIB PREFIX: the corpus and its copy with one byte in every 4096 changed.
 make_files() { "$make_corpus" "$1" "$2.bin" "$2-changed.bin"; }
 
@@ -109,20 +128,20 @@ O=$dir/corpus-out.bin
 measure cat "$runs" 1 "cat $F >/dev/null"
 measure cp "$runs" 1 "cp $F $O" "rm -f $O"
 measure whole "$runs" 1 "$read_whole $F"
-measure window "$runs" 1 "$tessaloom --dump $F 0 16"
-measure dump "$runs" 1 "$tessaloom --dump $F 0 -1"
+ours_and_before window "--dump $F 0 16"
+ours_and_before dump "--dump $F 0 -1"
 measure xxd "$runs" 1 "xxd $F"
 measure hexdump "$slow_runs" 0 "hexdump -C $F"
 measure od "$slow_runs" 0 "od -A x -t x1z $F"
-measure dump_null "$runs" 1 "$tessaloom --dump $F 0 -1 >/dev/null"
+ours_and_before dump_null "--dump $F 0 -1 >/dev/null"
 measure xxd_null "$runs" 1 "xxd $F >/dev/null"
-measure entropy "$runs" 1 "$tessaloom --entropy $F"
+ours_and_before entropy "--entropy $F"
 measure ent "$runs" 1 "ent $F"
-measure strings "$runs" 1 "$tessaloom --strings $F"
+ours_and_before strings "--strings $F"
 measure gnu_strings "$runs" 1 "strings -a -n 4 -t x $F"
-measure diff "$runs" 1 "$tessaloom --diff $F $G"
+ours_and_before diff "--diff $F $G"
 measure cmp "$runs" 1 "cmp -l $F $G"
-measure replace "$runs" 1 "$tessaloom --replace $F 4141 7a7a $O" "rm -f $O"
+ours_and_before replace "--replace $F 4141 7a7a $O" "rm -f $O"
 measure sed "$runs" 1 "sed s/AA/zz/g $F >$O" "rm -f $O"
 measure bbe "$runs" 1 "bbe -e s/AA/zz/ -o $O $F" "rm -f $O"
 
@@ -134,7 +153,7 @@ sparse_offset=$(printf '0x%X' $((sparse_bytes - 4096)))
 truncate -s "$sparse_bytes" "$S"
 printf 'tessaloom: bytes near the end of a sparse image' |
   dd of="$S" bs=1 seek=$((sparse_bytes - 4096)) conv=notrunc status=none
-measure sparse "$runs" 1 "$tessaloom --dump $S $sparse_offset 64"
+ours_and_before sparse "--dump $S $sparse_offset 64"
 measure xxd_sparse "$runs" 1 "xxd -s $sparse_offset -l 64 $S"
 rm -f "$S"
 
@@ -181,6 +200,25 @@ peer "xxd -s $sparse_offset -l 64 S" xxd_sparse sparse
 echo
 echo "÷ floor: the median over cat's (the commands that read) or cp's (--replace)"
 echo "peer ÷ ours: how many times longer the peer took"
+
+if [ -n "$before" ]; then
+  echo
+  echo "Before and after, on the same files, median of $runs runs each:"
+  echo "  before: $before"
+  echo "  after:  $tessaloom"
+  echo
+  echo "| Command                                    | before s | before MiB |  after s | after MiB | speed-up |"
+  echo "|--------------------------------------------|---------:|-----------:|---------:|----------:|---------:|"
+  for entry in "window:--dump F 0 16" "dump:--dump F 0 -1" "dump_null:--dump F 0 -1 >/dev/null" \
+    "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" \
+    "replace:--replace F 4141 7a7a O" "sparse:--dump S $sparse_offset 64"; do
+    key=${entry%%:*}
+    printf '| %-42s | %8s | %10s | %8s | %9s | %8s |\n' "${entry#*:}" \
+      "$(secs "${seconds[before_$key]}")" "${mebibytes[before_$key]}" \
+      "$(secs "${seconds[$key]}")" "${mebibytes[$key]}" \
+      "$(ratio "${seconds[before_$key]}" "${seconds[$key]}")x"
+  done
+fi
 
 # meets VALUE OPERATOR BOUND: met or MISSED; a value that is no number (a ratio over a time too
 # short to measure) misses.
