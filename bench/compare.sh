@@ -30,6 +30,8 @@
 set -euo pipefail
 # Paths given in the environment are the caller's, relative to the caller's folder.
 before=$([ -z "${BEFORE:-}" ] || realpath -m "$BEFORE")
+tessaloom=$([ -z "${TESSALOOM:-}" ] || realpath -m "$TESSALOOM")
+corpus_root=$(realpath -m "${CORPUS_ROOT:-/tmp}")
 cd "$(dirname "$0")/.."
 
 size=${1:-192}
@@ -68,7 +70,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake --workflow --preset bench >/dev/null
-tessaloom=$(realpath "${TESSALOOM:-build/bench/tessaloom}")
+tessaloom=${tessaloom:-$PWD/build/bench/tessaloom}
 if ! [ -f "$tessaloom" ] || ! [ -x "$tessaloom" ]; then
   echo "compare.sh: $tessaloom is not a program that can be run" >&2
   exit 1
@@ -76,7 +78,7 @@ fi
 make_corpus=$PWD/build/bench/tessaloom_corpus
 read_whole=$PWD/build/bench/tessaloom_read_whole
 
-dir=$(mktemp -d "${CORPUS_ROOT:-/tmp}/tessaloom-bench.XXXXXX")
+dir=$(mktemp -d "$corpus_root/tessaloom-bench.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 
 declare -A seconds mebibytes
