@@ -1,31 +1,55 @@
 #!/usr/bin/env bash
 # Times each tessaloom command against the established tools that do the same job, on the same
 # generated files in one run: the median wall time of several runs (hyperfine) and the peak memory
-# (GNU time's maximum resident set size) of each, and their ratios. Then each command on 16, 64
-# and 256 MiB, to show how its time grows with the file size.
+# (GNU time's maximum resident set size) of each, their ratios, and whether each target is met.
+# Then each command on 16, 64 and 256 MiB, to show that its time grows in line with the file size
+# while its memory stays the same.
 #
 #   bench/compare.sh [SIZE_MIB]
 #
-# SIZE_MIB (default 256) is the size of the compared files. Environment:
+# SIZE_MIB (default 192) is the size of the compared files. Environment:
 #   RUNS=5        timed runs of each command, after one warm-up run
 #   SLOW_RUNS=3   timed runs of the slow dumpers (hexdump -C, od), with no warm-up
 #   SCALE_RUNS=3  timed runs of each command in the scaling part
 #   SCALE_SIZES="16 64 256"  file sizes of the scaling part, in MiB; empty skips it
 #   TESSALOOM=... the program to time (default: build/bench/tessaloom, built here)
+#   BEFORE=...    an older build of it: every tessaloom command of the comparison is timed with it
+#                 too, on the same files and as many runs, and a table sets before beside after
+#   SPARSE_GIB=6  size of the sparse image whose last pages the window dump shows, in GiB
 #   CORPUS_ROOT=/tmp  where the folder of generated files is made; it is removed at the end
+#
+# The floors are what reading and writing the file cost at least: a plain read (cat F >/dev/null)
+# for the commands that read, a plain copy (cp F O) for --replace, which writes a new file.
+#
+# A dump of a 64-byte window near the end of a large sparse image (made with truncate, so it
+# takes no disk) shows whether --dump seeks to the window, as xxd -s does, or reads up to it.
 #
 # Every command's standard output goes to a pipe that hyperfine drains, as a user's `| less`
 # would read it, except where a row says >/dev/null; the whole dump is timed both ways. --replace
 # and its peers write their output file next to the input; it is removed before each run, so
 # every tool writes a new file.
 set -euo pipefail
+# Paths given in the environment are the caller's, relative to the caller's folder.
+before=$([ -z "${BEFORE:-}" ] || realpath -m "$BEFORE")
+tessaloom=$([ -z "${TESSALOOM:-}" ] || realpath -m "$TESSALOOM")
+corpus_root=$(realpath -m "${CORPUS_ROOT:-/tmp}")
 cd "$(dirname "$0")/.."
 
-size=${1:-256}
+size=${1:-192}
 runs=${RUNS:-5}
 slow_runs=${SLOW_RUNS:-3}
 scale_runs=${SCALE_RUNS:-3}
 scale_sizes=${SCALE_SIZES-16 64 256}
+sparse_gib=${SPARSE_GIB:-6}
+memory_bound=16  # MiB that each tessaloom command may hold at its peak
+if ! [[ $sparse_gib =~ ^[1-9][0-9]*$ ]]; then
+  echo "compare.sh: SPARSE_GIB is a whole number of GiB, 1 or more, not '$sparse_gib'" >&2
+  exit 1
+fi
+if [ -n "$before" ] && { ! [ -f "$before" ] || ! [ -x "$before" ]; }; then
+  echo "compare.sh: BEFORE=$BEFORE is not a program that can be run" >&2
+  exit 1
+fi
 
 # --- Tools: installed from Debian's packages when missing ------------------------------------
 missing=()
@@ -47,11 +71,15 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake --workflow --preset bench >/dev/null
-tessaloom=$(realpath "${TESSALOOM:-build/bench/tessaloom}")
+tessaloom=${tessaloom:-$PWD/build/bench/tessaloom}
+if ! [ -f "$tessaloom" ] || ! [ -x "$tessaloom" ]; then
+  echo "compare.sh: $tessaloom is not a program that can be run" >&2
+  exit 1
+fi
 make_corpus=$PWD/build/bench/tessaloom_corpus
 read_whole=$PWD/build/bench/tessaloom_read_whole
 
-dir=$(mktemp -d "${CORPUS_ROOT:-/tmp}/tessaloom-bench.XXXXXX")
+dir=$(mktemp -d "$corpus_root/tessaloom-bench.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 
 declare -A seconds mebibytes
@@ -66,27 +94,31 @@ measure() {
     --prepare "$prepare" --export-csv "$csv" \
     "/usr/bin/time -f %M -a -o $memory $command" >/dev/null
   # hyperfine's columns end with: mean, stddev, median, user, system, min, max.
-  seconds[$key]=$(tail -n 1 "$csv" | awk -F, '{ printf "%.3f", $(NF - 4) }')
+  seconds[$key]=$(tail -n 1 "$csv" | awk -F, '{ print $(NF - 4) }')
   # GNU time notes a non-zero exit status (cmp's 1) on a line of its own; only numbers count.
   mebibytes[$key]=$(grep -E '^[0-9]+$' "$memory" | sort -n | tail -n 1 |
-    awk '{ printf "%.0f", $1 / 1024 }')
+    awk '{ printf "%.1f", $1 / 1024 }')
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+# ratio A B: A ÷ B to two decimals; "-" when B is too short to divide by.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+# pad TEXT WIDTH: TEXT and spaces up to WIDTH characters (printf counts the bytes of a ÷).
+pad() {
+  local chars
+  chars=$(printf %s "$1" | LC_ALL=C tr -d '\200-\277' | wc -c)
+  printf '%s%*s' "$1" $(($2 > chars ? $2 - chars : 0)) ''
+}
+secs() { awk -v s="$1" 'BEGIN { printf "%.3f", s }'; }
+
+# ours_and_before KEY ARGUMENTS [PREPARE]: tessaloom ARGUMENTS, then the BEFORE build likewise (key
+# before_KEY), so both read the same files in the same state.
+ours_and_before() {
+  measure "$1" "$runs" 1 "$tessaloom $2" "${3:-true}"
+  [ -z "$before" ] || measure "before_$1" "$runs" 1 "$before $2" "${3:-true}"
+}
 
 # make_files MIB PREFIX: the corpus and its copy with one byte in every 4096 changed.
 make_files() { "$make_corpus" "$1" "$2.bin" "$2-changed.bin"; }
-
-# time_ours PREFIX SUFFIX RUNS: every tessaloom command on the files PREFIX.bin and its copy.
-time_ours() {
-  local f=$1.bin g=$1-changed.bin o=$1-out.bin suffix=$2 n=$3
-  measure "floor$suffix" "$n" 1 "$tessaloom --dump $f 0 16"
-  measure "dump$suffix" "$n" 1 "$tessaloom --dump $f 0 -1"
-  measure "entropy$suffix" "$n" 1 "$tessaloom --entropy $f"
-  measure "strings$suffix" "$n" 1 "$tessaloom --strings $f"
-  measure "diff$suffix" "$n" 1 "$tessaloom --diff $f $g"
-  measure "replace$suffix" "$n" 1 "$tessaloom --replace $f 4141 7a7a $o" "rm -f $o"
-}
 
 # --- The comparison ----------------------------------------------------------------------------
 echo "Generating the ${size} MiB corpus in $dir" >&2
@@ -95,24 +127,45 @@ F=$dir/corpus.bin
 G=$dir/corpus-changed.bin
 O=$dir/corpus-out.bin
 
-time_ours "$dir/corpus" "" "$runs"
+# Each command is timed next to its peers, in the order of the table.
 measure cat "$runs" 1 "cat $F >/dev/null"
+measure cp "$runs" 1 "cp $F $O" "rm -f $O"
 measure whole "$runs" 1 "$read_whole $F"
+ours_and_before window "--dump $F 0 16"
+ours_and_before dump "--dump $F 0 -1"
 measure xxd "$runs" 1 "xxd $F"
-measure dump_null "$runs" 1 "$tessaloom --dump $F 0 -1 >/dev/null"
-measure xxd_null "$runs" 1 "xxd $F >/dev/null"
 measure hexdump "$slow_runs" 0 "hexdump -C $F"
 measure od "$slow_runs" 0 "od -A x -t x1z $F"
+ours_and_before dump_null "--dump $F 0 -1 >/dev/null"
+measure xxd_null "$runs" 1 "xxd $F >/dev/null"
+ours_and_before entropy "--entropy $F"
 measure ent "$runs" 1 "ent $F"
+ours_and_before strings "--strings $F"
 measure gnu_strings "$runs" 1 "strings -a -n 4 -t x $F"
+ours_and_before diff "--diff $F $G"
 measure cmp "$runs" 1 "cmp -l $F $G"
+ours_and_before replace "--replace $F 4141 7a7a $O" "rm -f $O"
 measure sed "$runs" 1 "sed s/AA/zz/g $F >$O" "rm -f $O"
 measure bbe "$runs" 1 "bbe -e s/AA/zz/ -o $O $F" "rm -f $O"
 
+# The sparse image: its size with no blocks written, then a line of known bytes 4096 before the
+# end, so the window has something to show.
+S=$dir/sparse.img
+sparse_bytes=$((sparse_gib * 1024 * 1024 * 1024))
+sparse_offset=$(printf '0x%X' $((sparse_bytes - 4096)))
+truncate -s "$sparse_bytes" "$S"
+printf 'tessaloom: bytes near the end of a sparse image' |
+  dd of="$S" bs=1 seek=$((sparse_bytes - 4096)) conv=notrunc status=none
+ours_and_before sparse "--dump $S $sparse_offset 64"
+measure xxd_sparse "$runs" 1 "xxd -s $sparse_offset -l 64 $S"
+rm -f "$S"
+
 row() {  # row LABEL KEY [FLOOR_RATIO] [PEER_RATIO]
-  printf '| %-38s | %8s | %8s | %8s | %11s |\n' "$1" "${seconds[$2]}" "${mebibytes[$2]}" "${3:-}" "${4:-}"
+  printf '| %-42s | %8s | %8s | %8s | %11s |\n' "$1" "$(secs "${seconds[$2]}")" "${mebibytes[$2]}" \
+    "${3:-}" "${4:-}"
 }
-ours() { row "tessaloom $1" "$2" "$(ratio "${seconds[$2]}" "${seconds[floor]}")"; }
+# ours LABEL KEY FLOOR: a tessaloom row and its time over the floor's (cat or cp).
+ours() { row "tessaloom $1" "$2" "$(ratio "${seconds[$2]}" "${seconds[$3]}")"; }
 peer() { row "  $1" "$2" "" "$(ratio "${seconds[$2]}" "${seconds[$3]}")x"; }
 
 echo
@@ -120,90 +173,153 @@ echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
   "(family $(grep -m1 'cpu family' /proc/cpuinfo | cut -d: -f2 | xargs)," \
   "model $(grep -m1 '^model[[:space:]]*:' /proc/cpuinfo | cut -d: -f2 | xargs))," \
   "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) RAM, Linux $(uname -r)"
-echo "Files: ${size} MiB in $(df -T "$dir" | awk 'NR == 2 { print $2 " (" $1 ")" }'), page cache warm;" \
-  "median of $runs runs ($slow_runs for hexdump -C and od)"
-echo "Output: to a pipe unless >/dev/null is shown; replace, sed, bbe: a new file next to the input"
+echo "Files: ${size} MiB in $(df -T "$dir" | awk 'NR == 2 { print $2 " (" $1 ")" }'), page cache warm," \
+  "and S, a ${sparse_gib} GiB sparse image; median of $runs runs ($slow_runs for hexdump -C and od)"
+echo "Output: to a pipe unless >/dev/null is shown; replace, sed, bbe, cp: a new file next to the input"
 echo
-echo "| Command                                | median s | peak MiB |  ÷ floor | peer ÷ ours |"
-echo "|----------------------------------------|---------:|---------:|---------:|------------:|"
-ours "--dump F 0 16 (floor)" floor
-row "  cat F >/dev/null (plain read)" cat "$(ratio "${seconds[cat]}" "${seconds[floor]}")"
-row "  one read into a new buffer" whole "$(ratio "${seconds[whole]}" "${seconds[floor]}")"
-ours "--dump F 0 -1" dump
+echo "| Command                                    | median s | peak MiB |  ÷ floor | peer ÷ ours |"
+echo "|--------------------------------------------|---------:|---------:|---------:|------------:|"
+row "cat F >/dev/null (floor: plain read)" cat 1.00
+row "cp F O (floor: plain copy)" cp 1.00
+row "one read into a new buffer (reference)" whole "$(ratio "${seconds[whole]}" "${seconds[cat]}")"
+ours "--dump F 0 16, a window" window cat
+ours "--dump F 0 -1" dump cat
 peer "xxd F" xxd dump
 peer "hexdump -C F" hexdump dump
 peer "od -A x -t x1z F" od dump
-ours "--dump F 0 -1 >/dev/null" dump_null
+ours "--dump F 0 -1 >/dev/null" dump_null cat
 peer "xxd F >/dev/null" xxd_null dump_null
-ours "--entropy F" entropy
+ours "--entropy F" entropy cat
 peer "ent F" ent entropy
-ours "--strings F" strings
+ours "--strings F" strings cat
 peer "strings -a -n 4 -t x F" gnu_strings strings
-ours "--diff F G" diff
+ours "--diff F G" diff cat
 peer "cmp -l F G" cmp diff
-ours "--replace F 4141 7a7a O" replace
+ours "--replace F 4141 7a7a O" replace cp
 peer "sed s/AA/zz/g F >O" sed replace
 peer "bbe -e s/AA/zz/ -o O F" bbe replace
-
-# target LABEL VALUE OPERATOR BOUND
-target() {
-  local verdict
-  verdict=$(awk -v v="$2" -v b="$4" -v op="$3" \
-    'BEGIN { ok = op == "<=" ? v <= b : (op == ">=" ? v >= b : v > b); print ok ? "met" : "MISSED" }')
-  printf '  %-40s %8s   %-2s %-5s %s\n' "$1" "$2" "$3" "$4" "$verdict"
-}
-file_mib=$size
+row "tessaloom --dump S $sparse_offset 64" sparse
+peer "xxd -s $sparse_offset -l 64 S" xxd_sparse sparse
 echo
-echo "Targets:"
-target "floor ÷ one read into a new buffer" "$(ratio "${seconds[floor]}" "${seconds[whole]}")" "<=" 1.1
-target "xxd ÷ --dump, to a pipe" "$(ratio "${seconds[xxd]}" "${seconds[dump]}")" ">=" 4
-target "xxd ÷ --dump, to /dev/null" "$(ratio "${seconds[xxd_null]}" "${seconds[dump_null]}")" ">=" 4
-target "hexdump -C ÷ --dump" "$(ratio "${seconds[hexdump]}" "${seconds[dump]}")" ">=" 20
-target "--dump peak MiB beyond the file" "$((mebibytes[dump] - file_mib))" "<=" 64
-target "--entropy ÷ floor" "$(ratio "${seconds[entropy]}" "${seconds[floor]}")" "<=" 1.5
-target "ent ÷ --entropy" "$(ratio "${seconds[ent]}" "${seconds[entropy]}")" ">=" 3
-target "--strings ÷ floor" "$(ratio "${seconds[strings]}" "${seconds[floor]}")" "<=" 2
-target "strings ÷ --strings" "$(ratio "${seconds[gnu_strings]}" "${seconds[strings]}")" ">=" 2
-target "--strings peak MiB beyond the file" "$((mebibytes[strings] - file_mib))" "<=" 64
-target "--diff ÷ floor" "$(ratio "${seconds[diff]}" "${seconds[floor]}")" "<=" 2.2
-target "--replace ÷ floor" "$(ratio "${seconds[replace]}" "${seconds[floor]}")" "<=" 2.5
-target "sed ÷ --replace" "$(ratio "${seconds[sed]}" "${seconds[replace]}")" ">" 1
-target "bbe ÷ --replace" "$(ratio "${seconds[bbe]}" "${seconds[replace]}")" ">" 1
+echo "÷ floor: the median over cat's (the commands that read) or cp's (--replace)"
+echo "peer ÷ ours: how many times longer the peer took"
+
+if [ -n "$before" ]; then
+  echo
+  echo "Before and after, on the same files, median of $runs runs each:"
+  echo "  before: $before"
+  echo "  after:  $tessaloom"
+  echo
+  echo "| Command                                    | before s | before MiB |  after s | after MiB | speed-up |"
+  echo "|--------------------------------------------|---------:|-----------:|---------:|----------:|---------:|"
+  for entry in "window:--dump F 0 16" "dump:--dump F 0 -1" "dump_null:--dump F 0 -1 >/dev/null" \
+    "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" \
+    "replace:--replace F 4141 7a7a O" "sparse:--dump S $sparse_offset 64"; do
+    key=${entry%%:*}
+    printf '| %-42s | %8s | %10s | %8s | %9s | %8s |\n' "${entry#*:}" \
+      "$(secs "${seconds[before_$key]}")" "${mebibytes[before_$key]}" \
+      "$(secs "${seconds[$key]}")" "${mebibytes[$key]}" \
+      "$(ratio "${seconds[before_$key]}" "${seconds[$key]}")x"
+  done
+fi
+
+# meets VALUE OPERATOR BOUND: met or MISSED; a value that is no number (a ratio over a time too
+# short to measure) misses.
+meets() {
+  awk -v v="$1" -v op="$2" -v b="$3" 'BEGIN {
+    ok = v ~ /^-?[0-9]+([.][0-9]+)?$/ && (op == "<=" ? v + 0 <= b + 0 : v + 0 >= b + 0)
+    print ok ? "met" : "MISSED" }'
+}
+# target LABEL VALUE OPERATOR BOUND [VERDICT [NOTE]]: the value, the bound and the verdict, which
+# is VALUE against BOUND unless given.
+target() {
+  local verdict=${5:-}
+  [ -n "$verdict" ] || verdict=$(meets "$2" "$3" "$4")
+  printf '  %s %8s   %-2s %-5s %s%s\n' "$(pad "$1" 44)" "$2" "$3" "$4" "$verdict" "${6:+   $6}"
+}
+echo
+echo "Targets: ${size} MiB, to a pipe, medians"
+target "xxd F ÷ --dump F 0 -1" "$(ratio "${seconds[xxd]}" "${seconds[dump]}")" ">=" 4
+target "ent F ÷ --entropy F" "$(ratio "${seconds[ent]}" "${seconds[entropy]}")" ">=" 12
+target "strings -a -n 4 -t x F ÷ --strings F" "$(ratio "${seconds[gnu_strings]}" "${seconds[strings]}")" ">=" 6
+target "cmp -l F G ÷ --diff F G" "$(ratio "${seconds[cmp]}" "${seconds[diff]}")" ">=" 2
+target "sed s/AA/zz/g F >O ÷ --replace" "$(ratio "${seconds[sed]}" "${seconds[replace]}")" ">=" 3
+target "--replace F 4141 7a7a O ÷ cp F O" "$(ratio "${seconds[replace]}" "${seconds[cp]}")" "<=" 2.5
+# Streaming commands hold a few buffers, whatever the size of the file.
+for entry in "window:--dump F 0 16" "dump:--dump F 0 -1" "dump_null:--dump F 0 -1 >/dev/null" \
+  "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O"; do
+  target "${entry#*:}, peak MiB" "${mebibytes[${entry%%:*}]}" "<=" "$memory_bound"
+done
+target "--dump S $sparse_offset 64, peak MiB" "${mebibytes[sparse]}" "<=" "$memory_bound"
+# The window costs about what xxd's costs: at most twice its time, or a few milliseconds more,
+# which on times this short is the noise of starting a program.
+sparse_ratio=$(ratio "${seconds[sparse]}" "${seconds[xxd_sparse]}")
+sparse_more=$(awk -v a="${seconds[sparse]}" -v b="${seconds[xxd_sparse]}" \
+  'BEGIN { printf "%.1f", 1000 * (a - b) }')
+sparse_verdict=$(meets "$sparse_ratio" "<=" 2)
+[ "$(meets "$sparse_more" "<=" 5)" = MISSED ] || sparse_verdict=met
+target "--dump S window ÷ xxd -s window, ${sparse_gib} GiB" "$sparse_ratio" "<=" 2 "$sparse_verdict" \
+  "(ours - xxd: $sparse_more ms; 5 ms or less also meets it)"
 rm -f "$dir"/corpus*.bin
 
 # --- Scaling -----------------------------------------------------------------------------------
 [ -n "$scale_sizes" ] || exit 0
+# The rows: KEY:LABEL, the floors first.
+scaled=("cat:cat F >/dev/null" "cp:cp F O" "window:--dump F 0 16" "dump:--dump F 0 -1"
+  "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O")
 for mib in $scale_sizes; do
   if [ "$mib" = "$size" ]; then
-    for key in floor dump entropy strings diff replace; do
+    for entry in "${scaled[@]}"; do
+      key=${entry%%:*}
       seconds[$key@$mib]=${seconds[$key]}
+      mebibytes[$key@$mib]=${mebibytes[$key]}
     done
     continue
   fi
   echo "Generating the ${mib} MiB corpus" >&2
   make_files "$mib" "$dir/scale"
-  time_ours "$dir/scale" "@$mib" "$scale_runs"
+  f=$dir/scale.bin g=$dir/scale-changed.bin o=$dir/scale-out.bin
+  measure "cat@$mib" "$scale_runs" 1 "cat $f >/dev/null"
+  measure "cp@$mib" "$scale_runs" 1 "cp $f $o" "rm -f $o"
+  measure "window@$mib" "$scale_runs" 1 "$tessaloom --dump $f 0 16"
+  measure "dump@$mib" "$scale_runs" 1 "$tessaloom --dump $f 0 -1"
+  measure "entropy@$mib" "$scale_runs" 1 "$tessaloom --entropy $f"
+  measure "strings@$mib" "$scale_runs" 1 "$tessaloom --strings $f"
+  measure "diff@$mib" "$scale_runs" 1 "$tessaloom --diff $f $g"
+  measure "replace@$mib" "$scale_runs" 1 "$tessaloom --replace $f 4141 7a7a $o" "rm -f $o"
   rm -f "$dir"/scale*.bin
 done
+
+# scale_table CELL_WIDTH CELL: the scaled rows, one column per size; CELL KEY MIB prints a cell.
+scale_table() {
+  local width=$1 cell=$2 header="| Command                  |" rule="|--------------------------|"
+  local entry key line mib
+  for mib in $scale_sizes; do
+    header+=$(printf " %${width}s |" "$mib MiB")
+    rule+=$(printf '%*s:|' "$((width + 1))" '' | tr ' ' -)
+  done
+  echo "$header"
+  echo "$rule"
+  for entry in "${scaled[@]}"; do
+    key=${entry%%:*}
+    line=$(printf '| %-24s |' "${entry#*:}")
+    for mib in $scale_sizes; do
+      line+=$(printf " %${width}s |" "$("$cell" "$key" "$mib")")
+    done
+    echo "$line"
+  done
+}
+time_cell() {
+  local value=${seconds[$1@$2]}
+  printf '%7s (%6s)' "$(secs "$value")" "$(awk -v s="$value" -v m="$2" 'BEGIN { printf "%.2f", 1000 * s / m }')"
+}
+memory_cell() { printf '%s' "${mebibytes[$1@$2]}"; }
 
 echo
 echo "Scaling: median seconds, and milliseconds per MiB in brackets"
 echo
-header="| Command                  |"
-rule="|--------------------------|"
-for mib in $scale_sizes; do
-  header+=$(printf ' %16s |' "$mib MiB")
-  rule+="-----------------:|"
-done
-echo "$header"
-echo "$rule"
-for entry in "floor:--dump F 0 16" "dump:--dump F 0 -1" "entropy:--entropy F" \
-  "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O"; do
-  key=${entry%%:*}
-  line=$(printf '| %-24s |' "${entry#*:}")
-  for mib in $scale_sizes; do
-    value=${seconds[$key@$mib]}
-    line+=$(printf ' %7s (%6s) |' "$value" "$(awk -v s="$value" -v m="$mib" 'BEGIN { printf "%.2f", 1000 * s / m }')")
-  done
-  echo "$line"
-done
+scale_table 16 time_cell
+echo
+echo "Scaling: peak MiB, which stays flat for a command that streams"
+echo
+scale_table 8 memory_cell
