@@ -3,13 +3,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -33,14 +37,43 @@ std::vector<std::string> splitWords(const std::string& text) {
     return words;
 }
 
+// A pseudo-terminal with its master end (where what the program writes arrives) and its slave
+// end (what the program writes to), or -1 for both when none was asked for or it failed.
+struct Terminal {
+    int master = -1;
+    int slave = -1;
+};
+
+Terminal openTerminal() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    const char* slaveName =
+        master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
+    const int slave = slaveName != nullptr ? open(slaveName, O_RDWR | O_NOCTTY) : -1;
+    // Sized as the terminal window the program is meant for; Wine's console wraps lines there.
+    const winsize size{24, 80, 0, 0};
+    if (slave < 0 || ioctl(master, TIOCSWINSZ, &size) != 0) {
+        ADD_FAILURE() << "No pseudo-terminal: " << std::strerror(errno);
+        close(slave);
+        close(master);
+        return {};
+    }
+    return {master, slave};
+}
+
 [[noreturn]] void execChild(const std::vector<std::string>& command,
                             const std::filesystem::path& workDir, const RunOptions& options,
-                            int inFd, int outFd, int errFd) {
+                            int inFd, int outFd, int errFd, int terminalFd) {
     if (inFd < 0) {
         inFd = open("/dev/null", O_RDONLY);
     }
     if (!options.stdoutPath.empty()) {
         outFd = open(options.stdoutPath.c_str(), O_WRONLY);
+    }
+    if (options.stdoutOnTerminal) {
+        outFd = terminalFd;
+    }
+    if (options.stderrOnTerminal) {
+        errFd = terminalFd;
     }
     if (inFd < 0 || outFd < 0 || dup2(inFd, 0) < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0 ||
         chdir(workDir.c_str()) != 0) {
@@ -69,12 +102,15 @@ std::vector<std::string> splitWords(const std::string& text) {
     _exit(127);
 }
 
-// Reads both pipes to their end together, so that neither can fill up and block the child.
-void drain(int outFd, int errFd, std::string& out, std::string& err) {
-    std::array<pollfd, 2> fds{pollfd{outFd, POLLIN, 0}, pollfd{errFd, POLLIN, 0}};
-    std::array<std::string*, 2> sinks{&out, &err};
+// Reads both pipes and the terminal, if any, to their end together, so that none can fill up and
+// block the child. The terminal ends once no process has it open any more: a read then fails
+// (EIO on Linux) instead of returning 0.
+void drain(int outFd, int errFd, int terminalFd, RunResult& result) {
+    std::array<pollfd, 3> fds{pollfd{outFd, POLLIN, 0}, pollfd{errFd, POLLIN, 0},
+                              pollfd{terminalFd, POLLIN, 0}};
+    std::array<std::string*, 3> sinks{&result.out, &result.err, &result.terminal};
     std::array<char, 65536> chunk{};
-    int open = 2;
+    auto open = std::count_if(fds.begin(), fds.end(), [](const pollfd& p) { return p.fd >= 0; });
     while (open > 0) {
         if (poll(fds.data(), fds.size(), -1) < 0) {
             break;
@@ -155,6 +191,50 @@ std::string addressSpaceLimitUnsupported() {
 #endif
 }
 
+std::string screenText(std::string_view received) {
+    std::vector<std::string> lines(1);
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < received.size(); ++i) {
+        std::string& line = lines.back();
+        const char c = received[i];
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            lines.emplace_back();
+            column = 0;
+        } else if (c == '\x1b' && received.substr(i, 2) == "\x1b[") {
+            // A control sequence: its parameters end at a byte from '@' to '~'.
+            std::size_t last = i + 2;
+            while (last < received.size() && (received[last] < '@' || received[last] > '~')) {
+                ++last;
+            }
+            const std::string_view sequence = received.substr(i, last + 1 - i);
+            const std::string_view count = sequence.substr(2, sequence.size() - 3);
+            if (sequence == "\x1b[K") {
+                line.resize(std::min(line.size(), column));
+            } else if (sequence.back() == 'C' &&
+                       count.find_first_not_of("0123456789") == std::string_view::npos) {
+                column += count.empty() ? 1 : std::stoul(std::string(count));
+            } else if (sequence != "\x1b[?25l" && sequence != "\x1b[?25h") {
+                ADD_FAILURE() << "Unexpected escape sequence "
+                              << ::testing::PrintToString(sequence);
+            }
+            i = last;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            ADD_FAILURE() << "Unexpected control character " << static_cast<int>(c);
+        } else {
+            line.resize(std::max(line.size(), column + 1), ' ');
+            line[column++] = c;
+        }
+    }
+    std::string screen;
+    for (std::string& line : lines) {
+        line.erase(line.find_last_not_of(' ') + 1);
+        screen += line + (&line == &lines.back() ? "" : "\n");
+    }
+    return screen;
+}
+
 RunResult runTessaloom(const std::vector<std::string>& args, const std::filesystem::path& workDir,
                        const RunOptions& options) {
     if (options.addressSpaceLimit != 0 && !addressSpaceLimitUnsupported().empty()) {
@@ -167,6 +247,15 @@ RunResult runTessaloom(const std::vector<std::string>& args, const std::filesyst
     command.push_back(executablePath());
     command.insert(command.end(), args.begin(), args.end());
 
+    if (options.stdoutOnTerminal && !options.stdoutPath.empty()) {
+        ADD_FAILURE() << "Standard output can go to a file or to the terminal, not both";
+        return {};
+    }
+    const bool onTerminal = options.stderrOnTerminal || options.stdoutOnTerminal;
+    const Terminal terminal = onTerminal ? openTerminal() : Terminal{};
+    if (onTerminal && terminal.master < 0) {
+        return {};
+    }
     int inPipe[2] = {-1, -1};
     int outPipe[2];
     int errPipe[2];
@@ -180,10 +269,17 @@ RunResult runTessaloom(const std::vector<std::string>& args, const std::filesyst
         if (inPipe[1] >= 0) {
             close(inPipe[1]);
         }
-        execChild(command, workDir, options, inPipe[0], outPipe[1], errPipe[1]);
+        if (onTerminal) {
+            close(terminal.master);
+        }
+        execChild(command, workDir, options, inPipe[0], outPipe[1], errPipe[1], terminal.slave);
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    if (onTerminal) {
+        // Held open here, the slave end would keep the terminal from ever ending.
+        close(terminal.slave);
+    }
     std::thread feeder;
     if (options.stdinData) {
         close(inPipe[0]);
@@ -203,7 +299,7 @@ RunResult runTessaloom(const std::vector<std::string>& args, const std::filesyst
         });
     }
     RunResult result;
-    drain(outPipe[0], errPipe[0], result.out, result.err);
+    drain(outPipe[0], errPipe[0], terminal.master, result);
     if (feeder.joinable()) {
         feeder.join();
     }

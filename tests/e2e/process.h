@@ -16,8 +16,12 @@ namespace tessaloom::e2e {
 // What the run wrote. The CR LF line ends of a Windows executable are read as LF (see
 // windowsExecutable), so that every expected text is written once with "\n".
 struct RunResult {
-    std::string out;
-    std::string err;
+    std::string out;  // empty when standard output went to the terminal
+    std::string err;  // empty when standard error went to the terminal
+    // Every byte the terminal received (see RunOptions::stderrOnTerminal), as received: its line
+    // discipline turns each "\n" into "\r\n", and under Wine the program's console adds escape
+    // sequences of its own. screenText shows what the terminal displays in the end.
+    std::string terminal;
     // The exit status, or 128 + the signal number when a signal ended the run (142 for SIGALRM
     // after a run of more than a minute).
     int status = -1;
@@ -38,6 +42,11 @@ struct RunOptions {
     std::optional<std::string> stdinData;
     // Seconds after which the run is ended by SIGALRM (status 142).
     unsigned timeLimitSeconds = 60;
+    // Standard error, standard output or both on a pseudo-terminal (one, 80 columns by 24 lines)
+    // instead of a pipe, as when the program is run from a terminal window. Standard output goes
+    // to a file or to the terminal, not both.
+    bool stderrOnTerminal = false;
+    bool stdoutOnTerminal = false;
 };
 
 // The executable under test (TESSALOOM_EXE, or the one this build made), made absolute when it is
@@ -73,6 +82,14 @@ std::string addressSpaceLimitUnsupported();
     if (const std::string why = ::tessaloom::e2e::addressSpaceLimitUnsupported(); !why.empty()) { \
         GTEST_SKIP() << why;                                                                      \
     }
+
+// What a terminal displays after receiving these bytes, its lines joined by "\n" without their
+// trailing blanks: a carriage return goes back to the start of the line, a character overwrites
+// the one under it, a newline ends the line. Lines are not wrapped at the terminal's width. Of the
+// escape sequences, those that Wine's console writes are understood (showing and hiding the
+// cursor, erasing to the end of the line, moving right); anything else is a test failure, since
+// the program itself writes none.
+std::string screenText(std::string_view received);
 
 // Runs the executable with args in workDir, behind the launcher (TESSALOOM_LAUNCHER) if any.
 RunResult runTessaloom(const std::vector<std::string>& args, const std::filesystem::path& workDir,

@@ -1,0 +1,61 @@
+// The progress line: one line on standard error, rewritten in place while a long command works,
+// and gone before the command writes its report.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <string>
+
+namespace tessaloom::cli {
+
+// The text of the line after seconds of work: the bytes done, of the total with a whole percent
+// when the total is known, the throughput, and the time left when it can be estimated. Sizes are
+// in B, KiB, MiB, GiB (one decimal past bytes); the text always fits in 79 columns, so that it
+// never wraps on an 80-column terminal.
+std::string progressText(std::uint64_t done, std::optional<std::uint64_t> total, double seconds);
+
+// What a command writes to standard output while its work goes on.
+enum class CommandOutput {
+    reportWhenDone,   // nothing until the work is over, then the report
+    writtenAsItGoes,  // output that shows on the terminal as it is made, like a dump
+};
+
+// Whether a command should show the line: only when standard error is a terminal, and, for
+// output written as it goes, when standard output is not that same terminal, since that output
+// is then its own progress.
+bool progressWanted(CommandOutput output);
+
+// Draws the line once the work has run for half a second, and redraws it at most five times a
+// second; each update reads the clock once and does nothing else unless it draws. Disabled, it
+// neither writes nor reads the clock.
+class ProgressLine {
+  public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+    // The work is taken to start now.
+    explicit ProgressLine(bool enabled, std::ostream& out = std::cerr,
+                          Clock clock = &std::chrono::steady_clock::now);
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    // Called once per chunk of the work with the bytes done so far and the total, if known.
+    void update(std::uint64_t done, std::optional<std::uint64_t> total);
+
+    // Leaves the terminal as it was before the line was drawn; does nothing when nothing is
+    // drawn. A later update draws the line again.
+    void erase();
+
+  private:
+    bool enabled_;
+    std::ostream* out_;
+    Clock clock_;
+    std::chrono::steady_clock::time_point start_;
+    std::optional<std::chrono::steady_clock::time_point> lastDrawn_;
+    std::size_t drawnWidth_ = 0;  // columns the line covers on the terminal; 0 when erased
+};
+
+}  // namespace tessaloom::cli
