@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "console.h"
 #include "engine/diff.h"
+#include "progress_line.h"
 
 namespace tessaloom::cli {
 
@@ -28,12 +29,17 @@ int runDiff(const Arguments& args) {
     writeLine(std::cout, {"Comparing ", pathA, " and ", pathB, "..."});
     std::uint64_t count = 0;
     std::vector<DiffEntry> shown;
-    diffFiles(pathA, pathB, kDiffLimit, [&](const DiffEntry& entry) {
-        ++count;
-        if (shown.size() < kEntriesShown) {
-            shown.push_back(entry);
-        }
-    });
+    ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
+    diffFiles(
+        pathA, pathB, kDiffLimit,
+        [&](const DiffEntry& entry) {
+            ++count;
+            if (shown.size() < kEntriesShown) {
+                shown.push_back(entry);
+            }
+        },
+        progress.callback());
+    progress.erase();
     // The count line carries a newline of its own, so an empty line follows it.
     writeLine(std::cout, {"Found ", std::to_string(count), " byte differences:\n"});
     for (const DiffEntry& entry : shown) {

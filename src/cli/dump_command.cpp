@@ -6,6 +6,7 @@
 #include "args.h"
 #include "commands.h"
 #include "engine/hex_dump.h"
+#include "progress_line.h"
 
 namespace tessaloom::cli {
 
@@ -35,12 +36,16 @@ int runDump(const Arguments& args) {
         args.size() > 2 ? convertArgument(kLengthArgument, args[2]) : kDefaultLength;
     // The text goes out in blocks as it is made, so a dump of any size needs little memory.
     const bool toPipe = writesToPipe();
-    writeHexDump(args[0], offset, length, [toPipe](std::string_view text) {
-        for (; toPipe && text.size() > kPipePiece; text.remove_prefix(kPipePiece)) {
-            writeText(text.substr(0, kPipePiece));
-        }
-        writeText(text);
-    });
+    ProgressLine progress(progressWanted(CommandOutput::kWrittenAsItGoes));
+    writeHexDump(
+        args[0], offset, length,
+        [toPipe](std::string_view text) {
+            for (; toPipe && text.size() > kPipePiece; text.remove_prefix(kPipePiece)) {
+                writeText(text.substr(0, kPipePiece));
+            }
+            writeText(text);
+        },
+        progress.callback());
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "console.h"
 #include "engine/entropy.h"
 #include "entropy_report.h"
+#include "progress_line.h"
 
 namespace tessaloom::cli {
 
@@ -55,7 +56,11 @@ void writeEntropyReport(std::ostream& out, const AnalysisReport& report) {
 }
 
 int runEntropy(const Arguments& args) {
-    writeEntropyReport(std::cout, analyzeFile(args[0], BlockEntropies::kSkipped));
+    ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
+    const AnalysisReport report =
+        analyzeFile(args[0], BlockEntropies::kSkipped, progress.callback());
+    progress.erase();
+    writeEntropyReport(std::cout, report);
     return 0;
 }
 

@@ -92,7 +92,7 @@ std::string progressText(std::uint64_t done, std::optional<std::uint64_t> total,
 
 bool progressWanted(CommandOutput output) {
     return standardErrorIsTerminal() &&
-           (output == CommandOutput::reportWhenDone || !standardOutputSharesTheTerminal());
+           (output == CommandOutput::kReportWhenDone || !standardOutputSharesTheTerminal());
 }
 
 ProgressLine::ProgressLine(bool enabled, std::ostream& out, Clock clock)

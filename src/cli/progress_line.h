@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/types.h"
+
 namespace tessaloom::cli {
 
 // The text of the line after seconds of work: the bytes done, of the total with a whole percent
@@ -19,8 +21,8 @@ std::string progressText(std::uint64_t done, std::optional<std::uint64_t> total,
 
 // What a command writes to standard output while its work goes on.
 enum class CommandOutput {
-    reportWhenDone,   // nothing until the work is over, then the report
-    writtenAsItGoes,  // output that shows on the terminal as it is made, like a dump
+    kReportWhenDone,   // nothing until the work is over, then the report
+    kWrittenAsItGoes,  // output that shows on the terminal as it is made, like a dump
 };
 
 // Whether a command should show the line: only when standard error is a terminal, and, for
@@ -44,6 +46,11 @@ class ProgressLine {
 
     // Called once per chunk of the work with the bytes done so far and the total, if known.
     void update(std::uint64_t done, std::optional<std::uint64_t> total);
+
+    // update as the engine's scans call it.
+    ProgressCallback callback() {
+        return [this](const ScanProgress& progress) { update(progress.done, progress.total); };
+    }
 
     // Leaves the terminal as it was before the line was drawn; does nothing when nothing is
     // drawn. A later update draws the line again.

@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "console.h"
 #include "engine/search_replace.h"
+#include "progress_line.h"
 
 namespace tessaloom::cli {
 
@@ -13,7 +14,11 @@ int runReplace(const Arguments& args) {
     const ByteBuffer search = parseHexPattern(args[1]);
     const ByteBuffer replacement = parseHexPattern(args[2]);
     std::int64_t count = 0;
-    if (!searchAndReplace(input, search, replacement, output, count)) {
+    ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
+    const bool replaced =
+        searchAndReplace(input, search, replacement, output, count, progress.callback());
+    progress.erase();
+    if (!replaced) {
         writeLine(std::cerr, "ERROR: Failed to search and replace.");
         return 1;
     }

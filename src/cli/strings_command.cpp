@@ -7,6 +7,7 @@
 #include "console.h"
 #include "engine/file_reader.h"
 #include "engine/string_extract.h"
+#include "progress_line.h"
 
 namespace tessaloom::cli {
 
@@ -37,7 +38,9 @@ int runStrings(const Arguments& args) {
     const std::string& path = args[0];
     const std::uint64_t minLength =
         args.size() > 1 ? convertArgument(kMinLengthArgument, args[1]) : kDefaultMinLength;
-    const StringListing listing = listStrings(path, minLength, kRecordsShown);
+    ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
+    const StringListing listing = listStrings(path, minLength, kRecordsShown, progress.callback());
+    progress.erase();
     writeLine(std::cout, {"Extracted ", std::to_string(listing.count), " strings (min length ",
                           std::to_string(minLength), "):"});
     for (const ListedString& listed : listing.first) {

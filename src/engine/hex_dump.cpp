@@ -182,11 +182,13 @@ void writeHexDump(const std::string& path, std::uint64_t offset, std::uint64_t l
                   const TextSink& sink, const ProgressCallback& progress) {
     FileReader reader(path);
     if (progress) {
+        // A file seeks to the window; a stream reads up to it, which is work to show too.
         const std::optional<std::uint64_t> size = reader.size();
-        const std::optional<std::uint64_t> window =
-            size ? std::optional(std::min(length, *size - std::min(*size, offset))) : std::nullopt;
-        reader.onProgress([&progress, offset, window](const ScanProgress& read) {
-            progress({read.done - std::min(read.done, offset), window});
+        const std::uint64_t start = size ? std::min(offset, *size) : 0;
+        const std::optional<std::uint64_t> toRead =
+            size ? std::optional(std::min(length, *size - start)) : std::nullopt;
+        reader.onProgress([&progress, start, toRead](const ScanProgress& read) {
+            progress({read.done - start, toRead});
         });
     }
     writeHexDump(reader, offset, length, sink);

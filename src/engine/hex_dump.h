@@ -53,7 +53,7 @@ void writeHexDump(ByteView data, std::uint64_t offset, std::uint64_t length, con
 void writeHexDump(FileReader& reader, std::uint64_t offset, std::uint64_t length,
                   const TextSink& sink);
 
-// The same for the file at path; progress counts the bytes of the window.
+// The same for the file at path; progress counts the bytes read, those skipped on a stream too.
 void writeHexDump(const std::string& path, std::uint64_t offset, std::uint64_t length,
                   const TextSink& sink, const ProgressCallback& progress = {});
 

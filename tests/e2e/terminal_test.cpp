@@ -1,5 +1,14 @@
 // The standard streams on a terminal, and what its screen shows in the end.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -41,7 +50,7 @@ std::string asReceived(const std::string& text) {
 
 using TerminalTest = E2ETest;
 
-// No command shows progress yet, so a terminal receives exactly the streams sent to it.
+// A run this short shows no progress, so a terminal receives exactly the streams sent to it.
 TEST_F(TerminalTest, ScreenShowsExactlyTheStreamsSentToIt) {
     writeFile("five", "hello");
     const std::vector<std::string> report = {"--entropy", "five"};
@@ -75,6 +84,92 @@ TEST_F(TerminalTest, ScreenShowsExactlyTheStreamsSentToIt) {
         EXPECT_EQ(result.out, c.out);
         EXPECT_EQ(result.err, c.err);
         EXPECT_EQ(result.status, c.status);
+    }
+}
+
+// A FIFO whose writer pauses for more than a second after its first 300 KiB, so that the run
+// surely lasts long enough for the line to appear, however fast the machine.
+class SlowFifo {
+  public:
+    SlowFifo(const std::filesystem::path& path, std::string data) : path_(path) {
+        if (mkfifo(path.c_str(), 0600) != 0) {
+            ADD_FAILURE() << "no FIFO";
+            return;
+        }
+        writer_ = std::thread([this, data = std::move(data)] {
+            const int fd = open(path_.c_str(), O_WRONLY);
+            const std::size_t first = std::min<std::size_t>(data.size(), 300 << 10);
+            writeAll(fd, std::string_view(data).substr(0, first));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+            writeAll(fd, std::string_view(data).substr(first));
+            close(fd);
+        });
+    }
+    // Lets the writer go should the run never have opened the FIFO.
+    ~SlowFifo() {
+        const int letGo = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        if (writer_.joinable()) {
+            writer_.join();
+        }
+        close(letGo);
+    }
+
+  private:
+    static void writeAll(int fd, std::string_view bytes) {
+        while (!bytes.empty()) {
+            const ssize_t n = write(fd, bytes.data(), bytes.size());
+            if (n <= 0) {
+                return;
+            }
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+    }
+
+    std::filesystem::path path_;
+    std::thread writer_;
+};
+
+// The line appears while the work goes on and is gone when the report is written: the screen
+// shows exactly the report, and the report itself is the same byte for byte as without a
+// terminal, where standard error gets nothing.
+TEST_F(TerminalTest, ProgressShowsWhileTheWorkGoesOnAndLeavesOnlyTheReport) {
+    TESSALOOM_SKIP_FOR_WINDOWS("the slow input is a FIFO, which Windows does not have");
+    const std::string data(1 << 20, 'x');
+    writeFile("file", data);
+    const auto reportOf = [this](std::vector<std::string> args) {
+        std::replace(args.begin(), args.end(), std::string("fifo"), std::string("file"));
+        std::string out = run(args).out;
+        for (std::size_t at = out.find("file"); at != std::string::npos; at = out.find("file")) {
+            out.replace(at, 4, "fifo");
+        }
+        return out;
+    };
+    const std::vector<std::string> commands[] = {
+        {"--entropy", "fifo"},
+        {"--strings", "fifo"},
+        {"--diff", "fifo", "fifo-copy"},
+        {"--replace", "fifo", "78", "79", "out.bin"},
+        {"--dump", "fifo", "0xFFFF0", "16"},
+    };
+    writeFile("fifo-copy", data);
+    for (const std::vector<std::string>& args : commands) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const std::string report = reportOf(args);
+        ASSERT_FALSE(report.empty());
+        for (const bool stdoutToo : {true, false}) {
+            std::filesystem::remove(path("fifo"));
+            const SlowFifo fifo(path("fifo"), data);
+            RunOptions options;
+            options.stderrOnTerminal = true;
+            options.stdoutOnTerminal = stdoutToo;
+            const RunResult result = run(args, options);
+            const bool dumpOnTheScreen = stdoutToo && args[0] == "--dump";
+            EXPECT_EQ(result.terminal.find("B/s") != std::string::npos, !dumpOnTheScreen)
+                << "the progress line " << (dumpOnTheScreen ? "showed" : "never showed");
+            EXPECT_EQ(screenText(result.terminal), stdoutToo ? report : "");
+            EXPECT_EQ(result.out, stdoutToo ? "" : report);
+            EXPECT_EQ(result.status, 0);
+        }
     }
 }
 
