@@ -1,8 +1,11 @@
 // Diff: offsets strictly ascending, never more entries than the limit, each entry's bytes those
 // of the inputs (0 past an input's end), and every differing position listed up to the limit.
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "engine/diff.h"
+#include "engine/file_reader.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -10,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessaloom::fuzz::FuzzInput input(data, size);
     const std::uint8_t limitByte = input.byte();
     const std::uint64_t limit = limitByte == 0xFF ? UINT64_MAX : limitByte;
+    const std::uint8_t cut = input.byte();
     const std::size_t split = input.byte() | (std::size_t{input.byte()} << 8);
     const tessaloom::ByteView a = input.bytes(split % (input.rest().size() + 1));
     const tessaloom::ByteView b = input.rest();
@@ -39,5 +43,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check(entries.size() == std::min<std::uint64_t>(differing, limit),
           "only the limit cuts the list");
+
+    // Read side by side in chunks that do not line up, the files give the same list.
+    const std::string pathA = tessaloom::fuzz::scratchPath("a");
+    const std::string pathB = tessaloom::fuzz::scratchPath("b");
+    tessaloom::fuzz::writeFile(pathA, a);
+    tessaloom::fuzz::writeFile(pathB, b);
+    tessaloom::FileReader readerA(pathA, tessaloom::fuzz::chunkSizeFrom(cut));
+    tessaloom::FileReader readerB(pathB, tessaloom::fuzz::chunkSizeFrom(cut ^ 0x5A));
+    std::vector<tessaloom::DiffEntry> read;
+    tessaloom::diffFiles(readerA, readerB, limit,
+                         [&read](const tessaloom::DiffEntry& entry) { read.push_back(entry); });
+    check(read == entries, "read in chunks, the files give the same entries");
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/diff.h"
+#include "engine/file_reader.h"
 #include "engine/patch.h"
 #include "fuzz_support.h"
 
@@ -13,6 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessaloom::fuzz::FuzzInput input(data, size);
     const std::uint8_t limitByte = input.byte();
     const std::uint64_t limit = limitByte >= 0x80 ? UINT64_MAX : limitByte;
+    const std::uint8_t cut = input.byte();
     const std::size_t split = input.byte() | (std::size_t{input.byte()} << 8);
     const tessaloom::ByteView a = input.bytes(split % (input.rest().size() + 1));
     const tessaloom::ByteView b = input.rest();
@@ -23,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessaloom::fuzz::writeFile(pathB, b);
 
     const auto entries = tessaloom::diffFiles(pathA, pathB, limit);
-    check(tessaloom::applyPatches(pathA, entries, pathOut), "the patched copy is written");
+    tessaloom::FileReader reader(pathA, tessaloom::fuzz::chunkSizeFrom(cut));
+    check(tessaloom::applyPatches(reader, entries, pathOut), "the patched copy is written");
     const tessaloom::ByteBuffer patched = tessaloom::fuzz::readFile(pathOut);
 
     std::size_t expectedSize = a.size();
@@ -37,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         expected[entry.offset] = entry.byteB;
     }
     check(patched == expected, "listed offsets hold B's byte, all others A's");
+    tessaloom::ByteBuffer inMemory(a.begin(), a.end());
+    tessaloom::applyPatches(inMemory, entries);
+    check(inMemory == expected, "patched in memory, the same bytes");
     if (b.size() >= a.size() && entries.size() < limit) {
         check(patched == tessaloom::ByteBuffer(b.begin(), b.end()), "diff then patch gives B");
     }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/entropy.h"
+#include "engine/file_reader.h"
 #include "engine/format_detect.h"
 #include "fuzz_support.h"
 
@@ -35,6 +36,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessaloom::fuzz::writeFile(path, {data, size});
     const tessaloom::AnalysisReport report = tessaloom::analyzeFile(path);
     check(report.fileSize == size && report.entropy == entropy, "the report measures the file");
+    // However the data is cut, the results are the same to the last bit.
+    const std::uint8_t cut = size > 0 ? data[size - 1] : 0;
+    tessaloom::Analyzer analyzer;
+    tessaloom::fuzz::forEachRandomPiece(
+        {data, size}, cut, [&analyzer](tessaloom::ByteView piece) { analyzer.write(piece); });
+    const tessaloom::AnalysisReport pieced = analyzer.finish(path);
+    check(pieced.entropy == report.entropy && pieced.blockEntropies == report.blockEntropies &&
+              pieced.typeName == report.typeName && pieced.headers.size() == report.headers.size(),
+          "the data cut into pieces gives the same analysis");
+    tessaloom::FileReader reader(path, tessaloom::fuzz::chunkSizeFrom(cut));
+    const tessaloom::AnalysisReport skipped =
+        tessaloom::analyzeFile(reader, tessaloom::BlockEntropies::kSkipped);
+    check(skipped.entropy == report.entropy && skipped.blockEntropies.empty(),
+          "without block entropies the file's entropy is the same");
     if (size == 0) {
         check(report.typeName == "Empty File" && report.headers.empty() &&
                   report.blockEntropies.empty(),

@@ -68,6 +68,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "each row describes bytes inside the data");
     }
 
+    std::string pieced = "stale";
+    tessaloom::FormatSampler sampler;
+    tessaloom::fuzz::forEachRandomPiece(
+        {data, size}, size > 0 ? data[size - 1] : 0,
+        [&sampler](tessaloom::ByteView piece) { sampler.write(piece); });
+    check(sameRows(sampler.detect(pieced), rows) && pieced == typeName,
+          "the data passing by in pieces gives the same result");
+
     std::string again = "another stale name";
     check(sameRows(tessaloom::detectFormat(data, size, again), rows) && again == typeName,
           "the same data gives the same result");

@@ -47,6 +47,44 @@ ByteView FuzzInput::bytes(std::size_t count) {
     return taken;
 }
 
+namespace {
+
+// The largest piece for a seed, and a small generator of the sizes below it.
+constexpr std::size_t kLargestPieces[] = {1, 3, 17, 200, 1500};
+
+class PieceSizes {
+  public:
+    explicit PieceSizes(std::uint8_t seed)
+        : largest_(kLargestPieces[seed % std::size(kLargestPieces)]),
+          state_(seed * 2654435761u + 1) {}
+    std::size_t next() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        return 1 + state_ % largest_;
+    }
+
+  private:
+    std::size_t largest_;
+    std::uint32_t state_;
+};
+
+}  // namespace
+
+void forEachRandomPiece(ByteView bytes, std::uint8_t seed,
+                        const std::function<void(ByteView piece)>& write) {
+    PieceSizes sizes(seed);
+    while (!bytes.empty()) {
+        const ByteView piece = bytes.first(std::min(sizes.next(), bytes.size()));
+        write(piece);
+        bytes = bytes.subspan(piece.size());
+    }
+}
+
+std::size_t chunkSizeFrom(std::uint8_t seed) {
+    return PieceSizes(seed).next();
+}
+
 void check(bool holds, std::string_view invariant) {
     if (!holds) {
         std::fprintf(stderr, "Invariant broken: %.*s\n", static_cast<int>(invariant.size()),

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,15 @@ class FuzzInput {
   private:
     ByteView rest_;
 };
+
+// Cuts bytes into pieces of sizes drawn from seed, from single bytes to more than a 1024-byte
+// block, and hands them to write in order: a streaming core must give the one-buffer result
+// however its data is cut.
+void forEachRandomPiece(ByteView bytes, std::uint8_t seed,
+                        const std::function<void(ByteView piece)>& write);
+
+// A chunk size for a file reader, drawn from seed in the same way.
+std::size_t chunkSizeFrom(std::uint8_t seed);
 
 // Stops the run when an invariant does not hold, so that libFuzzer keeps the input.
 void check(bool holds, std::string_view invariant);

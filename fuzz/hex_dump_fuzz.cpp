@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/file_reader.h"
 #include "engine/hex_dump.h"
 #include "fuzz_support.h"
 
@@ -46,6 +47,7 @@ void checkLine(std::string_view line, std::uint64_t lineOffset, ByteView bytes) 
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     tessaloom::fuzz::FuzzInput input(data, size);
+    const std::uint8_t cut = input.byte();
     const std::uint8_t flags = input.byte();
     std::uint64_t offset = input.byte();
     std::uint64_t length = input.byte() | (std::uint64_t{input.byte()} << 8);
@@ -57,12 +59,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const ByteView bytes = input.rest();
     const std::string text = tessaloom::hexDump(bytes, offset, length);
+    const std::string path = tessaloom::fuzz::scratchPath("input");
+    tessaloom::fuzz::writeFile(path, bytes);
+    tessaloom::FileReader reader(path, tessaloom::fuzz::chunkSizeFrom(cut));
+    std::string read;
+    tessaloom::writeHexDump(reader, offset, length,
+                            [&read](std::string_view part) { read += part; });
+    check(read == text, "read in chunks, the file gives the same dump");
 
     if (offset >= bytes.size()) {
         check(text == tessaloom::kOffsetOutOfBounds, "an offset outside gives the one line");
         return 0;
     }
     const std::uint64_t count = std::min<std::uint64_t>(length, bytes.size() - offset);
+    std::string pieced;
+    tessaloom::TextSink sink = [&pieced](std::string_view part) { pieced += part; };
+    tessaloom::HexDumpWriter writer(offset, sink);
+    tessaloom::fuzz::forEachRandomPiece(bytes.subspan(offset, count), cut,
+                                        [&writer](ByteView piece) { writer.write(piece); });
+    writer.finish();
+    check(pieced == text, "the window cut into pieces gives the same dump");
     const std::uint64_t lines = (count + 15) / 16;
     check(text.size() == lines * kLineLength, "ceil(count / 16) lines of 79 characters");
     for (std::uint64_t k = 0; k < lines; ++k) {

@@ -4,12 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_reader.h"
 #include "engine/patch.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using tessaloom::fuzz::check;
     tessaloom::fuzz::FuzzInput input(data, size);
+    const std::uint8_t cut = input.byte();
     const tessaloom::ByteView pattern = input.bytes(input.byte() % 5);
     const tessaloom::ByteView bytes = input.rest();
     const std::string path = tessaloom::fuzz::scratchPath("input");
@@ -24,5 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check(tessaloom::findPatternOffsets(path, pattern) == expected,
           "every occurrence and only those, in order");
+    tessaloom::FileReader reader(path, tessaloom::fuzz::chunkSizeFrom(cut));
+    check(tessaloom::findPatternOffsets(reader, pattern) == expected,
+          "read in chunks, occurrences across them included");
     return 0;
 }

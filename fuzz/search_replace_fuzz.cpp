@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "engine/file_reader.h"
 #include "engine/search_replace.h"
 #include "fuzz_support.h"
 
@@ -40,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using tessaloom::fuzz::check;
     tessaloom::fuzz::FuzzInput input(data, size);
     const std::uint8_t lengths = input.byte();
+    const std::uint8_t cut = input.byte();
     const std::size_t searchLength = lengths % 5;
     const std::size_t replacementLength = searchLength + ((lengths & 0x80) ? 1 : 0);
     const tessaloom::ByteView search = input.bytes(searchLength);
@@ -65,5 +67,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(output.size() == bytes.size(), "replacement keeps the length");
     check(output == expected.output, "the leftmost non-overlapping occurrences are replaced");
     check(count == expected.count, "the count is the number of replacements");
+
+    // Streamed through windows of any size, occurrences across them included.
+    tessaloom::FileReader reader(in, tessaloom::fuzz::chunkSizeFrom(cut));
+    std::int64_t chunkedCount = -1;
+    check(tessaloom::searchAndReplace(reader, search, replacement, out, chunkedCount) &&
+              chunkedCount == expected.count && tessaloom::fuzz::readFile(out) == expected.output,
+          "read in chunks, the file gives the same output and count");
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_reader.h"
 #include "engine/string_extract.h"
 #include "fuzz_support.h"
 
@@ -31,11 +32,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using tessaloom::fuzz::check;
     tessaloom::fuzz::FuzzInput input(data, size);
     const std::uint64_t minLength = input.byte() % 12;
+    const std::uint8_t cut = input.byte();
     const tessaloom::ByteView bytes = input.rest();
     const std::string path = tessaloom::fuzz::scratchPath("input");
     tessaloom::fuzz::writeFile(path, bytes);
 
     const auto found = tessaloom::extractStrings(path, minLength);
+    tessaloom::FileReader reader(path, tessaloom::fuzz::chunkSizeFrom(cut));
+    check(tessaloom::extractStrings(reader, minLength) == found,
+          "read in chunks, the file gives the same runs");
+    std::vector<tessaloom::StringRun> pieced;
+    tessaloom::StringScanner scanner(
+        minLength, [&pieced](const tessaloom::StringRun& run) { pieced.push_back(run); });
+    tessaloom::fuzz::forEachRandomPiece(
+        bytes, cut, [&scanner](tessaloom::ByteView piece) { scanner.write(piece); });
+    scanner.finish();
+    check(pieced.size() == found.size(), "the data cut into pieces gives as many runs");
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        check(pieced[i].offset == found[i].offset && pieced[i].length == found[i].text.size(),
+              "the data cut into pieces gives the same runs");
+    }
     // What a minimum of 0 makes of bytes that end no run is left open; only real runs count.
     std::vector<tessaloom::FoundString> runs;
     for (const auto& record : found) {

@@ -7,6 +7,7 @@
 #include "args.h"
 #include "console.h"
 #include "dispatch.h"
+#include "engine/types.h"
 
 namespace {
 
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
     try {
         return checkOutput(tessaloom::cli::runCommandLine(argc, argv));
     } catch (const tessaloom::cli::ArgumentError& error) {
+        return fail(std::string("ERROR: ") + error.what());
+    } catch (const tessaloom::ReadError& error) {
         return fail(std::string("ERROR: ") + error.what());
     } catch (const std::bad_alloc&) {
         return fail("ERROR: Not enough memory to load the file");
