@@ -78,7 +78,7 @@ void diffFiles(const std::string& pathA, const std::string& pathB, std::uint64_t
             readerA.size() && readerB.size()
                 ? std::optional(std::max(*readerA.size(), *readerB.size()))
                 : std::nullopt;
-        const auto report = [&](const ScanProgress&) {
+        const auto report = [&readerA, &readerB, &progress, total](const ScanProgress&) {
             progress({std::max(readerA.position(), readerB.position()), total});
         };
         readerA.onProgress(report);

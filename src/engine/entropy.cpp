@@ -236,6 +236,9 @@ void Analyzer::write(ByteView bytes) {
 // The whole data's counts are the sums of the blocks' counts, so each block is counted once. A
 // block that straddles two pieces is gathered first.
 void Analyzer::writeBlocks(ByteView bytes) {
+    if (bytes.empty()) {
+        return;
+    }
     if (partialLength_ > 0) {
         const std::size_t taken = std::min(bytes.size(), kBlockSize - partialLength_);
         std::memcpy(partialBlock_.data() + partialLength_, bytes.data(), taken);

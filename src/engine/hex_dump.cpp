@@ -100,6 +100,9 @@ HexDumpWriter::HexDumpWriter(std::uint64_t offset, const TextSink& sink)
     : sink_(sink), lineOffset_(offset), block_(kBlockSize + kMaxLineLength, '\0') {}
 
 void HexDumpWriter::write(ByteView bytes) {
+    if (bytes.empty()) {
+        return;
+    }
     if (partialCount_ > 0) {
         const std::size_t taken = std::min(bytes.size(), kBytesPerLine - partialCount_);
         std::memcpy(partial_.data() + partialCount_, bytes.data(), taken);
@@ -108,45 +111,46 @@ void HexDumpWriter::write(ByteView bytes) {
         if (partialCount_ < kBytesPerLine) {
             return;
         }
-        writeLine(partial_.data(), kBytesPerLine);
+        writeLines({partial_.data(), kBytesPerLine});
         partialCount_ = 0;
     }
-    const std::size_t lines = bytes.size() / kBytesPerLine;
-    writeLines(bytes.data(), lines);
-    const ByteView rest = bytes.subspan(lines * kBytesPerLine);
-    std::memcpy(partial_.data(), rest.data(), rest.size());
-    partialCount_ = rest.size();
+    const std::size_t whole = bytes.size() / kBytesPerLine * kBytesPerLine;
+    writeLines(bytes.first(whole));
+    std::memcpy(partial_.data(), bytes.data() + whole, bytes.size() - whole);
+    partialCount_ = bytes.size() - whole;
 }
 
 void HexDumpWriter::finish() {
-    if (partialCount_ > 0) {
-        writeLine(partial_.data(), partialCount_);
-        partialCount_ = 0;
-    }
+    writeLines({partial_.data(), partialCount_});
+    partialCount_ = 0;
     if (used_ > 0) {
         sink_({block_.data(), used_});
         used_ = 0;
     }
 }
 
-void HexDumpWriter::writeLines(const std::uint8_t* bytes, std::size_t lines) {
-    for (std::size_t line = 0; line < lines; ++line) {
-        writeLine(bytes + line * kBytesPerLine, kBytesPerLine);
-    }
-}
-
-// Lines are formatted straight into the block, which is handed on whenever it is full.
-void HexDumpWriter::writeLine(const std::uint8_t* bytes, std::size_t count) {
+// Formats the lines of bytes, of which only the last may be short, straight into the block, which
+// is handed on whenever it is full. The positions are kept in locals while the lines are made:
+// the text written through a char pointer could otherwise be the members themselves.
+void HexDumpWriter::writeLines(ByteView bytes) {
     char* const begin = block_.data();
-    used_ = static_cast<std::size_t>(formatLine(begin + used_, lineOffset_, bytes, count) - begin);
-    lineOffset_ += count;
-    if (used_ >= kBlockSize) {
-        // Blocks of exactly kBlockSize bytes, a whole number of pages, go out as they are
-        // through buffered output; the part of the line beyond starts the next block.
-        sink_({begin, kBlockSize});
-        used_ -= kBlockSize;
-        std::memmove(begin, begin + kBlockSize, used_);
+    char* end = begin + used_;
+    std::uint64_t lineOffset = lineOffset_;
+    for (std::size_t done = 0; done < bytes.size(); done += kBytesPerLine) {
+        const std::size_t count = std::min(kBytesPerLine, bytes.size() - done);
+        end = formatLine(end, lineOffset, bytes.data() + done, count);
+        lineOffset += count;
+        if (static_cast<std::size_t>(end - begin) >= kBlockSize) {
+            // Blocks of exactly kBlockSize bytes, a whole number of pages, go out as they are
+            // through buffered output; the part of the line beyond starts the next block.
+            sink_({begin, kBlockSize});
+            const std::size_t rest = static_cast<std::size_t>(end - begin) - kBlockSize;
+            std::memmove(begin, begin + kBlockSize, rest);
+            end = begin + rest;
+        }
     }
+    used_ = static_cast<std::size_t>(end - begin);
+    lineOffset_ = lineOffset;
 }
 
 void writeHexDump(ByteView data, std::uint64_t offset, std::uint64_t length, const TextSink& sink) {

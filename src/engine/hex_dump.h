@@ -34,8 +34,7 @@ class HexDumpWriter {
     void finish();
 
   private:
-    void writeLines(const std::uint8_t* bytes, std::size_t lines);
-    void writeLine(const std::uint8_t* bytes, std::size_t count);
+    void writeLines(ByteView bytes);
 
     const TextSink& sink_;
     std::uint64_t lineOffset_;

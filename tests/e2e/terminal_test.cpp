@@ -105,9 +105,13 @@ class SlowFifo {
             close(fd);
         });
     }
-    // Lets the writer go should the run never have opened the FIFO.
+    // Lets the writer go should the run not have read all of the FIFO: opens it without waiting
+    // and reads what is left.
     ~SlowFifo() {
         const int letGo = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        fcntl(letGo, F_SETFL, 0);
+        for (char rest[4096]; read(letGo, rest, sizeof rest) > 0;) {
+        }
         if (writer_.joinable()) {
             writer_.join();
         }
