@@ -229,31 +229,9 @@ void Analyzer::write(ByteView bytes) {
     if (blocks_ == BlockEntropies::kSkipped) {
         countBytes(bytes, counts_);
     } else {
-        writeBlocks(bytes);
+        // The whole data's counts are the sums of the blocks' counts: each block is counted once.
+        wholeBlocks_.write(bytes, [this](ByteView blocks) { addBlocks(blocks); });
     }
-}
-
-// The whole data's counts are the sums of the blocks' counts, so each block is counted once. A
-// block that straddles two pieces is gathered first.
-void Analyzer::writeBlocks(ByteView bytes) {
-    if (bytes.empty()) {
-        return;
-    }
-    if (partialLength_ > 0) {
-        const std::size_t taken = std::min(bytes.size(), kBlockSize - partialLength_);
-        std::memcpy(partialBlock_.data() + partialLength_, bytes.data(), taken);
-        partialLength_ += taken;
-        bytes = bytes.subspan(taken);
-        if (partialLength_ < kBlockSize) {
-            return;
-        }
-        addBlocks(partialBlock_);
-        partialLength_ = 0;
-    }
-    const std::size_t whole = bytes.size() / kBlockSize * kBlockSize;
-    addBlocks(bytes.first(whole));
-    std::memcpy(partialBlock_.data(), bytes.data() + whole, bytes.size() - whole);
-    partialLength_ = bytes.size() - whole;
 }
 
 // Counts whole blocks, the last of them possibly short, and notes their entropies.
@@ -274,9 +252,9 @@ AnalysisReport Analyzer::finish(std::string path) {
         report.typeName = "Empty File";
         return report;
     }
-    if (partialLength_ > 0) {
-        addBlocks(ByteView(partialBlock_).first(partialLength_));
-        partialLength_ = 0;
+    if (!wholeBlocks_.rest().empty()) {
+        addBlocks(wholeBlocks_.rest());
+        wholeBlocks_.clear();
     }
     report.entropy = entropyOfCounts(counts_, length_);
     report.headers = sampler_.detect(report.typeName);

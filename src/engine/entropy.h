@@ -8,6 +8,7 @@
 
 #include "format_detect.h"
 #include "types.h"
+#include "whole_units.h"
 
 namespace tessaloom {
 
@@ -39,7 +40,6 @@ class Analyzer {
     static constexpr std::size_t kBlockSize = 1024;
 
   private:
-    void writeBlocks(ByteView bytes);
     void addBlocks(ByteView blocks);
 
     BlockEntropies blocks_;
@@ -47,9 +47,8 @@ class Analyzer {
     std::uint64_t length_ = 0;
     FormatSampler sampler_;
     std::vector<double> blockEntropies_;
-    // The start of a block that the last piece ended in.
-    std::array<std::uint8_t, kBlockSize> partialBlock_{};
-    std::size_t partialLength_ = 0;
+    // Blocks that straddle two pieces are gathered first.
+    WholeUnits<kBlockSize> wholeBlocks_;
 };
 
 // The analysis of data as the content of the file at path: the report names path but reads

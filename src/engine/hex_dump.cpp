@@ -100,29 +100,12 @@ HexDumpWriter::HexDumpWriter(std::uint64_t offset, const TextSink& sink)
     : sink_(sink), lineOffset_(offset), block_(kBlockSize + kMaxLineLength, '\0') {}
 
 void HexDumpWriter::write(ByteView bytes) {
-    if (bytes.empty()) {
-        return;
-    }
-    if (partialCount_ > 0) {
-        const std::size_t taken = std::min(bytes.size(), kBytesPerLine - partialCount_);
-        std::memcpy(partial_.data() + partialCount_, bytes.data(), taken);
-        partialCount_ += taken;
-        bytes = bytes.subspan(taken);
-        if (partialCount_ < kBytesPerLine) {
-            return;
-        }
-        writeLines({partial_.data(), kBytesPerLine});
-        partialCount_ = 0;
-    }
-    const std::size_t whole = bytes.size() / kBytesPerLine * kBytesPerLine;
-    writeLines(bytes.first(whole));
-    std::memcpy(partial_.data(), bytes.data() + whole, bytes.size() - whole);
-    partialCount_ = bytes.size() - whole;
+    lines_.write(bytes, [this](ByteView lines) { writeLines(lines); });
 }
 
 void HexDumpWriter::finish() {
-    writeLines({partial_.data(), partialCount_});
-    partialCount_ = 0;
+    writeLines(lines_.rest());
+    lines_.clear();
     if (used_ > 0) {
         sink_({block_.data(), used_});
         used_ = 0;

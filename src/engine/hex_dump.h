@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "types.h"
+#include "whole_units.h"
 
 namespace tessaloom {
 
@@ -40,8 +41,7 @@ class HexDumpWriter {
     std::uint64_t lineOffset_;
     std::string block_;
     std::size_t used_ = 0;
-    std::array<std::uint8_t, 16> partial_{};
-    std::size_t partialCount_ = 0;
+    WholeUnits<16> lines_;
 };
 
 // Formats the dump of up to length bytes of data from offset on and hands it to sink in blocks.
