@@ -120,9 +120,10 @@ std::size_t PatternScanner::scan(ByteView window, const MatchCallback& onMatch) 
         from = at + step;
     }
     // Every start up to the last one with room for the pattern has been tried; an occurrence can
-    // only begin at one that was not, and not before the resume point.
+    // only begin at one that was not, and not before the resume point. (An empty pattern, which
+    // never occurs, leaves nothing held back.)
     const std::size_t tried = window.size() >= length ? window.size() - length + 1 : 0;
-    const std::size_t done = std::max(from, tried);
+    const std::size_t done = std::min(window.size(), std::max(from, tried));
     windowStart_ += done;
     return done;
 }
