@@ -110,15 +110,7 @@ ByteView FileReader::next(std::uint64_t limit) {
 void readRange(const std::string& path, std::uint64_t offset, std::uint64_t length,
                const std::function<void(ByteView chunk)>& onChunk) {
     FileReader reader(path);
-    reader.skipTo(offset);
-    for (std::uint64_t left = length; left > 0;) {
-        const ByteView chunk = reader.next(left);
-        if (chunk.empty()) {
-            break;
-        }
-        onChunk(chunk);
-        left -= chunk.size();
-    }
+    forEachChunkIn(reader, offset, length, onChunk);
 }
 
 }  // namespace tessaloom

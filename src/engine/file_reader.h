@@ -73,14 +73,26 @@ class FileReader {
     ProgressCallback progress_;
 };
 
-// Hands every chunk of what is left of the input to onChunk, in order, and returns the position
-// at its end: the input's length when it was read from the start.
+// Hands every chunk of what is left of the input to onChunk, in order.
 template <typename OnChunk>
-std::uint64_t forEachChunk(FileReader& reader, OnChunk&& onChunk) {
+void forEachChunk(FileReader& reader, OnChunk&& onChunk) {
     for (ByteView chunk = reader.next(); !chunk.empty(); chunk = reader.next()) {
         onChunk(chunk);
     }
-    return reader.position();
+}
+
+// Hands up to length bytes of the input from offset on to onChunk, a chunk at a time, and returns
+// how many there were: fewer when the input ends first.
+template <typename OnChunk>
+std::uint64_t forEachChunkIn(FileReader& reader, std::uint64_t offset, std::uint64_t length,
+                             OnChunk&& onChunk) {
+    reader.skipTo(offset);
+    std::uint64_t left = length;
+    for (ByteView chunk = reader.next(left); !chunk.empty(); chunk = reader.next(left)) {
+        onChunk(chunk);
+        left -= chunk.size();
+    }
+    return length - left;
 }
 
 // Hands up to length bytes of the file at path, from offset on, to onChunk a chunk at a time;

@@ -149,18 +149,18 @@ void writeHexDump(ByteView data, std::uint64_t offset, std::uint64_t length, con
 
 void writeHexDump(FileReader& reader, std::uint64_t offset, std::uint64_t length,
                   const TextSink& sink) {
-    reader.skipTo(offset);
-    // A byte is read even for a length of 0: only that tells whether the offset is inside.
-    ByteView bytes = reader.next(std::max<std::uint64_t>(length, 1));
-    if (bytes.empty()) {
-        sink(kOffsetOutOfBounds);
+    if (length == 0) {
+        // Nothing is shown, but only a byte read tells whether the offset is inside.
+        if (forEachChunkIn(reader, offset, 1, [](ByteView) {}) == 0) {
+            sink(kOffsetOutOfBounds);
+        }
         return;
     }
     HexDumpWriter writer(offset, sink);
-    for (std::uint64_t left = length; left > 0 && !bytes.empty(); bytes = reader.next(left)) {
-        bytes = bytes.first(static_cast<std::size_t>(std::min<std::uint64_t>(left, bytes.size())));
-        writer.write(bytes);
-        left -= bytes.size();
+    if (forEachChunkIn(reader, offset, length,
+                       [&writer](ByteView bytes) { writer.write(bytes); }) == 0) {
+        sink(kOffsetOutOfBounds);
+        return;
     }
     writer.finish();
 }

@@ -109,13 +109,15 @@ bool applyPatches(FileReader& reader, std::span<const DiffEntry> patches,
         outputPath,
         [&](const ContentSink& write) {
             std::uint64_t position = 0;
-            for (std::size_t read = reader.read(chunk); read > 0; read = reader.read(chunk)) {
-                const std::span bytes = std::span(chunk).first(read);
+            const auto writePatched = [&](std::span<std::uint8_t> bytes) {
                 plan.apply(bytes, position);
-                if (!write(bytes)) {
+                position += bytes.size();
+                return write(bytes);
+            };
+            for (std::size_t read = reader.read(chunk); read > 0; read = reader.read(chunk)) {
+                if (!writePatched(std::span(chunk).first(read))) {
                     return false;
                 }
-                position += read;
             }
             reader.close();
             // Past the end of the input: zero bytes, and the patches among them.
@@ -128,11 +130,9 @@ bool applyPatches(FileReader& reader, std::span<const DiffEntry> patches,
                     static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), end - position));
                 const std::span bytes = std::span(chunk).first(length);
                 std::ranges::fill(bytes, std::uint8_t{0});
-                plan.apply(bytes, position);
-                if (!write(bytes)) {
+                if (!writePatched(bytes)) {
                     return false;
                 }
-                position += length;
             }
             return true;
         },
