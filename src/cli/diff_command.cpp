@@ -5,6 +5,8 @@
 #include "commands.h"
 #include "console.h"
 #include "engine/diff.h"
+#include "engine/file_reader.h"
+#include "inputs.h"
 #include "progress_line.h"
 
 namespace tessaloom::cli {
@@ -24,21 +26,26 @@ void writeEntry(const DiffEntry& entry) {
 int runDiff(const Arguments& args) {
     const std::string& pathA = args[0];
     const std::string& pathB = args[1];
-    // Written and flushed first, so that the user sees what is being compared while large files
-    // are still being read.
+    FileReader readerA(pathA);
+    FileReader readerB(pathB);
+    ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
+    progress.follow(readerA, readerB);
+    // Both inputs must be readable before anything is said about them.
+    readerA.fill();
+    readerB.fill();
+    requireReadable(readerA);
+    requireReadable(readerB);
+    // Written and flushed before the rest is read, so that the user sees what is being compared
+    // while large files are still being read.
     writeLine(std::cout, {"Comparing ", pathA, " and ", pathB, "..."});
     std::uint64_t count = 0;
     std::vector<DiffEntry> shown;
-    ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
-    diffFiles(
-        pathA, pathB, kDiffLimit,
-        [&](const DiffEntry& entry) {
-            ++count;
-            if (shown.size() < kEntriesShown) {
-                shown.push_back(entry);
-            }
-        },
-        progress.callback());
+    diffFiles(readerA, readerB, kDiffLimit, [&](const DiffEntry& entry) {
+        ++count;
+        if (shown.size() < kEntriesShown) {
+            shown.push_back(entry);
+        }
+    });
     progress.erase();
     // The count line carries a newline of its own, so an empty line follows it.
     writeLine(std::cout, {"Found ", std::to_string(count), " byte differences:\n"});

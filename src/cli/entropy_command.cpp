@@ -6,7 +6,9 @@
 #include "commands.h"
 #include "console.h"
 #include "engine/entropy.h"
+#include "engine/file_reader.h"
 #include "entropy_report.h"
+#include "inputs.h"
 #include "progress_line.h"
 
 namespace tessaloom::cli {
@@ -56,10 +58,13 @@ void writeEntropyReport(std::ostream& out, const AnalysisReport& report) {
 }
 
 int runEntropy(const Arguments& args) {
+    FileReader reader(args[0]);
+    requireReadable(reader);
     ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
-    const AnalysisReport report =
-        analyzeFile(args[0], BlockEntropies::kSkipped, progress.callback());
+    progress.follow(reader);
+    const AnalysisReport report = analyzeFile(reader, BlockEntropies::kSkipped);
     progress.erase();
+    requireReadable(reader);
     writeEntropyReport(std::cout, report);
     return 0;
 }

@@ -7,7 +7,9 @@
 #include "args.h"
 #include "console.h"
 #include "dispatch.h"
+#include "engine/output_file.h"
 #include "engine/types.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -32,6 +34,8 @@ int main(int argc, char** argv) {
     // its temporary file and the failure is reported, instead of the program ending half way.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+    tessaloom::cli::onInterrupt(tessaloom::removeUnfinishedOutputs);
+    tessaloom::cli::installInterruptHandlers();
     std::cerr.setf(std::ios::unitbuf);
     std::cerr.tie(&std::cout);
     try {

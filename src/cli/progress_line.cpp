@@ -1,13 +1,16 @@
 #include "progress_line.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <string_view>
 #include <utility>
 
+#include "platform/interrupt.h"
 #include "platform/terminal.h"
 
 namespace tessaloom::cli {
@@ -64,6 +67,22 @@ std::string clockTime(double seconds) {
     return hours == 0 ? minutesAndSeconds : std::to_string(hours) + ":" + minutesAndSeconds;
 }
 
+// What erases the line, for a signal handler to write: kept up to date while the line is drawn.
+constexpr std::size_t kLongestErase = 512;
+char eraseOnInterrupt[kLongestErase];
+std::atomic<std::size_t> eraseOnInterruptLength{0};
+
+void eraseAfterInterrupt() {
+    writeToStandardErrorNow(eraseOnInterrupt, eraseOnInterruptLength.load());
+}
+
+std::string eraseText(std::size_t width) {
+    std::string blank(width + 2, ' ');
+    blank.front() = '\r';
+    blank.back() = '\r';
+    return blank;
+}
+
 }  // namespace
 
 std::string progressText(std::uint64_t done, std::optional<std::uint64_t> total, double seconds) {
@@ -92,14 +111,35 @@ std::string progressText(std::uint64_t done, std::optional<std::uint64_t> total,
 
 bool progressWanted(CommandOutput output) {
     return standardErrorIsTerminal() &&
-           (output == CommandOutput::kReportWhenDone || !standardOutputSharesTheTerminal());
+           (output == CommandOutput::kReportWhenDone || standardOutputIsFile());
 }
 
-ProgressLine::ProgressLine(bool enabled, std::ostream& out, Clock clock)
-    : enabled_(enabled), out_(&out), clock_(std::move(clock)) {
+std::size_t ProgressLine::terminalColumns() {
+    return standardErrorColumns();
+}
+
+ProgressLine::ProgressLine(bool enabled, std::ostream& out, Clock clock, std::size_t columns)
+    : enabled_(enabled), columns_(columns), out_(&out), clock_(std::move(clock)) {
     if (enabled_) {
         start_ = clock_();
+        static const bool registered = (onInterrupt(eraseAfterInterrupt), true);
+        (void)registered;
     }
+}
+
+void ProgressLine::follow(FileReader& reader) {
+    reader.onProgress(
+        [this](const ScanProgress& progress) { update(progress.done, progress.total); });
+}
+
+void ProgressLine::follow(FileReader& a, FileReader& b) {
+    const std::optional<std::uint64_t> total =
+        a.size() && b.size() ? std::optional(std::max(*a.size(), *b.size())) : std::nullopt;
+    const auto report = [this, &a, &b, total](const ScanProgress&) {
+        update(std::max(a.position(), b.position()), total);
+    };
+    a.onProgress(report);
+    b.onProgress(report);
 }
 
 ProgressLine::~ProgressLine() {
@@ -115,8 +155,12 @@ void ProgressLine::update(std::uint64_t done, std::optional<std::uint64_t> total
         return;
     }
     lastDrawn_ = now;
-    const std::string text =
+    std::string text =
         progressText(done, total, std::chrono::duration<double>(now - start_).count());
+    // The last column is left free: a line that reaches it wraps on some terminals.
+    if (columns_ > 1 && text.size() > columns_ - 1) {
+        text.resize(columns_ - 1);
+    }
     // Carriage return and spaces only: old consoles know no escape sequences. A shorter text is
     // padded to cover the whole of the one before it. Appended, not "\r" + text, which GCC 12
     // wrongly warns about (-Wrestrict) when it optimises for Windows.
@@ -124,6 +168,10 @@ void ProgressLine::update(std::uint64_t done, std::optional<std::uint64_t> total
     line += text;
     line.append(drawnWidth_ > text.size() ? drawnWidth_ - text.size() : 0, ' ');
     drawnWidth_ = std::max(drawnWidth_, text.size());
+    const std::string erase = eraseText(std::min(drawnWidth_, kLongestErase - 2));
+    eraseOnInterruptLength.store(0);
+    std::memcpy(eraseOnInterrupt, erase.data(), erase.size());
+    eraseOnInterruptLength.store(erase.size());
     out_->write(line.data(), static_cast<std::streamsize>(line.size()));
     out_->flush();
 }
@@ -132,9 +180,8 @@ void ProgressLine::erase() {
     if (drawnWidth_ == 0) {
         return;
     }
-    std::string blank(drawnWidth_ + 2, ' ');
-    blank.front() = '\r';
-    blank.back() = '\r';
+    eraseOnInterruptLength.store(0);
+    const std::string blank = eraseText(drawnWidth_);
     out_->write(blank.data(), static_cast<std::streamsize>(blank.size()));
     out_->flush();
     drawnWidth_ = 0;

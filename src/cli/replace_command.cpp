@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "engine/file_reader.h"
 #include "engine/search_replace.h"
 #include "progress_line.h"
 
@@ -14,9 +15,10 @@ int runReplace(const Arguments& args) {
     const ByteBuffer search = parseHexPattern(args[1]);
     const ByteBuffer replacement = parseHexPattern(args[2]);
     std::int64_t count = 0;
+    FileReader reader(input);
     ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
-    const bool replaced =
-        searchAndReplace(input, search, replacement, output, count, progress.callback());
+    progress.follow(reader);
+    const bool replaced = searchAndReplace(reader, search, replacement, output, count);
     progress.erase();
     if (!replaced) {
         writeLine(std::cerr, "ERROR: Failed to search and replace.");

@@ -69,51 +69,40 @@ std::vector<DiffEntry> diffBytes(ByteView a, ByteView b, std::uint64_t limit) {
     return entries;
 }
 
-void diffFiles(const std::string& pathA, const std::string& pathB, std::uint64_t limit,
-               const DiffEntryCallback& onEntry, const ProgressCallback& progress) {
-    FileReader readerA(pathA);
-    FileReader readerB(pathB);
-    if (progress) {
-        const std::optional<std::uint64_t> total =
-            readerA.size() && readerB.size()
-                ? std::optional(std::max(*readerA.size(), *readerB.size()))
-                : std::nullopt;
-        const auto report = [&readerA, &readerB, &progress, total](const ScanProgress&) {
-            progress({std::max(readerA.position(), readerB.position()), total});
-        };
-        readerA.onProgress(report);
-        readerB.onProgress(report);
-    }
-    diffFiles(readerA, readerB, limit, onEntry);
-}
-
 void diffFiles(FileReader& readerA, FileReader& readerB, std::uint64_t limit,
                const DiffEntryCallback& onEntry) {
     DiffScanner scanner(limit, onEntry);
-    ByteView a;
-    ByteView b;
     while (!scanner.full()) {
-        a = a.empty() ? readerA.next() : a;
-        b = b.empty() ? readerB.next() : b;
+        if (readerA.buffered().empty()) {
+            readerA.fill();
+        }
+        if (readerB.buffered().empty()) {
+            readerB.fill();
+        }
+        const ByteView a = readerA.buffered();
+        const ByteView b = readerB.buffered();
         if (a.empty() && b.empty()) {
             break;
         }
-        if (a.empty() || b.empty()) {
-            scanner.surplusOfA(std::exchange(a, {}));
-            scanner.surplusOfB(std::exchange(b, {}));
-            continue;
+        // Once one input has ended, the other's bytes are its surplus.
+        const std::size_t length = a.empty() || b.empty() ? 0 : std::min(a.size(), b.size());
+        if (length > 0) {
+            scanner.compare(a.first(length), b.first(length));
+        } else {
+            scanner.surplusOfA(a);
+            scanner.surplusOfB(b);
         }
-        const std::size_t length = std::min(a.size(), b.size());
-        scanner.compare(a.first(length), b.first(length));
-        a = a.subspan(length);
-        b = b.subspan(length);
+        readerA.consume(length > 0 ? length : a.size());
+        readerB.consume(length > 0 ? length : b.size());
     }
 }
 
 std::vector<DiffEntry> diffFiles(const std::string& pathA, const std::string& pathB,
                                  std::uint64_t limit) {
     std::vector<DiffEntry> entries;
-    diffFiles(pathA, pathB, limit,
+    FileReader readerA(pathA);
+    FileReader readerB(pathB);
+    diffFiles(readerA, readerB, limit,
               [&entries](const DiffEntry& entry) { entries.push_back(entry); });
     return entries;
 }

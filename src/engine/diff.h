@@ -45,16 +45,11 @@ std::vector<DiffEntry> diffBytes(ByteView a, ByteView b, std::uint64_t limit);
 
 // Reads the inputs of readerA and readerB side by side, a chunk of each at a time, and hands on
 // the offsets at which they differ, in ascending order and never more than limit of them;
-// reading stops at the limit.
+// reading stops at the limit. An input that cannot be read counts as empty.
 void diffFiles(FileReader& readerA, FileReader& readerB, std::uint64_t limit,
                const DiffEntryCallback& onEntry);
 
-// The same for the files at pathA and pathB, A opened first. progress counts the positions
-// compared, of the longer file.
-void diffFiles(const std::string& pathA, const std::string& pathB, std::uint64_t limit,
-               const DiffEntryCallback& onEntry, const ProgressCallback& progress = {});
-
-// The same entries as a list.
+// The same for the files at pathA and pathB, A opened first, as a list.
 std::vector<DiffEntry> diffFiles(const std::string& pathA, const std::string& pathB,
                                  std::uint64_t limit);
 

@@ -8,6 +8,7 @@
 #include "file_reader.h"
 #include "format_detect.h"
 #include "hex_dump.h"
+#include "output_file.h"
 #include "patch.h"
 #include "search_replace.h"
 #include "string_extract.h"

@@ -274,10 +274,8 @@ AnalysisReport analyzeFile(FileReader& reader, BlockEntropies blocks) {
     return analyzer.finish(reader.path());
 }
 
-AnalysisReport analyzeFile(const std::string& path, BlockEntropies blocks,
-                           const ProgressCallback& progress) {
+AnalysisReport analyzeFile(const std::string& path, BlockEntropies blocks) {
     FileReader reader(path);
-    reader.onProgress(progress);
     return analyzeFile(reader, blocks);
 }
 

@@ -57,12 +57,12 @@ AnalysisReport analyzeBytes(std::string path, ByteView data);
 
 // Reads the input that reader reads, a chunk at a time, to its end and reports its size, entropy,
 // type, header rows and, unless skipped, the entropy of each 1024-byte block. An input that cannot
-// be read is analysed as an empty one. The report names the reader's path.
+// be read is analysed as an empty one (the reader's error says why). The report names the
+// reader's path.
 AnalysisReport analyzeFile(FileReader& reader, BlockEntropies blocks = BlockEntropies::kComputed);
 
 // The same for the file at path.
 AnalysisReport analyzeFile(const std::string& path,
-                           BlockEntropies blocks = BlockEntropies::kComputed,
-                           const ProgressCallback& progress = {});
+                           BlockEntropies blocks = BlockEntropies::kComputed);
 
 }  // namespace tessaloom

@@ -1,116 +1,207 @@
 #include "file_reader.h"
 
 #include <algorithm>
-#include <filesystem>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
 
-#include "platform/file_position.h"
+#include "platform/input.h"
 
 namespace tessaloom {
 
 namespace {
 
-namespace fs = std::filesystem;
-
-enum class InputKind { kNone, kSeekable, kStream };
-
-// Regular files and block devices have a size and can seek. A directory opens on some systems
-// but never reads, so it is not opened at all.
-InputKind kindOf(const std::string& path) {
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (error || fs::is_directory(status)) {
-        return InputKind::kNone;
-    }
-    return fs::is_regular_file(status) || fs::is_block_file(status) ? InputKind::kSeekable
-                                                                    : InputKind::kStream;
-}
+constexpr int kShrankCode = 0;
+constexpr const char* kShrank = "The file ended before its size; it shrank while it was read";
 
 }  // namespace
 
 FileReader::FileReader(const std::string& path, std::size_t chunkSize)
     : path_(path), chunkSize_(std::max<std::size_t>(chunkSize, 1)) {
-    const InputKind kind = kindOf(path);
-    if (kind == InputKind::kNone) {
+    platform::OpenedInput opened = platform::openInput(path);
+    if (opened.error) {
+        error_ = std::move(opened.error);
         ended_ = true;
         return;
     }
-    file_ = std::fopen(path.c_str(), "rb");
-    if (file_ == nullptr) {
-        ended_ = true;
-        return;
-    }
-    // Every request is large, or exactly as large as needed: the C library's own buffer would
-    // only add a copy, or read ahead further than a stream has to be read.
-    std::setvbuf(file_, nullptr, _IONBF, 0);
-    if (kind == InputKind::kSeekable) {
-        size_ = platform::seekableLength(file_);
+    source_ = std::move(opened.source);
+    size_ = source_->size();
+    if (size_) {
+        limit_ = *size_;
     }
 }
 
-FileReader::~FileReader() {
-    close();
+FileReader::FileReader(std::string path, std::unique_ptr<InputSource> source, std::size_t chunkSize)
+    : path_(std::move(path)),
+      chunkSize_(std::max<std::size_t>(chunkSize, 1)),
+      source_(std::move(source)),
+      size_(source_->size()) {
+    if (size_) {
+        limit_ = *size_;
+    }
+}
+
+FileReader::~FileReader() = default;
+
+std::optional<FileIdentity> FileReader::identity() const {
+    return source_ ? source_->identity() : std::nullopt;
 }
 
 void FileReader::close() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
+    source_.reset();
     ended_ = true;
 }
 
-void FileReader::skipTo(std::uint64_t position) {
-    if (position <= position_ || ended_) {
-        return;
+// One request to the source. A failure of the very first one is the input's error; any later one
+// throws, and so does a seekable input that ends before its size.
+ReadResult FileReader::readSome(std::span<std::uint8_t> into) {
+    ReadResult result = source_->read(readPosition_, into);
+    if (!result.error && result.count == 0 && size_ && readPosition_ < *size_) {
+        result.error = FileError{kShrankCode, kShrank};
     }
-    if (seekable()) {
-        if (platform::seekTo(file_, position)) {
-            position_ = position;
-        } else {
+    if (result.error) {
+        if (!delivered_) {
+            error_ = result.error;
             ended_ = true;
+            return {};
         }
+        throw ReadError(path_, result.error->reason);
+    }
+    return result;
+}
+
+bool FileReader::fill() {
+    if (std::exchange(unseen_, false) && start_ < end_) {
+        return true;
+    }
+    if (ended_) {
+        return false;
+    }
+    // The bytes not consumed move to the front; the new ones go behind them.
+    const std::size_t kept = end_ - start_;
+    if (start_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + start_, kept);
+        start_ = 0;
+        end_ = kept;
+    }
+    if (buffer_.size() < kept + chunkSize_) {
+        buffer_.resize(kept + chunkSize_);
+    }
+    const std::uint64_t left = limit_ > readPosition_ ? limit_ - readPosition_ : 0;
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize_, left));
+    if (wanted == 0) {
+        ended_ = true;
+        return false;
+    }
+    if (!firstRead_) {
+        firstRead_ = readPosition_;
+    }
+    const ReadResult result = readSome(std::span(buffer_).subspan(end_, wanted));
+    if (result.count == 0) {
+        ended_ = true;
+        return false;
+    }
+    delivered_ = true;
+    end_ += result.count;
+    readPosition_ += result.count;
+    if (progress_) {
+        const std::uint64_t last = size_ ? std::min(limit_, *size_) : limit_;
+        progress_({readPosition_ - *firstRead_,
+                   last != UINT64_MAX ? std::optional(last - *firstRead_) : std::nullopt});
+    }
+    return true;
+}
+
+void FileReader::skipTo(std::uint64_t target) {
+    if (target <= position()) {
         return;
     }
-    while (position_ < position && !next(position - position_).empty()) {
+    if (target <= readPosition_) {
+        consume(static_cast<std::size_t>(target - position()));
+        return;
+    }
+    start_ = end_;
+    if (seekable()) {
+        readPosition_ = target;
+        return;
+    }
+    while (readPosition_ < target && fill()) {
+        const std::uint64_t inBuffer = end_ - start_;
+        const std::uint64_t beyond = readPosition_ > target ? readPosition_ - target : 0;
+        consume(static_cast<std::size_t>(inBuffer - beyond));
+    }
+    unseen_ = start_ < end_;
+}
+
+void FileReader::stopAt(std::uint64_t end) {
+    limit_ = std::min(limit_, end);
+    if (readPosition_ > limit_) {
+        const std::uint64_t past = std::min<std::uint64_t>(readPosition_ - limit_, end_ - start_);
+        end_ -= static_cast<std::size_t>(past);
+        readPosition_ -= past;
     }
 }
 
-std::size_t FileReader::readOnce(std::span<std::uint8_t> into) {
-    const std::size_t got = std::fread(into.data(), 1, into.size(), file_);
-    if (got < into.size()) {
-        if (std::ferror(file_) != 0 && (delivered_ || got > 0)) {
-            throw ReadError(path_);
-        }
-        ended_ = true;
+std::size_t FileReader::readAt(std::uint64_t offset, std::span<std::uint8_t> into) {
+    if (!seekable()) {
+        throw std::logic_error("readAt on a stream");
     }
-    delivered_ = delivered_ || got > 0;
-    position_ += got;
-    if (progress_) {
-        progress_({position_, size_});
-    }
-    return got;
-}
-
-std::size_t FileReader::read(std::span<std::uint8_t> into) {
     std::size_t done = 0;
-    while (done < into.size() && !ended_) {
-        done += readOnce(into.subspan(done, std::min(chunkSize_, into.size() - done)));
+    while (done < into.size() && source_ && offset + done < *size_) {
+        const auto wanted = static_cast<std::size_t>(
+            std::min<std::uint64_t>(into.size() - done, *size_ - (offset + done)));
+        const ReadResult result = source_->read(offset + done, into.subspan(done, wanted));
+        if (result.error) {
+            throw ReadError(path_, result.error->reason);
+        }
+        if (result.count == 0) {
+            throw ReadError(path_, kShrank);
+        }
+        done += result.count;
     }
     return done;
 }
 
-ByteView FileReader::next(std::uint64_t limit) {
-    if (buffer_.empty()) {
-        buffer_.resize(chunkSize_);
+// The spool's file and the source that reads it back.
+class Spool::File : public platform::ScratchFile {};
+
+namespace {
+
+class SpoolSource : public InputSource {
+  public:
+    SpoolSource(const platform::ScratchFile& file, std::uint64_t size) : file_(file), size_(size) {}
+    std::optional<std::uint64_t> size() const override { return size_; }
+    ReadResult read(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        return file_.read(offset, into);
     }
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize_, limit));
-    return ByteView(buffer_).first(read(std::span(buffer_).first(wanted)));
+
+  private:
+    const platform::ScratchFile& file_;
+    std::uint64_t size_;
+};
+
+}  // namespace
+
+Spool::Spool() : file_(std::make_unique<File>()) {
+    error_ = file_->error();
 }
 
-void readRange(const std::string& path, std::uint64_t offset, std::uint64_t length,
-               const std::function<void(ByteView chunk)>& onChunk) {
-    FileReader reader(path);
-    forEachChunkIn(reader, offset, length, onChunk);
+Spool::~Spool() = default;
+
+bool Spool::write(ByteView bytes) {
+    if (error_) {
+        return false;
+    }
+    if (std::optional<FileError> failed = file_->write(size_, bytes)) {
+        error_ = std::move(failed);
+        return false;
+    }
+    size_ += bytes.size();
+    return true;
+}
+
+std::unique_ptr<InputSource> Spool::source() const {
+    return std::make_unique<SpoolSource>(*file_, size_);
 }
 
 }  // namespace tessaloom

@@ -1,11 +1,12 @@
-// Reading an input from start to end a chunk at a time, through one reused buffer, so that a file
-// of any size, or an endless stream, costs the same small amount of memory.
+// Reading an input from start to end through one reused buffer, so that a file of any size, or an
+// endless stream, costs the same small amount of memory; and reading a seekable input at any
+// offset.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -17,87 +18,141 @@ namespace tessaloom {
 // Large enough that the cost of a read call vanishes, small enough to stay in the cache.
 inline constexpr std::size_t kDefaultChunkSize = std::size_t{256} << 10;
 
-// One input, read in order. A regular file or a block device is seekable and has a size. Anything
-// else that opens (a pipe, a FIFO, a character device such as /dev/zero) is a stream, read to its
-// end; opening a FIFO waits for its writer. A directory, and a name that cannot be opened, read as
-// empty. Positions are 64-bit everywhere; no request is larger than the chunk size.
+// What one read request gave: a count of bytes (0 at the end of the input), or why it failed.
+struct ReadResult {
+    std::size_t count = 0;
+    std::optional<FileError> error;
+};
+
+// Where a reader's bytes come from: a file the system opened, a spool, or a test's source that
+// fails on purpose.
+class InputSource {
+  public:
+    virtual ~InputSource() = default;
+    // The size of a seekable input as it was when opened; empty for a stream.
+    virtual std::optional<std::uint64_t> size() const = 0;
+    // Reads up to into.size() bytes: those at offset of a seekable input, or the next ones of a
+    // stream (offset is then how far it has got). Fewer than asked for do not mean the end.
+    virtual ReadResult read(std::uint64_t offset, std::span<std::uint8_t> into) = 0;
+    // What tells the file apart from others and shows that it changed, where there is a file.
+    virtual std::optional<FileIdentity> identity() const { return std::nullopt; }
+};
+
+// One input and the one way every operation reads it: fill the buffer, look at the bytes
+// buffered, consume those that are done. Bytes not consumed stay at the front of the buffer and
+// the next fill reads behind them, so that a core can hold back the start of something that goes
+// on in the next chunk.
 //
-// A read that fails before any byte was delivered ends the input, so an unreadable file reads as
-// empty. One that fails later throws ReadError: the bytes already used would otherwise be taken
-// for the whole input.
+// A regular file or a block device is seekable, has a size and is read no further than the size
+// it had when opened: one that ends sooner shrank while it was read, which is a read error.
+// Anything else (a pipe, a FIFO, a character device, a file whose size says nothing of its content,
+// as in /proc and /sys) is a stream, read to its end; opening a FIFO waits for its writer.
+//
+// An input that cannot be opened, or whose first read fails, reads as empty and says why in
+// error(). A read that fails after some bytes were delivered throws ReadError: a result made of
+// the bytes read so far would pass for the whole input's.
 class FileReader {
   public:
     explicit FileReader(const std::string& path, std::size_t chunkSize = kDefaultChunkSize);
+    // Reads source, which stands for path.
+    FileReader(std::string path, std::unique_ptr<InputSource> source,
+               std::size_t chunkSize = kDefaultChunkSize);
     ~FileReader();
     FileReader(const FileReader&) = delete;
     FileReader& operator=(const FileReader&) = delete;
 
     const std::string& path() const { return path_; }
     std::size_t chunkSize() const { return chunkSize_; }
+    // Why the input could not be opened or its first read failed; empty otherwise, also for an
+    // empty input.
+    const std::optional<FileError>& error() const { return error_; }
     // The size of a seekable input when it was opened; empty for a stream.
     std::optional<std::uint64_t> size() const { return size_; }
     bool seekable() const { return size_.has_value(); }
-    // Where the next read starts, in bytes from the start of the input.
-    std::uint64_t position() const { return position_; }
+    std::optional<FileIdentity> identity() const;
 
-    // Moves on to position: seeks in a seekable input, reads and drops the bytes before it in a
-    // stream, which then stops at its end. Never moves back.
+    // Reads up to one chunk behind the bytes not yet consumed, and returns whether any came:
+    // false at the end of the input (or of the window set by stopAt).
+    bool fill();
+    // The bytes read and not yet consumed. They may be changed in place.
+    std::span<std::uint8_t> buffered() { return std::span(buffer_).subspan(start_, end_ - start_); }
+    // Where the first buffered byte lies in the input.
+    std::uint64_t position() const { return readPosition_ - (end_ - start_); }
+    // Marks the first count buffered bytes as done.
+    void consume(std::size_t count) { start_ += count; }
+
+    // Moves on to position, dropping what lies before it: a seekable input seeks, a stream is read
+    // up to it. Never moves back.
     void skipTo(std::uint64_t position);
+    // Reads nothing at or past end, and forgets what was read past it: the end of a window.
+    void stopAt(std::uint64_t end);
 
-    // Fills into from the position on, a chunk at a time; fewer bytes only at the end of the
-    // input. Returns how many it read.
-    std::size_t read(std::span<std::uint8_t> into);
-
-    // The next bytes, at most the chunk size and at most limit, in the reader's own buffer, which
-    // the next call reuses. Empty at the end of the input.
-    ByteView next(std::uint64_t limit = UINT64_MAX);
+    // Copies the bytes of a seekable input from offset on into `into` and returns how many there
+    // were: fewer only at the end of the input. Leaves the buffer and position as they are. Throws
+    // ReadError when they cannot be read, and std::logic_error on a stream.
+    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> into);
 
     // Closes the input; it then reads as ended. A file that is to be replaced must be closed
     // first where an open file cannot be replaced (Windows).
     void close();
 
-    // Called after every read with the bytes read so far and the size, when known.
+    // Called after every read with the bytes read so far and how many there are to read, when
+    // known; counted from where reading began, so a window's progress is its own.
     void onProgress(ProgressCallback callback) { progress_ = std::move(callback); }
 
   private:
-    std::size_t readOnce(std::span<std::uint8_t> into);
+    ReadResult readSome(std::span<std::uint8_t> into);
 
     std::string path_;
     std::size_t chunkSize_;
-    std::FILE* file_ = nullptr;
+    std::unique_ptr<InputSource> source_;
+    std::optional<FileError> error_;
     std::optional<std::uint64_t> size_;
-    std::uint64_t position_ = 0;
+    ByteBuffer buffer_;
+    std::size_t start_ = 0;  // first byte not consumed
+    std::size_t end_ = 0;    // end of the bytes read
+    std::uint64_t readPosition_ = 0;
+    std::uint64_t limit_ = UINT64_MAX;
+    std::optional<std::uint64_t> firstRead_;
     bool ended_ = false;
     bool delivered_ = false;
-    ByteBuffer buffer_;
+    bool unseen_ = false;  // buffered bytes that skipTo read and no fill has handed out
     ProgressCallback progress_;
 };
 
-// Hands every chunk of what is left of the input to onChunk, in order.
-template <typename OnChunk>
-void forEachChunk(FileReader& reader, OnChunk&& onChunk) {
-    for (ByteView chunk = reader.next(); !chunk.empty(); chunk = reader.next()) {
-        onChunk(chunk);
+// Hands every piece of what is left of the input to onBytes, in order, consuming each.
+template <typename OnBytes>
+void forEachChunk(FileReader& reader, OnBytes&& onBytes) {
+    while (reader.fill()) {
+        const std::span<std::uint8_t> bytes = reader.buffered();
+        onBytes(ByteView(bytes));
+        reader.consume(bytes.size());
     }
 }
 
-// Hands up to length bytes of the input from offset on to onChunk, a chunk at a time, and returns
-// how many there were: fewer when the input ends first.
-template <typename OnChunk>
-std::uint64_t forEachChunkIn(FileReader& reader, std::uint64_t offset, std::uint64_t length,
-                             OnChunk&& onChunk) {
-    reader.skipTo(offset);
-    std::uint64_t left = length;
-    for (ByteView chunk = reader.next(left); !chunk.empty(); chunk = reader.next(left)) {
-        onChunk(chunk);
-        left -= chunk.size();
-    }
-    return length - left;
-}
+// A stream copied aside into an unnamed temporary file, so that it can be read again at any
+// offset: the bytes of strings that a report shows later, or a stream whose structure points
+// backwards. It leaves nothing on disk, however the program ends, where the system allows.
+class Spool {
+  public:
+    Spool();
+    ~Spool();
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
 
-// Hands up to length bytes of the file at path, from offset on, to onChunk a chunk at a time;
-// fewer when the file ends first.
-void readRange(const std::string& path, std::uint64_t offset, std::uint64_t length,
-               const std::function<void(ByteView chunk)>& onChunk);
+    // Why the temporary file could not be made or written; nothing is kept after that.
+    const std::optional<FileError>& error() const { return error_; }
+    std::uint64_t size() const { return size_; }
+    // Appends bytes; false, with error() set, when they could not be written.
+    bool write(ByteView bytes);
+    // A reader of everything written so far, named path; the spool must outlive it.
+    std::unique_ptr<InputSource> source() const;
+
+  private:
+    class File;
+    std::unique_ptr<File> file_;
+    std::optional<FileError> error_;
+    std::uint64_t size_ = 0;
+};
 
 }  // namespace tessaloom

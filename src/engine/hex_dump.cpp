@@ -149,16 +149,22 @@ void writeHexDump(ByteView data, std::uint64_t offset, std::uint64_t length, con
 
 void writeHexDump(FileReader& reader, std::uint64_t offset, std::uint64_t length,
                   const TextSink& sink) {
-    if (length == 0) {
-        // Nothing is shown, but only a byte read tells whether the offset is inside.
-        if (forEachChunkIn(reader, offset, 1, [](ByteView) {}) == 0) {
-            sink(kOffsetOutOfBounds);
-        }
-        return;
-    }
+    reader.skipTo(offset);
+    // A window of no bytes shows nothing, but only a byte read tells whether the offset is inside.
+    const std::uint64_t shown = std::max<std::uint64_t>(length, 1);
+    reader.stopAt(offset + std::min(shown, UINT64_MAX - offset));
     HexDumpWriter writer(offset, sink);
-    if (forEachChunkIn(reader, offset, length,
-                       [&writer](ByteView bytes) { writer.write(bytes); }) == 0) {
+    bool inside = false;
+    while (reader.fill()) {
+        const std::span<std::uint8_t> bytes = reader.buffered();
+        inside = true;
+        if (length > 0) {
+            writer.write(bytes);
+        }
+        reader.consume(bytes.size());
+    }
+    // An input that could not be read at all shows nothing: its caller says why.
+    if (!inside && !reader.error()) {
         sink(kOffsetOutOfBounds);
         return;
     }
@@ -166,19 +172,12 @@ void writeHexDump(FileReader& reader, std::uint64_t offset, std::uint64_t length
 }
 
 void writeHexDump(const std::string& path, std::uint64_t offset, std::uint64_t length,
-                  const TextSink& sink, const ProgressCallback& progress) {
+                  const TextSink& sink) {
     FileReader reader(path);
-    if (progress) {
-        // A file seeks to the window; a stream reads up to it, which is work to show too.
-        const std::optional<std::uint64_t> size = reader.size();
-        const std::uint64_t start = size ? std::min(offset, *size) : 0;
-        const std::optional<std::uint64_t> toRead =
-            size ? std::optional(std::min(length, *size - start)) : std::nullopt;
-        reader.onProgress([&progress, start, toRead](const ScanProgress& read) {
-            progress({read.done - start, toRead});
-        });
-    }
     writeHexDump(reader, offset, length, sink);
+    if (reader.error()) {
+        sink(kOffsetOutOfBounds);
+    }
 }
 
 std::string hexDump(ByteView data, std::uint64_t offset, std::uint64_t length) {

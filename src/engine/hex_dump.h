@@ -14,9 +14,6 @@ namespace tessaloom {
 
 class FileReader;
 
-// Receives formatted text in large blocks, in order.
-using TextSink = std::function<void(std::string_view)>;
-
 // The whole text of a dump whose offset lies at or past the end of the data.
 inline constexpr std::string_view kOffsetOutOfBounds = "(Offset out of bounds)\n";
 
@@ -47,14 +44,15 @@ class HexDumpWriter {
 // Formats the dump of up to length bytes of data from offset on and hands it to sink in blocks.
 void writeHexDump(ByteView data, std::uint64_t offset, std::uint64_t length, const TextSink& sink);
 
-// The same for the input that reader reads from its start, a chunk at a time: it seeks to offset
-// where the input can seek, and reads nothing past the window.
+// The same for the input that reader reads, a chunk at a time: it seeks to offset where the input
+// can seek, and reads nothing past the window. An input that cannot be read writes nothing; the
+// reader's error says why.
 void writeHexDump(FileReader& reader, std::uint64_t offset, std::uint64_t length,
                   const TextSink& sink);
 
-// The same for the file at path; progress counts the bytes read, those skipped on a stream too.
+// The same for the file at path; one that cannot be read counts as empty.
 void writeHexDump(const std::string& path, std::uint64_t offset, std::uint64_t length,
-                  const TextSink& sink, const ProgressCallback& progress = {});
+                  const TextSink& sink);
 
 // The dump of data as one string.
 std::string hexDump(ByteView data, std::uint64_t offset, std::uint64_t length);

@@ -1,12 +1,11 @@
 #include "patch.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <limits>
 #include <stdexcept>
 
-#include "file_io.h"
 #include "file_reader.h"
+#include "output_file.h"
 #include "search_replace.h"
 
 namespace tessaloom {
@@ -15,14 +14,6 @@ namespace {
 
 // Positions in a file are signed 64-bit numbers on every platform.
 constexpr std::uint64_t kMaxFileLength = std::numeric_limits<std::int64_t>::max();
-
-// Whether count more bytes fit in the folder of path, as far as the system can tell.
-bool roomFor(const std::string& path, std::uint64_t count) {
-    std::error_code error;
-    const auto folder = std::filesystem::absolute(path, error).parent_path();
-    const std::filesystem::space_info space = std::filesystem::space(folder, error);
-    return error || count <= space.available;
-}
 
 }  // namespace
 
@@ -104,39 +95,43 @@ bool applyPatches(FileReader& reader, std::span<const DiffEntry> patches,
                   const std::string& outputPath) {
     const PatchPlan plan(patches);
     plan.patchedLength(0, kMaxFileLength);  // throws before anything is written
-    ByteBuffer chunk(reader.chunkSize());
-    return saveFileFrom(
-        outputPath,
-        [&](const ContentSink& write) {
-            std::uint64_t position = 0;
-            const auto writePatched = [&](std::span<std::uint8_t> bytes) {
-                plan.apply(bytes, position);
-                position += bytes.size();
-                return write(bytes);
-            };
-            for (std::size_t read = reader.read(chunk); read > 0; read = reader.read(chunk)) {
-                if (!writePatched(std::span(chunk).first(read))) {
-                    return false;
-                }
-            }
-            reader.close();
-            // Past the end of the input: zero bytes, and the patches among them.
-            const std::uint64_t end = plan.patchedLength(position, kMaxFileLength);
-            if (!roomFor(outputPath, end - position)) {
-                return false;
-            }
-            while (position < end) {
-                const auto length =
-                    static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), end - position));
-                const std::span bytes = std::span(chunk).first(length);
-                std::ranges::fill(bytes, std::uint8_t{0});
-                if (!writePatched(bytes)) {
-                    return false;
-                }
-            }
-            return true;
-        },
-        reader.path());
+    const std::optional<std::uint64_t> finalSize =
+        reader.size() ? std::optional(plan.patchedLength(*reader.size(), kMaxFileLength))
+                      : std::nullopt;
+    OutputFile output(outputPath, {.finalSize = finalSize, .source = &reader});
+    return applyPatches(reader, plan, output) && output.commit();
+}
+
+bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output) {
+    std::uint64_t position = 0;
+    const auto writePatched = [&](std::span<std::uint8_t> bytes) {
+        plan.apply(bytes, position);
+        position += bytes.size();
+        return output.write(bytes);
+    };
+    while (reader.fill()) {
+        const std::span<std::uint8_t> bytes = reader.buffered();
+        if (!writePatched(bytes)) {
+            return false;
+        }
+        reader.consume(bytes.size());
+    }
+    reader.close();
+    // Past the end of the input: zero bytes, and the patches among them. A file output keeps the
+    // zero bytes as holes.
+    const std::uint64_t end = plan.patchedLength(position, kMaxFileLength);
+    ByteBuffer chunk(
+        static_cast<std::size_t>(std::min<std::uint64_t>(reader.chunkSize(), end - position)));
+    while (position < end) {
+        const auto length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), end - position));
+        const std::span bytes = std::span(chunk).first(length);
+        std::ranges::fill(bytes, std::uint8_t{0});
+        if (!writePatched(bytes)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace tessaloom

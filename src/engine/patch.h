@@ -12,6 +12,7 @@
 namespace tessaloom {
 
 class FileReader;
+class OutputFile;
 
 // Every offset at which pattern occurs in data, overlapping occurrences included, in ascending
 // order. Empty for an empty pattern or one longer than data.
@@ -51,15 +52,19 @@ void applyPatches(ByteBuffer& data, std::span<const DiffEntry> patches);
 
 // Copies inputPath (an unreadable file counts as empty) a chunk at a time into outputPath with
 // the patches applied, as above, also when the list or the input is empty: only the patch list is
-// held in memory. The output is replaced only once it is whole (see saveFileFrom). Returns whether
-// outputPath was written; false at once when the zero bytes up to the highest offset cannot fit
-// on its disk. An offset beyond the largest file position throws std::length_error before
-// outputPath is created or truncated.
+// held in memory. The output is replaced only once it is whole (see OutputFile), and the zero
+// bytes past the input's end cost no room in a file. Returns whether outputPath was written. An
+// offset beyond the largest file position throws std::length_error before outputPath is created
+// or truncated.
 bool applyPatches(const std::string& inputPath, const std::vector<DiffEntry>& patches,
                   const std::string& outputPath);
 
 // The same for the input that reader reads, which it closes before the output replaces a file.
 bool applyPatches(FileReader& reader, std::span<const DiffEntry> patches,
                   const std::string& outputPath);
+
+// Writes what reader reads, patched by plan and extended to its length, into output, and closes
+// the reader; the caller commits. False when output failed (its error says why).
+bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output);
 
 }  // namespace tessaloom

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "file_io.h"
 #include "file_reader.h"
+#include "output_file.h"
 
 namespace tessaloom {
 
@@ -130,28 +130,17 @@ std::size_t PatternScanner::scan(ByteView window, const MatchCallback& onMatch) 
 
 WindowedScan::WindowedScan(FileReader& reader, ByteView pattern,
                            PatternScanner::Occurrences occurrences)
-    : reader_(reader),
-      scanner_(pattern, occurrences),
-      buffer_(reader.chunkSize() + pattern.size()) {}
+    : reader_(reader), scanner_(pattern, occurrences) {}
 
 bool WindowedScan::advance(const MatchCallback& onMatch) {
-    if (ended_) {
-        return false;
+    reader_.consume(doneLength_);
+    if (reader_.fill()) {
+        doneLength_ = scanner_.scan(reader_.buffered(), onMatch);
+        return true;
     }
-    const std::size_t held = windowLength_ - doneLength_;
-    std::memmove(buffer_.data(), buffer_.data() + doneLength_, held);
-    const std::size_t room = buffer_.size() - held;
-    const std::size_t read = reader_.read(std::span(buffer_).subspan(held, room));
-    ended_ = read < room;
-    windowLength_ = held + read;
-    if (windowLength_ == 0) {
-        return false;
-    }
-    doneLength_ = scanner_.scan(window(), onMatch);
-    if (ended_) {
-        doneLength_ = windowLength_;
-    }
-    return true;
+    // At the end, the bytes held back can hold no occurrence: they are done too.
+    doneLength_ = reader_.buffered().size();
+    return doneLength_ > 0;
 }
 
 std::int64_t replaceAll(std::span<std::uint8_t> data, ByteView search, ByteView replacement) {
@@ -168,15 +157,13 @@ std::int64_t replaceAll(std::span<std::uint8_t> data, ByteView search, ByteView 
 }
 
 bool searchAndReplace(const std::string& inputPath, ByteView search, ByteView replacement,
-                      const std::string& outputPath, std::int64_t& count,
-                      const ProgressCallback& progress) {
+                      const std::string& outputPath, std::int64_t& count) {
     count = 0;
     // Patterns that cannot be used fail before the input is opened.
     if (!usablePatterns(search, replacement)) {
         return false;
     }
     FileReader reader(inputPath);
-    reader.onProgress(progress);
     return searchAndReplace(reader, search, replacement, outputPath, count);
 }
 
@@ -195,19 +182,15 @@ bool searchAndReplace(FileReader& reader, ByteView search, ByteView replacement,
     if (!scan.advance(replace)) {
         return false;
     }
-    return saveFileFrom(
-        outputPath,
-        [&](const ContentSink& write) {
-            do {
-                if (!write(scan.done())) {
-                    return false;
-                }
-            } while (scan.advance(replace));
-            // Where an open file cannot be replaced, the input may be the output.
-            reader.close();
-            return true;
-        },
-        reader.path());
+    OutputFile output(outputPath, {.finalSize = reader.size(), .source = &reader});
+    do {
+        if (!output.write(scan.done())) {
+            return false;
+        }
+    } while (scan.advance(replace));
+    // Where an open file cannot be replaced, the input may be the output.
+    reader.close();
+    return output.commit();
 }
 
 }  // namespace tessaloom

@@ -8,11 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "file_reader.h"
 #include "types.h"
 
 namespace tessaloom {
-
-class FileReader;
 
 // What findPattern returns when there is no further occurrence.
 inline constexpr std::size_t kNoMatch = static_cast<std::size_t>(-1);
@@ -51,9 +50,9 @@ class PatternScanner {
     std::uint64_t windowStart_ = 0;
 };
 
-// Scans the input that a reader reads through windows of one buffer, each window beginning with
-// the bytes that the scanner held back from the last. A window's bytes may be changed where an
-// occurrence lies, before they are done.
+// Scans the input that a reader reads, window by window: each window is what the reader holds
+// buffered, beginning with the bytes that the scanner held back from the last. A window's bytes
+// may be changed where an occurrence lies, before they are done.
 class WindowedScan {
   public:
     WindowedScan(FileReader& reader, ByteView pattern, PatternScanner::Occurrences occurrences);
@@ -62,7 +61,7 @@ class WindowedScan {
     bool advance(const MatchCallback& onMatch);
 
     // The window last read.
-    std::span<std::uint8_t> window() { return std::span(buffer_).first(windowLength_); }
+    std::span<std::uint8_t> window() { return reader_.buffered(); }
 
     // Its bytes that no later occurrence can touch: all of them in the last window.
     std::span<std::uint8_t> done() { return window().first(doneLength_); }
@@ -70,10 +69,7 @@ class WindowedScan {
   private:
     FileReader& reader_;
     PatternScanner scanner_;
-    ByteBuffer buffer_;
-    std::size_t windowLength_ = 0;
     std::size_t doneLength_ = 0;
-    bool ended_ = false;
 };
 
 // Overwrites, in place, every leftmost non-overlapping occurrence of search in data with
@@ -84,13 +80,12 @@ std::int64_t replaceAll(std::span<std::uint8_t> data, ByteView search, ByteView 
 
 // Reads inputPath a chunk at a time, overwrites every leftmost non-overlapping occurrence of
 // search with replacement, also across chunks, and streams the result into outputPath, which is
-// replaced only once it is whole (see saveFileFrom). count is set to 0 first and then holds the
-// number of replacements. False, without touching outputPath, when the input is empty, search is
-// empty or the two patterns differ in length; otherwise the result of writing outputPath. The
-// input and the output may be the same file.
+// replaced only once it is whole (see OutputFile). count is set to 0 first and then holds the
+// number of replacements. False, without touching outputPath, when the input is empty or cannot
+// be read, search is empty or the two patterns differ in length; otherwise whether outputPath was
+// written. The input and the output may be the same file.
 bool searchAndReplace(const std::string& inputPath, ByteView search, ByteView replacement,
-                      const std::string& outputPath, std::int64_t& count,
-                      const ProgressCallback& progress = {});
+                      const std::string& outputPath, std::int64_t& count);
 
 // The same for the input that reader reads, which it closes before the output replaces a file.
 bool searchAndReplace(FileReader& reader, ByteView search, ByteView replacement,

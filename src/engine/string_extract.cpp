@@ -152,62 +152,152 @@ void StringScanner::closeRun(std::uint64_t end) {
 
 namespace {
 
-// Gives every run of data that arrives in pieces with its text, as long as texts are wanted: the
-// bytes of a run that goes on past a piece are kept until it ends.
-class TextScan {
-  public:
-    // text is null once no more texts are wanted.
-    using Callback = std::function<void(const StringRun& run, std::string* text)>;
+// Texts of the runs a listing shows are kept in memory up to this many bytes in all.
+constexpr std::uint64_t kKeptTextBytes = std::uint64_t{1} << 20;
 
-    TextScan(std::uint64_t minLength, std::uint64_t textsWanted, Callback onRun)
-        : scanner_(minLength, [this](const StringRun& run) { found(run); }),
-          textsWanted_(textsWanted),
-          onRun_(std::move(onRun)) {}
+std::string_view asText(ByteView bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+}  // namespace
+
+// Where the text of one listed run is.
+struct StringListing::Kept {
+    enum class Where { kMemory, kInput, kSpool };
+    Where where = Where::kMemory;
+    std::string text;
+    std::uint64_t spoolOffset = 0;
+};
+
+StringListing::StringListing() = default;
+StringListing::~StringListing() = default;
+StringListing::StringListing(StringListing&&) noexcept = default;
+StringListing& StringListing::operator=(StringListing&&) noexcept = default;
+
+// Counts the runs of data that arrives in pieces and keeps the texts of the first ones: the bytes
+// of a run that goes on past a piece are held until it ends, in memory while the bound allows,
+// then in the spool (a stream) or not at all (a file, which is read again).
+class ListingScan {
+  public:
+    ListingScan(FileReader& reader, std::uint64_t minLength, std::size_t shown,
+                std::uint64_t memoryBound)
+        : reader_(reader),
+          scanner_(minLength, [this](const StringRun& run) { found(run); }),
+          shown_(shown),
+          memoryBound_(memoryBound) {
+        listing_.input_ = &reader;
+    }
 
     void write(ByteView bytes) {
         piece_ = bytes;
         scanner_.write(bytes);
         const std::optional<std::uint64_t> open = scanner_.openRunStart();
-        if (textsWanted_ == 0 || !open) {
-            pending_.clear();
-        } else if (*open < position_) {
-            pending_.append(asText(bytes));
-        } else {
-            pending_.assign(asText(bytes.subspan(static_cast<std::size_t>(*open - position_))));
+        // A run still open that began before this piece is the one held; any other is new.
+        if (!open || *open >= position_ || !wanted()) {
+            resetHeld();
+        }
+        if (open && wanted()) {
+            hold(bytes.subspan(static_cast<std::size_t>(std::max(*open, position_) - position_)));
         }
         position_ += bytes.size();
         piece_ = {};
     }
 
-    void finish() { scanner_.finish(); }
+    StringListing finish() {
+        scanner_.finish();
+        return std::move(listing_);
+    }
 
   private:
-    static std::string_view asText(ByteView bytes) {
-        return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+    using Kept = StringListing::Kept;
+
+    bool wanted() const { return listing_.runs_.size() < shown_; }
+
+    void resetHeld() {
+        held_ = Kept{};
+        heldLength_ = 0;
     }
 
-    // The run's bytes before the current piece are pending; the rest lie in the piece.
+    // Adds the next bytes of the run held to wherever it is kept.
+    void hold(ByteView bytes) {
+        if (held_.where == Kept::Where::kMemory &&
+            memoryUsed_ + heldLength_ + bytes.size() > memoryBound_) {
+            if (reader_.seekable()) {
+                held_.where = Kept::Where::kInput;
+                held_.text = std::string();
+            } else {
+                held_.where = Kept::Where::kSpool;
+                held_.spoolOffset = spool().size();
+                spoolWrite(textBytes(held_.text));
+                held_.text = std::string();
+            }
+        }
+        heldLength_ += bytes.size();
+        if (held_.where == Kept::Where::kMemory) {
+            held_.text.append(asText(bytes));
+        } else if (held_.where == Kept::Where::kSpool) {
+            spoolWrite(bytes);
+        }
+    }
+
+    // The run's bytes before the current piece are held; the rest lie in the piece.
     void found(const StringRun& run) {
-        if (textsWanted_ == 0) {
-            onRun_(run, nullptr);
+        ++listing_.count_;
+        if (!wanted()) {
             return;
         }
-        --textsWanted_;
-        std::string text = run.offset < position_ ? std::move(pending_) : std::string();
+        if (run.offset >= position_) {
+            resetHeld();
+        }
         const std::uint64_t from = std::max(run.offset, position_) - position_;
         const std::uint64_t to = run.offset + run.length - position_;
-        text.append(asText(
-            piece_.subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from))));
-        onRun_(run, &text);
+        hold(piece_.subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from)));
+        if (held_.where == Kept::Where::kMemory) {
+            memoryUsed_ += held_.text.size();
+        }
+        listing_.runs_.push_back(run);
+        listing_.kept_.push_back(std::move(held_));
+        resetHeld();
     }
 
+    Spool& spool() {
+        if (!listing_.spool_) {
+            listing_.spool_ = std::make_unique<Spool>();
+        }
+        return *listing_.spool_;
+    }
+
+    void spoolWrite(ByteView bytes) {
+        if (!spool().write(bytes)) {
+            throw ReadError(reader_.path(),
+                            "Cannot keep its text aside: " + listing_.spool_->error()->reason);
+        }
+    }
+
+    static ByteView textBytes(const std::string& text) {
+        return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+    }
+
+    FileReader& reader_;
     StringScanner scanner_;
-    std::uint64_t textsWanted_;
-    Callback onRun_;
+    std::size_t shown_;
+    std::uint64_t memoryBound_;
+    StringListing listing_;
     std::uint64_t position_ = 0;
     ByteView piece_;
-    std::string pending_;
+    Kept held_;
+    std::uint64_t heldLength_ = 0;
+    std::uint64_t memoryUsed_ = 0;
 };
+
+namespace {
+
+StringListing scanListing(FileReader& reader, std::uint64_t minLength, std::size_t shown,
+                          std::uint64_t memoryBound) {
+    ListingScan scan(reader, minLength, shown, memoryBound);
+    forEachChunk(reader, [&scan](ByteView chunk) { scan.write(chunk); });
+    return scan.finish();
+}
 
 }  // namespace
 
@@ -229,44 +319,52 @@ std::vector<FoundString> extractStrings(ByteView data, std::uint64_t minLength) 
 }
 
 std::vector<FoundString> extractStrings(FileReader& reader, std::uint64_t minLength) {
+    const StringListing listing = scanListing(reader, minLength, SIZE_MAX, UINT64_MAX);
     std::vector<FoundString> found;
-    TextScan scan(minLength, UINT64_MAX, [&found](const StringRun& run, std::string* text) {
-        found.push_back({run.offset, std::move(*text)});
-    });
-    forEachChunk(reader, [&scan](ByteView chunk) { scan.write(chunk); });
-    scan.finish();
+    found.reserve(listing.runs().size());
+    for (std::size_t i = 0; i < listing.runs().size(); ++i) {
+        found.push_back({listing.runs()[i].offset, std::string()});
+        listing.writeText(i, [&found](std::string_view text) { found.back().text.append(text); });
+    }
     return found;
 }
 
-std::vector<FoundString> extractStrings(const std::string& path, std::uint64_t minLength,
-                                        const ProgressCallback& progress) {
+std::vector<FoundString> extractStrings(const std::string& path, std::uint64_t minLength) {
     FileReader reader(path);
-    reader.onProgress(progress);
     return extractStrings(reader, minLength);
 }
 
 StringListing listStrings(FileReader& reader, std::uint64_t minLength, std::size_t shown) {
-    StringListing listing;
-    // A file can be read again for the texts; a stream cannot, so it keeps them as they pass.
-    TextScan scan(
-        minLength, reader.seekable() ? 0 : shown,
-        [&listing, shown](const StringRun& run, std::string* text) {
-            ++listing.count;
-            if (listing.first.size() < shown) {
-                listing.first.push_back(
-                    {run, text != nullptr ? std::optional(std::move(*text)) : std::nullopt});
-            }
-        });
-    forEachChunk(reader, [&scan](ByteView chunk) { scan.write(chunk); });
-    scan.finish();
-    return listing;
+    return scanListing(reader, minLength, shown, kKeptTextBytes);
 }
 
-StringListing listStrings(const std::string& path, std::uint64_t minLength, std::size_t shown,
-                          const ProgressCallback& progress) {
-    FileReader reader(path);
-    reader.onProgress(progress);
-    return listStrings(reader, minLength, shown);
+void StringListing::writeText(std::size_t index, const TextSink& sink) const {
+    const Kept& kept = kept_[index];
+    const StringRun& run = runs_[index];
+    if (kept.where == Kept::Where::kMemory) {
+        sink(kept.text);
+        return;
+    }
+    // Read back a chunk at a time: a run may be gigabytes long.
+    ByteBuffer chunk(
+        static_cast<std::size_t>(std::min<std::uint64_t>(run.length, kDefaultChunkSize)));
+    std::unique_ptr<FileReader> spoolReader;
+    if (kept.where == Kept::Where::kSpool) {
+        spoolReader = std::make_unique<FileReader>(input_->path(), spool_->source());
+    }
+    FileReader& from = spoolReader ? *spoolReader : *input_;
+    const std::uint64_t start = spoolReader ? kept.spoolOffset : run.offset;
+    for (std::uint64_t done = 0; done < run.length;) {
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), run.length - done));
+        const std::span<std::uint8_t> piece = std::span(chunk).first(wanted);
+        const std::size_t got = from.readAt(start + done, piece);
+        if (got < wanted || !std::ranges::all_of(piece, isPrintableAscii)) {
+            throw ReadError(input_->path(), "The file changed while it was read");
+        }
+        sink(asText(piece));
+        done += got;
+    }
 }
 
 }  // namespace tessaloom

@@ -3,16 +3,16 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "file_reader.h"
 #include "types.h"
 
 namespace tessaloom {
-
-class FileReader;
 
 // Where a run of printable bytes lies.
 struct StringRun {
@@ -66,29 +66,40 @@ std::vector<FoundString> extractStrings(ByteView data, std::uint64_t minLength);
 std::vector<FoundString> extractStrings(FileReader& reader, std::uint64_t minLength);
 
 // The same for the file at path.
-std::vector<FoundString> extractStrings(const std::string& path, std::uint64_t minLength,
-                                        const ProgressCallback& progress = {});
+std::vector<FoundString> extractStrings(const std::string& path, std::uint64_t minLength);
 
-// One of the first runs of a listing. Its text is held only when the input cannot be read again
-// (a stream); a file's runs are read back from it when they are shown, so that a run of
-// gigabytes costs no memory.
-struct ListedString {
-    StringRun run;
-    std::optional<std::string> text;
-};
+// How many runs an input holds, and the first of them with their texts, exactly as they were
+// scanned. Texts are kept in memory up to a bound; beyond it a file's text is read back from the
+// file (and must still be the same run), and a stream's goes to an unnamed temporary file. A run
+// that can no longer be shown is not kept at all, so memory stays bounded on any input.
+class StringListing {
+  public:
+    StringListing();
+    ~StringListing();
+    StringListing(StringListing&&) noexcept;
+    StringListing& operator=(StringListing&&) noexcept;
 
-// How many runs an input holds, and the first of them.
-struct StringListing {
-    std::uint64_t count = 0;
-    std::vector<ListedString> first;
+    std::uint64_t count() const { return count_; }
+    // The first runs, in order.
+    const std::vector<StringRun>& runs() const { return runs_; }
+    // Hands the text of the run at index to sink, a piece at a time. Throws ReadError when it
+    // cannot be read back as it was scanned (the file changed), or not read back at all.
+    void writeText(std::size_t index, const TextSink& sink) const;
+
+  private:
+    friend class ListingScan;
+    struct Kept;
+
+    std::uint64_t count_ = 0;
+    std::vector<StringRun> runs_;
+    std::vector<Kept> kept_;
+    FileReader* input_ = nullptr;
+    std::unique_ptr<Spool> spool_;
 };
 
 // Reads the input that reader reads, a chunk at a time, to its end, counts all its runs of at
-// least minLength printable bytes and keeps the first `shown` of them.
+// least minLength printable bytes and keeps the first `shown` of them. Texts that are read back
+// come from reader, which must outlive the listing.
 StringListing listStrings(FileReader& reader, std::uint64_t minLength, std::size_t shown);
-
-// The same for the file at path.
-StringListing listStrings(const std::string& path, std::uint64_t minLength, std::size_t shown,
-                          const ProgressCallback& progress = {});
 
 }  // namespace tessaloom

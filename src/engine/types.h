@@ -9,6 +9,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -61,14 +62,47 @@ struct ScanProgress {
     std::optional<std::uint64_t> total;
 };
 
+// Receives text in pieces, in order.
+using TextSink = std::function<void(std::string_view)>;
+
 // Told how far a scan has got, after every chunk it reads.
 using ProgressCallback = std::function<void(const ScanProgress&)>;
 
+// Why a file could not be opened, read or written, in the system's own words.
+struct FileError {
+    int code = 0;        // the system's error number (errno; on Windows its equivalent)
+    std::string reason;  // "No such file or directory"
+
+    bool operator==(const FileError&) const = default;
+};
+
+// What tells one file apart from every other, and its size and time of last change when opened:
+// enough to see that a path names the same file as another, and that the file has changed since.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // in the system's own units
+
+    bool sameFile(const FileIdentity& other) const {
+        return device == other.device && file == other.file;
+    }
+    bool operator==(const FileIdentity&) const = default;
+};
+
 // An input whose reading failed part way, after some of its bytes were used: a result made of
-// those bytes alone would pass for the whole input's. The message names the input.
+// those bytes alone would pass for the whole input's. The message names the input and the reason.
 class ReadError : public std::runtime_error {
   public:
-    explicit ReadError(const std::string& path) : std::runtime_error("Cannot read " + path) {}
+    ReadError(const std::string& path, const std::string& reason)
+        : std::runtime_error("Cannot read " + path + ": " + reason), path_(path), reason_(reason) {}
+
+    const std::string& path() const { return path_; }
+    const std::string& reason() const { return reason_; }
+
+  private:
+    std::string path_;
+    std::string reason_;
 };
 
 // One labelled row of a file's structure; offset and size give the bytes it was read from.

@@ -70,17 +70,37 @@ class BadInputTest : public E2ETest {
     }
 };
 
-TEST_F(BadInputTest, FoldersAndMissingFilesReadAsEmpty) {
+// An input that cannot be read is an error with the system's reason, and nothing else is
+// written; an empty file and /dev/null are empty. --replace keeps its one failure line.
+TEST_F(BadInputTest, UnreadableInputsAreErrorsAndEmptyOnesAreEmpty) {
     writeFile("abc", "abc");
+    writeFile("empty", "");
     std::filesystem::create_directory(path("folder"));
-    std::vector<ExpectedRun> cases = {
-        {{"--dump", "missing"}, kOutOfBounds, "", 0},
-        {{"--dump", ""}, kOutOfBounds, "", 0},
-    };
-    for (const std::string file : {"folder", "missing", "/dev/null"}) {
-        if (file == "/dev/null" && windowsExecutable()) {
-            continue;  // no such name on Windows
+    std::vector<std::pair<std::string, std::string>> unreadable = {
+        {"missing", "No such file or directory"},
+        {"", "No such file or directory"},
+        {"folder", "Is a directory"}};
+    std::vector<std::string> empty = {"empty"};
+    if (!windowsExecutable()) {
+        // Reading the program's own memory at address 0 fails on the first read.
+        unreadable.push_back({"/proc/self/mem", "Input/output error"});
+        empty.push_back("/dev/null");
+    }
+    std::vector<ExpectedRun> cases;
+    for (const auto& [file, reason] : unreadable) {
+        const std::string error = "ERROR: Cannot read " + file + ": " + reason + "\n";
+        for (const std::vector<std::string>& args : {std::vector<std::string>{"--dump", file},
+                                                     {"--dump", file, "0", "0"},
+                                                     {"--entropy", file},
+                                                     {"--strings", file, "1"},
+                                                     {"--diff", file, "abc"},
+                                                     {"--diff", "abc", file},
+                                                     {"--diff", file, file}}) {
+            cases.push_back({args, "", error, 2});
         }
+        cases.push_back({{"--replace", file, "00", "01", "out"}, "", kReplaceFailed, 1});
+    }
+    for (const std::string& file : empty) {
         cases.push_back({{"--dump", file}, kOutOfBounds, "", 0});
         cases.push_back({{"--dump", file, "0", "0"}, kOutOfBounds, "", 0});
         cases.push_back({{"--entropy", file}, emptyAnalysis(file), "", 0});
@@ -90,7 +110,7 @@ TEST_F(BadInputTest, FoldersAndMissingFilesReadAsEmpty) {
         cases.push_back({{"--replace", file, "00", "01", "out"}, "", kReplaceFailed, 1});
     }
     expectRuns(cases);
-    EXPECT_EQ(namesIn(), (std::set<std::string>{"abc", "folder"}));
+    EXPECT_EQ(namesIn(), (std::set<std::string>{"abc", "empty", "folder"}));
 }
 
 // Pipes, FIFOs and character devices are read as streams, to their end, as the Unix tools read
@@ -319,7 +339,7 @@ TEST_F(BadInputTest, StandardOutputThatCannotBeWritten) {
     expectRuns(
         {
             {{"--dump", "abc"}, "", kCannotWrite, 2},
-            {{"--dump", "missing"}, "", kCannotWrite, 2},
+            {{"--dump", "abc", "9"}, "", kCannotWrite, 2},  // the out-of-bounds line
             {{"--nothing"}, "", kCannotWrite, 2},
             // On Windows the information window is a message box and writes nothing.
             {{},
@@ -328,7 +348,7 @@ TEST_F(BadInputTest, StandardOutputThatCannotBeWritten) {
              infoWindowConsoleText().empty() ? 0 : 2},
             {{"--dump", "abc", "0", "0"}, "", "", 0},  // nothing to write, nothing lost
             {{"--dump", "abc", "x"}, "", invalid("OFFSET", "x"), 2},
-            {{"--diff", "abc", "missing"}, "", kCannotWrite, 2},
+            {{"--diff", "abc", "abc"}, "", kCannotWrite, 2},
             {{"--strings", "abc"}, "", kCannotWrite, 2},
             {{"--strings", "abc", "9"}, "", kCannotWrite, 2},  // the heading line alone
             // The patched copy is written, but its report is lost: that is a failure too.

@@ -1,9 +1,13 @@
 // The --diff command on real files.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/process.h"
@@ -33,6 +37,7 @@ using DiffTest = E2ETest;
 
 TEST_F(DiffTest, ReportsExactly) {
     writeFile("a.dat", "abc");
+    writeFile(" b.dat", "");
     writeFile("b.dat", "aXcde");
     writeFile("empty", "");
     writeFile("zero", bytes({0}));
@@ -46,10 +51,9 @@ TEST_F(DiffTest, ReportsExactly) {
              "  Offset 0x1: 0x62 -> 0x58\n  Offset 0x3: 0x0 -> 0x64\n  Offset 0x4: 0x0 -> 0x65\n"},
         {{"--diff", "a.dat", "a.dat"}, heading("a.dat", "a.dat", 0)},
         {{"--diff", "empty", "empty"}, heading("empty", "empty", 0)},
-        {{"--diff", "missing1", "missing2"}, heading("missing1", "missing2", 0)},
         {{"--diff", "empty", "zero"}, heading("empty", "zero", 1) + "  Offset 0x0: 0x0 -> 0x0\n"},
-        {{"--diff", "missing", "a.dat"},
-         heading("missing", "a.dat", 3) +
+        {{"--diff", "empty", "a.dat"},
+         heading("empty", "a.dat", 3) +
              "  Offset 0x0: 0x0 -> 0x61\n  Offset 0x1: 0x0 -> 0x62\n  Offset 0x2: 0x0 -> 0x63\n"},
         {{"--diff", "long", "short"},
          heading("long", "short", 3) +
@@ -93,11 +97,12 @@ TEST_F(DiffTest, StopsAtOneHundredThousandEntries) {
     writeFile("ones", std::string(150000, '\1'));
     writeFile("ones and more", std::string(150000, '\1') + "surplus");
     writeFile("barely too many", std::string(100001, '\1'));
+    writeFile("empty", "");
     // Inside the common length, into B's surplus, and B's surplus alone.
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"zeros", "ones"},
         {"zeros", "ones and more"},
-        {"missing", "barely too many"},
+        {"empty", "barely too many"},
     };
     for (const auto& [a, b] : cases) {
         SCOPED_TRACE(b);
@@ -108,14 +113,24 @@ TEST_F(DiffTest, StopsAtOneHundredThousandEntries) {
     }
 }
 
-TEST_F(DiffTest, TheComparingLineComesBeforeTheFilesAreRead) {
+// The line shows what is compared as soon as both inputs have given their first bytes, long
+// before the rest of a slow input arrives.
+TEST_F(DiffTest, TheComparingLineComesOnceBothInputsHaveBegun) {
     TESSALOOM_SKIP_FOR_WINDOWS("Windows has no FIFOs");
-    // Opening a FIFO without a writer waits for one: the line must already be out.
     writeFile("small", "abc");
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    std::thread writer([this] {
+        const int fifo = open(path("fifo").c_str(), O_WRONLY);
+        if (fifo >= 0) {
+            EXPECT_EQ(::write(fifo, "abd", 3), 3);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            close(fifo);
+        }
+    });
     RunOptions briefly;
     briefly.timeLimitSeconds = 1;
     const RunResult result = run({"--diff", "small", "fifo"}, briefly);
+    writer.join();
     EXPECT_EQ(result.out, "Comparing small and fifo...\n");
     EXPECT_EQ(result.status, 128 + SIGALRM);
 }

@@ -33,8 +33,6 @@ TEST_F(DumpTest, WorkedExamples) {
         {{"--dump", "abc", "0", "0"}, ""},
         {{"--dump", "abc", "3"}, kOutOfBounds},
         {{"--dump", "abc", "-1"}, kOutOfBounds},
-        {{"--dump", "missing"}, kOutOfBounds},
-        {{"--dump", "missing", "0", "0"}, kOutOfBounds},
         {{"--dump", "abc", "2"},
          "00000002  63                                                |c               |\n"},
         {{"--dump", "abc", "0", "4294967295"},

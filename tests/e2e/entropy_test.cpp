@@ -66,15 +66,12 @@ TEST_F(EntropyTest, FilesWithoutHeaderRows) {
     writeFile("zeros", std::string(16, '\0'));
     writeFile("abc", "abc");
     writeFile("all256", runsOf({{256, 1}}));
-    std::filesystem::create_directory(path("folder"));
     struct Case {
         std::string file;
         std::string report;
     };
     const Case cases[] = {
-        {"missing", plainReport("missing", 0, "Empty File", "0", kLow)},
         {"empty", plainReport("empty", 0, "Empty File", "0", kLow)},
-        {"folder", plainReport("folder", 0, "Empty File", "0", kLow)},
         {"five", plainReport("five", 5, "Raw Binary", "1.92193", kLow)},
         {"zeros", plainReport("zeros", 16, "Raw Binary Image", "0", kLow)},
         {"abc", plainReport("abc", 3, "Raw Binary", "1.58496", kLow)},

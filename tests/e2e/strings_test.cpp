@@ -37,8 +37,6 @@ TEST_F(StringsTest, ReportsExactly) {
         {{"--strings", "runs", "7"},
          "Extracted 2 strings (min length 7):\n0x1: abcdefgh\n0xa: ijklmno\n"},
         {{"--strings", "empty"}, "Extracted 0 strings (min length 4):\n"},
-        {{"--strings", "missing"}, "Extracted 0 strings (min length 4):\n"},
-        {{"--strings", "missing", "1"}, "Extracted 0 strings (min length 1):\n"},
         {{"--strings", "utf16"}, "Extracted 0 strings (min length 4):\n"},
         {{"--strings", "utf16", "1"},
          "Extracted 5 strings (min length 1):\n0x0: h\n0x2: e\n0x4: l\n0x6: l\n0x8: o\n"},

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -52,6 +54,31 @@ class TemporaryFile {
 
   private:
     std::filesystem::path dir_;
+};
+
+// The bytes of data as a stream hands them out: no size, in pieces of at most pieceSize bytes,
+// failing (as a bad disk does, with an I/O error) once failAt bytes have been handed out.
+class StreamOf : public InputSource {
+  public:
+    explicit StreamOf(ByteView data, std::size_t pieceSize = SIZE_MAX,
+                      std::uint64_t failAt = UINT64_MAX)
+        : data_(data.begin(), data.end()), pieceSize_(pieceSize), failAt_(failAt) {}
+    std::optional<std::uint64_t> size() const override { return std::nullopt; }
+    ReadResult read(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        if (offset >= failAt_) {
+            return {0, FileError{5, "Input/output error"}};
+        }
+        const std::uint64_t end = std::min<std::uint64_t>(data_.size(), failAt_);
+        const auto count = static_cast<std::size_t>(
+            std::min<std::uint64_t>({into.size(), pieceSize_, end - std::min(end, offset)}));
+        std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(offset), count, into.begin());
+        return {count, std::nullopt};
+    }
+
+  private:
+    ByteBuffer data_;
+    std::size_t pieceSize_;
+    std::uint64_t failAt_;
 };
 
 // Calls run with a reader of a file holding data, once for each chunk size.

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/file_io_fixture.h"
 #include "engine/file_reader.h"
+#include "engine/output_file.h"
 
 namespace tessaloom {
 namespace {
@@ -52,7 +55,7 @@ std::string_view text(ByteView bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-TEST_F(FileIoTest, ReaderReadsInChunksSeeksAndTellsHowFarItGot) {
+TEST_F(FileIoTest, ReaderFillsKeepsWhatIsNotConsumedAndTellsHowFarItGot) {
     write("data", "0123456789");
     std::vector<std::uint64_t> done;
     FileReader reader(path("data"), 4);
@@ -61,43 +64,59 @@ TEST_F(FileIoTest, ReaderReadsInChunksSeeksAndTellsHowFarItGot) {
         done.push_back(progress.done);
     });
     EXPECT_EQ(reader.size(), 10u);
-    EXPECT_EQ(text(reader.next()), "0123");
+    ASSERT_TRUE(reader.fill());
+    EXPECT_EQ(text(reader.buffered()), "0123");
+    reader.consume(3);
+    ASSERT_TRUE(reader.fill());
+    EXPECT_EQ(reader.position(), 3u);
+    EXPECT_EQ(text(reader.buffered()), "34567");
     reader.skipTo(6);
-    EXPECT_EQ(text(reader.next(3)), "678");
-    EXPECT_EQ(text(reader.next()), "9");
-    EXPECT_TRUE(reader.next().empty());
-    EXPECT_EQ(done, (std::vector<std::uint64_t>{4, 9, 10}));
+    EXPECT_EQ(text(reader.buffered()), "67");
+    reader.consume(2);
+    ASSERT_TRUE(reader.fill());
+    EXPECT_EQ(text(reader.buffered()), "89");
+    reader.consume(2);
+    EXPECT_FALSE(reader.fill());
+    EXPECT_EQ(done, (std::vector<std::uint64_t>{4, 8, 10}));
+    std::string middle(3, '?');
+    EXPECT_EQ(reader.readAt(2, std::span(reinterpret_cast<std::uint8_t*>(middle.data()), 3)), 3u);
+    EXPECT_EQ(middle, "234");
+    EXPECT_FALSE(reader.error());
 
     FileReader past(path("data"));
     past.skipTo(100);
-    EXPECT_TRUE(past.next().empty());
+    EXPECT_FALSE(past.fill());
 
     fs::create_directory(path("folder"));
-    for (const std::string name : {"missing", "folder"}) {
+    for (const auto& [name, reason] : {std::pair{"missing", "No such file or directory"},
+                                       std::pair{"folder", "Is a directory"}}) {
         FileReader nothing(path(name));
-        EXPECT_TRUE(nothing.next().empty()) << name;
-        EXPECT_EQ(nothing.position(), 0u) << name;
+        EXPECT_FALSE(nothing.fill()) << name;
+        ASSERT_TRUE(nothing.error()) << name;
+        EXPECT_EQ(nothing.error()->reason, reason);
     }
 }
 
-TEST_F(FileIoTest, SaveFromAProducerChangesNothingWhenItGivesUp) {
+TEST_F(FileIoTest, OutputChangesNothingUntilCommittedWhole) {
     write("target", "old");
-    const auto halfThenFail = [](const ContentSink& write) {
-        return write(textBytes("partial")) && false;
-    };
-    EXPECT_FALSE(saveFileFrom(path("target"), halfThenFail));
-    EXPECT_THROW(saveFileFrom(path("target"),
-                              [](const ContentSink& write) -> bool {
-                                  write(textBytes("partial"));
-                                  throw ReadError("input");
-                              }),
-                 ReadError);
+    {
+        OutputFile output(path("target"));
+        EXPECT_TRUE(output.write(textBytes("partial")));
+        EXPECT_EQ(read("target"), "old");
+    }
     EXPECT_EQ(read("target"), "old");
     EXPECT_EQ(list(), std::set<std::string>{"target"});
-    EXPECT_TRUE(saveFileFrom(path("target"), [](const ContentSink& write) {
-        return write(textBytes("new ")) && write(textBytes("content"));
-    }));
+    OutputFile output(path("target"));
+    EXPECT_TRUE(output.write(textBytes("new ")) && output.write(textBytes("content")));
+    EXPECT_TRUE(output.commit());
     EXPECT_EQ(read("target"), "new content");
+    EXPECT_EQ(list(), std::set<std::string>{"target"});
+
+    OutputFile nowhere(path("no-such-folder/out"));
+    ASSERT_TRUE(nowhere.error());
+    EXPECT_EQ(nowhere.error()->reason, "No such file or directory");
+    EXPECT_FALSE(nowhere.write(textBytes("x")));
+    EXPECT_FALSE(nowhere.commit());
 }
 
 }  // namespace

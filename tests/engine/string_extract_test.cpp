@@ -23,6 +23,12 @@ namespace {
 
 using Records = std::vector<FoundString>;
 
+std::string textOf(const StringListing& listing, std::size_t index) {
+    std::string text;
+    listing.writeText(index, [&text](std::string_view piece) { text.append(piece); });
+    return text;
+}
+
 // The runs of data in one buffer, and read from a file at every chunk size: with their texts,
 // and as the first two of a listing that counts them all.
 void expectExtracts(const ByteBuffer& data, std::uint64_t minLength, const Records& expected) {
@@ -31,12 +37,11 @@ void expectExtracts(const ByteBuffer& data, std::uint64_t minLength, const Recor
         EXPECT_EQ(extractStrings(reader, minLength), expected);
         FileReader again(file.path(), reader.chunkSize());
         const StringListing listing = listStrings(again, minLength, 2);
-        EXPECT_EQ(listing.count, expected.size());
-        ASSERT_EQ(listing.first.size(), std::min<std::size_t>(2, expected.size()));
-        for (std::size_t i = 0; i < listing.first.size(); ++i) {
-            EXPECT_EQ(listing.first[i].run,
-                      (StringRun{expected[i].offset, expected[i].text.size()}));
-            EXPECT_FALSE(listing.first[i].text) << "a file's texts are read back, not held";
+        EXPECT_EQ(listing.count(), expected.size());
+        ASSERT_EQ(listing.runs().size(), std::min<std::size_t>(2, expected.size()));
+        for (std::size_t i = 0; i < listing.runs().size(); ++i) {
+            EXPECT_EQ(listing.runs()[i], (StringRun{expected[i].offset, expected[i].text.size()}));
+            EXPECT_EQ(textOf(listing, i), expected[i].text);
         }
     });
 }
@@ -173,6 +178,40 @@ TEST(ExtractStringsTest, WholeFilesAndMissingFiles) {
     EXPECT_EQ(extractStrings(file, 4), (Records{{6, "libc.so.6"}}));
     EXPECT_EQ(extractStrings((dir / "missing").string(), 0), Records{});
     std::filesystem::remove_all(dir);
+}
+
+// Texts beyond what is kept in memory: a file's are read back (and must still be there), a
+// stream's are kept aside in a temporary file; either way exactly the bytes scanned.
+TEST(ListStringsTest, LongTextsComeBackExactlyFromFilesAndStreams) {
+    std::string data =
+        "\x01"
+        "first"
+        "\x01";
+    data += std::string(3 << 20, 'L');
+    data +=
+        "\x01"
+        "last";
+    const ByteBuffer bytes = textBytes(data);
+    const TemporaryFile file(bytes);
+    for (const bool stream : {false, true}) {
+        SCOPED_TRACE(stream ? "stream" : "file");
+        FileReader reader = stream ? FileReader(file.path(), std::make_unique<StreamOf>(bytes))
+                                   : FileReader(file.path());
+        const StringListing listing = listStrings(reader, 4, 3);
+        ASSERT_EQ(listing.count(), 3u);
+        EXPECT_EQ(textOf(listing, 0), "first");
+        EXPECT_EQ(textOf(listing, 1), std::string(3 << 20, 'L'));
+        EXPECT_EQ(textOf(listing, 2), "last");
+    }
+    FileReader reader(file.path());
+    const StringListing listing = listStrings(reader, 4, 2);
+    std::ofstream(file.path(), std::ios::binary | std::ios::in) << "\x01"
+                                                                   "first"
+                                                                   "\x01"
+                                                                   "LL"
+                                                                   "\x01";
+    EXPECT_EQ(textOf(listing, 0), "first");
+    EXPECT_THROW(textOf(listing, 1), ReadError);
 }
 
 }  // namespace

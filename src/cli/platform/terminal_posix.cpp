@@ -1,3 +1,4 @@
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,15 +10,19 @@ bool standardErrorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
-bool standardOutputSharesTheTerminal() {
-    if (isatty(STDOUT_FILENO) != 1 || isatty(STDERR_FILENO) != 1) {
-        return false;
-    }
-    // Two terminals at once (output sent to another one, say) are told apart by their device.
+bool standardOutputIsFile() {
     struct stat out {};
-    struct stat err {};
-    return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
-           out.st_rdev == err.st_rdev;
+    return fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode);
+}
+
+bool standardOutputIsPipe() {
+    struct stat out {};
+    return fstat(STDOUT_FILENO, &out) == 0 && S_ISFIFO(out.st_mode);
+}
+
+std::size_t standardErrorColumns() {
+    struct winsize size {};
+    return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 }  // namespace tessaloom::cli

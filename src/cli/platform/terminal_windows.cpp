@@ -20,9 +20,24 @@ bool standardErrorIsTerminal() {
     return isConsole(STD_ERROR_HANDLE);
 }
 
-// A process has at most one console, so two console handles are the same one.
-bool standardOutputSharesTheTerminal() {
-    return isConsole(STD_OUTPUT_HANDLE) && isConsole(STD_ERROR_HANDLE);
+bool standardOutputIsFile() {
+    const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           GetFileType(handle) == FILE_TYPE_DISK;
+}
+
+bool standardOutputIsPipe() {
+    const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           GetFileType(handle) == FILE_TYPE_PIPE;
+}
+
+std::size_t standardErrorColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+        return 0;
+    }
+    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
 }
 
 }  // namespace tessaloom::cli

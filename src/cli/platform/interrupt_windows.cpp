@@ -1,0 +1,55 @@
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+
+#include "interrupt.h"
+
+namespace tessaloom::cli {
+
+namespace {
+
+std::array<std::atomic<InterruptCleanup>, 8> cleanups{};
+
+// Runs on a thread of its own, which the console starts for the event.
+BOOL WINAPI handleConsoleEvent(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            for (auto& cleanup : cleanups) {
+                if (const InterruptCleanup run = cleanup.exchange(nullptr)) {
+                    run();
+                }
+            }
+            // The event's own handling ends the process, as it would have without this handler.
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+void onInterrupt(InterruptCleanup cleanup) {
+    for (auto& slot : cleanups) {
+        InterruptCleanup empty = nullptr;
+        if (slot.compare_exchange_strong(empty, cleanup)) {
+            return;
+        }
+    }
+}
+
+void installInterruptHandlers() {
+    SetConsoleCtrlHandler(handleConsoleEvent, TRUE);
+}
+
+void writeToStandardErrorNow(const char* bytes, std::size_t size) {
+    const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD wrote = 0;
+    WriteFile(handle, bytes, static_cast<DWORD>(size), &wrote, nullptr);
+}
+
+}  // namespace tessaloom::cli

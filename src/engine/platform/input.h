@@ -1,0 +1,50 @@
+// The system's side of reading: opening an input by its name, exactly as given, and unnamed
+// temporary files.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "../file_reader.h"
+#include "../types.h"
+
+namespace tessaloom::platform {
+
+// The reason for the failure of the system call made last on this thread.
+FileError lastError();
+
+// The reason the system gives for its error number code.
+FileError errorFromCode(int code);
+
+// An opened input, or why it could not be opened.
+struct OpenedInput {
+    std::unique_ptr<InputSource> source;
+    std::optional<FileError> error;
+};
+
+// Opens path for reading. A directory is refused ("Is a directory").
+OpenedInput openInput(const std::string& path);
+
+// An unnamed temporary file in the system's folder for them, read and written at any offset. It
+// has no name (or loses it at once, or as the program ends), so nothing of it outlives the program.
+class ScratchFile {
+  public:
+    ScratchFile();
+    ~ScratchFile();
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    // Why it could not be made.
+    const std::optional<FileError>& error() const { return error_; }
+    std::optional<FileError> write(std::uint64_t offset, ByteView bytes);
+    ReadResult read(std::uint64_t offset, std::span<std::uint8_t> into) const;
+
+  private:
+    std::intptr_t handle_;
+    std::optional<FileError> error_;
+};
+
+}  // namespace tessaloom::platform

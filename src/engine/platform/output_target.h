@@ -1,0 +1,36 @@
+// The system's side of writing an output file safely: where the content goes while it is written,
+// and how it then takes the target's place.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "../output_file.h"
+#include "../types.h"
+
+namespace tessaloom::platform {
+
+// Where an output's content goes. Dropped before commit, it leaves the target as it was (or, for
+// a target written in place, as far as it got).
+class OutputTarget {
+  public:
+    virtual ~OutputTarget() = default;
+    // Whether zero bytes may be left unwritten, as holes: only in a new file of its own.
+    virtual bool holesAllowed() const = 0;
+    // Writes bytes at offset; a stream takes them in order whatever the offset.
+    virtual std::optional<FileError> writeAt(std::uint64_t offset, ByteView bytes) = 0;
+    // Gives the content, size bytes long, to the target.
+    virtual std::optional<FileError> commit(std::uint64_t size) = 0;
+};
+
+struct OpenedOutput {
+    std::unique_ptr<OutputTarget> target;
+    std::optional<FileError> error;
+};
+
+// Opens path for writing as OutputFile describes, or says why it cannot be.
+OpenedOutput openOutput(const std::string& path, const OutputOptions& options);
+
+}  // namespace tessaloom::platform
