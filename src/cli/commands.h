@@ -1,6 +1,7 @@
 // One handler per command: converts its arguments, calls the engine and writes the report.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,12 @@ namespace tessaloom::cli {
 
 // The arguments after the command word, as given.
 using Arguments = std::vector<std::string>;
+
+// Arguments that a command cannot make sense of: the run ends with the command's own usage line.
+class UsageError : public std::runtime_error {
+  public:
+    UsageError() : std::runtime_error("usage") {}
+};
 
 // Each returns the exit status.
 int runGui(const Arguments& args);

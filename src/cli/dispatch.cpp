@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstddef>
+#include <iostream>
 #include <string_view>
 
 #include "commands.h"
+#include "console.h"
 #include "info_window.h"
 #include "usage.h"
 
@@ -16,6 +18,9 @@ struct Command {
     std::string_view word;
     std::size_t argumentsNeeded;
     int (*run)(const Arguments&);
+    // The arguments as the command's own usage line shows them. The commands of the usage text
+    // have none: misused, they print the whole usage text.
+    std::string_view usage = {};
 };
 
 // clang-format off
@@ -29,6 +34,12 @@ constexpr std::array kCommands{
 };
 // clang-format on
 
+// The command's usage line on standard error, and the status of a run that went no further.
+int misused(std::string_view program, const Command& command) {
+    writeLine(std::cerr, {"Usage: ", program, " ", command.word, " ", command.usage});
+    return 2;
+}
+
 }  // namespace
 
 int runCommandLine(int argc, const char* const* argv) {
@@ -40,8 +51,21 @@ int runCommandLine(int argc, const char* const* argv) {
     const std::string_view word = argv[1];
     const Arguments args(argv + 2, argv + argc);
     for (const Command& command : kCommands) {
-        if (command.word == word && args.size() >= command.argumentsNeeded) {
+        if (command.word != word) {
+            continue;
+        }
+        if (args.size() < command.argumentsNeeded) {
+            break;
+        }
+        try {
             return command.run(args);
+        } catch (const UsageError&) {
+            return misused(program, command);
+        }
+    }
+    for (const Command& command : kCommands) {
+        if (command.word == word && !command.usage.empty()) {
+            return misused(program, command);
         }
     }
     printUsage(program);
