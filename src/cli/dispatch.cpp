@@ -31,6 +31,7 @@ constexpr std::array kCommands{
     Command{"--entropy", 1, runEntropy},
     Command{"--strings", 1, runStrings},
     Command{"--replace", 4, runReplace},
+    Command{"--view",    1, runView, "<FILE> [FILE_B]"},
 };
 // clang-format on
 
