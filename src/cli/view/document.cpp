@@ -97,13 +97,16 @@ void Document::put(std::uint64_t offset, std::uint8_t value) {
     }
 }
 
-bool Document::set(std::uint64_t offset, std::uint8_t value) {
-    const std::uint8_t before = at(offset);
-    if (offset >= size_ || before == value) {
+bool Document::set(std::uint64_t offset, std::uint8_t value, bool join) {
+    if (offset >= size_ || at(offset) == value) {
         return false;
     }
+    if (join && redo_.empty() && !undo_.empty() && undo_.back().offset == offset) {
+        undo_.back().after = value;
+    } else {
+        undo_.push_back({offset, at(offset), value});
+    }
     put(offset, value);
-    undo_.push_back({offset, before, value});
     redo_.clear();
     return true;
 }

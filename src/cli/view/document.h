@@ -45,8 +45,9 @@ class Document {
     std::size_t read(std::uint64_t offset, std::span<std::uint8_t> into);
 
     // Overwrites the byte at offset (inside the file) and records it for undo; forgets the redo
-    // history. False when value is what the byte already holds.
-    bool set(std::uint64_t offset, std::uint8_t value);
+    // history. With join, a change of the byte that the last edit changed too becomes part of that
+    // edit (the second hex digit of a byte). False when value is what the byte already holds.
+    bool set(std::uint64_t offset, std::uint8_t value, bool join = false);
     // Undoes or redoes the last edit; the offset it touched, or nothing when there was none.
     std::optional<std::uint64_t> undo();
     std::optional<std::uint64_t> redo();

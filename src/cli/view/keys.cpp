@@ -52,6 +52,11 @@ Key plainKey(char c) {
 
 // The key of a whole sequence: introducer ('[' or 'O'), parameters and final byte.
 std::optional<Key> sequenceKey(char introducer, std::string_view params, char final) {
+    // rxvt marks Ctrl with '^' in place of '~'.
+    const bool rxvtCtrl = final == '^';
+    if (rxvtCtrl) {
+        final = '~';
+    }
     int first = 0;
     int modifier = 1;
     int* field = &first;
@@ -64,7 +69,7 @@ std::optional<Key> sequenceKey(char introducer, std::string_view params, char fi
         }
     }
     // Ctrl adds 4 to the modifier's bits, which xterm numbers from 1.
-    const bool ctrl = modifier >= 1 && ((modifier - 1) & 4) != 0;
+    const bool ctrl = rxvtCtrl || (modifier >= 1 && ((modifier - 1) & 4) != 0);
     if (final == '~' && introducer == '[') {
         for (const NumberKey& key : kTildeKeys) {
             if (key.number == first) {

@@ -366,14 +366,14 @@ void Model::undoOrRedo(bool redo) {
     moveTo(*offset);
 }
 
-void Model::edit(std::uint8_t value) {
+void Model::edit(std::uint8_t value, bool join) {
     Document& edited = document();
     if (cursor_ >= edited.size()) {
         message_ = "Past the end of " + edited.path();
         return;
     }
     const bool before = differs(cursor_);
-    edited.set(cursor_, value);
+    edited.set(cursor_, value, join);
     differences_.changed(cursor_, before, differs(cursor_));
 }
 
@@ -415,7 +415,7 @@ void Model::handleEdit(const Key& key) {
         edit(static_cast<std::uint8_t>((nibble << 4) | (old & 0x0F)));
         highNibble_ = false;
     } else {
-        edit(static_cast<std::uint8_t>((old & 0xF0) | nibble));
+        edit(static_cast<std::uint8_t>((old & 0xF0) | nibble), true);
         const std::uint64_t before = cursor_;
         moveBy(1);
         // On the last byte the cursor stays, ready for its high digit again.

@@ -83,7 +83,7 @@ class Model {
     void moveTo(std::uint64_t offset);
     void moveBy(std::int64_t delta);
     void scroll();
-    void edit(std::uint8_t value);
+    void edit(std::uint8_t value, bool join = false);
     void startSearch(bool forward);
     void startDifference(bool forward);
     void nextRegion();
