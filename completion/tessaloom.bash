@@ -9,6 +9,7 @@ declare -A _tessaloom_arguments=(
     [--entropy]="file"
     [--strings]="file -"
     [--replace]="file - - file"
+    [--view]="file file"
 )
 
 _tessaloom_complete_files() {

@@ -37,7 +37,7 @@ expect() {
 }
 
 run_cases() {
-    expect "tessaloom " "--diff --dump --entropy --gui --replace --strings"
+    expect "tessaloom " "--diff --dump --entropy --gui --replace --strings --view"
     expect "tessaloom --d" "--diff --dump"
     expect "tessaloom --s" "--strings"
     expect "tessaloom --help" ""
@@ -55,6 +55,9 @@ run_cases() {
     expect "tessaloom --replace firmware.bin DEAD " ""
     expect "tessaloom --replace firmware.bin DEAD BEEF n" "notes.txt"
     expect "tessaloom --replace firmware.bin DEAD BEEF out.bin n" ""
+    expect "tessaloom --view n" "notes.txt"
+    expect "tessaloom --view firmware.bin n" "notes.txt"
+    expect "tessaloom --view firmware.bin fixed.bin n" ""
     expect "tessaloom --gui " ""
     expect "tessaloom --DUMP n" ""
     expect "tessaloom notes.txt n" ""
