@@ -19,8 +19,8 @@ namespace tessaloom::cli {
 namespace {
 
 // How long the background work may run before the screen is drawn and the keys looked at again:
-// well under the time between two repeats of a held key.
-constexpr auto kWorkSlice = std::chrono::milliseconds(30);
+// a fraction of the time between two repeats of a held key, so that keys are not kept waiting.
+constexpr auto kWorkSlice = std::chrono::milliseconds(8);
 
 // The viewer on the console until the user quits or the terminal goes away.
 void runViewer(view::Model& model) {

@@ -37,6 +37,14 @@ void Document::open() {
     }
     reader_ = std::make_unique<FileReader>(path_);
     error_ = reader_->error();
+    // An empty file reads as a stream, as do the files of /proc, whose size says nothing; only
+    // the empty one has no bytes to give.
+    const bool empty = !error_ && !reader_->seekable() && !failed &&
+                       std::filesystem::is_regular_file(status) && !reader_->fill();
+    if (empty) {
+        size_ = 0;
+        return;
+    }
     if (!error_ && !reader_->seekable()) {
         error_ = FileError{0, "Not a file that can be viewed (a pipe or a stream)"};
     }

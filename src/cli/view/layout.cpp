@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 namespace tessaloom::cli::view {
@@ -200,7 +201,9 @@ void drawInspector(Grid& grid, Model& model, std::size_t y) {
 
 void drawStatus(Grid& grid, Model& model, std::size_t y) {
     Document& document = model.document();
-    std::string line = " " + document.path() + "  " + std::to_string(document.size()) + " bytes  " +
+    // The name alone: the folders would push the rest of the line off a narrow screen.
+    const std::string name = std::filesystem::path(document.path()).filename().string();
+    std::string line = " " + name + "  " + std::to_string(document.size()) + " bytes  " +
                        format("0x%llX (%llu)", static_cast<unsigned long long>(model.cursor()),
                               static_cast<unsigned long long>(model.cursor()));
     if (const StructureField* field = model.fieldAtCursor()) {

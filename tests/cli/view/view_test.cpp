@@ -103,6 +103,10 @@ const ViewCase kViewCases[] = {
      "e\tAB\x1bu\x12",
      {{0, "41 42 00 FF", "oooooooo..CC.##"}, {0, "|AB.", ""}, {10, "0x1 (1)  2 changes", ""}}},
     {"edit past the end", {"ab", "abc"}, "GeF", {{11, "Past the end", ""}}},
+    {"empty file",
+     {""},
+     "jlGe4\x1b/\"a\"\r",
+     {{10, "  0 bytes  0x0 (0)  ? help", ""}, {11, "Not found", ""}}},
     {"go to", {kSample}, "g0x5\r", {{10, "0x5 (5)", ""}}},
     {"go to relative", {kSample}, "g+3\rg-1\r", {{10, "0x2 (2)", ""}}},
     {"go to past the end", {kSample}, "g1KiB\r", {{11, "Past the end: the file has 8 bytes", ""}}},
@@ -170,13 +174,16 @@ std::string contentOf(const std::string& path) {
 TEST(ViewTest, SavesTheEditsThroughTheSafeWriter) {
     Viewer viewer({"0123456789"});
     viewer.press("g4\re4142\x1bu");  // 41 at 4, 42 at 5 undone
-    viewer.press("W" + viewer.file(0).sibling("copy") + "\r");
-    EXPECT_EQ(contentOf(viewer.file(0).sibling("copy")), "0123A56789");
+    const std::string copy = viewer.file(0).sibling("copy");
+    viewer.press("W");
+    viewer.press(copy);
+    viewer.press("\r");
+    EXPECT_EQ(contentOf(copy), "0123A56789");
     viewer.press("e43\x1bw");  // the copy is now the file viewed
-    EXPECT_EQ(contentOf(viewer.file(0).sibling("copy")), "0123AC6789");
+    EXPECT_EQ(contentOf(copy), "0123AC6789");
     EXPECT_EQ(contentOf(viewer.file(0).path()), "0123456789");
     viewer.press("uw");  // undone after saving, and saved again
-    EXPECT_EQ(contentOf(viewer.file(0).sibling("copy")), "0123A56789");
+    EXPECT_EQ(contentOf(copy), "0123A56789");
     EXPECT_EQ(viewer.model().document().changeCount(), 0U);
 }
 
