@@ -177,7 +177,9 @@ TEST_F(ViewTest, TerminalGivenBackAfterSigterm) {
     expectRestored(tmux, before, "143\n");
 }
 
-TEST_F(ViewTest, NeedsATerminalAndOneOrTwoFiles) {
+using ViewArgumentsTest = E2ETest;
+
+TEST_F(ViewArgumentsTest, NeedsATerminalAndOneOrTwoFiles) {
     writeFile("data", "0123456789");
     const std::string usage = "Usage: " + programName() + " --view <FILE> [FILE_B]\n";
     expectRuns({
