@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <vector>
 
@@ -75,13 +76,16 @@ int runView(const Arguments& args) {
         documents.push_back(std::move(document));
     }
     view::Model model(std::move(documents));
+    // Each handler is reached only once the console has been given back.
     try {
         runViewer(model);
-    } catch (const std::runtime_error& error) {
-        // The console is given back by now; a read error keeps its own line.
-        if (dynamic_cast<const ReadError*>(&error) != nullptr) {
-            throw;
-        }
+    } catch (const ReadError&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::length_error&) {
+        throw;
+    } catch (const std::exception& error) {
         writeLine(std::cerr, std::string("ERROR: ") + error.what());
         return 2;
     }
