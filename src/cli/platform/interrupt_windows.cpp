@@ -24,8 +24,10 @@ BOOL WINAPI handleConsoleEvent(DWORD event) {
                     run();
                 }
             }
-            // The event's own handling ends the process, as it would have without this handler.
-            return FALSE;
+            // Ended at once, with the status the console gives a process that Ctrl-C ends: the
+            // main thread, still at work, must write nothing more.
+            TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+            return TRUE;
         default:
             return FALSE;
     }
