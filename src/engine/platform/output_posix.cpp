@@ -257,7 +257,14 @@ std::string tempName(const std::string& target, int attempt) {
     std::snprintf(suffix, sizeof suffix, "%08x",
                   static_cast<unsigned>(ticks) ^ (static_cast<unsigned>(::getpid()) << 8) ^
                       static_cast<unsigned>(attempt));
-    return "." + target.substr(0, kMaxNameInTempName) + ".tessaloom-" + suffix + ".tmp";
+    // Appended piece by piece: GCC 12 wrongly warns (-Wrestrict) about "." + text when it
+    // optimises.
+    std::string name = ".";
+    name.append(target, 0, kMaxNameInTempName);
+    name += ".tessaloom-";
+    name += suffix;
+    name += ".tmp";
+    return name;
 }
 
 std::variant<TempFile, FileError> createTemp(int folder, const std::string& target) {
