@@ -6,6 +6,7 @@
 #include "entropy.h"
 #include "file_io.h"
 #include "file_reader.h"
+#include "find.h"
 #include "format_detect.h"
 #include "hex_dump.h"
 #include "output_file.h"
