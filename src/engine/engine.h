@@ -4,6 +4,7 @@
 
 #include "diff.h"
 #include "entropy.h"
+#include "entropy_map.h"
 #include "file_io.h"
 #include "file_reader.h"
 #include "find.h"
@@ -11,6 +12,7 @@
 #include "hex_dump.h"
 #include "output_file.h"
 #include "patch.h"
+#include "patch_list.h"
 #include "search_replace.h"
 #include "string_extract.h"
 #include "types.h"

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "file_reader.h"
+#include "utf8.h"
 
 namespace tessaloom {
 
@@ -56,43 +57,6 @@ std::optional<std::pair<std::uint8_t, std::uint8_t>> nibble(char c) {
 void appendUnit(ByteBuffer& bytes, std::uint32_t unit) {
     bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
     bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-}
-
-// The code point that starts at text[i], and how many bytes it takes; empty for bytes that are
-// not UTF-8 (an overlong form, a surrogate, beyond U+10FFFF, a sequence cut short).
-std::optional<std::pair<std::uint32_t, std::size_t>> decodeUtf8(std::string_view text,
-                                                                std::size_t i) {
-    const auto lead = static_cast<std::uint8_t>(text[i]);
-    struct Form {
-        std::uint8_t mask, marker;
-        std::size_t length;
-        std::uint32_t least;
-    };
-    static constexpr Form kForms[] = {{0x80, 0x00, 1, 0},
-                                      {0xE0, 0xC0, 2, 0x80},
-                                      {0xF0, 0xE0, 3, 0x800},
-                                      {0xF8, 0xF0, 4, 0x10000}};
-    for (const Form& form : kForms) {
-        if ((lead & form.mask) != form.marker) {
-            continue;
-        }
-        if (text.size() - i < form.length) {
-            return std::nullopt;
-        }
-        std::uint32_t point = lead & static_cast<std::uint8_t>(~form.mask);
-        for (std::size_t k = 1; k < form.length; ++k) {
-            const auto next = static_cast<std::uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return std::nullopt;
-            }
-            point = (point << 6) | (next & 0x3Fu);
-        }
-        if (point < form.least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-            return std::nullopt;
-        }
-        return std::pair{point, form.length};
-    }
-    return std::nullopt;
 }
 
 }  // namespace
