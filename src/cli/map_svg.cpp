@@ -134,9 +134,9 @@ std::string curvePath(const Plot& plot, const std::vector<MapRow>& rows) {
     std::string path;
     if (rows.size() <= kColumns) {
         for (const MapRow& row : rows) {
-            path += (path.empty() ? "M" : "L") + number(plot.x(row.offset)) + " " +
-                    number(Plot::y(row.statistics.entropy)) + "H" +
-                    number(plot.x(row.offset + row.statistics.length));
+            path += path.empty() ? 'M' : 'L';
+            path += number(plot.x(row.offset)) + " " + number(Plot::y(row.statistics.entropy)) +
+                    "H" + number(plot.x(row.offset + row.statistics.length));
         }
         return path;
     }
@@ -153,7 +153,8 @@ std::string curvePath(const Plot& plot, const std::vector<MapRow>& rows) {
     for (std::size_t column = 0; column < kColumns; ++column) {
         const auto [low, high] = columns[column];
         if (high >= 0) {
-            path += "M" + number(kLeft + static_cast<double>(column) + 0.5) + " " +
+            path += 'M';
+            path += number(kLeft + static_cast<double>(column) + 0.5) + " " +
                     number(Plot::y(high) - 0.5) + "V" + number(Plot::y(low) + 0.5);
         }
     }

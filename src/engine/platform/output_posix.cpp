@@ -257,7 +257,10 @@ std::string tempName(const std::string& target, int attempt) {
     std::snprintf(suffix, sizeof suffix, "%08x",
                   static_cast<unsigned>(ticks) ^ (static_cast<unsigned>(::getpid()) << 8) ^
                       static_cast<unsigned>(attempt));
-    return "." + target.substr(0, kMaxNameInTempName) + ".tessaloom-" + suffix + ".tmp";
+    // Appended piece by piece: "." + a temporary string trips GCC 12's -Wrestrict at -O3.
+    std::string name = ".";
+    name.append(target, 0, kMaxNameInTempName);
+    return name + ".tessaloom-" + suffix + ".tmp";
 }
 
 std::variant<TempFile, FileError> createTemp(int folder, const std::string& target) {
