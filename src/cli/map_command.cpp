@@ -137,7 +137,6 @@ class MapWriter {
                             : std::string("a stream, rows")) +
                      " of " + std::to_string(rowSize) + " bytes\n";
         }
-        flush();
     }
 
     void row(const MapRow& row) {
@@ -267,9 +266,7 @@ int runMap(const Arguments& args) {
     std::vector<MapRow> rows;
     std::optional<MapWriter> writer;
     if (!svg) {
-        // The heading waits for the first read, which may fail.
-        reader.fill();
-        requireReadable(reader);
+        // Its heading goes out with the first row, once the first read has worked.
         writer.emplace(request, reader, rowSize);
     }
     EntropyMapper mapper(rowSize, [&](const MapRow& row) {
