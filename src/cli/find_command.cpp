@@ -11,6 +11,7 @@
 #include "engine/search_replace.h"
 #include "inputs.h"
 #include "json.h"
+#include "platform/command_text.h"
 #include "progress_line.h"
 
 namespace tessaloom::cli {
@@ -50,7 +51,7 @@ FindRequest readRequest(const Arguments& args) {
         const std::string& text = args[2];
         const std::optional<BytePattern> pattern =
             first == "--text" ? (text.empty() ? std::nullopt : std::optional(textPattern(text)))
-                              : utf16Pattern(text);
+                              : utf16TextPattern(text);
         if (!pattern) {
             throw ArgumentError("Invalid TEXT argument \"" + text + "\"");
         }

@@ -19,10 +19,13 @@ TEST_F(FindTest, ListsEveryOccurrenceOrSaysWhyNot) {
     const auto invalid = [](const std::string& what, const std::string& text) {
         return "ERROR: Invalid " + what + " argument \"" + text + "\"\n";
     };
-    expectRuns({
+    std::vector<ExpectedRun> cases = {
         {{"--find", "f", "41 41"}, "0x0: 41 41\n0x1: 41 41\n"},
         {{"--find", "f", "4?:?2"}, "0x2: 41 42\n"},
-        {{"--find", "f", "de?" "?-be-ef"}, "0x8: de ad be ef\n"},
+        {{"--find", "f",
+          "de?"
+          "?-be-ef"},
+         "0x8: de ad be ef\n"},
         {{"--find", "f", "--text", "AB"}, "0x2: 41 42\n"},
         {{"--find", "f", "--utf16", "hi"}, "0x4: 68 00 69 00\n"},
         {{"--find", "f", "00 00 00"}, "", "", 1},
@@ -36,7 +39,6 @@ TEST_F(FindTest, ListsEveryOccurrenceOrSaysWhyNot) {
         {{"--find", "missing", "0x41"}, "", invalid("PATTERN", "0x41"), 2},
         {{"--find", "missing", "4 1"}, "", invalid("PATTERN", "4 1"), 2},
         {{"--find", "missing", "--text", ""}, "", invalid("TEXT", ""), 2},
-        {{"--find", "missing", "--utf16", "\xC3"}, "", invalid("TEXT", "\xC3"), 2},
         {{"--find", "missing", "41"},
          "",
          "ERROR: Cannot read missing: No such file or directory\n",
@@ -45,7 +47,12 @@ TEST_F(FindTest, ListsEveryOccurrenceOrSaysWhyNot) {
         {{"--find", "f", "--text"}, "", usage, 2},
         {{"--find", "f", "41", "--json", "--json"}, "", usage, 2},
         {{"--find", "f", "41", "more"}, "", usage, 2},
-    });
+    };
+    if (!windowsExecutable()) {
+        // A Windows program receives its arguments in the ANSI code page, where C3 is a letter.
+        cases.push_back({{"--find", "missing", "--utf16", "\xC3"}, "", invalid("TEXT", "\xC3"), 2});
+    }
+    expectRuns(cases);
 }
 
 // Random bytes over a few values, searched through a pipe: every occurrence a plain loop finds,

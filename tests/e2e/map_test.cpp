@@ -63,7 +63,6 @@ TEST_F(MapTest, RowsRegionsAndEdges) {
 
 // binwalk -E with the same block size reports the same edges, to its six decimals.
 TEST_F(MapTest, EdgesAreBinwalks) {
-    TESSALOOM_SKIP_FOR_WINDOWS("binwalk runs on the Linux side only");
     if (shell("binwalk -h >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "binwalk is not installed";
     }

@@ -11,14 +11,15 @@
 namespace tessaloom {
 namespace {
 
-// The list's records as "offset:old:new" with the line of each, in hex.
+// The list's records as "offset:old:new" after the line of each, in decimal.
 std::string shown(const PatchList& list) {
     std::string text;
     for (const PatchLine& line : list.lines) {
         text += std::to_string(line.line) + (line.checksOld ? "=" : "+");
         for (std::size_t i = line.firstByte; i < line.firstByte + line.byteCount; ++i) {
             const DiffEntry& byte = list.bytes[i];
-            text += " " + std::to_string(byte.offset) + ":" + std::to_string(byte.byteA) + ":" +
+            text += ' ';
+            text += std::to_string(byte.offset) + ":" + std::to_string(byte.byteA) + ":" +
                     std::to_string(byte.byteB);
         }
         text += ";";
