@@ -160,7 +160,7 @@ measure grep_wild "$runs" 1 "env LC_ALL=C grep -c -obUaP '\\xde[\\x00-\\xff]\\xb
 Z=$dir/zeros.img
 truncate -s "${size}M" "$Z"
 measure cat_zero "$runs" 1 "cat $Z >/dev/null"
-measure find_zero "$runs" 1 "$tessaloom --find $Z '00 00 00 00 de ad be ef'"
+measure find_zero "$runs" 1 "$tessaloom --find $Z 00000000deadbeef"
 rm -f "$Z"
 measure map "$runs" 1 "$tessaloom --map $F"
 measure binwalk "$slow_runs" 0 "binwalk -E --nplot $F"
@@ -219,9 +219,9 @@ peer "bbe -e s/AA/zz/ -o O F" bbe replace
 ours "--find F de:ad:be:ef" find cat
 peer "grep -c -obUaP '\\xde\\xad\\xbe\\xef' F" grep find
 ours "--find F 'de ?? be ef'" find_wild cat
-peer "grep -c -obUaP '\\xde[\\x00-\\xff]\\xbe\\xef' F" grep_wild find_wild
+peer "grep -P, [\\x00-\\xff] for ??" grep_wild find_wild
 row "cat Z >/dev/null (Z: zeros, as large as F)" cat_zero 1.00
-ours "--find Z '00 00 00 00 de ad be ef'" find_zero cat_zero
+ours "--find Z 00000000deadbeef" find_zero cat_zero
 ours "--map F" map cat
 peer "--entropy F" entropy map
 peer "ent F" ent map
@@ -277,14 +277,14 @@ target "--find F de:ad:be:ef ÷ cat F" "$(ratio "${seconds[find]}" "${seconds[ca
 target "grep -P ÷ --find F de:ad:be:ef" "$(ratio "${seconds[grep]}" "${seconds[find]}")" ">=" 3
 target "--find F 'de ?? be ef' ÷ cat F" "$(ratio "${seconds[find_wild]}" "${seconds[cat]}")" "<=" 2
 target "grep -P ÷ --find F 'de ?? be ef'" "$(ratio "${seconds[grep_wild]}" "${seconds[find_wild]}")" ">=" 3
-target "--find Z '00 00 00 00 de ad be ef' ÷ cat Z" "$(ratio "${seconds[find_zero]}" "${seconds[cat_zero]}")" "<=" 2
+target "--find Z 00000000deadbeef ÷ cat Z" "$(ratio "${seconds[find_zero]}" "${seconds[cat_zero]}")" "<=" 2
 target "--entropy F ÷ --map F" "$(ratio "${seconds[entropy]}" "${seconds[map]}")" ">=" 1
 target "--map F, GB/s" "$(awk -v s="${seconds[map]}" -v m="$size" \
   'BEGIN { if (s > 0) printf "%.2f", m * 1048576 / s / 1e9; else print "-" }')" ">=" 1
 # Streaming commands hold a few buffers, whatever the size of the file.
 for entry in "window:--dump F 0 16" "dump:--dump F 0 -1" "dump_null:--dump F 0 -1 >/dev/null" \
   "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O" \
-  "find:--find F de:ad:be:ef" "find_zero:--find Z 00 00 00 00 de ad be ef" "map:--map F"; do
+  "find:--find F de:ad:be:ef" "find_zero:--find Z 00000000deadbeef" "map:--map F"; do
   target "${entry#*:}, peak MiB" "${mebibytes[${entry%%:*}]}" "<=" "$memory_bound"
 done
 target "--dump S $sparse_offset 64, peak MiB" "${mebibytes[sparse]}" "<=" "$memory_bound"

@@ -233,11 +233,13 @@ class MapWriter {
     std::uint64_t rows_ = 0;
 };
 
-int writeSvg(const MapRequest& request, const FileReader& reader, const EntropyMapper& mapper,
+int writeSvg(const MapRequest& request, FileReader& reader, const EntropyMapper& mapper,
              const std::vector<MapRow>& rows) {
     const std::string svg =
         entropyMapSvg(reader.path(), mapper.length(), rows, mapper.regions(), mapper.edges());
     OutputFile output(request.svgPath, {.finalSize = svg.size(), .source = &reader});
+    // Where an open file cannot be replaced, the picture may replace the input itself.
+    reader.close();
     if (!output.error()) {
         output.write(ByteView(reinterpret_cast<const std::uint8_t*>(svg.data()), svg.size()));
     }
