@@ -171,6 +171,25 @@ TEST_F(OutputFaultTest, SignalsMidRunLeaveNothingBehind) {
     }
 }
 
+// On Windows, Ctrl-C (which Wine makes of SIGINT) removes the unfinished output before the console
+// ends the run with its status for Ctrl-C, 0xC000013A, of which a POSIX parent sees the low byte.
+TEST_F(OutputFaultTest, ConsoleCtrlCLeavesNothingBehind) {
+    if (!windowsExecutable()) {
+        GTEST_SKIP() << "the console's events are Windows'";
+    }
+    writeFile("out.bin", "kept");
+    writeSparseFile("in.bin", std::uint64_t{3} << 30, {});
+    RunOptions options;
+    options.meanwhile = [](int pid) {
+        std::this_thread::sleep_for(3000ms);
+        kill(pid, SIGINT);
+    };
+    const RunResult result = run({"--replace", "in.bin", "00", "01", "out.bin"}, options);
+    EXPECT_EQ(result.status, 0x3A);
+    EXPECT_EQ(readFile("out.bin"), "kept");
+    EXPECT_EQ(namesIn(""), (std::set<std::string>{"in.bin", "out.bin"}));
+}
+
 // The owner and group of a file stay when the superuser patches it; a user who cannot keep the
 // owner gets a file without the setuid and setgid bits, never a setuid file of their own.
 TEST_F(OutputFaultTest, OwnersStayOrTheSetuidBitsGo) {

@@ -68,36 +68,6 @@ namespace {
 constexpr int kTempNameAttempts = 8;
 constexpr std::size_t kMaxNameInTempName = 64;
 
-class Handle {
-  public:
-    Handle() = default;
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() { reset(); }
-    Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
-    Handle& operator=(Handle&& other) noexcept {
-        reset(std::exchange(other.handle_, INVALID_HANDLE_VALUE));
-        return *this;
-    }
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
-        if (valid()) {
-            CloseHandle(handle_);
-        }
-        handle_ = handle;
-    }
-    std::optional<FileError> close() {
-        const HANDLE handle = std::exchange(handle_, INVALID_HANDLE_VALUE);
-        if (handle != INVALID_HANDLE_VALUE && !CloseHandle(handle)) {
-            return lastError();
-        }
-        return std::nullopt;
-    }
-
-  private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
-
 std::optional<FileError> writeAll(HANDLE handle, ByteView bytes,
                                   std::optional<std::uint64_t> offset) {
     while (!bytes.empty()) {
@@ -127,6 +97,42 @@ std::optional<FileError> setLength(HANDLE handle, std::uint64_t size) {
     }
     return std::nullopt;
 }
+
+class Handle {
+  public:
+    Handle() = default;
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle() { reset(); }
+    Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
+    Handle& operator=(Handle&& other) noexcept {
+        reset(std::exchange(other.handle_, INVALID_HANDLE_VALUE));
+        return *this;
+    }
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
+        if (valid()) {
+            CloseHandle(handle_);
+        }
+        handle_ = handle;
+    }
+    std::optional<FileError> write(std::optional<std::uint64_t> offset, ByteView bytes) const {
+        return writeAll(handle_, bytes, offset);
+    }
+    std::optional<FileError> setLength(std::uint64_t size) const {
+        return tessaloom::platform::setLength(handle_, size);
+    }
+    std::optional<FileError> close() {
+        const HANDLE handle = std::exchange(handle_, INVALID_HANDLE_VALUE);
+        if (handle != INVALID_HANDLE_VALUE && !CloseHandle(handle)) {
+            return lastError();
+        }
+        return std::nullopt;
+    }
+
+  private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
 
 std::uint64_t lengthOf(HANDLE handle) {
     LARGE_INTEGER length{};
@@ -196,37 +202,6 @@ std::variant<TempFile, FileError> createTemp(const std::string& target) {
     }
     return errorFromCode(EEXIST);
 }
-
-class StreamTarget : public OutputTarget {
-  public:
-    explicit StreamTarget(Handle file) : file_(std::move(file)) {}
-    bool holesAllowed() const override { return false; }
-    std::optional<FileError> writeAt(std::uint64_t, ByteView bytes) override {
-        return writeAll(file_.get(), bytes, std::nullopt);
-    }
-    std::optional<FileError> commit(std::uint64_t) override { return file_.close(); }
-
-  private:
-    Handle file_;
-};
-
-class InPlaceTarget : public OutputTarget {
-  public:
-    explicit InPlaceTarget(Handle file) : file_(std::move(file)) {}
-    bool holesAllowed() const override { return false; }
-    std::optional<FileError> writeAt(std::uint64_t offset, ByteView bytes) override {
-        return writeAll(file_.get(), bytes, offset);
-    }
-    std::optional<FileError> commit(std::uint64_t size) override {
-        if (std::optional<FileError> failed = setLength(file_.get(), size)) {
-            return failed;
-        }
-        return file_.close();
-    }
-
-  private:
-    Handle file_;
-};
 
 class ReplaceTarget : public OutputTarget {
   public:
@@ -346,7 +321,7 @@ OpenedOutput openOutput(const std::string& path, const OutputOptions& options) {
                 std::nullopt};
     }
     if (GetFileType(target.get()) != FILE_TYPE_DISK) {
-        return {std::make_unique<StreamTarget>(std::move(target)), std::nullopt};
+        return {std::make_unique<StreamTarget<Handle>>(std::move(target)), std::nullopt};
     }
     const std::string name = finalName(path, target.get());
     auto temp = createTemp(name);
@@ -359,7 +334,7 @@ OpenedOutput openOutput(const std::string& path, const OutputOptions& options) {
         if (std::optional<FileError> failed = reserve(target.get(), *options.finalSize)) {
             return failure(*failed);
         }
-        return {std::make_unique<InPlaceTarget>(std::move(target)), std::nullopt};
+        return {std::make_unique<InPlaceTarget<Handle>>(std::move(target)), std::nullopt};
     }
     std::optional<FileIdentity> source;
     if (options.source != nullptr) {
