@@ -134,7 +134,7 @@ class MapWriter {
                 size_ ? std::to_string(*size_ / rowSize + (*size_ % rowSize != 0)) : std::string();
             block_ = "Entropy map of " + reader.path() + ": " +
                      (size_ ? std::to_string(*size_) + " bytes, " + rows + " rows"
-                            : std::string("a stream, rows")) +
+                            : std::string("read as a stream, rows")) +
                      " of " + std::to_string(rowSize) + " bytes\n";
         }
     }
