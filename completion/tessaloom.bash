@@ -1,5 +1,5 @@
 # Bash completion for tessaloom: the command word first, then file names where the command
-# takes a file. Numbers (OFFSET, LEN, MIN_LEN) and hex patterns get no completion.
+# takes a file, and the options of --find and --map. Numbers (OFFSET, LEN, MIN_LEN) and hex patterns get no completion.
 
 # What each command takes, argument by argument: "file" or "-" for anything else.
 declare -A _tessaloom_arguments=(
@@ -9,7 +9,17 @@ declare -A _tessaloom_arguments=(
     [--entropy]="file"
     [--strings]="file -"
     [--replace]="file - - file"
+    [--find]="file"
+    [--patch]="file file file"
+    [--map]="file"
     [--view]="file file"
+)
+
+# The options of the commands that have any, offered for a word that starts with "-"; the word
+# after --svg is a file.
+declare -A _tessaloom_options=(
+    [--find]="--text --utf16 --json"
+    [--map]="--block --json --svg"
 )
 
 _tessaloom_complete_files() {
@@ -42,7 +52,9 @@ _tessaloom() {
     [[ -n $command && -n ${_tessaloom_arguments[$command]+known} ]] || return
     local -a kinds
     read -ra kinds <<<"${_tessaloom_arguments[$command]}"
-    if [[ ${kinds[cword - 2]-} == file ]]; then
+    if ((cword > 2)) && [[ $cur == -* && -n ${_tessaloom_options[$command]-} ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "${_tessaloom_options[$command]}" -- "$cur")
+    elif [[ ${kinds[cword - 2]-} == file || ${words[cword - 1]} == --svg ]]; then
         _tessaloom_complete_files "$cur"
     fi
 }

@@ -17,6 +17,7 @@ targets=(
   search_replace
   pattern_search
   diff_patch
+  patch_list
 )
 seconds=${TESSALOOM_FUZZ_SECONDS:-30}
 

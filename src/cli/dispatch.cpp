@@ -31,6 +31,11 @@ constexpr std::array kCommands{
     Command{"--entropy", 1, runEntropy},
     Command{"--strings", 1, runStrings},
     Command{"--replace", 4, runReplace},
+    Command{"--find",    2, runFind,
+            "<FILE> <PATTERN> [--json] | <FILE> --text <TEXT> [--json] | "
+            "<FILE> --utf16 <TEXT> [--json]"},
+    Command{"--patch",   3, runPatch,  "<IN> <PATCHES> <O>"},
+    Command{"--map",     1, runMap,    "<FILE> [--block SIZE] [--json | --svg OUT]"},
     Command{"--view",    1, runView, "<FILE> [FILE_B]"},
 };
 // clang-format on

@@ -37,7 +37,7 @@ expect() {
 }
 
 run_cases() {
-    expect "tessaloom " "--diff --dump --entropy --gui --replace --strings --view"
+    expect "tessaloom " "--diff --dump --entropy --find --gui --map --patch --replace --strings --view"
     expect "tessaloom --d" "--diff --dump"
     expect "tessaloom --s" "--strings"
     expect "tessaloom --help" ""
@@ -59,6 +59,14 @@ run_cases() {
     expect "tessaloom --view firmware.bin n" "notes.txt"
     expect "tessaloom --view firmware.bin fixed.bin n" ""
     expect "tessaloom --gui " ""
+    expect "tessaloom --find n" "notes.txt"
+    expect "tessaloom --find notes.txt --t" "--text"
+    expect "tessaloom --find notes.txt DEAD " ""
+    expect "tessaloom --patch firmware.bin n" "notes.txt"
+    expect "tessaloom --patch firmware.bin notes.txt fi" "firmware.bin fixed.bin"
+    expect "tessaloom --map firmware.bin --" "--block --json --svg"
+    expect "tessaloom --map firmware.bin --svg n" "notes.txt"
+    expect "tessaloom --map firmware.bin --block 64K " ""
     expect "tessaloom --DUMP n" ""
     expect "tessaloom notes.txt n" ""
     expect "tessaloom \$(>evaluated) n" ""

@@ -1,6 +1,5 @@
-// What the viewer asks of the analyses: the search pattern and its matcher, the class of a stretch
-// of bytes for the region map, and the structure of the file. These are the seams to the engine's
-// --find, --map and --struct.
+// What the viewer asks of the engine's analyses: the search pattern of --find, the class of a
+// stretch of bytes of --map, and the structure of the file.
 #pragma once
 
 #include <cstddef>
@@ -11,31 +10,21 @@
 #include <vector>
 
 #include "engine/entropy.h"
+#include "engine/entropy_map.h"
+#include "engine/find.h"
 #include "engine/types.h"
 
 namespace tessaloom::cli::view {
 
 class Document;
 
-// Bytes to find, some of which match any byte.
-struct SearchPattern {
-    ByteBuffer bytes;
-    std::vector<bool> any;  // true where the byte matches any byte
+// A pattern in the syntax of --find (hex digit pairs with ?? and ? wildcards, groups separated by
+// spaces, colons or hyphens), or "text" in double quotes for its bytes as typed. Empty, with why
+// set, when text is neither.
+std::optional<BytePattern> parseSearchPattern(std::string_view text, std::string& why);
 
-    std::size_t size() const { return bytes.size(); }
-};
-
-// Hex digits in pairs (spaces between them allowed, ?? for any byte), or "text" in double quotes.
-// Empty, with why set, when text is neither.
-std::optional<SearchPattern> parseSearchPattern(std::string_view text, std::string& why);
-
-// Where pattern first occurs wholly inside data at or after from; SIZE_MAX when it does not.
-std::size_t findFirst(ByteView data, const SearchPattern& pattern, std::size_t from = 0);
-
-// What a stretch of bytes mostly is, from how often each byte value occurs in it.
-enum class RegionClass : std::uint8_t { kUnknown, kZero, kText, kLow, kMedium, kHigh };
-
-RegionClass classifyCounts(const ByteCounts& counts);
+// What a stretch of bytes mostly is (the classes of --map), or not known yet.
+using RegionClass = std::optional<ByteClass>;
 
 // One named stretch of the file: a header field, a section.
 struct StructureField {

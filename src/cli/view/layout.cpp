@@ -27,7 +27,7 @@ constexpr std::array kHelp{
     HelpLine{"Home End", "start and end of the row"},
     HelpLine{"Ctrl-Home, Ctrl-End G", "start and end of the file"},
     HelpLine{"g", "go to an offset: 0x1F0, 496, +16, -0x10, 4KiB, 1MiB"},
-    HelpLine{"/  n  N", "find hex (?? any byte) or \"text\"; next; previous"},
+    HelpLine{"/  n  N", "find hex as --find (4D 5A ?? 0?) or \"text\"; next; prev."},
     HelpLine{"]  [", "next and previous difference (two files)"},
     HelpLine{"s", "structure of the file; Enter goes to a field"},
     HelpLine{"m", "next region of the map"},
@@ -56,10 +56,27 @@ Style byteStyle(std::uint8_t byte) {
     return byte < 0x80 ? Style::kOtherAscii : Style::kHigh;
 }
 
+struct ClassStyle {
+    ByteClass byteClass;
+    Style style;
+};
+
+constexpr std::array kClassStyles{
+    ClassStyle{ByteClass::kZeros, Style::kMapZeros},
+    ClassStyle{ByteClass::kFill, Style::kMapFill},
+    ClassStyle{ByteClass::kText, Style::kMapText},
+    ClassStyle{ByteClass::kCodeData, Style::kMapCode},
+    ClassStyle{ByteClass::kCompressed, Style::kMapCompressed},
+    ClassStyle{ByteClass::kCompressedEncrypted, Style::kMapRandom},
+};
+
 Style mapStyle(RegionClass region) {
-    constexpr std::array kStyles{Style::kMapUnknown, Style::kMapZero,   Style::kMapText,
-                                 Style::kMapLow,     Style::kMapMedium, Style::kMapHigh};
-    return kStyles[static_cast<std::size_t>(region)];
+    for (const ClassStyle& entry : kClassStyles) {
+        if (region == entry.byteClass) {
+            return entry.style;
+        }
+    }
+    return Style::kMapUnknown;
 }
 
 std::string hexOffset(std::uint64_t value, std::size_t digits) {
@@ -142,8 +159,7 @@ void drawMap(Grid& grid, Model& model, const Geometry& geometry) {
             grid.at(geometry.mapColumn, cell) = {U'\u25B6', Style::kMarker};
         }
         const RegionClass region = map.cells()[cell];
-        grid.at(geometry.mapColumn + 1, cell) = {
-            region == RegionClass::kUnknown ? U'\u00B7' : U'\u2588', mapStyle(region)};
+        grid.at(geometry.mapColumn + 1, cell) = {region ? U'\u2588' : U'\u00B7', mapStyle(region)};
     }
 }
 
@@ -312,7 +328,7 @@ std::string Grid::styles(std::size_t y) const {
 
 char styleLetter(Style style) {
     // In the order of Style.
-    constexpr std::string_view kLetters = ".o0pwah#CDFSTM?ztlmHPQ";
+    constexpr std::string_view kLetters = ".o0pwah#CDFSTM?zftcxrPQ";
     return kLetters[static_cast<std::size_t>(style)];
 }
 

@@ -26,13 +26,14 @@ enum class Style : std::uint8_t {
     kField,    // inside the structure field under the cursor
     kStatus,
     kTitle,
-    kMarker,  // where the view lies in the region map
-    kMapUnknown,
-    kMapZero,
+    kMarker,      // where the view lies in the region map
+    kMapUnknown,  // the classes of --map, and a stretch not measured yet
+    kMapZeros,
+    kMapFill,
     kMapText,
-    kMapLow,
-    kMapMedium,
-    kMapHigh,
+    kMapCode,
+    kMapCompressed,
+    kMapRandom,
     kPanel,
     kPanelChoice,
 };

@@ -158,7 +158,7 @@ std::string Model::promptLabel() const {
         case PromptKind::kGoto:
             return "Go to offset: ";
         case PromptKind::kSearch:
-            return "Find (hex, ?? for any byte, or \"text\"): ";
+            return "Find (hex as --find, or \"text\"): ";
         case PromptKind::kSaveAs:
             return "Save as: ";
         case PromptKind::kDiscard:
@@ -479,7 +479,7 @@ void Model::runPrompt() {
         case PromptKind::kSearch:
             if (!promptText_.empty()) {
                 std::string why;
-                std::optional<SearchPattern> pattern = parseSearchPattern(promptText_, why);
+                std::optional<BytePattern> pattern = parseSearchPattern(promptText_, why);
                 if (!pattern) {
                     message_ = why;
                     return;
@@ -524,7 +524,7 @@ void Model::nextRegion() {
     }
     const std::size_t here = map_.cellOf(cursor_);
     for (std::size_t cell = here + 1; cell < cells.size(); ++cell) {
-        if (cells[cell] == RegionClass::kUnknown) {
+        if (!cells[cell]) {
             message_ = "The map is still being made";
             return;
         }

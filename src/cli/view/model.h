@@ -102,7 +102,7 @@ class Model {
     std::string message_;
     bool bigEndian_ = false;
     bool highNibble_ = true;
-    std::optional<SearchPattern> pattern_;
+    std::optional<BytePattern> pattern_;
     std::unique_ptr<Seek> seek_;
     std::vector<StructureField> structure_;
     std::size_t structureChoice_ = 0;

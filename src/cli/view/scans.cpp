@@ -30,8 +30,7 @@ bool differsAt(ByteView a, ByteView b, std::size_t i) {
 
 }  // namespace
 
-PatternSeek::PatternSeek(Document& document, SearchPattern pattern, std::uint64_t from,
-                         bool forward)
+PatternSeek::PatternSeek(Document& document, BytePattern pattern, std::uint64_t from, bool forward)
     : document_(document),
       pattern_(std::move(pattern)),
       forward_(forward),
@@ -55,7 +54,7 @@ bool PatternSeek::step() {
         const std::size_t length =
             static_cast<std::size_t>(std::min<std::uint64_t>(size - next_, kScanStep + tail));
         const ByteView bytes = readInto(document_, next_, length, buffer_);
-        if (const std::size_t at = findFirst(bytes, pattern_); at != SIZE_MAX) {
+        if (const std::size_t at = pattern_.find(bytes, 0); at != kNoMatch) {
             found_ = next_ + at;
             return true;
         }
@@ -71,8 +70,8 @@ bool PatternSeek::step() {
         static_cast<std::size_t>(std::min<std::uint64_t>(next_ - first + tail, size - first));
     const ByteView bytes = readInto(document_, first, length, buffer_);
     std::optional<std::uint64_t> last;
-    for (std::size_t at = findFirst(bytes, pattern_); at != SIZE_MAX && first + at < next_;
-         at = findFirst(bytes, pattern_, at + 1)) {
+    for (std::size_t at = pattern_.find(bytes, 0); at != kNoMatch && first + at < next_;
+         at = pattern_.find(bytes, at + 1)) {
         last = first + at;
     }
     next_ = first;
@@ -150,7 +149,7 @@ bool DifferenceSeek::step() {
 }
 
 RegionMap::RegionMap(std::uint64_t size, std::size_t cells)
-    : size_(size), cells_(size == 0 ? 0 : cells, RegionClass::kUnknown) {}
+    : size_(size), cells_(size == 0 ? 0 : cells) {}
 
 std::uint64_t RegionMap::cellStart(std::size_t cell) const {
     // Exact for any size: size_ * cell would overflow past 2^64 / cells.
@@ -195,13 +194,16 @@ bool RegionMap::step(Document& document) {
         count = kSampleSize;
         last = window_ + 1 == kSamples;
     }
-    for (const std::uint8_t byte : readInto(document, from, count, buffer_)) {
+    const ByteView bytes = readInto(document, from, count, buffer_);
+    for (const std::uint8_t byte : bytes) {
         ++counts_[byte];
     }
+    counted_ += bytes.size();
     ++window_;
     if (last) {
-        cells_[next_++] = classifyCounts(counts_);
+        cells_[next_++] = classifyBytes(counts_, counted_);
         counts_ = {};
+        counted_ = 0;
         window_ = 0;
     }
     return !complete();

@@ -37,14 +37,14 @@ class Seek {
 // The next occurrence of pattern starting after offset `from`, or the last starting before it.
 class PatternSeek : public Seek {
   public:
-    PatternSeek(Document& document, SearchPattern pattern, std::uint64_t from, bool forward);
+    PatternSeek(Document& document, BytePattern pattern, std::uint64_t from, bool forward);
     bool step() override;
     double done() const override;
     std::string what() const override { return "Searching"; }
 
   private:
     Document& document_;
-    SearchPattern pattern_;
+    BytePattern pattern_;
     bool forward_;
     std::uint64_t start_;
     std::uint64_t next_;  // forwards: the first start not yet tried; backwards: one past the last
@@ -93,6 +93,7 @@ class RegionMap {
     std::size_t next_ = 0;
     std::size_t window_ = 0;  // the next sample of the current cell
     ByteCounts counts_{};
+    std::uint64_t counted_ = 0;
     ByteBuffer buffer_;
 };
 

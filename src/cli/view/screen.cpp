@@ -9,7 +9,7 @@ namespace {
 
 // The select-graphic-rendition parameters of each style, in the order of Style. The byte classes
 // take hexyl's colours.
-constexpr std::array<std::string_view, 22> kStyleColours{
+constexpr std::array<std::string_view, 23> kStyleColours{
     "0",          // plain
     "0;90",       // offset
     "0;90",       // zero byte
@@ -26,10 +26,11 @@ constexpr std::array<std::string_view, 22> kStyleColours{
     "0;1;33",     // map marker
     "0;90",       // map: not known yet
     "0;34",       // map: zeros
+    "0;94",       // map: one value repeated
     "0;36",       // map: text
-    "0;32",       // map: low entropy
-    "0;33",       // map: medium entropy
-    "0;31",       // map: high entropy
+    "0;32",       // map: code and data
+    "0;33",       // map: compressed
+    "0;31",       // map: compressed or encrypted
     "0;30;47",    // panel
     "0;1;37;44",  // panel: chosen line
 };

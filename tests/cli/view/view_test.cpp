@@ -112,10 +112,10 @@ const ViewCase kViewCases[] = {
     {"go to past the end", {kSample}, "g1KiB\r", {{11, "Past the end: the file has 8 bytes", ""}}},
     {"go to nonsense", {kSample}, "gzz\r", {{11, "Not an offset: zz", ""}}},
     {"search text", {kSample}, "/\"~\"\r", {{10, "0x6 (6)", ""}, {11, "Found at 0x6", ""}}},
-    {"search hex with any byte", {kSample}, "/ff ?? 20\r", {{10, "0x3 (3)", ""}}},
+    {"search hex with wildcards", {kSample}, "/f? ?? 20\r", {{10, "0x3 (3)", ""}}},
     {"search again, backwards", {kSample}, "G/\"i\"\rN", {{10, "0x1 (1)", ""}}},
     {"search finds nothing", {kSample}, "/\"i\"\rn", {{10, "0x1 (1)", ""}, {11, "Not found", ""}}},
-    {"bad pattern", {kSample}, "/4x\r", {{11, "Not hex digits", ""}}},
+    {"bad pattern", {kSample}, "/4x\r", {{11, "Not a pattern", ""}}},
     {"quit with changes", {kSample}, "e41\x1bq", {{11, "Discard 1 change? (y/n)", ""}}},
     {"differences",
      {"abcdefgh", "abXdeYYh"},
@@ -206,7 +206,7 @@ TEST(ViewTest, ScansAgreeWithEveryByteLookedAt) {
     Document& documentA = *viewer.model().documents()[0];
     Document& documentB = *viewer.model().documents()[1];
     std::string why;
-    const SearchPattern pattern = *parseSearchPattern("AB ?? CD", why);
+    const BytePattern pattern = *parseSearchPattern("AB ?? CD", why);
     const auto matchesAt = [&](std::size_t at) {
         return at + 3 <= a.size() && a[at] == '\xAB' && a[at + 2] == '\xCD';
     };
