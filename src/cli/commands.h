@@ -23,5 +23,6 @@ int runDiff(const Arguments& args);
 int runEntropy(const Arguments& args);
 int runStrings(const Arguments& args);
 int runReplace(const Arguments& args);
+int runStruct(const Arguments& args);
 
 }  // namespace tessaloom::cli

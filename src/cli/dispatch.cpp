@@ -31,6 +31,7 @@ constexpr std::array kCommands{
     Command{"--entropy", 1, runEntropy},
     Command{"--strings", 1, runStrings},
     Command{"--replace", 4, runReplace},
+    Command{"--struct",  1, runStruct, "<FILE> [--json]"},
 };
 // clang-format on
 

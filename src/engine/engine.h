@@ -12,4 +12,5 @@
 #include "patch.h"
 #include "search_replace.h"
 #include "string_extract.h"
+#include "structure.h"
 #include "types.h"

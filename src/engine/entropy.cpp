@@ -186,10 +186,12 @@ ByteCounts countBlocks(ByteView data, std::span<double> entropies) {
     return total;
 }
 
+}  // namespace
+
 // Adds the counts of bytes to total. Four tables take the bytes of each word in turn, so that a
 // run of one value does not make each increment wait for the one before it. A table's 32-bit
 // counters hold the counts of a quarter of a piece.
-void countBytes(ByteView bytes, ByteCounts& total) {
+void addByteCounts(ByteView bytes, ByteCounts& total) {
     constexpr std::size_t kPiece = std::size_t{1} << 30;
     for (std::size_t start = 0; start < bytes.size(); start += kPiece) {
         const ByteView piece = bytes.subspan(start, std::min(kPiece, bytes.size() - start));
@@ -212,14 +214,16 @@ void countBytes(ByteView bytes, ByteCounts& total) {
     }
 }
 
-}  // namespace
+double entropyOf(const ByteCounts& counts, std::uint64_t length) {
+    return length == 0 ? 0.0 : entropyOfCounts(counts, length);
+}
 
 double computeEntropy(const std::uint8_t* data, std::uint64_t length) {
     if (data == nullptr || length == 0) {
         return 0.0;
     }
     ByteCounts counts{};
-    countBytes(ByteView(data, static_cast<std::size_t>(length)), counts);
+    addByteCounts(ByteView(data, static_cast<std::size_t>(length)), counts);
     return entropyOfCounts(counts, length);
 }
 
@@ -227,7 +231,7 @@ void Analyzer::write(ByteView bytes) {
     length_ += bytes.size();
     sampler_.write(bytes);
     if (blocks_ == BlockEntropies::kSkipped) {
-        countBytes(bytes, counts_);
+        addByteCounts(bytes, counts_);
     } else {
         // The whole data's counts are the sums of the blocks' counts: each block is counted once.
         wholeBlocks_.write(bytes, [this](ByteView blocks) { addBlocks(blocks); });
