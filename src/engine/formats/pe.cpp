@@ -437,14 +437,14 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
     std::uint64_t lastEnd = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint64_t at = offset + i * kSectionHeaderSize;
-        std::array<std::uint8_t, 8> rawName{};
-        if (!bytes_.read(at, rawName)) {
+        std::array<std::uint8_t, 8> nameBytes{};
+        if (!bytes_.read(at, nameBytes)) {
             d_.warn("The section table ends at the end of the file after " + decimal(i) + " of " +
                     decimal(count) + " sections");
             table.size = i * kSectionHeaderSize;
             break;
         }
-        const std::string name = sectionName(rawName);
+        const std::string name = sectionName(nameBytes);
         StructField& header = addField(table, name, at, kSectionHeaderSize);
         if (!readFields(bytes_, at, kSectionHeader, kLittle, header)) {
             d_.warn("Section header " + decimal(i) + " is cut short by the end of the file");
@@ -462,6 +462,9 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
             info.flags += (info.flags.empty() ? "ALIGN_" : " ALIGN_") +
                           decimal(std::uint64_t{1} << (align - 1)) + "BYTES";
         }
+        const std::string rawName =
+            safeText(ByteView(nameBytes.begin(), std::ranges::find(nameBytes, std::uint8_t{0})));
+        header.fields.front().value = rawName == name ? name : rawName + " (" + name + ")";
         header.value = "at " + hex(info.offset) + ", " + decimal(info.size) + " bytes";
         places_.push_back({info.address, info.virtualSize, info.offset, info.size});
         if (info.size > 0) {
@@ -764,25 +767,20 @@ void PeDecoder::addOverlay() {
 
 bool decodePe(Decoding& decoding) {
     Bytes& bytes = decoding.bytes;
-    if (!bytes.matches(0, "MZ")) {
+    // An MZ header without a PE header (a DOS program, or the stub of something else) is left
+    // to the other decoders.
+    const std::optional<std::uint64_t> peOffset = bytes.number(kLfanewOffset, 4, kLittle);
+    if (!bytes.matches(0, "MZ") || !peOffset ||
+        !bytes.matches(*peOffset, std::string_view("PE\0\0", 4))) {
         return false;
     }
     StructField& dos = decoding.add("DOS header", 0, kDosHeaderSize);
-    if (!readFields(bytes, 0, kDosHeader, kLittle, dos)) {
-        decoding.warn("The DOS header is cut short by the end of the file");
-        return true;
+    readFields(bytes, 0, kDosHeader, kLittle, dos);
+    if (*peOffset > kDosHeaderSize) {
+        decoding.add("DOS stub", kDosHeaderSize, *peOffset - kDosHeaderSize,
+                     decimal(*peOffset - kDosHeaderSize) + " bytes");
     }
-    const std::uint64_t peOffset = numberOf(dos, "e_lfanew").value_or(0);
-    if (!bytes.matches(peOffset, std::string_view("PE\0\0", 4))) {
-        decoding.warn("No PE header at e_lfanew (" + hex(peOffset) +
-                      "): a DOS program, or not an executable");
-        return true;
-    }
-    if (peOffset > kDosHeaderSize) {
-        decoding.add("DOS stub", kDosHeaderSize, peOffset - kDosHeaderSize,
-                 decimal(peOffset - kDosHeaderSize) + " bytes");
-    }
-    PeDecoder(decoding).decode(peOffset);
+    PeDecoder(decoding).decode(*peOffset);
     return true;
 }
 
