@@ -157,8 +157,10 @@ class TextWriter {
             names.push_back(section.name);
         }
         const std::size_t width = nameWidth(4, 24, names);
-        const std::size_t numberWidth = std::to_string(table.empty() ? 0 : table.size() - 1).size();
-        const std::string number = padded("[Nr]", numberWidth + 2);
+        // "[Nr]" is as wide as the widest "[12]", and at least 4.
+        const std::size_t numberWidth =
+            std::max<std::size_t>(std::to_string(table.empty() ? 0 : table.size() - 1).size(), 2);
+        const std::string number = "[Nr]" + std::string(numberWidth - 2, ' ');
         const bool elf = report_.format.starts_with("ELF");
         if (elf) {
             line("  " + number + " " + padded("Name", width) + "  " + padded("Type", 14) + "  " +
@@ -222,6 +224,9 @@ class TextWriter {
     void exports() {
         const auto& table = *report_.exports;
         heading("Exports", table.size());
+        if (table.empty()) {
+            return;
+        }
         line("  Ordinal  RVA         " + padded("File offset", offsetWidth_ + 2) + "  Name");
         for (const ExportInfo& e : table) {
             std::string row = "  " + rightAligned(std::to_string(e.ordinal), 7) + "  0x" +

@@ -93,6 +93,7 @@ TEST_F(BadInputTest, UnreadableInputsAreErrorsAndEmptyOnesAreEmpty) {
                                                      {"--dump", file, "0", "0"},
                                                      {"--entropy", file},
                                                      {"--strings", file, "1"},
+                                                     {"--struct", file},
                                                      {"--diff", file, "abc"},
                                                      {"--diff", "abc", file},
                                                      {"--diff", file, file}}) {
