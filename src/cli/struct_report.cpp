@@ -84,7 +84,9 @@ class TextWriter {
         line(title + " (" + std::to_string(count) + "):");
     }
     std::string offset(std::uint64_t value) const { return "0x" + hexDigits(value, offsetWidth_); }
-    std::string address(std::uint64_t value) const { return "0x" + hexDigits(value, addressWidth_); }
+    std::string address(std::uint64_t value) const {
+        return "0x" + hexDigits(value, addressWidth_);
+    }
     std::string fileOffsetOf(const std::optional<std::uint64_t>& value) const {
         return value ? offset(*value) : padded("-", offsetWidth_ + 2);
     }
@@ -98,9 +100,9 @@ class TextWriter {
         }
         if (report_.entryPoint) {
             line("Entry point:  0x" + hexDigits(*report_.entryPoint, 0) +
-                 (report_.entryPointOffset ? " (file offset 0x" +
-                                                 hexDigits(*report_.entryPointOffset, 0) + ")"
-                                           : ""));
+                 (report_.entryPointOffset
+                      ? " (file offset 0x" + hexDigits(*report_.entryPointOffset, 0) + ")"
+                      : ""));
         }
         if (report_.interpreter) {
             line("Interpreter:  " + *report_.interpreter);
@@ -178,13 +180,13 @@ class TextWriter {
             std::string row;
             if (elf) {
                 row = "  " + index + "  " + padded(s.type, 14) + "  " + address(s.address) + "  " +
-                      offset(s.offset) + "  " + offset(s.virtualSize) + "  " +
-                      padded(s.flags, 5) + "  " + rightAligned(entropyText(s.entropy), 7);
+                      offset(s.offset) + "  " + offset(s.virtualSize) + "  " + padded(s.flags, 5) +
+                      "  " + rightAligned(entropyText(s.entropy), 7);
             } else {
                 row = "  " + index + "  0x" + hexDigits(s.address, 8) + "  0x" +
                       hexDigits(s.virtualSize, 8) + "  " + offset(s.offset) + "  0x" +
-                      hexDigits(s.size, 8) + "  " + rightAligned(entropyText(s.entropy), 7) +
-                      "  " + s.flags;
+                      hexDigits(s.size, 8) + "  " + rightAligned(entropyText(s.entropy), 7) + "  " +
+                      s.flags;
             }
             row.erase(row.find_last_not_of(' ') + 1);
             line(row);
@@ -290,7 +292,11 @@ std::string quoted(std::string_view text) {
             ++i;
             continue;
         }
-        std::size_t length = byte < 0x80 ? 1 : (byte & 0xE0) == 0xC0 ? 2 : (byte & 0xF0) == 0xE0 ? 3 : (byte & 0xF8) == 0xF0 ? 4 : 0;
+        std::size_t length = byte < 0x80             ? 1
+                             : (byte & 0xE0) == 0xC0 ? 2
+                             : (byte & 0xF0) == 0xE0 ? 3
+                             : (byte & 0xF8) == 0xF0 ? 4
+                                                     : 0;
         bool valid = length > 0 && i + length <= text.size();
         for (std::size_t k = 1; valid && k < length; ++k) {
             valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;

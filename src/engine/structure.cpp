@@ -75,7 +75,8 @@ class CachedBytes : public formats::Bytes {
             }
         }
         const std::uint64_t start = index * kPageSize;
-        oldest->bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kPageSize, size_ - start)));
+        oldest->bytes.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(kPageSize, size_ - start)));
         oldest->length = source_.readAt(start, oldest->bytes);
         oldest->index = index;
         oldest->lastUsed = clock_;
@@ -114,7 +115,8 @@ void measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
             continue;
         }
         events.push_back({section.offset, true, i});
-        events.push_back({section.offset + std::min(section.size, size - section.offset), false, i});
+        events.push_back(
+            {section.offset + std::min(section.size, size - section.offset), false, i});
     }
     // At one position the ends come first: no byte lies between them and the starts.
     std::ranges::sort(events, [](const Event& a, const Event& b) {
@@ -199,8 +201,8 @@ std::size_t SpanSource::readAt(std::uint64_t offset, std::span<std::uint8_t> int
     if (offset >= bytes_.size()) {
         return 0;
     }
-    const auto count = static_cast<std::size_t>(
-        std::min<std::uint64_t>(into.size(), bytes_.size() - offset));
+    const auto count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), bytes_.size() - offset));
     std::memcpy(into.data(), bytes_.data() + offset, count);
     return count;
 }
@@ -212,9 +214,11 @@ StructureReport describeStructure(ByteSource& source, std::string path,
     report.size = source.size();
     CachedBytes bytes(source);
     formats::Decoding decoding(bytes, report);
-    const bool known = std::ranges::any_of(kDecoders, [&decoding](Decoder decode) { return decode(decoding); });
+    const bool known =
+        std::ranges::any_of(kDecoders, [&decoding](Decoder decode) { return decode(decoding); });
     if (!known && report.size > 0) {
-        decoding.add("Data", 0, report.size, "raw data of " + formats::decimal(report.size) + " bytes");
+        decoding.add("Data", 0, report.size,
+                     "raw data of " + formats::decimal(report.size) + " bytes");
     }
     decoding.finish();
     if (report.sections && options.entropies == SectionEntropies::kMeasured) {
@@ -239,11 +243,13 @@ StructureReport describeStructure(FileReader& reader, const StructureOptions& op
     Spool spool;
     forEachChunk(reader, [&spool, &reader](ByteView chunk) {
         if (!spool.write(chunk)) {
-            throw ReadError(reader.path(), "cannot keep a copy of the stream: " + spool.error()->reason);
+            throw ReadError(reader.path(),
+                            "cannot keep a copy of the stream: " + spool.error()->reason);
         }
     });
     if (spool.error()) {
-        throw ReadError(reader.path(), "cannot keep a copy of the stream: " + spool.error()->reason);
+        throw ReadError(reader.path(),
+                        "cannot keep a copy of the stream: " + spool.error()->reason);
     }
     FileReader spooled(reader.path(), spool.source());
     ReaderSource source(spooled);

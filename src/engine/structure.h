@@ -51,13 +51,13 @@ struct StructField {
 // is relative to the image base).
 struct SectionInfo {
     std::string name;
-    std::string type;   // ELF only: PROGBITS, NOBITS...
+    std::string type;  // ELF only: PROGBITS, NOBITS...
     std::uint64_t offset = 0;
     std::uint64_t size = 0;
     std::uint64_t address = 0;
     std::uint64_t virtualSize = 0;
     std::uint64_t rawFlags = 0;
-    std::string flags;  // ELF: readelf's letters (WAX); PE: the characteristics by name
+    std::string flags;              // ELF: readelf's letters (WAX); PE: the characteristics by name
     std::optional<double> entropy;  // of its bytes in the file, when measured and it has any
 };
 
@@ -84,7 +84,7 @@ struct ExportInfo {
     std::uint64_t ordinal = 0;
     std::uint64_t address = 0;
     std::optional<std::uint64_t> offset;  // where address lies in the file
-    std::string forwarder;  // "OTHER.Function" when it forwards to another library
+    std::string forwarder;                // "OTHER.Function" when it forwards to another library
 };
 
 // A ZIP entry as the central directory and its local header give it.

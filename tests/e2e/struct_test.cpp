@@ -36,8 +36,8 @@ std::vector<std::pair<std::uint64_t, std::string>> peHeaders(std::uint64_t farOf
             {0x98 + 108, le(16, 4)},
             {0x188, std::string(".text\0\0\0", 8) + le(0x10, 4) + le(0x1000, 4) + le(0x200, 4) +
                         le(0x200, 4) + le(0, 12) + le(0x60000020, 4)},
-            {0x1B0, std::string(".far\0\0\0\0", 8) + le(0x2000, 4) + le(0x2000, 4) +
-                        le(0x2000, 4) + le(farOffset, 4) + le(0, 12) + le(0xC0000040, 4)}};
+            {0x1B0, std::string(".far\0\0\0\0", 8) + le(0x2000, 4) + le(0x2000, 4) + le(0x2000, 4) +
+                        le(farOffset, 4) + le(0, 12) + le(0xC0000040, 4)}};
 }
 
 // Every byte value twice in .text (entropy 8), and .far half 0xAA, half 0x55 (entropy 1).
@@ -102,26 +102,29 @@ TEST_F(StructTest, SixGiBImageWithSectionsPast4GiB) {
               "Format:       PE32+\n"
               "Machine:      AMD64\n"
               "Entry point:  0x1000 (file offset 0x200)");
-    EXPECT_NE(out.find("\n  0x0fffff000        8192    .far                                RVA 0x2000\n"
-                       "  0x100001000  2147479552  Overlay                               "
-                       "2147479552 bytes past the last section\n"),
-              std::string::npos);
-    EXPECT_EQ(out.substr(out.find("\nSections")),
-              "\nSections (2):\n"
-              "  [Nr] Name   VirtAddr    VirtSize    RawOffset    RawSize     Entropy  Characteristics\n"
-              "  [ 0] .text  0x00001000  0x00000010  0x000000200  0x00000200    8.000  "
-              "CNT_CODE MEM_READ MEM_EXECUTE\n"
-              "  [ 1] .far   0x00002000  0x00002000  0x0fffff000  0x00002000    1.000  "
-              "CNT_INITIALIZED_DATA MEM_READ MEM_WRITE\n"
-              "\nImports (0 libraries, 0 functions):\n"
-              "\nExports (0):\n");
+    EXPECT_NE(
+        out.find("\n  0x0fffff000        8192    .far                                RVA 0x2000\n"
+                 "  0x100001000  2147479552  Overlay                               "
+                 "2147479552 bytes past the last section\n"),
+        std::string::npos);
+    EXPECT_EQ(
+        out.substr(out.find("\nSections")),
+        "\nSections (2):\n"
+        "  [Nr] Name   VirtAddr    VirtSize    RawOffset    RawSize     Entropy  Characteristics\n"
+        "  [ 0] .text  0x00001000  0x00000010  0x000000200  0x00000200    8.000  "
+        "CNT_CODE MEM_READ MEM_EXECUTE\n"
+        "  [ 1] .far   0x00002000  0x00002000  0x0fffff000  0x00002000    1.000  "
+        "CNT_INITIALIZED_DATA MEM_READ MEM_WRITE\n"
+        "\nImports (0 libraries, 0 functions):\n"
+        "\nExports (0):\n");
 }
 
 // A stream is copied aside and read like the file; its report differs only in the path.
 TEST_F(StructTest, StreamGivesTheReportOfTheFile) {
     TESSALOOM_SKIP_FOR_WINDOWS("Windows has no /dev/stdin");
     std::ifstream program(executablePath(), std::ios::binary);
-    const std::string elf{std::istreambuf_iterator<char>(program), std::istreambuf_iterator<char>()};
+    const std::string elf{std::istreambuf_iterator<char>(program),
+                          std::istreambuf_iterator<char>()};
     writeFile("program", elf);
     writeSparseFile("small.exe", 0x4000, peImage(0x2000));
     for (const std::string file : {"program", "small.exe"}) {

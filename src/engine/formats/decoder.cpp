@@ -64,7 +64,8 @@ std::optional<std::uint64_t> Bytes::number(std::uint64_t offset, std::size_t wid
 
 bool Bytes::matches(std::uint64_t offset, std::string_view text) {
     std::array<std::uint8_t, 16> buffer{};
-    const std::span<std::uint8_t> into = std::span(buffer).first(std::min<std::size_t>(text.size(), 16));
+    const std::span<std::uint8_t> into =
+        std::span(buffer).first(std::min<std::size_t>(text.size(), 16));
     return read(offset, into) &&
            std::ranges::equal(into, text.substr(0, into.size()), {}, {},
                               [](char c) { return static_cast<std::uint8_t>(c); });
@@ -208,8 +209,8 @@ std::string safeText(ByteView bytes) {
 
 StructField& addField(StructField& parent, std::string name, std::uint64_t offset,
                       std::uint64_t size, std::string value, std::optional<std::uint64_t> number) {
-    return parent.fields.emplace_back(StructField{std::move(name), offset, size, std::move(value),
-                                                  number, {}});
+    return parent.fields.emplace_back(
+        StructField{std::move(name), offset, size, std::move(value), number, {}});
 }
 
 bool readFields(Bytes& bytes, std::uint64_t base, std::span<const FieldLayout> layouts,
@@ -280,7 +281,7 @@ void fitFields(std::vector<StructField>& fields, std::uint64_t fileSize) {
 }
 
 StructField& Decoding::add(std::string name, std::uint64_t offset, std::uint64_t size,
-                          std::string value) {
+                           std::string value) {
     return top.emplace_back(
         StructField{std::move(name), offset, size, std::move(value), std::nullopt, {}});
 }

@@ -28,8 +28,8 @@ enum DynamicTag : std::uint64_t {
 };
 
 constexpr NamedValue kClasses[] = {{1, "ELF32"}, {2, "ELF64"}};
-constexpr NamedValue kByteOrders[] = {
-    {1, "2's complement, little endian"}, {2, "2's complement, big endian"}};
+constexpr NamedValue kByteOrders[] = {{1, "2's complement, little endian"},
+                                      {2, "2's complement, big endian"}};
 
 constexpr NamedValue kOsAbis[] = {
     {0, "UNIX - System V", "UNIX - System V"},
@@ -142,30 +142,66 @@ struct SectionFlag {
     char letter;
 };
 constexpr SectionFlag kSectionFlagLetters[] = {
-    {0x1, 'W'},   {0x2, 'A'},   {0x4, 'X'},        {0x10, 'M'},       {0x20, 'S'},
-    {0x40, 'I'},  {0x80, 'L'},  {0x100, 'O'},      {0x200, 'G'},      {0x400, 'T'},
+    {0x1, 'W'},   {0x2, 'A'},      {0x4, 'X'},        {0x10, 'M'},  {0x20, 'S'},
+    {0x40, 'I'},  {0x80, 'L'},     {0x100, 'O'},      {0x200, 'G'}, {0x400, 'T'},
     {0x800, 'C'}, {0x200000, 'R'}, {0x80000000, 'E'},
 };
 constexpr NamedValue kSectionFlagNames[] = {
-    {0x1, "WRITE"},        {0x2, "ALLOC"},       {0x4, "EXECINSTR"},     {0x10, "MERGE"},
-    {0x20, "STRINGS"},     {0x40, "INFO_LINK"},  {0x80, "LINK_ORDER"},   {0x100, "OS_NONCONFORMING"},
-    {0x200, "GROUP"},      {0x400, "TLS"},       {0x800, "COMPRESSED"},  {0x200000, "GNU_RETAIN"},
+    {0x1, "WRITE"},          {0x2, "ALLOC"},
+    {0x4, "EXECINSTR"},      {0x10, "MERGE"},
+    {0x20, "STRINGS"},       {0x40, "INFO_LINK"},
+    {0x80, "LINK_ORDER"},    {0x100, "OS_NONCONFORMING"},
+    {0x200, "GROUP"},        {0x400, "TLS"},
+    {0x800, "COMPRESSED"},   {0x200000, "GNU_RETAIN"},
     {0x80000000, "EXCLUDE"},
 };
 
 constexpr NamedValue kDynamicTags[] = {
-    {0, "NULL"},          {1, "NEEDED"},          {2, "PLTRELSZ"},         {3, "PLTGOT"},
-    {4, "HASH"},          {5, "STRTAB"},          {6, "SYMTAB"},           {7, "RELA"},
-    {8, "RELASZ"},        {9, "RELAENT"},         {10, "STRSZ"},           {11, "SYMENT"},
-    {12, "INIT"},         {13, "FINI"},           {14, "SONAME"},          {15, "RPATH"},
-    {16, "SYMBOLIC"},     {17, "REL"},            {18, "RELSZ"},           {19, "RELENT"},
-    {20, "PLTREL"},       {21, "DEBUG"},          {22, "TEXTREL"},         {23, "JMPREL"},
-    {24, "BIND_NOW"},     {25, "INIT_ARRAY"},     {26, "FINI_ARRAY"},      {27, "INIT_ARRAYSZ"},
-    {28, "FINI_ARRAYSZ"}, {29, "RUNPATH"},        {30, "FLAGS"},           {32, "PREINIT_ARRAY"},
-    {33, "PREINIT_ARRAYSZ"}, {35, "RELRSZ"},      {36, "RELR"},            {37, "RELRENT"},
-    {0x6FFFFEF5, "GNU_HASH"}, {0x6FFFFFF0, "VERSYM"}, {0x6FFFFFF9, "RELACOUNT"},
-    {0x6FFFFFFA, "RELCOUNT"}, {0x6FFFFFFB, "FLAGS_1"}, {0x6FFFFFFC, "VERDEF"},
-    {0x6FFFFFFD, "VERDEFNUM"}, {0x6FFFFFFE, "VERNEED"}, {0x6FFFFFFF, "VERNEEDNUM"},
+    {0, "NULL"},
+    {1, "NEEDED"},
+    {2, "PLTRELSZ"},
+    {3, "PLTGOT"},
+    {4, "HASH"},
+    {5, "STRTAB"},
+    {6, "SYMTAB"},
+    {7, "RELA"},
+    {8, "RELASZ"},
+    {9, "RELAENT"},
+    {10, "STRSZ"},
+    {11, "SYMENT"},
+    {12, "INIT"},
+    {13, "FINI"},
+    {14, "SONAME"},
+    {15, "RPATH"},
+    {16, "SYMBOLIC"},
+    {17, "REL"},
+    {18, "RELSZ"},
+    {19, "RELENT"},
+    {20, "PLTREL"},
+    {21, "DEBUG"},
+    {22, "TEXTREL"},
+    {23, "JMPREL"},
+    {24, "BIND_NOW"},
+    {25, "INIT_ARRAY"},
+    {26, "FINI_ARRAY"},
+    {27, "INIT_ARRAYSZ"},
+    {28, "FINI_ARRAYSZ"},
+    {29, "RUNPATH"},
+    {30, "FLAGS"},
+    {32, "PREINIT_ARRAY"},
+    {33, "PREINIT_ARRAYSZ"},
+    {35, "RELRSZ"},
+    {36, "RELR"},
+    {37, "RELRENT"},
+    {0x6FFFFEF5, "GNU_HASH"},
+    {0x6FFFFFF0, "VERSYM"},
+    {0x6FFFFFF9, "RELACOUNT"},
+    {0x6FFFFFFA, "RELCOUNT"},
+    {0x6FFFFFFB, "FLAGS_1"},
+    {0x6FFFFFFC, "VERDEF"},
+    {0x6FFFFFFD, "VERDEFNUM"},
+    {0x6FFFFFFE, "VERNEED"},
+    {0x6FFFFFFF, "VERNEEDNUM"},
 };
 
 constexpr FieldLayout kIdent[] = {
@@ -180,33 +216,21 @@ constexpr FieldLayout kIdent[] = {
 
 // The header after e_ident, of each class; e_type and e_machine lie at 16 and 18 in both.
 constexpr FieldLayout kHeader32[] = {
-    {"e_type", 16, 2, Render::kName, kTypes},
-    {"e_machine", 18, 2, Render::kName, kMachines},
-    {"e_version", 20, 4, Render::kDecimal},
-    {"e_entry", 24, 4, Render::kHex},
-    {"e_phoff", 28, 4, Render::kHex},
-    {"e_shoff", 32, 4, Render::kHex},
-    {"e_flags", 36, 4, Render::kHex},
-    {"e_ehsize", 40, 2, Render::kDecimal},
-    {"e_phentsize", 42, 2, Render::kDecimal},
-    {"e_phnum", 44, 2, Render::kDecimal},
-    {"e_shentsize", 46, 2, Render::kDecimal},
-    {"e_shnum", 48, 2, Render::kDecimal},
+    {"e_type", 16, 2, Render::kName, kTypes}, {"e_machine", 18, 2, Render::kName, kMachines},
+    {"e_version", 20, 4, Render::kDecimal},   {"e_entry", 24, 4, Render::kHex},
+    {"e_phoff", 28, 4, Render::kHex},         {"e_shoff", 32, 4, Render::kHex},
+    {"e_flags", 36, 4, Render::kHex},         {"e_ehsize", 40, 2, Render::kDecimal},
+    {"e_phentsize", 42, 2, Render::kDecimal}, {"e_phnum", 44, 2, Render::kDecimal},
+    {"e_shentsize", 46, 2, Render::kDecimal}, {"e_shnum", 48, 2, Render::kDecimal},
     {"e_shstrndx", 50, 2, Render::kDecimal},
 };
 constexpr FieldLayout kHeader64[] = {
-    {"e_type", 16, 2, Render::kName, kTypes},
-    {"e_machine", 18, 2, Render::kName, kMachines},
-    {"e_version", 20, 4, Render::kDecimal},
-    {"e_entry", 24, 8, Render::kHex},
-    {"e_phoff", 32, 8, Render::kHex},
-    {"e_shoff", 40, 8, Render::kHex},
-    {"e_flags", 48, 4, Render::kHex},
-    {"e_ehsize", 52, 2, Render::kDecimal},
-    {"e_phentsize", 54, 2, Render::kDecimal},
-    {"e_phnum", 56, 2, Render::kDecimal},
-    {"e_shentsize", 58, 2, Render::kDecimal},
-    {"e_shnum", 60, 2, Render::kDecimal},
+    {"e_type", 16, 2, Render::kName, kTypes}, {"e_machine", 18, 2, Render::kName, kMachines},
+    {"e_version", 20, 4, Render::kDecimal},   {"e_entry", 24, 8, Render::kHex},
+    {"e_phoff", 32, 8, Render::kHex},         {"e_shoff", 40, 8, Render::kHex},
+    {"e_flags", 48, 4, Render::kHex},         {"e_ehsize", 52, 2, Render::kDecimal},
+    {"e_phentsize", 54, 2, Render::kDecimal}, {"e_phnum", 56, 2, Render::kDecimal},
+    {"e_shentsize", 58, 2, Render::kDecimal}, {"e_shnum", 60, 2, Render::kDecimal},
     {"e_shstrndx", 62, 2, Render::kDecimal},
 };
 
@@ -264,7 +288,8 @@ struct Section {
 };
 
 std::string segmentFlags(std::uint64_t flags) {
-    return {(flags & 4) != 0 ? 'R' : '-', (flags & 2) != 0 ? 'W' : '-', (flags & 1) != 0 ? 'X' : '-'};
+    return {(flags & 4) != 0 ? 'R' : '-', (flags & 2) != 0 ? 'W' : '-',
+            (flags & 1) != 0 ? 'X' : '-'};
 }
 
 std::string sectionFlagLetters(std::uint64_t flags) {
@@ -314,7 +339,8 @@ class ElfDecoder {
     std::vector<Section> sections_;
 };
 
-std::uint64_t ElfDecoder::stride(const StructField& header, std::string_view field, std::uint64_t size) {
+std::uint64_t ElfDecoder::stride(const StructField& header, std::string_view field,
+                                 std::uint64_t size) {
     const std::uint64_t declared = numberOf(header, field).value_or(size);
     if (declared < size) {
         d_.warn(std::string(field) + " is " + decimal(declared) + ", less than an entry's " +
@@ -346,14 +372,15 @@ void ElfDecoder::decode(StructField& header) {
     std::uint64_t phnum = numberOf(header, "e_phnum").value_or(0);
     std::uint64_t shnum = numberOf(header, "e_shnum").value_or(0);
     std::uint64_t shstrndx = numberOf(header, "e_shstrndx").value_or(0);
-    const std::uint64_t phentsize = stride(header, "e_phentsize", is64_ ? 56 : 32);
-    const std::uint64_t shentsize = stride(header, "e_shentsize", is64_ ? 64 : 40);
     // Counts too large for their fields are kept in section 0.
-    if (shoff != 0 && (shnum == kSectionCountInSection0 || shstrndx == kXIndex || phnum == kXIndex)) {
+    if (shoff != 0 &&
+        (shnum == kSectionCountInSection0 || shstrndx == kXIndex || phnum == kXIndex)) {
         StructField first;
-        if (readFields(bytes_, shoff, is64_ ? std::span(kSectionHeader64) : std::span(kSectionHeader32),
-                       order_, first)) {
-            shnum = shnum == kSectionCountInSection0 ? numberOf(first, "sh_size").value_or(0) : shnum;
+        if (readFields(bytes_, shoff,
+                       is64_ ? std::span(kSectionHeader64) : std::span(kSectionHeader32), order_,
+                       first)) {
+            shnum =
+                shnum == kSectionCountInSection0 ? numberOf(first, "sh_size").value_or(0) : shnum;
             shstrndx = shstrndx == kXIndex ? numberOf(first, "sh_link").value_or(0) : shstrndx;
             phnum = phnum == kXIndex ? numberOf(first, "sh_info").value_or(0) : phnum;
         }
@@ -362,11 +389,12 @@ void ElfDecoder::decode(StructField& header) {
     d_.report.sections.emplace();
     d_.report.libraries.emplace();
     if (phoff != 0 && phnum > 0) {
-        readSegments(phoff, fittingCount(phoff, phnum, phentsize, "program headers"), phentsize);
+        const std::uint64_t size = stride(header, "e_phentsize", is64_ ? 56 : 32);
+        readSegments(phoff, fittingCount(phoff, phnum, size, "program headers"), size);
     }
     if (shoff != 0 && shnum > 0) {
-        readSections(shoff, fittingCount(shoff, shnum, shentsize, "section headers"), shentsize,
-                     shstrndx);
+        const std::uint64_t size = stride(header, "e_shentsize", is64_ ? 64 : 40);
+        readSections(shoff, fittingCount(shoff, shnum, size, "section headers"), size, shstrndx);
     }
     d_.report.entryPoint = entry;
     if (StructField* field = fieldOf(header, "e_entry"); field != nullptr && entry != 0) {
@@ -380,8 +408,8 @@ void ElfDecoder::decode(StructField& header) {
 }
 
 void ElfDecoder::readSegments(std::uint64_t offset, std::uint64_t count, std::uint64_t stride) {
-    StructField& table = d_.add("Program headers", offset, count * stride,
-                                  decimal(count) + " segments");
+    StructField& table =
+        d_.add("Program headers", offset, count * stride, decimal(count) + " segments");
     const auto layouts = is64_ ? std::span(kProgramHeader64) : std::span(kProgramHeader32);
     for (std::uint64_t i = 0; i < count; ++i) {
         StructField& header = addField(table, "[" + decimal(i) + "]", offset + i * stride, stride);
@@ -392,11 +420,15 @@ void ElfDecoder::readSegments(std::uint64_t offset, std::uint64_t count, std::ui
         const Segment segment{number("p_type"),   number("p_offset"), number("p_vaddr"),
                               number("p_filesz"), number("p_memsz"),  number("p_flags")};
         segments_.push_back(segment);
-        SegmentInfo info{renderValue(Render::kName, segment.type, kSegmentTypes), segment.offset,
-                         segment.fileSize, segment.address, segment.memorySize,
+        SegmentInfo info{renderValue(Render::kName, segment.type, kSegmentTypes),
+                         segment.offset,
+                         segment.fileSize,
+                         segment.address,
+                         segment.memorySize,
                          segmentFlags(segment.flags)};
         header.name += " " + info.type;
-        header.value = hex(segment.offset) + ", " + decimal(segment.fileSize) + " bytes, " + info.flags;
+        header.value =
+            hex(segment.offset) + ", " + decimal(segment.fileSize) + " bytes, " + info.flags;
         if (StructField* flags = fieldOf(header, "p_flags")) {
             flags->value += " (" + info.flags + ")";
         }
@@ -406,8 +438,8 @@ void ElfDecoder::readSegments(std::uint64_t offset, std::uint64_t count, std::ui
 
 void ElfDecoder::readSections(std::uint64_t offset, std::uint64_t count, std::uint64_t stride,
                               std::uint64_t namesIndex) {
-    StructField& table = d_.add("Section headers", offset, count * stride,
-                                  decimal(count) + " sections");
+    StructField& table =
+        d_.add("Section headers", offset, count * stride, decimal(count) + " sections");
     const auto layouts = is64_ ? std::span(kSectionHeader64) : std::span(kSectionHeader32);
     for (std::uint64_t i = 0; i < count; ++i) {
         StructField& header = addField(table, "[" + decimal(i) + "]", offset + i * stride, stride);
@@ -430,9 +462,10 @@ void ElfDecoder::readSections(std::uint64_t offset, std::uint64_t count, std::ui
         const Section& section = sections_[i];
         std::string name;
         if (names && section.name < names->size) {
-            name = bytes_.cString(names->offset + section.name,
-                                  static_cast<std::size_t>(std::min<std::uint64_t>(
-                                      kMaxNameLength, names->size - section.name)))
+            name = bytes_
+                       .cString(names->offset + section.name,
+                                static_cast<std::size_t>(std::min<std::uint64_t>(
+                                    kMaxNameLength, names->size - section.name)))
                        .value_or("");
         }
         SectionInfo info;
@@ -515,7 +548,8 @@ void ElfDecoder::readDynamic() {
     }
     const std::uint64_t width = is64_ ? 8 : 4;
     const auto [offset, size] = *place;
-    const std::uint64_t count = fittingCount(offset, size / (2 * width), 2 * width, "dynamic entries");
+    const std::uint64_t count =
+        fittingCount(offset, size / (2 * width), 2 * width, "dynamic entries");
     struct Entry {
         std::uint64_t tag, value;
     };
@@ -536,8 +570,7 @@ void ElfDecoder::readDynamic() {
     if (!stringTable) {
         stringTable = linkedStrings;
     }
-    StructField& table = d_.add("Dynamic section", offset, 0,
-                                  decimal(entries.size()) + " entries");
+    StructField& table = d_.add("Dynamic section", offset, 0, decimal(entries.size()) + " entries");
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry& entry = entries[i];
         std::string value = hex(entry.value);
@@ -557,7 +590,8 @@ void ElfDecoder::readDynamic() {
             }
         }
         const std::string tag = renderValue(Render::kName, entry.tag, kDynamicTags);
-        addField(table, tag, offset + 2 * width * i, 2 * width, value, named ? std::nullopt : std::optional(entry.value));
+        addField(table, tag, offset + 2 * width * i, 2 * width, value,
+                 named ? std::nullopt : std::optional(entry.value));
     }
 }
 
@@ -565,7 +599,9 @@ void ElfDecoder::readDynamic() {
 
 bool decodeElf(Decoding& decoding) {
     Bytes& bytes = decoding.bytes;
-    if (!bytes.matches(0, "\x7F" "ELF")) {
+    if (!bytes.matches(0,
+                       "\x7F"
+                       "ELF")) {
         return false;
     }
     StructField& header = decoding.add("ELF header", 0, 0);
@@ -582,8 +618,8 @@ bool decodeElf(Decoding& decoding) {
     if (data != 1 && data != kElfDataBig) {
         decoding.warn("Unknown ELF byte order " + decimal(data) + "; read as little-endian");
     }
-    if (!wholeIdent || !readFields(bytes, 0, is64 ? std::span(kHeader64) : std::span(kHeader32),
-                                   order, header)) {
+    if (!wholeIdent ||
+        !readFields(bytes, 0, is64 ? std::span(kHeader64) : std::span(kHeader32), order, header)) {
         decoding.warn("The ELF header is cut short by the end of the file");
         return true;
     }
@@ -609,7 +645,8 @@ std::vector<HeaderField> elfSummary(Bytes& sample) {
         summaryRow("EI_VERSION", ident.fields[3], decimal(byte(3))),
     };
     const std::string_view abi = briefOf(kOsAbis, byte(4));
-    rows.push_back(summaryRow("EI_OSABI", ident.fields[4], abi.empty() ? upperHex(byte(4)) : std::string(abi)));
+    rows.push_back(summaryRow("EI_OSABI", ident.fields[4],
+                              abi.empty() ? upperHex(byte(4)) : std::string(abi)));
     // e_type and e_machine, in the file's byte order, only when both are there.
     StructField header;
     const ByteOrder order = byte(2) == kElfDataBig ? ByteOrder::kBig : ByteOrder::kLittle;

@@ -49,20 +49,27 @@ constexpr NamedValue kMachines[] = {
 };
 
 constexpr NamedValue kCharacteristics[] = {
-    {0x0001, "RELOCS_STRIPPED"},      {0x0002, "EXECUTABLE_IMAGE"},
-    {0x0004, "LINE_NUMS_STRIPPED"},   {0x0008, "LOCAL_SYMS_STRIPPED"},
-    {0x0010, "AGGRESSIVE_WS_TRIM"},   {0x0020, "LARGE_ADDRESS_AWARE"},
-    {0x0080, "BYTES_REVERSED_LO"},    {0x0100, "32BIT_MACHINE"},
-    {0x0200, "DEBUG_STRIPPED"},       {0x0400, "REMOVABLE_RUN_FROM_SWAP"},
-    {0x0800, "NET_RUN_FROM_SWAP"},    {0x1000, "SYSTEM"},
-    {0x2000, "DLL"},                  {0x4000, "UP_SYSTEM_ONLY"},
+    {0x0001, "RELOCS_STRIPPED"},
+    {0x0002, "EXECUTABLE_IMAGE"},
+    {0x0004, "LINE_NUMS_STRIPPED"},
+    {0x0008, "LOCAL_SYMS_STRIPPED"},
+    {0x0010, "AGGRESSIVE_WS_TRIM"},
+    {0x0020, "LARGE_ADDRESS_AWARE"},
+    {0x0080, "BYTES_REVERSED_LO"},
+    {0x0100, "32BIT_MACHINE"},
+    {0x0200, "DEBUG_STRIPPED"},
+    {0x0400, "REMOVABLE_RUN_FROM_SWAP"},
+    {0x0800, "NET_RUN_FROM_SWAP"},
+    {0x1000, "SYSTEM"},
+    {0x2000, "DLL"},
+    {0x4000, "UP_SYSTEM_ONLY"},
     {0x8000, "BYTES_REVERSED_HI"},
 };
 
 constexpr NamedValue kDllCharacteristics[] = {
-    {0x0020, "HIGH_ENTROPY_VA"}, {0x0040, "DYNAMIC_BASE"},  {0x0080, "FORCE_INTEGRITY"},
-    {0x0100, "NX_COMPAT"},       {0x0200, "NO_ISOLATION"},  {0x0400, "NO_SEH"},
-    {0x0800, "NO_BIND"},         {0x1000, "APPCONTAINER"},  {0x2000, "WDM_DRIVER"},
+    {0x0020, "HIGH_ENTROPY_VA"}, {0x0040, "DYNAMIC_BASE"},          {0x0080, "FORCE_INTEGRITY"},
+    {0x0100, "NX_COMPAT"},       {0x0200, "NO_ISOLATION"},          {0x0400, "NO_SEH"},
+    {0x0800, "NO_BIND"},         {0x1000, "APPCONTAINER"},          {0x2000, "WDM_DRIVER"},
     {0x4000, "GUARD_CF"},        {0x8000, "TERMINAL_SERVER_AWARE"},
 };
 
@@ -117,33 +124,24 @@ enum DataDirectory : std::uint64_t {
     kDelayImportEntry = 13,
 };
 constexpr std::string_view kDataDirectoryNames[kMaxDataDirectories] = {
-    "EXPORT", "IMPORT",       "RESOURCE",     "EXCEPTION", "SECURITY",     "BASERELOC",
-    "DEBUG",  "ARCHITECTURE", "GLOBALPTR",    "TLS",       "LOAD_CONFIG",  "BOUND_IMPORT",
-    "IAT",    "DELAY_IMPORT", "CLR_RUNTIME",  "RESERVED",
+    "EXPORT", "IMPORT",       "RESOURCE",    "EXCEPTION", "SECURITY",    "BASERELOC",
+    "DEBUG",  "ARCHITECTURE", "GLOBALPTR",   "TLS",       "LOAD_CONFIG", "BOUND_IMPORT",
+    "IAT",    "DELAY_IMPORT", "CLR_RUNTIME", "RESERVED",
 };
 
 constexpr NamedValue kCertificateTypes[] = {
     {1, "X509"}, {2, "PKCS_SIGNED_DATA"}, {3, "RESERVED_1"}, {4, "TS_STACK_SIGNED"}};
 
 constexpr FieldLayout kDosHeader[] = {
-    {"e_magic", 0, 2, Render::kBytes},
-    {"e_cblp", 2, 2, Render::kDecimal},
-    {"e_cp", 4, 2, Render::kDecimal},
-    {"e_crlc", 6, 2, Render::kDecimal},
-    {"e_cparhdr", 8, 2, Render::kDecimal},
-    {"e_minalloc", 10, 2, Render::kHex},
-    {"e_maxalloc", 12, 2, Render::kHex},
-    {"e_ss", 14, 2, Render::kHex},
-    {"e_sp", 16, 2, Render::kHex},
-    {"e_csum", 18, 2, Render::kHex},
-    {"e_ip", 20, 2, Render::kHex},
-    {"e_cs", 22, 2, Render::kHex},
-    {"e_lfarlc", 24, 2, Render::kHex},
-    {"e_ovno", 26, 2, Render::kDecimal},
-    {"e_res", 28, 8, Render::kBytes},
-    {"e_oemid", 36, 2, Render::kHex},
-    {"e_oeminfo", 38, 2, Render::kHex},
-    {"e_res2", 40, 20, Render::kBytes},
+    {"e_magic", 0, 2, Render::kBytes},     {"e_cblp", 2, 2, Render::kDecimal},
+    {"e_cp", 4, 2, Render::kDecimal},      {"e_crlc", 6, 2, Render::kDecimal},
+    {"e_cparhdr", 8, 2, Render::kDecimal}, {"e_minalloc", 10, 2, Render::kHex},
+    {"e_maxalloc", 12, 2, Render::kHex},   {"e_ss", 14, 2, Render::kHex},
+    {"e_sp", 16, 2, Render::kHex},         {"e_csum", 18, 2, Render::kHex},
+    {"e_ip", 20, 2, Render::kHex},         {"e_cs", 22, 2, Render::kHex},
+    {"e_lfarlc", 24, 2, Render::kHex},     {"e_ovno", 26, 2, Render::kDecimal},
+    {"e_res", 28, 8, Render::kBytes},      {"e_oemid", 36, 2, Render::kHex},
+    {"e_oeminfo", 38, 2, Render::kHex},    {"e_res2", 40, 20, Render::kBytes},
     {"e_lfanew", 60, 4, Render::kHex},
 };
 
@@ -243,10 +241,8 @@ constexpr FieldLayout kSectionHeader[] = {
 };
 
 constexpr FieldLayout kImportDescriptor[] = {
-    {"OriginalFirstThunk", 0, 4, Render::kHex},
-    {"TimeDateStamp", 4, 4, Render::kHex},
-    {"ForwarderChain", 8, 4, Render::kHex},
-    {"Name", 12, 4, Render::kHex},
+    {"OriginalFirstThunk", 0, 4, Render::kHex}, {"TimeDateStamp", 4, 4, Render::kHex},
+    {"ForwarderChain", 8, 4, Render::kHex},     {"Name", 12, 4, Render::kHex},
     {"FirstThunk", 16, 4, Render::kHex},
 };
 
@@ -308,7 +304,8 @@ class PeDecoder {
     std::optional<std::uint64_t> fileOffset(std::uint64_t rva) const;
     // The functions of an import's name table at rva; values are relative to base.
     std::vector<std::string> importedFunctions(std::uint64_t rva, std::uint64_t base);
-    std::optional<std::uint64_t> directoryRva(std::uint64_t index, std::uint64_t* size = nullptr) const;
+    std::optional<std::uint64_t> directoryRva(std::uint64_t index,
+                                              std::uint64_t* size = nullptr) const;
     std::string text(std::uint64_t rva);
     bool takeRow();
 
@@ -347,7 +344,8 @@ void PeDecoder::decode(std::uint64_t peOffset) {
         for (const char* name : {"AddressOfEntryPoint", "BaseOfCode", "BaseOfData"}) {
             showFileOffset(fieldOf(*optional_, name));
         }
-        if (const std::optional<std::uint64_t> entry = numberOf(*optional_, "AddressOfEntryPoint")) {
+        if (const std::optional<std::uint64_t> entry =
+                numberOf(*optional_, "AddressOfEntryPoint")) {
             d_.report.entryPoint = entry;
             d_.report.entryPointOffset = fileOffset(*entry);
         }
@@ -378,8 +376,9 @@ bool PeDecoder::readOptionalHeader(std::uint64_t offset, std::uint64_t size) {
     }
     d_.report.format = plus ? "PE32+" : "PE32";
     pointerSize_ = plus ? 8 : 4;
-    const std::span<const FieldLayout> layouts = plus ? std::span<const FieldLayout>(kOptionalHeader64)
-                                                      : std::span<const FieldLayout>(kOptionalHeader32);
+    const std::span<const FieldLayout> layouts =
+        plus ? std::span<const FieldLayout>(kOptionalHeader64)
+             : std::span<const FieldLayout>(kOptionalHeader32);
     const bool whole = readFields(bytes_, offset, layouts, kLittle, header);
     imageBase_ = numberOf(header, "ImageBase").value_or(0);
     headersSize_ = numberOf(header, "SizeOfHeaders").value_or(0);
@@ -397,14 +396,16 @@ bool PeDecoder::readOptionalHeader(std::uint64_t offset, std::uint64_t size) {
     const std::uint64_t first = offset + layouts.back().offset + layouts.back().size;
     StructField& directories = addField(header, "Data directories", first, directoryCount_ * 8);
     for (std::uint64_t i = 0; i < directoryCount_; ++i) {
-        StructField& entry = addField(directories, std::string(kDataDirectoryNames[i]), first + 8 * i, 8);
+        StructField& entry =
+            addField(directories, std::string(kDataDirectoryNames[i]), first + 8 * i, 8);
         if (!readFields(bytes_, first + 8 * i, kDataDirectoryEntry, kLittle, entry)) {
             directoryCount_ = i;
             return false;
         }
         directories_[i] = {numberOf(entry, "VirtualAddress").value_or(0),
                            numberOf(entry, "Size").value_or(0)};
-        entry.value = hex(directories_[i].first) + ", " + decimal(directories_[i].second) + " bytes";
+        entry.value =
+            hex(directories_[i].first) + ", " + decimal(directories_[i].second) + " bytes";
     }
     return true;
 }
@@ -416,7 +417,8 @@ std::string PeDecoder::sectionName(ByteView rawName) {
     // debug sections have it.
     if (name.size() > 1 && name[0] == '/' && stringTable_ != 0 &&
         std::all_of(name.begin() + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        if (const auto full = bytes_.cString(stringTable_ + std::stoull(name.substr(1)), kMaxNameLength)) {
+        if (const auto full =
+                bytes_.cString(stringTable_ + std::stoull(name.substr(1)), kMaxNameLength)) {
             return *full;
         }
     }
@@ -431,8 +433,8 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
             stringTable_ = symbols + kSymbolSize * numberOf(*coff, "NumberOfSymbols").value_or(0);
         }
     }
-    StructField& table = d_.add("Section table", offset, count * kSectionHeaderSize,
-                                  decimal(count) + " sections");
+    StructField& table =
+        d_.add("Section table", offset, count * kSectionHeaderSize, decimal(count) + " sections");
     StructField data{"Section data", 0, 0, {}, std::nullopt, {}};
     std::uint64_t lastEnd = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
@@ -513,7 +515,8 @@ void PeDecoder::showFileOffset(StructField* field) {
     }
 }
 
-std::optional<std::uint64_t> PeDecoder::directoryRva(std::uint64_t index, std::uint64_t* size) const {
+std::optional<std::uint64_t> PeDecoder::directoryRva(std::uint64_t index,
+                                                     std::uint64_t* size) const {
     if (index >= directoryCount_ || directories_[index].first == 0) {
         return std::nullopt;
     }
@@ -651,7 +654,8 @@ void PeDecoder::readExports() {
         return;
     }
     const std::optional<std::uint64_t> start = fileOffset(*rva);
-    StructField directory{"Export directory", start.value_or(0), kExportDirectorySize, {}, std::nullopt, {}};
+    StructField directory{
+        "Export directory", start.value_or(0), kExportDirectorySize, {}, std::nullopt, {}};
     if (!start || !readFields(bytes_, *start, kExportDirectory, kLittle, directory)) {
         d_.warn("The export directory at RVA " + hex(*rva) + " is not in the file");
         return;
@@ -674,7 +678,8 @@ void PeDecoder::readExports() {
     // Every entry of the arrays must lie in the file, so their lengths are bounded by its size.
     if (!functions || !bytes_.holds(*functions, functionCount * 4)) {
         d_.warn("The export address table runs past the end of the file");
-        functionCount = functions && *functions < bytes_.size() ? (bytes_.size() - *functions) / 4 : 0;
+        functionCount =
+            functions && *functions < bytes_.size() ? (bytes_.size() - *functions) / 4 : 0;
     }
     if (!names || !ordinals || !bytes_.holds(*names, nameCount * 4) ||
         !bytes_.holds(*ordinals, nameCount * 2)) {
@@ -713,8 +718,8 @@ void PeDecoder::readExports() {
             d_.report.exports->push_back(exported);
         }
     }
-    directory.value += (directory.value.empty() ? "" : ", ") +
-                       decimal(d_.report.exports->size()) + " exports";
+    directory.value +=
+        (directory.value.empty() ? "" : ", ") + decimal(d_.report.exports->size()) + " exports";
     d_.top.push_back(std::move(directory));
 }
 

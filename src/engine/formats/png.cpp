@@ -49,9 +49,9 @@ class Crc32 {
         std::uint32_t crc = ~crc_;
         std::size_t i = 0;
         for (; i + 8 <= bytes.size(); i += 8) {
-            const std::uint32_t low = crc ^ (std::uint32_t{bytes[i]} | std::uint32_t{bytes[i + 1]} << 8 |
-                                             std::uint32_t{bytes[i + 2]} << 16 |
-                                             std::uint32_t{bytes[i + 3]} << 24);
+            const std::uint32_t low =
+                crc ^ (std::uint32_t{bytes[i]} | std::uint32_t{bytes[i + 1]} << 8 |
+                       std::uint32_t{bytes[i + 2]} << 16 | std::uint32_t{bytes[i + 3]} << 24);
             crc = tables[7][low & 0xFF] ^ tables[6][(low >> 8) & 0xFF] ^
                   tables[5][(low >> 16) & 0xFF] ^ tables[4][low >> 24] ^ tables[3][bytes[i + 4]] ^
                   tables[2][bytes[i + 5]] ^ tables[1][bytes[i + 6]] ^ tables[0][bytes[i + 7]];
@@ -88,9 +88,8 @@ class Crc32 {
 };
 
 bool isChunkType(ByteView type) {
-    return std::ranges::all_of(type, [](std::uint8_t c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    });
+    return std::ranges::all_of(
+        type, [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
 }
 
 // The CRC-32 of length bytes at offset.
@@ -98,7 +97,8 @@ std::optional<std::uint32_t> crcOf(Bytes& bytes, std::uint64_t offset, std::uint
     Crc32 crc;
     std::array<std::uint8_t, 16384> piece{};
     for (std::uint64_t done = 0; done < length;) {
-        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - done));
+        const auto size =
+            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - done));
         const std::span<std::uint8_t> into = std::span(piece).first(size);
         if (!bytes.read(offset + done, into)) {
             return std::nullopt;
@@ -134,7 +134,8 @@ bool decodePng(Decoding& decoding) {
         }
         const std::string name(type.begin(), type.end());
         if (!bytes.holds(at + 8, length + 4)) {
-            decoding.warn("Chunk " + name + " at " + hex(at) + " is cut short by the end of the file");
+            decoding.warn("Chunk " + name + " at " + hex(at) +
+                          " is cut short by the end of the file");
             decoding.add(name, at, bytes.size() - at, "cut short");
             at = bytes.size();
             break;
@@ -151,7 +152,8 @@ bool decodePng(Decoding& decoding) {
             decoding.warn("Only the first " + decimal(kMaxRows) + " chunks are listed");
         }
         if (count <= kMaxRows) {
-            StructField& chunk = decoding.add(name, at, kChunkOverhead + length, decimal(length) + " bytes");
+            StructField& chunk =
+                decoding.add(name, at, kChunkOverhead + length, decimal(length) + " bytes");
             readFields(bytes, at, kChunkHeader, kBig, chunk);
             chunk.fields.back().value = name;
             if (name == "IHDR") {
@@ -161,14 +163,17 @@ bool decodePng(Decoding& decoding) {
                     return numberOf(data, field).value_or(0);
                 };
                 chunk.value = decimal(dimension("Width")) + " x " + decimal(dimension("Height")) +
-                              ", " + renderValue(Render::kName, dimension("Colour type"), kColourTypes);
+                              ", " +
+                              renderValue(Render::kName, dimension("Colour type"), kColourTypes);
             } else if (length > 0) {
                 addField(chunk, "Data", at + 8, length);
             }
             addField(chunk, "CRC", at + 8 + length, 4,
-                     hex(stored) + (crcOk ? " (correct)" : " (wrong: " + hex(computed.value_or(0)) + ")"),
+                     hex(stored) +
+                         (crcOk ? " (correct)" : " (wrong: " + hex(computed.value_or(0)) + ")"),
                      stored);
-            decoding.report.chunks->push_back({name, at, static_cast<std::uint32_t>(length), crcOk});
+            decoding.report.chunks->push_back(
+                {name, at, static_cast<std::uint32_t>(length), crcOk});
         }
         at += kChunkOverhead + length;
     }
@@ -183,8 +188,8 @@ bool decodePng(Decoding& decoding) {
 }
 
 std::vector<HeaderField> pngSummary(Bytes& sample) {
-    std::vector<HeaderField> rows{summaryRow("Signature", {"", 0, kSignatureSize, {}, {}, {}},
-                                             R"(\x89PNG\r\n\x1a\n)")};
+    std::vector<HeaderField> rows{
+        summaryRow("Signature", {"", 0, kSignatureSize, {}, {}, {}}, R"(\x89PNG\r\n\x1a\n)")};
     StructField chunk;
     // The image rows only when the first chunk is IHDR and its width and height are there.
     if (!readFields(sample, kSignatureSize, kChunkHeader, kBig, chunk) ||
@@ -197,9 +202,9 @@ std::vector<HeaderField> pngSummary(Bytes& sample) {
         return rows;
     }
     const auto& fields = header.fields;
-    rows.push_back(summaryRow("Image Dimensions", {"", fields[0].offset, 8, {}, {}, {}},
-                              decimal(*fields[0].number) + " x " + decimal(*fields[1].number) +
-                                  " pixels"));
+    rows.push_back(
+        summaryRow("Image Dimensions", {"", fields[0].offset, 8, {}, {}, {}},
+                   decimal(*fields[0].number) + " x " + decimal(*fields[1].number) + " pixels"));
     if (fields.size() > 2) {
         rows.push_back(summaryRow("Bit Depth", fields[2], decimal(*fields[2].number)));
     }

@@ -55,10 +55,11 @@ constexpr NamedValue kMethods[] = {
 };
 
 constexpr NamedValue kFlags[] = {
-    {0x0001, "ENCRYPTED"},          {0x0002, "OPTION_1"},    {0x0004, "OPTION_2"},
-    {0x0008, "DATA_DESCRIPTOR"},    {0x0010, "ENHANCED_DEFLATION"},
-    {0x0020, "PATCHED_DATA"},       {0x0040, "STRONG_ENCRYPTION"},
-    {0x0800, "UTF8"},               {0x2000, "MASKED_HEADERS"},
+    {0x0001, "ENCRYPTED"},          {0x0002, "OPTION_1"},
+    {0x0004, "OPTION_2"},           {0x0008, "DATA_DESCRIPTOR"},
+    {0x0010, "ENHANCED_DEFLATION"}, {0x0020, "PATCHED_DATA"},
+    {0x0040, "STRONG_ENCRYPTION"},  {0x0800, "UTF8"},
+    {0x2000, "MASKED_HEADERS"},
 };
 
 constexpr FieldLayout kLocalHeader[] = {
@@ -190,14 +191,17 @@ std::optional<std::uint64_t> ZipDecoder::readLocal(CentralEntry& entry, bool fro
     StructField& header = addField(local, "Local file header", at, kLocalHeaderSize);
     if (!bytes_.matches(at, kLocalSignature) ||
         !readFields(bytes_, at, kLocalHeader, kLittle, header)) {
-        d_.warn("No local header at " + hex(at) + " for " + (entry.name.empty() ? "an entry" : entry.name));
+        d_.warn("No local header at " + hex(at) + " for " +
+                (entry.name.empty() ? "an entry" : entry.name));
         if (fromCentral) {
             addEntry(entry, false);
         }
         return std::nullopt;
     }
     firstLocal_ = std::min(firstLocal_, at);
-    const auto number = [&header](std::string_view field) { return numberOf(header, field).value_or(0); };
+    const auto number = [&header](std::string_view field) {
+        return numberOf(header, field).value_or(0);
+    };
     const std::uint64_t nameLength = number("File name length");
     const std::uint64_t extraLength = number("Extra field length");
     const std::uint64_t nameAt = at + kLocalHeaderSize;
@@ -250,10 +254,12 @@ std::optional<std::uint64_t> ZipDecoder::readLocal(CentralEntry& entry, bool fro
             addField(record, "Uncompressed size", field + 4 + width, width, decimal(*size), size);
             next = field + 4 + 2 * width;
             if (fromCentral && (*crc != entry.crc || *compressed != entry.compressedSize)) {
-                d_.warn("The data descriptor of " + entry.name + " differs from the central directory");
+                d_.warn("The data descriptor of " + entry.name +
+                        " differs from the central directory");
             }
         } else {
-            d_.warn("The data descriptor of " + entry.name + " is cut short by the end of the file");
+            d_.warn("The data descriptor of " + entry.name +
+                    " is cut short by the end of the file");
         }
     }
     d_.top.push_back(std::move(local));
@@ -286,12 +292,15 @@ void ZipDecoder::decode(std::uint64_t end) {
     // The central directory ends where the ZIP64 end record, or else the end record, starts.
     std::uint64_t directoryEnd = end;
     const std::uint64_t locatorAt = end >= kZip64LocatorSize ? end - kZip64LocatorSize : 0;
-    if (end >= kZip64LocatorSize + kZip64EndSize && bytes_.matches(locatorAt, kZip64LocatorSignature)) {
-        StructField& locator = d_.add("ZIP64 end of central directory locator", locatorAt, kZip64LocatorSize);
+    if (end >= kZip64LocatorSize + kZip64EndSize &&
+        bytes_.matches(locatorAt, kZip64LocatorSignature)) {
+        StructField& locator =
+            d_.add("ZIP64 end of central directory locator", locatorAt, kZip64LocatorSize);
         readFields(bytes_, locatorAt, kZip64Locator, kLittle, locator);
         const std::uint64_t recordAt = locatorAt - kZip64EndSize;
         if (bytes_.matches(recordAt, kZip64EndSignature)) {
-            StructField& record = d_.add("ZIP64 end of central directory record", recordAt, kZip64EndSize);
+            StructField& record =
+                d_.add("ZIP64 end of central directory record", recordAt, kZip64EndSize);
             readFields(bytes_, recordAt, kZip64End, kLittle, record);
             count = number(record, "Entries");
             directorySize = number(record, "Central directory size");
@@ -311,12 +320,14 @@ void ZipDecoder::decode(std::uint64_t end) {
     if (directoryAt >= directoryOffset) {
         shift = directoryAt - directoryOffset;
     } else {
-        d_.warn("The central directory's offset (" + hex(directoryOffset) + ") lies past where it is");
+        d_.warn("The central directory's offset (" + hex(directoryOffset) +
+                ") lies past where it is");
     }
     if (shift > 0) {
-        d_.warn(decimal(shift) + " bytes before the archive: offsets are taken from where it starts");
+        d_.warn(decimal(shift) +
+                " bytes before the archive: offsets are taken from where it starts");
     }
-    StructField directory{"Central directory", directoryAt, directorySize,
+    StructField directory{"Central directory",         directoryAt,  directorySize,
                           decimal(count) + " entries", std::nullopt, {}};
     std::uint64_t read = 0;
     for (std::uint64_t at = directoryAt; at + kCentralHeaderSize <= directoryAt + directorySize;) {
@@ -331,7 +342,9 @@ void ZipDecoder::decode(std::uint64_t end) {
             break;
         }
         ++read;
-        const auto field = [&header](std::string_view name) { return numberOf(header, name).value_or(0); };
+        const auto field = [&header](std::string_view name) {
+            return numberOf(header, name).value_or(0);
+        };
         CentralEntry entry;
         const std::uint64_t nameLength = field("File name length");
         const std::uint64_t extraLength = field("Extra field length");
@@ -352,15 +365,16 @@ void ZipDecoder::decode(std::uint64_t end) {
         }
         if (commentSize > 0) {
             addField(header, "File comment", at + kCentralHeaderSize + nameLength + extraLength,
-                     commentSize, name(at + kCentralHeaderSize + nameLength + extraLength, commentSize));
+                     commentSize,
+                     name(at + kCentralHeaderSize + nameLength + extraLength, commentSize));
         }
         directory.fields.push_back(std::move(header));
         readLocal(entry, true);
         at += kCentralHeaderSize + nameLength + extraLength + commentSize;
     }
     if (read != count) {
-        d_.warn("The end record counts " + decimal(count) + " entries; the central directory holds " +
-                decimal(read));
+        d_.warn("The end record counts " + decimal(count) +
+                " entries; the central directory holds " + decimal(read));
     }
     d_.top.push_back(std::move(directory));
     const std::uint64_t start = std::min(firstLocal_, directoryAt);
@@ -385,7 +399,8 @@ void ZipDecoder::walkLocalHeaders() {
             break;
         }
         if ((entry.flags & kDataDescriptorFlag) != 0 && entry.compressedSize == 0) {
-            d_.warn("The size of " + entry.name + " is in its data descriptor: the entries after it cannot be found");
+            d_.warn("The size of " + entry.name +
+                    " is in its data descriptor: the entries after it cannot be found");
             break;
         }
         at = *next;
@@ -438,7 +453,8 @@ std::vector<HeaderField> zipSummary(Bytes& sample) {
                                       render(header.fields[index].number.value_or(0))));
         }
     };
-    row("Signature", 0, [](std::uint64_t) { return std::string(R"(PK\x03\x04 (Local File Header))"); });
+    row("Signature", 0,
+        [](std::uint64_t) { return std::string(R"(PK\x03\x04 (Local File Header))"); });
     row("Version Needed To Extract", 1, decimal);
     row("Compression Method", 3, [](std::uint64_t method) {
         const std::string_view brief = briefOf(kMethods, method);
