@@ -17,6 +17,10 @@ targets=(
   search_replace
   pattern_search
   diff_patch
+  struct_pe
+  struct_elf
+  struct_zip
+  struct_png
 )
 seconds=${TESSALOOM_FUZZ_SECONDS:-30}
 

@@ -136,7 +136,7 @@ void measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
     }
     ByteCounts counts{};
     std::vector<std::unique_ptr<ByteCounts>> snapshots(sections.size());
-    ByteBuffer buffer(events.empty() ? 0 : kDefaultChunkSize);
+    ByteBuffer buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kDefaultChunkSize, total)));
     std::uint64_t done = 0;
     std::uint64_t position = 0;
     open = 0;

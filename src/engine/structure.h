@@ -44,6 +44,8 @@ struct StructField {
     std::string value;                    // as people read it; may be empty for a group
     std::optional<std::uint64_t> number;  // the raw number, where the field is one
     std::vector<StructField> fields;
+
+    bool operator==(const StructField&) const = default;
 };
 
 // A PE or ELF section. offset and size give its bytes in the file (size 0 for bytes that only
@@ -59,6 +61,8 @@ struct SectionInfo {
     std::uint64_t rawFlags = 0;
     std::string flags;              // ELF: readelf's letters (WAX); PE: the characteristics by name
     std::optional<double> entropy;  // of its bytes in the file, when measured and it has any
+
+    bool operator==(const SectionInfo&) const = default;
 };
 
 // An ELF program header.
@@ -69,6 +73,8 @@ struct SegmentInfo {
     std::uint64_t address = 0;
     std::uint64_t memorySize = 0;
     std::string flags;  // R, W and X, with - for each one not set: "R-X"
+
+    bool operator==(const SegmentInfo&) const = default;
 };
 
 // A library that a PE file imports from, and the functions: by name, or "#ordinal".
@@ -76,6 +82,8 @@ struct ImportInfo {
     std::string library;
     std::vector<std::string> functions;
     bool delayLoaded = false;
+
+    bool operator==(const ImportInfo&) const = default;
 };
 
 // A function that a PE file exports; address is relative to the image base.
@@ -85,6 +93,8 @@ struct ExportInfo {
     std::uint64_t address = 0;
     std::optional<std::uint64_t> offset;  // where address lies in the file
     std::string forwarder;                // "OTHER.Function" when it forwards to another library
+
+    bool operator==(const ExportInfo&) const = default;
 };
 
 // A ZIP entry as the central directory and its local header give it.
@@ -96,6 +106,8 @@ struct ZipEntryInfo {
     std::string method;
     std::uint32_t crc32 = 0;
     bool dataDescriptor = false;
+
+    bool operator==(const ZipEntryInfo&) const = default;
 };
 
 // A PNG chunk.
@@ -104,6 +116,8 @@ struct PngChunkInfo {
     std::uint64_t offset = 0;  // of its length field
     std::uint32_t length = 0;
     bool crcOk = false;
+
+    bool operator==(const PngChunkInfo&) const = default;
 };
 
 // The format as one word: "PE32+", "PE32", "ELF64", "ELF32", "ZIP", "PNG" or "raw".
@@ -128,6 +142,8 @@ struct StructureReport {
     // Structure that is not as the format has it: a count or offset that points outside the
     // file, a table cut short, a CRC that does not match. The report goes on around it.
     std::vector<std::string> warnings;
+
+    bool operator==(const StructureReport&) const = default;
 };
 
 // Whether the entropy of each section's bytes is measured: one sequential read of the bytes the

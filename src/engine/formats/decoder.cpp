@@ -259,24 +259,23 @@ std::optional<std::uint64_t> numberOf(const StructField& group, std::string_view
 
 void fitFields(std::vector<StructField>& fields, std::uint64_t fileSize) {
     for (StructField& field : fields) {
+        if (field.name.empty()) {
+            field.name = "(no name)";  // a name read from the file may be empty
+        }
         field.offset = std::min(field.offset, fileSize);
         field.size = std::min(field.size, fileSize - field.offset);
         if (field.fields.empty()) {
             continue;
         }
         fitFields(field.fields, fileSize);
-        std::uint64_t start = field.size > 0 ? field.offset : UINT64_MAX;
-        std::uint64_t end = field.size > 0 ? field.offset + field.size : 0;
+        std::uint64_t start = field.offset;
+        std::uint64_t end = field.offset + field.size;
         for (const StructField& inner : field.fields) {
-            if (inner.size > 0) {
-                start = std::min(start, inner.offset);
-                end = std::max(end, inner.offset + inner.size);
-            }
+            start = std::min(start, inner.offset);
+            end = std::max(end, inner.offset + inner.size);
         }
-        if (start < end) {
-            field.offset = start;
-            field.size = end - start;
-        }
+        field.offset = start;
+        field.size = end - start;
     }
 }
 

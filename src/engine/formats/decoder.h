@@ -112,7 +112,7 @@ const StructField* fieldOf(const StructField& group, std::string_view name);
 StructField* fieldOf(StructField& group, std::string_view name);
 
 // Cuts each field to the bytes of a file of fileSize bytes, then makes each field's bytes take in
-// those of the fields inside it.
+// those of the fields inside it; names an unnamed field.
 void fitFields(std::vector<StructField>& fields, std::uint64_t fileSize);
 
 // What a decoder works on and fills in.

@@ -493,6 +493,7 @@ void ElfDecoder::readSections(std::uint64_t offset, std::uint64_t count, std::ui
         d_.report.sections->push_back(std::move(info));
     }
     if (!contents.fields.empty()) {
+        contents.offset = std::ranges::min(contents.fields, {}, &StructField::offset).offset;
         d_.top.push_back(std::move(contents));
     }
 }

@@ -447,7 +447,8 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
             break;
         }
         const std::string name = sectionName(nameBytes);
-        StructField& header = addField(table, name, at, kSectionHeaderSize);
+        const std::string label = "[" + decimal(i) + "]" + (name.empty() ? "" : " " + name);
+        StructField& header = addField(table, label, at, kSectionHeaderSize);
         if (!readFields(bytes_, at, kSectionHeader, kLittle, header)) {
             d_.warn("Section header " + decimal(i) + " is cut short by the end of the file");
             break;
@@ -476,13 +477,15 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
             }
             if (info.offset < bytes_.size()) {
                 const std::uint64_t inFile = std::min(info.size, bytes_.size() - info.offset);
-                addField(data, name, info.offset, inFile, "RVA " + hex(info.address));
+                addField(data, name.empty() ? label : name, info.offset, inFile,
+                         "RVA " + hex(info.address));
                 lastEnd = std::max(lastEnd, info.offset + inFile);
             }
         }
         d_.report.sections->push_back(std::move(info));
     }
     if (!data.fields.empty()) {
+        data.offset = std::ranges::min(data.fields, {}, &StructField::offset).offset;
         d_.top.push_back(std::move(data));
     }
 }

@@ -3,7 +3,6 @@
 // entry (a self-extracting stub) or after the end.
 #include <algorithm>
 
-#include "../byte_order.h"
 #include "decoder.h"
 
 namespace tessaloom::formats {
@@ -420,7 +419,8 @@ std::optional<std::uint64_t> findEndRecord(Bytes& bytes) {
         return std::nullopt;
     }
     for (std::size_t at = data.size() - kEndSize + 1; at-- > 0;) {
-        if (data[at] == 'P' && readLittleEndian(ByteView(data).subspan(at, 4)) == 0x06054B50) {
+        if (std::ranges::equal(ByteView(data).subspan(at, 4), kEndSignature, {}, {},
+                               [](char c) { return static_cast<std::uint8_t>(c); })) {
             return tailAt + at;
         }
     }
