@@ -1,7 +1,9 @@
 # Bash completion for tessaloom: the command word first, then file names where the command
-# takes a file. Numbers (OFFSET, LEN, MIN_LEN) and hex patterns get no completion.
+# takes a file, and --json after the FILE of --struct. Numbers (OFFSET, LEN, MIN_LEN) and hex
+# patterns get no completion.
 
-# What each command takes, argument by argument: "file" or "-" for anything else.
+# What each command takes, argument by argument: "file", an option word offered as it is
+# (--json), or "-" for anything else.
 declare -A _tessaloom_arguments=(
     [--gui]=""
     [--dump]="file - -"
@@ -9,6 +11,7 @@ declare -A _tessaloom_arguments=(
     [--entropy]="file"
     [--strings]="file -"
     [--replace]="file - - file"
+    [--struct]="file --json"
 )
 
 _tessaloom_complete_files() {
@@ -41,9 +44,10 @@ _tessaloom() {
     [[ -n $command && -n ${_tessaloom_arguments[$command]+known} ]] || return
     local -a kinds
     read -ra kinds <<<"${_tessaloom_arguments[$command]}"
-    if [[ ${kinds[cword - 2]-} == file ]]; then
-        _tessaloom_complete_files "$cur"
-    fi
+    case ${kinds[cword - 2]-} in
+        file) _tessaloom_complete_files "$cur" ;;
+        --*) mapfile -t COMPREPLY < <(compgen -W "${kinds[cword - 2]}" -- "$cur") ;;
+    esac
 }
 
 complete -F _tessaloom tessaloom tessaloom.exe

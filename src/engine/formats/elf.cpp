@@ -561,7 +561,7 @@ void ElfDecoder::readDynamic() {
         const Entry entry{bytes_.number(at, width, order_).value_or(0),
                           bytes_.number(at + width, width, order_).value_or(0)};
         entries.push_back(entry);
-        if (entry.tag == kStringTable) {
+        if (entry.tag == kStringTable && !stringTable) {
             stringTable = fileOffset(entry.value);
         }
         if (entry.tag == kNull) {

@@ -19,6 +19,9 @@ constexpr std::uint64_t kImportDescriptorSize = 20;
 constexpr std::uint64_t kDelayDescriptorSize = 32;
 constexpr std::uint64_t kExportDirectorySize = 40;
 constexpr std::uint64_t kMaxDataDirectories = 16;
+constexpr std::uint64_t kMaxOrdinals = 0x10000;
+// The Windows loader's limit; it keeps the mapping of an address to a file offset short.
+constexpr std::size_t kMaxMappedSections = 96;
 constexpr std::uint64_t kPe32Magic = 0x10B;
 constexpr std::uint64_t kPe32PlusMagic = 0x20B;
 // The COFF string table that long section names ("/4") point into follows the symbol table,
@@ -469,7 +472,13 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
             safeText(ByteView(nameBytes.begin(), std::ranges::find(nameBytes, std::uint8_t{0})));
         header.fields.front().value = rawName == name ? name : rawName + " (" + name + ")";
         header.value = "at " + hex(info.offset) + ", " + decimal(info.size) + " bytes";
-        places_.push_back({info.address, info.virtualSize, info.offset, info.size});
+        if (places_.size() < kMaxMappedSections) {
+            places_.push_back({info.address, info.virtualSize, info.offset, info.size});
+        } else if (places_.size() == kMaxMappedSections && i == kMaxMappedSections) {
+            d_.warn("More than " + decimal(kMaxMappedSections) +
+                    " sections, as Windows refuses to load: addresses are mapped through the first " +
+                    decimal(kMaxMappedSections));
+        }
         if (info.size > 0) {
             if (!bytes_.holds(info.offset, info.size)) {
                 d_.warn("Section " + name + " (" + decimal(info.size) + " bytes at " +
@@ -678,7 +687,12 @@ void PeDecoder::readExports() {
     const std::optional<std::uint64_t> ordinals = fileOffset(number("AddressOfNameOrdinals"));
     std::uint64_t functionCount = number("NumberOfFunctions");
     std::uint64_t nameCount = number("NumberOfNames");
-    // Every entry of the arrays must lie in the file, so their lengths are bounded by its size.
+    // Ordinals have 16 bits; every entry of the arrays must lie in the file.
+    if (functionCount > kMaxOrdinals) {
+        d_.warn("NumberOfFunctions is " + decimal(functionCount) + "; only " +
+                decimal(kMaxOrdinals) + " are read");
+        functionCount = kMaxOrdinals;
+    }
     if (!functions || !bytes_.holds(*functions, functionCount * 4)) {
         d_.warn("The export address table runs past the end of the file");
         functionCount =
