@@ -115,7 +115,8 @@ std::string flagNames(std::span<const NamedValue> table, std::uint64_t value) {
         }
     }
     if (rest != 0) {
-        names += (names.empty() ? "" : " ") + hex(rest);
+        names += names.empty() ? "" : " ";
+        names += hex(rest);
     }
     return names;
 }
@@ -133,6 +134,13 @@ std::string hex(std::uint64_t value) {
     } while (value != 0);
     std::ranges::reverse(digits);
     return "0x" + digits;
+}
+
+std::string indexLabel(std::uint64_t index) {
+    std::string label = "[";
+    label += decimal(index);
+    label += ']';
+    return label;
 }
 
 std::string upperHex(std::uint64_t value) {

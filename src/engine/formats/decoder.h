@@ -80,6 +80,8 @@ struct FieldLayout {
 
 std::string decimal(std::uint64_t value);
 std::string hex(std::uint64_t value);
+// "[12]": the name of a table's entry by its index.
+std::string indexLabel(std::uint64_t index);
 // "0x" and upper-case digits: 0xAA64.
 std::string upperHex(std::uint64_t value);
 // The value as it reads under render, with table where it names values.

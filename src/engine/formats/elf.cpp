@@ -412,7 +412,7 @@ void ElfDecoder::readSegments(std::uint64_t offset, std::uint64_t count, std::ui
         d_.add("Program headers", offset, count * stride, decimal(count) + " segments");
     const auto layouts = is64_ ? std::span(kProgramHeader64) : std::span(kProgramHeader32);
     for (std::uint64_t i = 0; i < count; ++i) {
-        StructField& header = addField(table, "[" + decimal(i) + "]", offset + i * stride, stride);
+        StructField& header = addField(table, indexLabel(i), offset + i * stride, stride);
         readFields(bytes_, offset + i * stride, layouts, order_, header);
         const auto number = [&header](std::string_view name) {
             return numberOf(header, name).value_or(0);
@@ -442,7 +442,7 @@ void ElfDecoder::readSections(std::uint64_t offset, std::uint64_t count, std::ui
         d_.add("Section headers", offset, count * stride, decimal(count) + " sections");
     const auto layouts = is64_ ? std::span(kSectionHeader64) : std::span(kSectionHeader32);
     for (std::uint64_t i = 0; i < count; ++i) {
-        StructField& header = addField(table, "[" + decimal(i) + "]", offset + i * stride, stride);
+        StructField& header = addField(table, indexLabel(i), offset + i * stride, stride);
         readFields(bytes_, offset + i * stride, layouts, order_, header);
         const auto number = [&header](std::string_view name) {
             return numberOf(header, name).value_or(0);

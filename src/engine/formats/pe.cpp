@@ -450,7 +450,7 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
             break;
         }
         const std::string name = sectionName(nameBytes);
-        const std::string label = "[" + decimal(i) + "]" + (name.empty() ? "" : " " + name);
+        const std::string label = name.empty() ? indexLabel(i) : indexLabel(i) + " " + name;
         StructField& header = addField(table, label, at, kSectionHeaderSize);
         if (!readFields(bytes_, at, kSectionHeader, kLittle, header)) {
             d_.warn("Section header " + decimal(i) + " is cut short by the end of the file");
@@ -475,9 +475,10 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
         if (places_.size() < kMaxMappedSections) {
             places_.push_back({info.address, info.virtualSize, info.offset, info.size});
         } else if (places_.size() == kMaxMappedSections && i == kMaxMappedSections) {
-            d_.warn("More than " + decimal(kMaxMappedSections) +
-                    " sections, as Windows refuses to load: addresses are mapped through the first " +
-                    decimal(kMaxMappedSections));
+            d_.warn(
+                "More than " + decimal(kMaxMappedSections) +
+                " sections, as Windows refuses to load: addresses are mapped through the first " +
+                decimal(kMaxMappedSections));
         }
         if (info.size > 0) {
             if (!bytes_.holds(info.offset, info.size)) {
@@ -575,7 +576,7 @@ std::vector<std::string> PeDecoder::importedFunctions(std::uint64_t rva, std::ui
             break;
         }
         if ((*thunk & ordinalFlag) != 0) {
-            functions.push_back("#" + decimal(*thunk & 0xFFFF));
+            functions.push_back(std::string(1, '#') + decimal(*thunk & 0xFFFF));
         } else {
             // Past the two bytes of the hint.
             functions.push_back(text((((*thunk - base) & 0x7FFFFFFF) + 2)));
