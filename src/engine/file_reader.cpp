@@ -1,6 +1,7 @@
 #include "file_reader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -11,7 +12,7 @@ namespace tessaloom {
 
 namespace {
 
-constexpr int kShrankCode = 0;
+constexpr int kShrankCode = EIO;
 constexpr const char* kShrank = "The file ended before its size; it shrank while it was read";
 
 }  // namespace

@@ -141,5 +141,19 @@ TEST(ProgressLineTest, AtMostFiveDrawsASecondHoweverOftenUpdated) {
     EXPECT_LE(draws, 48);
 }
 
+// On a narrow terminal the line is cut short of the last column, so that it never wraps and
+// leaves stale lines behind.
+TEST(ProgressLineTest, CutToTheTerminalsWidth) {
+    std::ostringstream out;
+    std::chrono::steady_clock::time_point now{};
+    {
+        ProgressLine line(true, out, [&] { return now; }, 20);
+        now += std::chrono::seconds(1);
+        line.update(5 * kMiB, 10 * kMiB);
+    }
+    EXPECT_EQ(out.str(), afterReturn(drawn(5 * kMiB, 1.0).substr(1, 19)) +
+                             afterReturn(std::string(19, ' ')) + "\r");
+}
+
 }  // namespace
 }  // namespace tessaloom::cli

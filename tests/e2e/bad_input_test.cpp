@@ -77,11 +77,11 @@ TEST_F(BadInputTest, UnreadableInputsAreErrorsAndEmptyOnesAreEmpty) {
     writeFile("empty", "");
     std::filesystem::create_directory(path("folder"));
     std::vector<std::pair<std::string, std::string>> unreadable = {
-        {"missing", "No such file or directory"},
-        {"", "No such file or directory"},
-        {"folder", "Is a directory"}};
+        {"missing", "No such file or directory"}, {"folder", "Is a directory"}};
     std::vector<std::string> empty = {"empty"};
     if (!windowsExecutable()) {
+        // A Windows command line is one text, where an empty argument is only a pair of quotes.
+        unreadable.push_back({"", "No such file or directory"});
         // Reading the program's own memory at address 0 fails on the first read.
         unreadable.push_back({"/proc/self/mem", "Input/output error"});
         empty.push_back("/dev/null");
@@ -309,25 +309,23 @@ TEST_F(BadInputTest, FileFarLargerThanTheMemoryAllowed) {
             {{"--dump", "huge"}, dump, "", 0},
             {{"--dump", "huge", "0x7FFFFFF0", "16"}, "7FFFFFF0" + zeroLine, "", 0},
             {{"--strings", "huge"}, "Extracted 0 strings (min length 4):\n", "", 0},
-            {{"--replace", "huge", "00", "01", "out.bin"},
-             "SUCCESS: Replaced 2147483648 pattern occurrences -> out.bin\n",
-             "",
-             0},
         },
         limited);
-    EXPECT_EQ(std::filesystem::file_size(path("out.bin")), kHugeSize);
-    std::filesystem::remove(path("out.bin"));
-    // Patched in place: read while its replacement is written beside it.
-    std::string ones = zeroLine;
-    for (std::size_t at = ones.find("00"); at < 50; at = ones.find("00", at)) {
-        ones.replace(at, 2, "01");
-    }
-    expectRuns({{{"--replace", "huge", "00", "01", "huge"},
-                 "SUCCESS: Replaced 2147483648 pattern occurrences -> huge\n",
+    // Every byte replaced by itself, then the input patched in place: the zero blocks of the
+    // copies stay holes, so that the test writes nothing to the disk. Counting two billion
+    // replacements takes a while on a busy machine.
+    limited.timeLimitSeconds = 600;
+    expectRuns({{{"--replace", "huge", "00", "00", "out.bin"},
+                 "SUCCESS: Replaced 2147483648 pattern occurrences -> out.bin\n",
                  "",
                  0},
-                {{"--dump", "huge", "0x7FFFFFF0", "16"}, "7FFFFFF0" + ones, "", 0}},
+                {{"--replace", "huge", "41", "42", "huge"},
+                 "SUCCESS: Replaced 0 pattern occurrences -> huge\n",
+                 "",
+                 0}},
                limited);
+    EXPECT_EQ(std::filesystem::file_size(path("out.bin")), kHugeSize);
+    std::filesystem::remove(path("out.bin"));
     // No partial output and no temporary file; the input keeps its size.
     EXPECT_EQ(namesIn(), std::set<std::string>{"huge"});
     EXPECT_EQ(std::filesystem::file_size(path("huge")), kHugeSize);

@@ -1,10 +1,12 @@
 #include "e2e/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -93,6 +95,10 @@ Terminal openTerminal() {
     }
     signal(SIGXFSZ, SIG_DFL);
     signal(SIGPIPE, SIG_DFL);  // the driver ignores it, see runTessaloom
+    if (options.user && (setgroups(0, nullptr) != 0 || setgid(options.user->second) != 0 ||
+                         setuid(options.user->first) != 0)) {
+        _exit(127);
+    }
     std::vector<char*> argv;
     for (const std::string& word : command) {
         argv.push_back(const_cast<char*>(word.c_str()));
@@ -298,10 +304,17 @@ RunResult runTessaloom(const std::vector<std::string>& args, const std::filesyst
             close(fd);
         });
     }
+    std::thread watcher;
+    if (options.meanwhile && pid > 0) {
+        watcher = std::thread([&options, pid] { options.meanwhile(static_cast<int>(pid)); });
+    }
     RunResult result;
     drain(outPipe[0], errPipe[0], terminal.master, result);
     if (feeder.joinable()) {
         feeder.join();
+    }
+    if (watcher.joinable()) {
+        watcher.join();
     }
     int wstatus = 0;
     if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) {
@@ -359,6 +372,56 @@ void E2ETest::expectRuns(const std::vector<ExpectedRun>& cases, const RunOptions
         EXPECT_EQ(result.err, c.err);
         EXPECT_EQ(result.status, c.status);
     }
+}
+
+namespace {
+
+void writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n <= 0) {
+            return;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace
+
+SlowFifo::SlowFifo(const std::filesystem::path& path, std::string data,
+                   std::chrono::milliseconds pause, std::size_t piece)
+    : path_(path) {
+    if (mkfifo(path.c_str(), 0600) != 0) {
+        ADD_FAILURE() << "no FIFO";
+        return;
+    }
+    // A reader that ends early must not end the test with SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    writer_ = std::thread([this, data = std::move(data), pause, piece] {
+        const int fd = open(path_.c_str(), O_WRONLY);
+        std::string_view rest(data);
+        const std::size_t first = std::min<std::size_t>(rest.size(), 300 << 10);
+        writeAll(fd, rest.substr(0, first));
+        rest.remove_prefix(first);
+        do {
+            std::this_thread::sleep_for(pause);
+            const std::size_t size = piece == 0 ? rest.size() : std::min(piece, rest.size());
+            writeAll(fd, rest.substr(0, size));
+            rest.remove_prefix(size);
+        } while (!rest.empty());
+        close(fd);
+    });
+}
+
+SlowFifo::~SlowFifo() {
+    const int letGo = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+    fcntl(letGo, F_SETFL, 0);
+    for (char rest[4096]; read(letGo, rest, sizeof rest) > 0;) {
+    }
+    if (writer_.joinable()) {
+        writer_.join();
+    }
+    close(letGo);
 }
 
 std::string bytes(std::initializer_list<int> values) {

@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -47,6 +50,11 @@ struct RunOptions {
     // to a file or to the terminal, not both.
     bool stderrOnTerminal = false;
     bool stdoutOnTerminal = false;
+    // Run as this user and group (needs the superuser), with no supplementary groups.
+    std::optional<std::pair<unsigned, unsigned>> user;
+    // Called on a thread of its own with the process ID while the run goes on: to send it a signal
+    // or look at its files mid-run. The run's result is taken once both are over.
+    std::function<void(int pid)> meanwhile;
 };
 
 // The executable under test (TESSALOOM_EXE, or the one this build made), made absolute when it is
@@ -125,6 +133,25 @@ class E2ETest : public ::testing::Test {
 
   private:
     std::filesystem::path dir_;
+};
+
+// A FIFO whose writer, once a run opens it, writes the first 300 KiB of data at once and the
+// rest after a pause of more than a second, or, given a piece size, the rest a piece at a time
+// with that pause between pieces: a run that reads it surely lasts long enough for its progress
+// line to appear, or for a signal to reach it mid-run, however fast the machine.
+class SlowFifo {
+  public:
+    SlowFifo(const std::filesystem::path& path, std::string data,
+             std::chrono::milliseconds pause = std::chrono::milliseconds(1200),
+             std::size_t piece = 0);
+    // Lets the writer go should the run not have read all of the FIFO.
+    ~SlowFifo();
+    SlowFifo(const SlowFifo&) = delete;
+    SlowFifo& operator=(const SlowFifo&) = delete;
+
+  private:
+    std::filesystem::path path_;
+    std::thread writer_;
 };
 
 // Bytes given as a list of values, for files that are not text.

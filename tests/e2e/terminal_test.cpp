@@ -87,52 +87,6 @@ TEST_F(TerminalTest, ScreenShowsExactlyTheStreamsSentToIt) {
     }
 }
 
-// A FIFO whose writer pauses for more than a second after its first 300 KiB, so that the run
-// surely lasts long enough for the line to appear, however fast the machine.
-class SlowFifo {
-  public:
-    SlowFifo(const std::filesystem::path& path, std::string data) : path_(path) {
-        if (mkfifo(path.c_str(), 0600) != 0) {
-            ADD_FAILURE() << "no FIFO";
-            return;
-        }
-        writer_ = std::thread([this, data = std::move(data)] {
-            const int fd = open(path_.c_str(), O_WRONLY);
-            const std::size_t first = std::min<std::size_t>(data.size(), 300 << 10);
-            writeAll(fd, std::string_view(data).substr(0, first));
-            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-            writeAll(fd, std::string_view(data).substr(first));
-            close(fd);
-        });
-    }
-    // Lets the writer go should the run not have read all of the FIFO: opens it without waiting
-    // and reads what is left.
-    ~SlowFifo() {
-        const int letGo = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
-        fcntl(letGo, F_SETFL, 0);
-        for (char rest[4096]; read(letGo, rest, sizeof rest) > 0;) {
-        }
-        if (writer_.joinable()) {
-            writer_.join();
-        }
-        close(letGo);
-    }
-
-  private:
-    static void writeAll(int fd, std::string_view bytes) {
-        while (!bytes.empty()) {
-            const ssize_t n = write(fd, bytes.data(), bytes.size());
-            if (n <= 0) {
-                return;
-            }
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        }
-    }
-
-    std::filesystem::path path_;
-    std::thread writer_;
-};
-
 // The line appears while the work goes on and is gone when the report is written: the screen
 // shows exactly the report, and the report itself is the same byte for byte as without a
 // terminal, where standard error gets nothing.

@@ -15,6 +15,7 @@
 #include "engine/file_io.h"
 #include "engine/file_io_fixture.h"
 #include "engine/file_reader.h"
+#include "engine/output_file.h"
 
 namespace tessaloom {
 namespace {
@@ -198,6 +199,21 @@ TEST_F(FileIoTest, SaveWritesInPlaceWhereNoTemporaryFileCanBeMade) {
     EXPECT_TRUE(saved);
     EXPECT_EQ(read("locked/target"), "new content");
     EXPECT_EQ(list("locked"), std::set<std::string>{"target"});
+}
+
+// Another program's write to a file being patched in place is not lost: the patched copy does not
+// replace it.
+TEST_F(FileIoTest, PatchingInPlaceFailsWhenTheInputChangedMeanwhile) {
+    write("file", "original");
+    FileReader reader(path("file"));
+    OutputFile output(path("file"), {.finalSize = 8, .source = &reader});
+    EXPECT_TRUE(output.write(textBytes("patched!")));
+    std::ofstream(path("file"), std::ios::binary | std::ios::app) << " and more";
+    EXPECT_FALSE(output.commit());
+    ASSERT_TRUE(output.error());
+    EXPECT_EQ(output.error()->reason, "It was changed by another program while it was read");
+    EXPECT_EQ(read("file"), "original and more");
+    EXPECT_EQ(list(), std::set<std::string>{"file"});
 }
 
 }  // namespace

@@ -2,14 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "engine/chunked_file.h"
+#include "engine/diff.h"
+#include "engine/entropy.h"
 #include "engine/file_io_fixture.h"
 #include "engine/file_reader.h"
+#include "engine/hex_dump.h"
 #include "engine/output_file.h"
+#include "engine/patch.h"
+#include "engine/string_extract.h"
 
 namespace tessaloom {
 namespace {
@@ -117,6 +125,67 @@ TEST_F(FileIoTest, OutputChangesNothingUntilCommittedWhole) {
     EXPECT_EQ(nowhere.error()->reason, "No such file or directory");
     EXPECT_FALSE(nowhere.write(textBytes("x")));
     EXPECT_FALSE(nowhere.commit());
+}
+
+// A read that fails on the first request is the input's error and every operation sees an empty
+// input; one that fails later, at any position, stops the operation with the reason, whatever
+// it was doing with the bytes before.
+TEST(ReadFailureTest, FirstReadIsTheInputsErrorAndLaterOnesThrow) {
+    ByteBuffer data(5000);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<std::uint8_t>(i % 7 == 0 ? 0 : 'a' + i % 26);
+    }
+    using Operation = std::function<void(FileReader&)>;
+    const std::pair<const char*, Operation> operations[] = {
+        {"analysis", [](FileReader& r) { analyzeFile(r); }},
+        {"strings", [](FileReader& r) { extractStrings(r, 4); }},
+        {"listing", [](FileReader& r) { listStrings(r, 4, 100); }},
+        {"dump", [](FileReader& r) { writeHexDump(r, 0, UINT64_MAX, [](std::string_view) {}); }},
+        {"diff",
+         [&data](FileReader& r) {
+             FileReader other("same", std::make_unique<StreamOf>(data));
+             diffFiles(r, other, UINT64_MAX, [](const DiffEntry&) {});
+         }},
+        {"search",
+         [](FileReader& r) {
+             findPatternOffsets(r, ByteBuffer{'x', 'y'});
+         }},
+    };
+    for (const auto& [name, operation] : operations) {
+        for (const std::uint64_t failAt : {0u, 1u, 63u, 1024u, 4999u}) {
+            for (const std::size_t piece : {std::size_t{1}, std::size_t{100}, SIZE_MAX}) {
+                SCOPED_TRACE(std::string(name) + " failing at " + std::to_string(failAt) +
+                             ", pieces of " + std::to_string(piece));
+                FileReader reader("bad disk", std::make_unique<StreamOf>(data, piece, failAt), 64);
+                if (failAt == 0) {
+                    operation(reader);
+                    ASSERT_TRUE(reader.error());
+                    EXPECT_EQ(reader.error()->reason, "Input/output error");
+                } else {
+                    try {
+                        operation(reader);
+                        ADD_FAILURE() << "no ReadError";
+                    } catch (const ReadError& error) {
+                        EXPECT_EQ(std::string(error.what()),
+                                  "Cannot read bad disk: Input/output error");
+                    }
+                    EXPECT_FALSE(reader.error());
+                }
+            }
+        }
+    }
+}
+
+// A file that ends before the size it had when opened shrank while it was read: its report would
+// be that of a file it never was.
+TEST(ReadFailureTest, AFileThatShrinksIsAReadError) {
+    struct Shrunk : StreamOf {
+        using StreamOf::StreamOf;
+        std::optional<std::uint64_t> size() const override { return 100; }
+    };
+    const ByteBuffer half(50, 'x');
+    FileReader reader("shrunk", std::make_unique<Shrunk>(half), 16);
+    EXPECT_THROW(analyzeFile(reader), ReadError);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <string>
 
 #if defined(_WIN32)
@@ -127,17 +128,22 @@ TEST(HexDumpTest, EveryFullLineIs78CharactersAndOffsetsGrowPast8Digits) {
     EXPECT_EQ(text.substr(255 * 79, 8), "00000FF0");
 }
 
+// Many 64 KiB blocks of text, the lines that straddle them included, as the plain formatter
+// writes them.
 TEST(HexDumpTest, StreamsLargeDumpsInBlocks) {
-    const ByteBuffer data = ascending(1 << 20);
+    std::mt19937 random(5);
+    ByteBuffer data((1 << 20) + 7);
+    for (auto& byte : data) {
+        byte = static_cast<std::uint8_t>(random());
+    }
     std::string joined;
     std::size_t blocks = 0;
-    writeHexDump(data, 0, data.size(), [&](std::string_view part) {
+    writeHexDump(data, 3, data.size(), [&](std::string_view part) {
         ++blocks;
         joined.append(part);
     });
-    EXPECT_GT(blocks, 1u);
-    EXPECT_EQ(joined, hexDump(data, 0, data.size()));
-    EXPECT_EQ(joined.size(), (data.size() / 16) * 79);
+    EXPECT_GT(blocks, 16u);
+    EXPECT_EQ(joined, plainDump(data, 3, data.size()));
 }
 
 // A read-only view of zero bytes whose pages are never touched and so cost no memory; empty when

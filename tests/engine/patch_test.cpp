@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <new>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -74,6 +75,28 @@ TEST(ApplyPatchesTest, WritesInListOrderAndExtendsWithZeros) {
             EXPECT_TRUE(applyPatches(reader, c.patches, file.sibling("out")));
             EXPECT_EQ(loadFile(file.sibling("out")), c.expected);
         });
+    }
+}
+
+// Long lists with many records for the same offsets, more than fit any small table, against
+// the records applied one by one.
+TEST(ApplyPatchesTest, AgreesWithApplyingTheRecordsOneByOne) {
+    std::mt19937 random(3);
+    for (int round = 0; round < 50; ++round) {
+        const ByteBuffer input(random() % 40, 0x11);
+        std::vector<DiffEntry> patches;
+        ByteBuffer expected = input;
+        for (int i = 0; i < 300; ++i) {
+            const std::uint64_t offset = random() % 8 == 0 ? 5 : random() % 60;
+            patches.push_back(patch(offset, static_cast<std::uint8_t>(random())));
+            if (offset >= expected.size()) {
+                expected.resize(offset + 1);
+            }
+            expected[offset] = patches.back().byteB;
+        }
+        ByteBuffer data = input;
+        applyPatches(data, patches);
+        ASSERT_EQ(data, expected) << "round " << round;
     }
 }
 

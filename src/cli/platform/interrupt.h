@@ -13,6 +13,9 @@ using InterruptCleanup = void (*)();
 // Adds cleanup to those run, in the order added, before an interrupted run ends.
 void onInterrupt(InterruptCleanup cleanup);
 
+// Runs the cleanups, each once: what the handlers do first.
+void runInterruptCleanups();
+
 // Catches SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE (on Windows the console's Ctrl-C,
 // Ctrl-Break and close events): the cleanups run, and then the run ends as the signal would have
 // ended it.

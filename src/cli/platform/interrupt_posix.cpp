@@ -1,7 +1,5 @@
 #include <unistd.h>
 
-#include <array>
-#include <atomic>
 #include <csignal>
 
 #include "interrupt.h"
@@ -12,29 +10,14 @@ namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
-std::array<std::atomic<InterruptCleanup>, 8> cleanups{};
-
 extern "C" void handleInterrupt(int signal) {
-    for (auto& cleanup : cleanups) {
-        if (const InterruptCleanup run = cleanup.exchange(nullptr)) {
-            run();
-        }
-    }
+    runInterruptCleanups();
     // Ended as the signal itself ends a run, so that the caller sees which signal it was.
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
 
 }  // namespace
-
-void onInterrupt(InterruptCleanup cleanup) {
-    for (auto& slot : cleanups) {
-        InterruptCleanup empty = nullptr;
-        if (slot.compare_exchange_strong(empty, cleanup)) {
-            return;
-        }
-    }
-}
 
 void installInterruptHandlers() {
     for (const int signal : kSignals) {

@@ -1,15 +1,10 @@
 #include <windows.h>
 
-#include <array>
-#include <atomic>
-
 #include "interrupt.h"
 
 namespace tessaloom::cli {
 
 namespace {
-
-std::array<std::atomic<InterruptCleanup>, 8> cleanups{};
 
 // Runs on a thread of its own, which the console starts for the event.
 BOOL WINAPI handleConsoleEvent(DWORD event) {
@@ -19,28 +14,17 @@ BOOL WINAPI handleConsoleEvent(DWORD event) {
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
-            for (auto& cleanup : cleanups) {
-                if (const InterruptCleanup run = cleanup.exchange(nullptr)) {
-                    run();
-                }
-            }
-            // The event's own handling ends the process, as it would have without this handler.
-            return FALSE;
+            runInterruptCleanups();
+            // Ended at once, with the status the console gives a process that Ctrl-C ends: the
+            // main thread, still at work, must write nothing more.
+            TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+            return TRUE;
         default:
             return FALSE;
     }
 }
 
 }  // namespace
-
-void onInterrupt(InterruptCleanup cleanup) {
-    for (auto& slot : cleanups) {
-        InterruptCleanup empty = nullptr;
-        if (slot.compare_exchange_strong(empty, cleanup)) {
-            return;
-        }
-    }
-}
 
 void installInterruptHandlers() {
     SetConsoleCtrlHandler(handleConsoleEvent, TRUE);

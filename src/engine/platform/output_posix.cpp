@@ -78,6 +78,26 @@ constexpr int kTempNameAttempts = 8;
 // So that a long file name still leaves room for the temporary file's own name.
 constexpr std::size_t kMaxNameInTempName = 64;
 
+std::optional<FileError> writeAll(int descriptor, ByteView bytes,
+                                  std::optional<std::uint64_t> offset) {
+    while (!bytes.empty()) {
+        const ssize_t wrote =
+            offset ? ::pwrite(descriptor, bytes.data(), bytes.size(), static_cast<off_t>(*offset))
+                   : ::write(descriptor, bytes.data(), bytes.size());
+        if (wrote < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return lastError();
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(wrote));
+        if (offset) {
+            *offset += static_cast<std::uint64_t>(wrote);
+        }
+    }
+    return std::nullopt;
+}
+
 class Descriptor {
   public:
     Descriptor() = default;
@@ -95,6 +115,13 @@ class Descriptor {
             ::close(descriptor_);
         }
         descriptor_ = descriptor;
+    }
+    std::optional<FileError> write(std::optional<std::uint64_t> offset, ByteView bytes) const {
+        return writeAll(descriptor_, bytes, offset);
+    }
+    std::optional<FileError> setLength(std::uint64_t size) const {
+        return ::ftruncate(descriptor_, static_cast<off_t>(size)) == 0 ? std::nullopt
+                                                                       : std::optional(lastError());
     }
     // Closes, and says whether the last writes reached the file.
     std::optional<FileError> close() {
@@ -115,26 +142,6 @@ int openRetrying(const char* path, int flags, mode_t mode = 0) {
         descriptor = ::open(path, flags, mode);
     } while (descriptor < 0 && errno == EINTR);
     return descriptor;
-}
-
-std::optional<FileError> writeAll(int descriptor, ByteView bytes,
-                                  std::optional<std::uint64_t> offset) {
-    while (!bytes.empty()) {
-        const ssize_t wrote =
-            offset ? ::pwrite(descriptor, bytes.data(), bytes.size(), static_cast<off_t>(*offset))
-                   : ::write(descriptor, bytes.data(), bytes.size());
-        if (wrote < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return lastError();
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(wrote));
-        if (offset) {
-            *offset += static_cast<std::uint64_t>(wrote);
-        }
-    }
-    return std::nullopt;
 }
 
 // Reserves room for size bytes of the file, so that writing them cannot run out of it. The
@@ -257,7 +264,14 @@ std::string tempName(const std::string& target, int attempt) {
     std::snprintf(suffix, sizeof suffix, "%08x",
                   static_cast<unsigned>(ticks) ^ (static_cast<unsigned>(::getpid()) << 8) ^
                       static_cast<unsigned>(attempt));
-    return "." + target.substr(0, kMaxNameInTempName) + ".tessaloom-" + suffix + ".tmp";
+    // Appended piece by piece: GCC 12 wrongly warns (-Wrestrict) about "." + text when it
+    // optimises.
+    std::string name = ".";
+    name.append(target, 0, kMaxNameInTempName);
+    name += ".tessaloom-";
+    name += suffix;
+    name += ".tmp";
+    return name;
 }
 
 std::variant<TempFile, FileError> createTemp(int folder, const std::string& target) {
@@ -321,39 +335,6 @@ std::optional<FileError> copyInPlace(int from, int to, std::uint64_t size) {
     }
     return std::nullopt;
 }
-
-// Writes in order to something that is not a regular file: a terminal, a pipe, a device.
-class StreamTarget : public OutputTarget {
-  public:
-    explicit StreamTarget(Descriptor file) : file_(std::move(file)) {}
-    bool holesAllowed() const override { return false; }
-    std::optional<FileError> writeAt(std::uint64_t, ByteView bytes) override {
-        return writeAll(file_.get(), bytes, std::nullopt);
-    }
-    std::optional<FileError> commit(std::uint64_t) override { return file_.close(); }
-
-  private:
-    Descriptor file_;
-};
-
-// Writes over the target itself, after room for the whole content was reserved.
-class InPlaceTarget : public OutputTarget {
-  public:
-    explicit InPlaceTarget(Descriptor file) : file_(std::move(file)) {}
-    bool holesAllowed() const override { return false; }
-    std::optional<FileError> writeAt(std::uint64_t offset, ByteView bytes) override {
-        return writeAll(file_.get(), bytes, offset);
-    }
-    std::optional<FileError> commit(std::uint64_t size) override {
-        if (::ftruncate(file_.get(), static_cast<off_t>(size)) != 0) {
-            return lastError();
-        }
-        return file_.close();
-    }
-
-  private:
-    Descriptor file_;
-};
 
 // Writes a new file beside the target, which then takes the target's place.
 class ReplaceTarget : public OutputTarget {
@@ -548,12 +529,12 @@ OpenedOutput replaceExisting(const std::string& path, Descriptor target, bool wr
     if (std::holds_alternative<std::monostate>(located)) {
         // Reached through a name of an open stream: written where it stands.
         if (!options.finalSize) {
-            return {std::make_unique<StreamTarget>(std::move(target)), std::nullopt};
+            return {std::make_unique<StreamTarget<Descriptor>>(std::move(target)), std::nullopt};
         }
         if (std::optional<FileError> failed = reserve(target.get(), *options.finalSize)) {
             return failure(*failed);
         }
-        return {std::make_unique<InPlaceTarget>(std::move(target)), std::nullopt};
+        return {std::make_unique<InPlaceTarget<Descriptor>>(std::move(target)), std::nullopt};
     }
     Location location = std::move(std::get<Location>(located));
     auto temp = createTemp(location.folder.get(), location.name);
@@ -566,7 +547,7 @@ OpenedOutput replaceExisting(const std::string& path, Descriptor target, bool wr
         if (std::optional<FileError> failed = reserve(target.get(), *options.finalSize)) {
             return failure(*failed);
         }
-        return {std::make_unique<InPlaceTarget>(std::move(target)), std::nullopt};
+        return {std::make_unique<InPlaceTarget<Descriptor>>(std::move(target)), std::nullopt};
     }
     std::optional<FileIdentity> source;
     if (options.source != nullptr) {
@@ -607,7 +588,7 @@ OpenedOutput openOutput(const std::string& path, const OutputOptions& options) {
         if (!copy.valid()) {
             return failure(lastError());
         }
-        return {std::make_unique<StreamTarget>(std::move(copy)), std::nullopt};
+        return {std::make_unique<StreamTarget<Descriptor>>(std::move(copy)), std::nullopt};
     }
     Descriptor target(openRetrying(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
     if (target.valid()) {
@@ -616,7 +597,7 @@ OpenedOutput openOutput(const std::string& path, const OutputOptions& options) {
             return failure(lastError());
         }
         if (!S_ISREG(status.st_mode)) {
-            return {std::make_unique<StreamTarget>(std::move(target)), std::nullopt};
+            return {std::make_unique<StreamTarget<Descriptor>>(std::move(target)), std::nullopt};
         }
         return replaceExisting(path, std::move(target), true, false, options);
     }

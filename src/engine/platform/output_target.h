@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "../output_file.h"
 #include "../types.h"
@@ -23,6 +24,42 @@ class OutputTarget {
     virtual std::optional<FileError> writeAt(std::uint64_t offset, ByteView bytes) = 0;
     // Gives the content, size bytes long, to the target.
     virtual std::optional<FileError> commit(std::uint64_t size) = 0;
+};
+
+// Writes in order to something that is not a regular file: a terminal, a pipe, a device. File is
+// the platform's open file, with write(offset or none, bytes), setLength(size) and close().
+template <typename File>
+class StreamTarget : public OutputTarget {
+  public:
+    explicit StreamTarget(File file) : file_(std::move(file)) {}
+    bool holesAllowed() const override { return false; }
+    std::optional<FileError> writeAt(std::uint64_t, ByteView bytes) override {
+        return file_.write(std::nullopt, bytes);
+    }
+    std::optional<FileError> commit(std::uint64_t) override { return file_.close(); }
+
+  private:
+    File file_;
+};
+
+// Writes over the target itself, after room for the whole content was reserved.
+template <typename File>
+class InPlaceTarget : public OutputTarget {
+  public:
+    explicit InPlaceTarget(File file) : file_(std::move(file)) {}
+    bool holesAllowed() const override { return false; }
+    std::optional<FileError> writeAt(std::uint64_t offset, ByteView bytes) override {
+        return file_.write(offset, bytes);
+    }
+    std::optional<FileError> commit(std::uint64_t size) override {
+        if (std::optional<FileError> failed = file_.setLength(size)) {
+            return failed;
+        }
+        return file_.close();
+    }
+
+  private:
+    File file_;
 };
 
 struct OpenedOutput {
