@@ -169,16 +169,19 @@ rm -f "$S"
 
 # The files of the --struct rows: the largest ELF library on the machine, Wine's largest DLL.
 largest_elf() {
-  find /usr /opt -xdev -type f -name '*.so*' -size +1M -printf '%s %p\n' 2>/dev/null |
-    sort -rn | while read -r _ file; do
-      if [ "$(head -c 4 "$file" | od -An -tx1 | tr -d ' ')" = 7f454c46 ]; then
-        echo "$file"
-        break
-      fi
-    done
+  local file
+  while read -r _ file; do
+    if [ "$(head -c 4 "$file" | od -An -tx1 | tr -d ' ')" = 7f454c46 ]; then
+      echo "$file"
+      return
+    fi
+  done < <(find /usr /opt -xdev -type f -name '*.so*' -size +1M -printf '%s %p\n' 2>/dev/null |
+    sort -rn)
 }
 largest_pe() {
-  ls -S /usr/lib/x86_64-linux-gnu/wine/*-windows/*.dll 2>/dev/null | head -n 1
+  local files=(/usr/lib/x86_64-linux-gnu/wine/*-windows/*.dll)
+  [ -e "${files[0]}" ] || return 0
+  ls -S "${files[@]}" | sed -n 1p
 }
 struct_elf=${STRUCT_ELF-$(largest_elf)}
 struct_pe=${STRUCT_PE-$(largest_pe)}
