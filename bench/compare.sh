@@ -252,8 +252,10 @@ if [ ${#struct_rows[@]} -gt 0 ]; then
   echo "|--------------------------------------------|---------:|---------:|------------:|------------:|"
   for kind in "${struct_rows[@]}"; do
     file=$([ "$kind" = elf ] && echo "$struct_elf" || echo "$struct_pe")
-    printf '| %-42s | %8s | %8s | %11s | %11s |\n' \
-      "${kind^^}: ${file##*/}, $(($(stat -L -c %s "$file") >> 20)) MiB" "" "" "" ""
+    bytes=$(stat -L -c %s "$file")
+    printf '| %-42s | %8s | %8s | %11s | %11s |\n' "${kind^^}: ${file##*/}, $(
+      [ "$bytes" -ge 1048576 ] && echo "$((bytes >> 20)) MiB" || echo "$((bytes >> 10)) KiB")" \
+      "" "" "" ""
     srow "tessaloom --entropy" "entropy_$kind" 1.00
     srow "tessaloom --struct" "struct_$kind" "$(ratio "${seconds[struct_$kind]}" "${seconds[entropy_$kind]}")"
     if [ "$kind" = elf ]; then
