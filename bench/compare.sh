@@ -24,6 +24,11 @@
 # The floors are what reading and writing the file cost at least: a plain read (cat F >/dev/null)
 # for the commands that read, a plain copy (cp F O) for --replace, which writes a new file.
 #
+# --find looks for a pattern that seldom occurs (DE AD BE EF, and with a wildcard byte), as grep
+# -P does, and for one that starts with zero bytes in Z, an image of zeros as large as F, where a
+# search that tried every byte would crawl. --map is timed against --entropy, ent and binwalk -E,
+# which read the same bytes.
+#
 # --struct reads the headers, then the bytes of the sections once for their entropies: on the
 # largest ELF library and a large PE it is timed against --entropy, which reads every byte once,
 # beside readelf -h -l -S -d (which reads no section's bytes) and a full parse by pefile.
@@ -64,6 +69,7 @@ command -v hyperfine >/dev/null || missing+=(hyperfine)
 command -v ent >/dev/null || missing+=(ent)
 command -v bbe >/dev/null || missing+=(bbe)
 command -v xxd >/dev/null || missing+=(xxd)
+command -v binwalk >/dev/null || missing+=(binwalk)
 command -v hexdump >/dev/null || missing+=(bsdextrautils)
 command -v strings >/dev/null || missing+=(binutils)
 [ -x /usr/bin/time ] || missing+=(time)
@@ -154,6 +160,17 @@ measure cmp "$runs" 1 "cmp -l $F $G"
 ours_and_before replace "--replace $F 4141 7a7a $O" "rm -f $O"
 measure sed "$runs" 1 "sed s/AA/zz/g $F >$O" "rm -f $O"
 measure bbe "$runs" 1 "bbe -e s/AA/zz/ -o $O $F" "rm -f $O"
+measure find "$runs" 1 "$tessaloom --find $F de:ad:be:ef"
+measure grep "$runs" 1 "env LC_ALL=C grep -c -obUaP '\\xde\\xad\\xbe\\xef' $F"
+measure find_wild "$runs" 1 "$tessaloom --find $F 'de ?? be ef'"
+measure grep_wild "$runs" 1 "env LC_ALL=C grep -c -obUaP '\\xde[\\x00-\\xff]\\xbe\\xef' $F"
+Z=$dir/zeros.img
+truncate -s "${size}M" "$Z"
+measure cat_zero "$runs" 1 "cat $Z >/dev/null"
+measure find_zero "$runs" 1 "$tessaloom --find $Z 00000000deadbeef"
+rm -f "$Z"
+measure map "$runs" 1 "$tessaloom --map $F"
+measure binwalk "$slow_runs" 0 "binwalk -E --nplot $F"
 
 # The sparse image: its size with no blocks written, then a line of known bytes 4096 before the
 # end, so the window has something to show.
@@ -217,6 +234,7 @@ echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 echo "Files: ${size} MiB in $(df -T "$dir" | awk 'NR == 2 { print $2 " (" $1 ")" }'), page cache warm," \
   "and S, a ${sparse_gib} GiB sparse image; median of $runs runs ($slow_runs for hexdump -C and od)"
 echo "Output: to a pipe unless >/dev/null is shown; replace, sed, bbe, cp: a new file next to the input"
+echo "grep: LC_ALL=C; binwalk: median of $slow_runs runs, no warm-up"
 echo
 echo "| Command                                    | median s | peak MiB |  ÷ floor | peer ÷ ours |"
 echo "|--------------------------------------------|---------:|---------:|---------:|------------:|"
@@ -239,6 +257,16 @@ peer "cmp -l F G" cmp diff
 ours "--replace F 4141 7a7a O" replace cp
 peer "sed s/AA/zz/g F >O" sed replace
 peer "bbe -e s/AA/zz/ -o O F" bbe replace
+ours "--find F de:ad:be:ef" find cat
+peer "grep -c -obUaP '\\xde\\xad\\xbe\\xef' F" grep find
+ours "--find F 'de ?? be ef'" find_wild cat
+peer "grep -P, [\\x00-\\xff] for ??" grep_wild find_wild
+row "cat Z >/dev/null (Z: zeros, as large as F)" cat_zero 1.00
+ours "--find Z 00000000deadbeef" find_zero cat_zero
+ours "--map F" map cat
+peer "--entropy F" entropy map
+peer "ent F" ent map
+peer "binwalk -E --nplot F" binwalk map
 row "tessaloom --dump S $sparse_offset 64" sparse
 peer "xxd -s $sparse_offset -l 64 S" xxd_sparse sparse
 if [ ${#struct_rows[@]} -gt 0 ]; then
@@ -310,9 +338,18 @@ target "strings -a -n 4 -t x F ÷ --strings F" "$(ratio "${seconds[gnu_strings]}
 target "cmp -l F G ÷ --diff F G" "$(ratio "${seconds[cmp]}" "${seconds[diff]}")" ">=" 2
 target "sed s/AA/zz/g F >O ÷ --replace" "$(ratio "${seconds[sed]}" "${seconds[replace]}")" ">=" 3
 target "--replace F 4141 7a7a O ÷ cp F O" "$(ratio "${seconds[replace]}" "${seconds[cp]}")" "<=" 2.5
+target "--find F de:ad:be:ef ÷ cat F" "$(ratio "${seconds[find]}" "${seconds[cat]}")" "<=" 2
+target "grep -P ÷ --find F de:ad:be:ef" "$(ratio "${seconds[grep]}" "${seconds[find]}")" ">=" 3
+target "--find F 'de ?? be ef' ÷ cat F" "$(ratio "${seconds[find_wild]}" "${seconds[cat]}")" "<=" 2
+target "grep -P ÷ --find F 'de ?? be ef'" "$(ratio "${seconds[grep_wild]}" "${seconds[find_wild]}")" ">=" 3
+target "--find Z 00000000deadbeef ÷ cat Z" "$(ratio "${seconds[find_zero]}" "${seconds[cat_zero]}")" "<=" 2
+target "--entropy F ÷ --map F" "$(ratio "${seconds[entropy]}" "${seconds[map]}")" ">=" 1
+target "--map F, GB/s" "$(awk -v s="${seconds[map]}" -v m="$size" \
+  'BEGIN { if (s > 0) printf "%.2f", m * 1048576 / s / 1e9; else print "-" }')" ">=" 1
 # Streaming commands hold a few buffers, whatever the size of the file.
 for entry in "window:--dump F 0 16" "dump:--dump F 0 -1" "dump_null:--dump F 0 -1 >/dev/null" \
-  "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O"; do
+  "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O" \
+  "find:--find F de:ad:be:ef" "find_zero:--find Z 00000000deadbeef" "map:--map F"; do
   target "${entry#*:}, peak MiB" "${mebibytes[${entry%%:*}]}" "<=" "$memory_bound"
 done
 target "--dump S $sparse_offset 64, peak MiB" "${mebibytes[sparse]}" "<=" "$memory_bound"
@@ -339,7 +376,8 @@ rm -f "$dir"/corpus*.bin
 [ -n "$scale_sizes" ] || exit 0
 # The rows: KEY:LABEL, the floors first.
 scaled=("cat:cat F >/dev/null" "cp:cp F O" "window:--dump F 0 16" "dump:--dump F 0 -1"
-  "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O")
+  "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O"
+  "find:--find F de:ad:be:ef" "map:--map F")
 for mib in $scale_sizes; do
   if [ "$mib" = "$size" ]; then
     for entry in "${scaled[@]}"; do
@@ -360,6 +398,8 @@ for mib in $scale_sizes; do
   measure "strings@$mib" "$scale_runs" 1 "$tessaloom --strings $f"
   measure "diff@$mib" "$scale_runs" 1 "$tessaloom --diff $f $g"
   measure "replace@$mib" "$scale_runs" 1 "$tessaloom --replace $f 4141 7a7a $o" "rm -f $o"
+  measure "find@$mib" "$scale_runs" 1 "$tessaloom --find $f de:ad:be:ef"
+  measure "map@$mib" "$scale_runs" 1 "$tessaloom --map $f"
   rm -f "$dir"/scale*.bin
 done
 

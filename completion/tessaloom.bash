@@ -1,9 +1,8 @@
 # Bash completion for tessaloom: the command word first, then file names where the command
-# takes a file, and --json after the FILE of --struct. Numbers (OFFSET, LEN, MIN_LEN) and hex
-# patterns get no completion.
+# takes a file, and the options of --find, --map and --struct. Numbers (OFFSET, LEN, MIN_LEN)
+# and hex patterns get no completion.
 
-# What each command takes, argument by argument: "file", an option word offered as it is
-# (--json), or "-" for anything else.
+# What each command takes, argument by argument: "file" or "-" for anything else.
 declare -A _tessaloom_arguments=(
     [--gui]=""
     [--dump]="file - -"
@@ -11,7 +10,18 @@ declare -A _tessaloom_arguments=(
     [--entropy]="file"
     [--strings]="file -"
     [--replace]="file - - file"
-    [--struct]="file --json"
+    [--struct]="file"
+    [--find]="file"
+    [--patch]="file file file"
+    [--map]="file"
+)
+
+# The options of the commands that have any, offered for a word that starts with "-"; the word
+# after --svg is a file.
+declare -A _tessaloom_options=(
+    [--find]="--text --utf16 --json"
+    [--map]="--block --json --svg"
+    [--struct]="--json"
 )
 
 _tessaloom_complete_files() {
@@ -44,10 +54,11 @@ _tessaloom() {
     [[ -n $command && -n ${_tessaloom_arguments[$command]+known} ]] || return
     local -a kinds
     read -ra kinds <<<"${_tessaloom_arguments[$command]}"
-    case ${kinds[cword - 2]-} in
-        file) _tessaloom_complete_files "$cur" ;;
-        --*) mapfile -t COMPREPLY < <(compgen -W "${kinds[cword - 2]}" -- "$cur") ;;
-    esac
+    if ((cword > 2)) && [[ $cur == -* && -n ${_tessaloom_options[$command]-} ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "${_tessaloom_options[$command]}" -- "$cur")
+    elif [[ ${kinds[cword - 2]-} == file || ${words[cword - 1]} == --svg ]]; then
+        _tessaloom_complete_files "$cur"
+    fi
 }
 
 complete -F _tessaloom tessaloom tessaloom.exe

@@ -17,6 +17,7 @@ targets=(
   search_replace
   pattern_search
   diff_patch
+  patch_list
   struct_pe
   struct_elf
   struct_zip

@@ -23,6 +23,9 @@ int runDiff(const Arguments& args);
 int runEntropy(const Arguments& args);
 int runStrings(const Arguments& args);
 int runReplace(const Arguments& args);
+int runFind(const Arguments& args);
+int runPatch(const Arguments& args);
+int runMap(const Arguments& args);
 int runStruct(const Arguments& args);
 
 }  // namespace tessaloom::cli

@@ -31,7 +31,12 @@ constexpr std::array kCommands{
     Command{"--entropy", 1, runEntropy},
     Command{"--strings", 1, runStrings},
     Command{"--replace", 4, runReplace},
-    Command{"--struct",  1, runStruct, "<FILE> [--json]"},
+    Command{"--find",    2, runFind,
+            "<FILE> <PATTERN> [--json] | <FILE> --text <TEXT> [--json] | "
+            "<FILE> --utf16 <TEXT> [--json]"},
+    Command{"--patch",   3, runPatch,  "<IN> <PATCHES> <O>"},
+    Command{"--map",     1, runMap,    "<FILE> [--block SIZE] [--json | --svg OUT]"},
+    Command{"--struct",  1, runStruct,  "<FILE> [--json]"},
 };
 // clang-format on
 

@@ -35,7 +35,7 @@ double entropyTerm(std::uint64_t count, std::uint64_t length) {
 // rounding, so it is the same for every range. A count of 0 adds no term: subtracting +0.0 would
 // leave every bit of the sum as it was.
 template <typename Counts>
-double entropyOfCounts(const Counts& counts, std::uint64_t length) {
+double sumOfTerms(const Counts& counts, std::uint64_t length) {
     double sum = 0.0;
     for (const std::uint64_t count : counts) {
         if (count != 0) {
@@ -141,7 +141,7 @@ void addBlock(ByteView data, std::size_t offset, ByteCounts& total, std::span<do
         total[value] += counts[value];
     }
     if (!entropies.empty()) {
-        entropies[offset / kBlockSize] = entropyOfCounts(counts, block.size());
+        entropies[offset / kBlockSize] = sumOfTerms(counts, block.size());
     }
 }
 
@@ -188,9 +188,9 @@ ByteCounts countBlocks(ByteView data, std::span<double> entropies) {
 
 }  // namespace
 
-// Adds the counts of bytes to total. Four tables take the bytes of each word in turn, so that a
-// run of one value does not make each increment wait for the one before it. A table's 32-bit
-// counters hold the counts of a quarter of a piece.
+// Four tables take the bytes of each word in turn, so that a run of one value does not make each
+// increment wait for the one before it. A table's 32-bit counters hold the counts of a quarter of
+// a piece.
 void addByteCounts(ByteView bytes, ByteCounts& total) {
     constexpr std::size_t kPiece = std::size_t{1} << 30;
     for (std::size_t start = 0; start < bytes.size(); start += kPiece) {
@@ -214,8 +214,8 @@ void addByteCounts(ByteView bytes, ByteCounts& total) {
     }
 }
 
-double entropyOf(const ByteCounts& counts, std::uint64_t length) {
-    return length == 0 ? 0.0 : entropyOfCounts(counts, length);
+double entropyOfCounts(const ByteCounts& counts, std::uint64_t length) {
+    return length == 0 ? 0.0 : sumOfTerms(counts, length);
 }
 
 double computeEntropy(const std::uint8_t* data, std::uint64_t length) {

@@ -20,12 +20,13 @@ double computeEntropy(const std::uint8_t* data, std::uint64_t length);
 // How often each byte value occurs.
 using ByteCounts = std::array<std::uint64_t, 256>;
 
-// Adds how often each byte value occurs in bytes to counts.
+// Adds how often each byte value occurs in bytes to counts, fast whatever the bytes.
 void addByteCounts(ByteView bytes, ByteCounts& counts);
 
-// Shannon entropy of length bytes with these counts, in bits per byte; 0 for no bytes. Every
-// entropy this library reports is computed so, to the last bit.
-double entropyOf(const ByteCounts& counts, std::uint64_t length);
+// The Shannon entropy of length bytes that counts describe, in bits per byte: every entropy this
+// program reports is computed here, term by term in the same order, so that the same bytes give
+// the same bits everywhere. 0 for no bytes.
+double entropyOfCounts(const ByteCounts& counts, std::uint64_t length);
 
 // Whether an analysis computes the entropy of every 1024-byte block: a report that does not show
 // them need not pay for them, nor hold one double per KiB of a file of any size.

@@ -13,6 +13,7 @@ namespace tessaloom {
 namespace {
 
 constexpr int kShrankCode = EIO;
+constexpr std::size_t kAlignment = 64;
 constexpr const char* kShrank = "The file ended before its size; it shrank while it was read";
 
 }  // namespace
@@ -78,15 +79,20 @@ bool FileReader::fill() {
     if (ended_) {
         return false;
     }
-    // The bytes not consumed move to the front; the new ones go behind them.
+    // The bytes not consumed move to the front; the new ones go behind them, at an address that
+    // is a multiple of 64: the system copies into such memory several times faster than just
+    // behind a few bytes held back.
     const std::size_t kept = end_ - start_;
-    if (start_ > 0) {
-        std::memmove(buffer_.data(), buffer_.data() + start_, kept);
-        start_ = 0;
-        end_ = kept;
+    const std::size_t room = kAlignment + (kept + kAlignment - 1) / kAlignment * kAlignment;
+    if (buffer_.size() < room + chunkSize_) {
+        buffer_.resize(room + chunkSize_);
     }
-    if (buffer_.size() < kept + chunkSize_) {
-        buffer_.resize(kept + chunkSize_);
+    const auto address = reinterpret_cast<std::uintptr_t>(buffer_.data());
+    const std::size_t newEnd = room - kAlignment + (kAlignment - address % kAlignment) % kAlignment;
+    if (start_ != newEnd - kept) {
+        std::memmove(buffer_.data() + newEnd - kept, buffer_.data() + start_, kept);
+        start_ = newEnd - kept;
+        end_ = newEnd;
     }
     const std::uint64_t left = limit_ > readPosition_ ? limit_ - readPosition_ : 0;
     const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize_, left));

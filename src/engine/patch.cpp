@@ -102,7 +102,8 @@ bool applyPatches(FileReader& reader, std::span<const DiffEntry> patches,
     return applyPatches(reader, plan, output) && output.commit();
 }
 
-bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output) {
+bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output,
+                  const InputInspector& inspect) {
     std::uint64_t position = 0;
     const auto writePatched = [&](std::span<std::uint8_t> bytes) {
         plan.apply(bytes, position);
@@ -111,7 +112,7 @@ bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output)
     };
     while (reader.fill()) {
         const std::span<std::uint8_t> bytes = reader.buffered();
-        if (!writePatched(bytes)) {
+        if ((inspect && !inspect(bytes, position)) || !writePatched(bytes)) {
             return false;
         }
         reader.consume(bytes.size());

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <utility>
@@ -63,8 +64,13 @@ bool applyPatches(const std::string& inputPath, const std::vector<DiffEntry>& pa
 bool applyPatches(FileReader& reader, std::span<const DiffEntry> patches,
                   const std::string& outputPath);
 
+// Sees each piece of the input, at its position, before it is patched; false stops the copy.
+using InputInspector = std::function<bool(ByteView bytes, std::uint64_t position)>;
+
 // Writes what reader reads, patched by plan and extended to its length, into output, and closes
-// the reader; the caller commits. False when output failed (its error says why).
-bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output);
+// the reader; the caller commits. False when output failed (its error says why) or inspect,
+// when given, stopped the copy.
+bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output,
+                  const InputInspector& inspect = {});
 
 }  // namespace tessaloom

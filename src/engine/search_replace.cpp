@@ -1,6 +1,6 @@
 #include "search_replace.h"
 
-#include <cstring>
+#include <utility>
 
 #include "file_reader.h"
 #include "output_file.h"
@@ -38,17 +38,6 @@ std::uint8_t pairValue(char first, char second) {
     return static_cast<std::uint8_t>(value);
 }
 
-// Whether the bytes at window, whose first byte is known to match, continue as pattern does. A
-// plain loop: the mismatch usually comes within a byte or two, sooner than a memcmp call returns.
-bool matchesRest(const std::uint8_t* window, ByteView pattern) {
-    for (std::size_t i = 1; i < pattern.size(); ++i) {
-        if (window[i] != pattern[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // A replacement overwrites an occurrence, so it must be exactly as long, and an empty pattern
 // would occur everywhere.
 bool usablePatterns(ByteView search, ByteView replacement) {
@@ -82,40 +71,22 @@ ByteBuffer parseHexPattern(std::string_view text) {
 }
 
 std::size_t findPattern(ByteView data, ByteView pattern, std::size_t from) {
-    const std::size_t length = pattern.size();
-    if (length == 0 || length > data.size()) {
-        return kNoMatch;
-    }
-    const std::size_t lastStart = data.size() - length;
-    const std::uint8_t* const base = data.data();
-    for (; from <= lastStart; ++from) {
-        // The position itself is tested inline, which is cheapest where the first byte is common
-        // (zero padding); otherwise memchr skips to the next candidate far faster than a byte loop.
-        if (base[from] != pattern[0]) {
-            const auto* candidate = static_cast<const std::uint8_t*>(
-                std::memchr(base + from + 1, pattern[0], lastStart - from));
-            if (candidate == nullptr) {
-                return kNoMatch;
-            }
-            from = static_cast<std::size_t>(candidate - base);
-        }
-        if (matchesRest(base + from, pattern)) {
-            return from;
-        }
-    }
-    return kNoMatch;
+    return BytePattern(pattern).find(data, from);
 }
 
 PatternScanner::PatternScanner(ByteView pattern, Occurrences occurrences)
-    : pattern_(pattern), occurrences_(occurrences) {}
+    : PatternScanner(BytePattern(pattern), occurrences) {}
+
+PatternScanner::PatternScanner(BytePattern pattern, Occurrences occurrences)
+    : pattern_(std::move(pattern)), occurrences_(occurrences) {}
 
 std::size_t PatternScanner::scan(ByteView window, const MatchCallback& onMatch) {
     const std::size_t length = pattern_.size();
     const std::size_t step = occurrences_ == Occurrences::kOverlapping ? 1 : length;
     // Each window begins where the next occurrence may begin.
     std::size_t from = 0;
-    for (std::size_t at = findPattern(window, pattern_, from); at != kNoMatch;
-         at = findPattern(window, pattern_, from)) {
+    for (std::size_t at = pattern_.find(window, from); at != kNoMatch;
+         at = pattern_.find(window, from)) {
         onMatch(windowStart_ + at, at);
         from = at + step;
     }
@@ -131,6 +102,10 @@ std::size_t PatternScanner::scan(ByteView window, const MatchCallback& onMatch) 
 WindowedScan::WindowedScan(FileReader& reader, ByteView pattern,
                            PatternScanner::Occurrences occurrences)
     : reader_(reader), scanner_(pattern, occurrences) {}
+
+WindowedScan::WindowedScan(FileReader& reader, BytePattern pattern,
+                           PatternScanner::Occurrences occurrences)
+    : reader_(reader), scanner_(std::move(pattern), occurrences) {}
 
 bool WindowedScan::advance(const MatchCallback& onMatch) {
     reader_.consume(doneLength_);

@@ -9,12 +9,10 @@
 #include <string_view>
 
 #include "file_reader.h"
+#include "find.h"
 #include "types.h"
 
 namespace tessaloom {
-
-// What findPattern returns when there is no further occurrence.
-inline constexpr std::size_t kNoMatch = static_cast<std::size_t>(-1);
 
 // Turns hex text such as "DE AD-BE:EF" into bytes. Spaces, hyphens and colons are dropped; the
 // rest is read two characters at a time, each pair as the C library's strtol reads it in base 16
@@ -23,7 +21,7 @@ inline constexpr std::size_t kNoMatch = static_cast<std::size_t>(-1);
 ByteBuffer parseHexPattern(std::string_view text);
 
 // The offset of the first occurrence of pattern in data at or after from, or kNoMatch. An empty
-// pattern never occurs. At most pattern.size() comparisons per position, no tables.
+// pattern never occurs. BytePattern::find for these exact bytes.
 std::size_t findPattern(ByteView data, ByteView pattern, std::size_t from);
 
 // Receives each occurrence: its offset in the whole data and its position in the window scanned.
@@ -38,6 +36,7 @@ class PatternScanner {
     enum class Occurrences { kOverlapping, kLeftmostApart };
 
     PatternScanner(ByteView pattern, Occurrences occurrences);
+    PatternScanner(BytePattern pattern, Occurrences occurrences);
 
     // Reports every occurrence that lies wholly in window and has not been reported, and returns
     // how many of the window's bytes no later occurrence can touch. The rest, fewer than the
@@ -45,7 +44,7 @@ class PatternScanner {
     std::size_t scan(ByteView window, const MatchCallback& onMatch);
 
   private:
-    ByteView pattern_;
+    BytePattern pattern_;
     Occurrences occurrences_;
     std::uint64_t windowStart_ = 0;
 };
@@ -56,6 +55,7 @@ class PatternScanner {
 class WindowedScan {
   public:
     WindowedScan(FileReader& reader, ByteView pattern, PatternScanner::Occurrences occurrences);
+    WindowedScan(FileReader& reader, BytePattern pattern, PatternScanner::Occurrences occurrences);
 
     // Reads the next window and scans it. False at the end of the input, when there is none.
     bool advance(const MatchCallback& onMatch);

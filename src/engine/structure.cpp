@@ -168,7 +168,7 @@ void measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
         }
         snapshots[event.section].reset();
         sections[event.section].entropy =
-            entropyOf(inside, std::min(section.size, size - section.offset));
+            entropyOfCounts(inside, std::min(section.size, size - section.offset));
         --open;
     }
 }

@@ -1,0 +1,41 @@
+#include "json.h"
+
+#include <charconv>
+
+#include "engine/utf8.h"
+
+namespace tessaloom::cli {
+
+std::string jsonString(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string json = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const auto decoded = decodeUtf8(text, i);
+        if (!decoded) {
+            json += "\\ufffd";
+            ++i;
+            continue;
+        }
+        const char c = text[i];
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (decoded->point < 0x20 || decoded->point == 0x7F) {
+            json += "\\u00";
+            json += kDigits[decoded->point >> 4];
+            json += kDigits[decoded->point & 0xF];
+        } else {
+            json.append(text.substr(i, decoded->length));
+        }
+        i += decoded->length;
+    }
+    return json + '"';
+}
+
+std::string jsonNumber(double value) {
+    char digits[32];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return {digits, end};
+}
+
+}  // namespace tessaloom::cli

@@ -1,0 +1,114 @@
+#include <cerrno>
+#include <cstdio>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "commands.h"
+#include "console.h"
+#include "engine/file_reader.h"
+#include "engine/output_file.h"
+#include "engine/patch.h"
+#include "engine/patch_list.h"
+#include "inputs.h"
+#include "progress_line.h"
+
+namespace tessaloom::cli {
+
+namespace {
+
+// The process's standard input, which PATCHES names as "-".
+class StandardInput : public InputSource {
+  public:
+    std::optional<std::uint64_t> size() const override { return std::nullopt; }
+    ReadResult read(std::uint64_t, std::span<std::uint8_t> into) override {
+        const std::size_t count = std::fread(into.data(), 1, into.size(), stdin);
+        if (count == 0 && std::ferror(stdin)) {
+            const int code = errno;
+            return {0, FileError{code, std::generic_category().message(code)}};
+        }
+        return {count, std::nullopt};
+    }
+};
+
+std::unique_ptr<FileReader> openPatches(const std::string& path) {
+    if (path == "-") {
+        return std::make_unique<FileReader>(path, std::make_unique<StandardInput>());
+    }
+    return std::make_unique<FileReader>(path);
+}
+
+int failOnLine(std::uint64_t line, const std::string& what) {
+    writeLine(std::cerr, {"ERROR: PATCHES line ", std::to_string(line), ": ", what});
+    return 2;
+}
+
+int mismatched(const PatchMismatch& mismatch) {
+    return failOnLine(mismatch.line, "IN holds 0x" + lowerHex(mismatch.found) + " at 0x" +
+                                         lowerHex(mismatch.offset) + " where OLD says 0x" +
+                                         lowerHex(mismatch.expected));
+}
+
+int cannotWrite(const OutputFile& output) {
+    writeLine(std::cerr, {"ERROR: Cannot write ", output.path(), ": ",
+                          output.error() ? output.error()->reason : "unknown error"});
+    return 2;
+}
+
+}  // namespace
+
+int runPatch(const Arguments& args) {
+    const std::string& input = args[0];
+    const std::string& outputPath = args[2];
+    const std::unique_ptr<FileReader> patches = openPatches(args[1]);
+    requireReadable(*patches);
+    const PatchList list = readPatchList(*patches);
+    requireReadable(*patches);
+    if (list.error) {
+        return failOnLine(list.error->line, list.error->what);
+    }
+
+    FileReader reader(input);
+    requireReadable(reader);
+    ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
+    progress.follow(reader);
+    // A seekable input is checked whole before the output is opened; a stream can only be
+    // checked as it is copied, into an output that is dropped unless every OLD matched.
+    if (reader.seekable()) {
+        if (const std::optional<PatchMismatch> mismatch = checkOldBytes(reader, list)) {
+            return mismatched(*mismatch);
+        }
+    }
+    const PatchPlan plan(list.bytes);
+    const std::optional<std::uint64_t> finalSize =
+        reader.size() ? std::optional(plan.patchedLength(*reader.size(),
+                                                         std::numeric_limits<std::int64_t>::max()))
+                      : std::nullopt;
+    OutputFile output(outputPath, {.finalSize = finalSize, .source = &reader});
+    if (output.error()) {
+        return cannotWrite(output);
+    }
+    OldBytesCheck check(list);
+    InputInspector inspect;
+    if (!reader.seekable()) {
+        inspect = [&check](ByteView bytes, std::uint64_t position) {
+            return check.check(bytes, position);
+        };
+    }
+    const bool copied = applyPatches(reader, plan, output, inspect);
+    progress.erase();
+    if (check.mismatch() || (inspect && copied && !check.finish())) {
+        return mismatched(*check.mismatch());
+    }
+    requireReadable(reader);
+    if (!copied || !output.commit()) {
+        return cannotWrite(output);
+    }
+    writeLine(std::cout,
+              {"SUCCESS: Applied ", std::to_string(list.lines.size()), " changes -> ", outputPath});
+    return 0;
+}
+
+}  // namespace tessaloom::cli

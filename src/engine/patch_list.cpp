@@ -1,0 +1,258 @@
+#include "patch_list.h"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+
+#include "file_reader.h"
+#include "find.h"
+
+namespace tessaloom {
+
+namespace {
+
+// Positions in a file are signed 64-bit numbers on every platform.
+constexpr std::uint64_t kMaxFileLength = std::numeric_limits<std::int64_t>::max();
+// A line this long is no patch line; the bound keeps a binary file given by mistake from
+// being gathered whole.
+constexpr std::size_t kMaxLineLength = std::size_t{16} << 20;
+// Bytes read at a time around the OLD bytes of a seekable input.
+constexpr std::size_t kCheckPiece = 64 * 1024;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool allDigits(std::string_view text, int base) {
+    return !text.empty() && std::ranges::all_of(text, [base](char c) {
+        const int value = conversionDigitValue(c);
+        return value >= 0 && value < base;
+    });
+}
+
+// 0x and hex digits, or decimal digits, and nothing else.
+std::optional<std::uint64_t> parseOffset(std::string_view text) {
+    int base = 10;
+    if (startsWith(text, "0x") || startsWith(text, "0X")) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    std::uint64_t value = 0;
+    if (!allDigits(text, base) ||
+        std::from_chars(text.data(), text.data() + text.size(), value, base).ec != std::errc()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Blank-separated hex bytes: 0x with one or two digits is one byte (as --diff writes them), and
+// anything else is read as a PATTERN without wildcards.
+std::optional<ByteBuffer> parseBytes(std::string_view text) {
+    ByteBuffer bytes;
+    while (!(text = trim(text)).empty()) {
+        const std::size_t end = std::min(text.find(' '), text.find('\t'));
+        const std::string_view token = text.substr(0, end);
+        text.remove_prefix(token.size());
+        if (startsWith(token, "0x") || startsWith(token, "0X")) {
+            const std::string_view digits = token.substr(2);
+            if (digits.size() > 2 || !allDigits(digits, 16)) {
+                return std::nullopt;
+            }
+            std::uint8_t value = 0;
+            std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+            bytes.push_back(value);
+            continue;
+        }
+        const std::optional<BytePattern> pattern = parseFindPattern(token);
+        if (!pattern || !pattern->exact()) {
+            return std::nullopt;
+        }
+        bytes.insert(bytes.end(), pattern->values().begin(), pattern->values().end());
+    }
+    if (bytes.empty()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// The "Found N byte differences:" line of a --diff report.
+bool isDiffCountLine(std::string_view line) {
+    constexpr std::string_view kFound = "Found ";
+    constexpr std::string_view kDifferences = " byte differences:";
+    return startsWith(line, kFound) && line.size() > kFound.size() + kDifferences.size() &&
+           line.ends_with(kDifferences) &&
+           allDigits(line.substr(kFound.size(), line.size() - kFound.size() - kDifferences.size()),
+                     10);
+}
+
+}  // namespace
+
+bool PatchListParser::write(ByteView text) {
+    const std::string_view chars(reinterpret_cast<const char*>(text.data()), text.size());
+    for (std::size_t start = 0; start < chars.size() && !list_.error;) {
+        const std::size_t end = chars.find('\n', start);
+        const std::string_view piece = chars.substr(start, end - start);
+        if (partial_.size() + piece.size() > kMaxLineLength) {
+            list_.error = PatchListError{lineNumber_ + 1, "the line is longer than 16 MiB"};
+            break;
+        }
+        if (end == std::string_view::npos) {
+            partial_ += piece;
+            break;
+        }
+        if (partial_.empty()) {
+            takeLine(piece);
+        } else {
+            partial_ += piece;
+            takeLine(partial_);
+            partial_.clear();
+        }
+        start = end + 1;
+    }
+    return !list_.error;
+}
+
+PatchList PatchListParser::finish() {
+    if (!list_.error && !partial_.empty()) {
+        takeLine(partial_);
+    }
+    partial_.clear();
+    return std::move(list_);
+}
+
+void PatchListParser::takeLine(std::string_view text) {
+    const std::uint64_t number = ++lineNumber_;
+    const auto fail = [&](std::string what) { list_.error = PatchListError{number, what}; };
+    std::string_view line = trim(text.substr(0, text.find('#')));
+    if (line.empty() || startsWith(line, "Comparing ") || isDiffCountLine(line)) {
+        return;
+    }
+    if (startsWith(line, "... (and ")) {
+        return fail("a --diff report that lists only its first differences cannot be applied");
+    }
+    if (startsWith(line, "Offset ")) {
+        line.remove_prefix(7);
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) {
+        return fail("expected OFFSET: NEW or OFFSET: OLD -> NEW");
+    }
+    const std::string_view offsetText = trim(line.substr(0, colon));
+    const std::optional<std::uint64_t> offset = parseOffset(offsetText);
+    if (!offset) {
+        return fail("invalid OFFSET \"" + std::string(offsetText) + "\"");
+    }
+    const std::string_view rest = line.substr(colon + 1);
+    const std::size_t arrow = rest.find("->");
+    const std::string_view newText =
+        arrow == std::string_view::npos ? rest : rest.substr(arrow + 2);
+    const std::optional<ByteBuffer> newBytes = parseBytes(newText);
+    if (!newBytes) {
+        return fail("invalid NEW \"" + std::string(trim(newText)) + "\"");
+    }
+    std::optional<ByteBuffer> oldBytes;
+    if (arrow != std::string_view::npos) {
+        oldBytes = parseBytes(rest.substr(0, arrow));
+        if (!oldBytes) {
+            return fail("invalid OLD \"" + std::string(trim(rest.substr(0, arrow))) + "\"");
+        }
+        if (oldBytes->size() != newBytes->size()) {
+            return fail("OLD and NEW differ in length");
+        }
+    }
+    if (*offset >= kMaxFileLength || newBytes->size() > kMaxFileLength - *offset) {
+        return fail("the change ends past the largest possible file size");
+    }
+    list_.lines.push_back({number, list_.bytes.size(), newBytes->size(), oldBytes.has_value()});
+    for (std::size_t i = 0; i < newBytes->size(); ++i) {
+        list_.bytes.push_back(
+            {*offset + i, oldBytes ? (*oldBytes)[i] : std::uint8_t{0}, (*newBytes)[i]});
+    }
+}
+
+PatchList readPatchList(FileReader& reader) {
+    PatchListParser parser;
+    while (reader.fill()) {
+        const std::span<std::uint8_t> text = reader.buffered();
+        if (!parser.write(text)) {
+            break;
+        }
+        reader.consume(text.size());
+    }
+    return parser.finish();
+}
+
+OldBytesCheck::OldBytesCheck(const PatchList& list) {
+    for (const PatchLine& line : list.lines) {
+        if (!line.checksOld) {
+            continue;
+        }
+        for (std::size_t i = line.firstByte; i < line.firstByte + line.byteCount; ++i) {
+            expected_.push_back({list.bytes[i].offset, line.line, list.bytes[i].byteA});
+        }
+    }
+    // Stable, so that of two lines expecting bytes at one offset the earlier is compared first.
+    std::ranges::stable_sort(expected_, {}, &Expected::offset);
+}
+
+bool OldBytesCheck::compare(const Expected& expected, std::uint8_t found) {
+    if (expected.byte != found) {
+        mismatch_ = PatchMismatch{expected.line, expected.offset, expected.byte, found};
+        return false;
+    }
+    ++done_;
+    return true;
+}
+
+bool OldBytesCheck::check(ByteView bytes, std::uint64_t position) {
+    while (!mismatch_ && done_ < expected_.size() && expected_[done_].offset >= position &&
+           expected_[done_].offset - position < bytes.size()) {
+        const Expected& expected = expected_[done_];
+        compare(expected, bytes[static_cast<std::size_t>(expected.offset - position)]);
+    }
+    return !mismatch_;
+}
+
+bool OldBytesCheck::finish() {
+    while (!mismatch_ && done_ < expected_.size()) {
+        compare(expected_[done_], 0);
+    }
+    return !mismatch_;
+}
+
+std::optional<std::uint64_t> OldBytesCheck::next() const {
+    if (mismatch_ || done_ == expected_.size()) {
+        return std::nullopt;
+    }
+    return expected_[done_].offset;
+}
+
+std::optional<PatchMismatch> checkOldBytes(FileReader& reader, const PatchList& list) {
+    OldBytesCheck check(list);
+    ByteBuffer piece(kCheckPiece);
+    const std::uint64_t size = reader.size().value_or(0);
+    for (std::optional<std::uint64_t> at = check.next(); at && *at < size; at = check.next()) {
+        const std::size_t read = reader.readAt(*at, piece);
+        if (!check.check(ByteView(piece).first(read), *at)) {
+            break;
+        }
+    }
+    check.finish();
+    return check.mismatch();
+}
+
+}  // namespace tessaloom

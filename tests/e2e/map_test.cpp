@@ -1,0 +1,114 @@
+// The --map command: its report, its edges against binwalk's, its JSON and SVG read by Python.
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "e2e/process.h"
+
+namespace tessaloom::e2e {
+namespace {
+
+class MapTest : public E2ETest {
+  protected:
+    // Random bytes, zeros, text and random bytes again, in stretches of uneven sizes.
+    void writeFirmware(const std::string& name) const {
+        std::mt19937 random(23);
+        std::string data;
+        for (const auto& [kind, size] :
+             {std::pair{'r', 70000}, {'0', 30000}, {'t', 50000}, {'r', 9000}, {'0', 5000}}) {
+            for (int i = 0; i < size; ++i) {
+                data += kind == 'r'   ? static_cast<char>(random())
+                        : kind == 't' ? "the quick brown fox jumps over the lazy dog\n"[i % 44]
+                                      : '\0';
+            }
+        }
+        writeFile(name, data);
+    }
+    // Runs a shell command in the test's folder; its exit status.
+    int shell(const std::string& command) const {
+        return std::system(("cd '" + path(".").string() + "' && " + command).c_str());
+    }
+};
+
+TEST_F(MapTest, RowsRegionsAndEdges) {
+    std::string data(1024, '\0');
+    for (int i = 0; i < 1024; ++i) {
+        data += "ab"[i % 2];
+    }
+    for (int i = 0; i < 1024; ++i) {
+        data += static_cast<char>(i);
+    }
+    writeFile("m", data);
+    const std::string usage =
+        "Usage: " + programName() + " --map <FILE> [--block SIZE] [--json | --svg OUT]\n";
+    expectRuns({
+        {{"--map", "m"},
+         "Entropy map of m: 3072 bytes, 3 rows of 1024 bytes\n"
+         "0x00000000-0x000003ff  0.000 |                                | zeros\n"
+         "0x00000400-0x000007ff  1.000 |####                            | text\n"
+         "0x00000800-0x00000bff  8.000 |################################| compressed/encrypted\n"
+         "\nRegions:\n"
+         "0x00000000-0x000003ff  1024 bytes  0.000  zeros\n"
+         "0x00000400-0x000007ff  1024 bytes  1.000  text\n"
+         "0x00000800-0x00000bff  1024 bytes  8.000  compressed/encrypted\n"
+         "\nEntropy edges (rising at 0.95, falling at 0.85 of 8 bits per byte):\n"
+         "0x00000000  falling  0.000000\n"
+         "0x00000800  rising   1.000000\n"},
+        {{"--map", "m", "--block", "1000"}, "", "ERROR: Invalid SIZE argument \"1000\"\n", 2},
+        {{"--map", "m", "--json", "--svg", "x.svg"}, "", usage, 2},
+        {{"--map", "m", "--block"}, "", usage, 2},
+    });
+}
+
+// binwalk -E with the same block size reports the same edges, to its six decimals.
+TEST_F(MapTest, EdgesAreBinwalks) {
+    if (shell("binwalk -h >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "binwalk is not installed";
+    }
+    writeFirmware("fw");
+    for (const char* block : {"1024", "4096"}) {
+        ASSERT_EQ(shell(std::string("binwalk -E --nplot -K ") + block + " fw >binwalk.txt"), 0);
+        ASSERT_EQ(shell("awk '/entropy edge/ { print $1, tolower($3), $6 }' "
+                        "binwalk.txt | tr -d '()' >expected.txt"),
+                  0);
+        writeFile("ours.txt", run({"--map", "fw", "--block", block}).out);
+        ASSERT_EQ(shell("sed -n '/^Entropy edges/,$p' ours.txt | tail -n +2 | while read -r o e v;"
+                        " do printf '%d %s %s\\n' \"$o\" \"$e\" \"$v\"; done >got.txt"),
+                  0);
+        EXPECT_NE(readFile("expected.txt"), "");
+        EXPECT_EQ(readFile("got.txt"), readFile("expected.txt")) << "blocks of " << block;
+    }
+}
+
+// Python reads the JSON and finds each row's entropy in the file's bytes, and reads the SVG as
+// XML.
+TEST_F(MapTest, JsonAndSvgReadBack) {
+    if (shell("/usr/bin/python3 -c '' 2>/dev/null") != 0) {
+        GTEST_SKIP() << "no /usr/bin/python3";
+    }
+    writeFirmware("fw");
+    writeFile("map.json", run({"--map", "fw", "--json"}).out);
+    EXPECT_EQ(run({"--map", "fw", "--block", "8K", "--svg", "map.svg"}).out,
+              "SUCCESS: Mapped 21 rows of fw -> map.svg\n");
+    writeFile("check.py", R"(import collections, json, math, xml.etree.ElementTree as ET
+m = json.load(open("map.json"))
+data = open("fw", "rb").read()
+assert m["size"] == len(data) and m["block_size"] == 3072, m
+at = 0
+for row in m["rows"]:
+    part = data[row["offset"]:row["offset"] + row["size"]]
+    assert row["offset"] == at and len(part) == row["size"], row
+    h = -sum(c / len(part) * math.log2(c / len(part)) for c in collections.Counter(part).values())
+    assert abs(row["entropy"] - h) < 1e-9, (row, h)
+    at += row["size"]
+assert at == len(data) and sum(r["size"] for r in m["regions"]) == len(data)
+assert [r["class"] for r in m["regions"]][:3] == ["compressed/encrypted", "code/data", "zeros"]
+svg = ET.parse("map.svg").getroot()
+assert svg.tag == "{http://www.w3.org/2000/svg}svg" and len(svg.findall(".//{*}path")) == 1
+)");
+    EXPECT_EQ(shell("/usr/bin/python3 check.py"), 0);
+}
+
+}  // namespace
+}  // namespace tessaloom::e2e

@@ -1,0 +1,102 @@
+#include "engine/patch_list.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/chunked_file.h"
+#include "engine/text_bytes.h"
+
+namespace tessaloom {
+namespace {
+
+// The list's records as "offset:old:new" after the line of each, in decimal.
+std::string shown(const PatchList& list) {
+    std::string text;
+    for (const PatchLine& line : list.lines) {
+        text += std::to_string(line.line) + (line.checksOld ? "=" : "+");
+        for (std::size_t i = line.firstByte; i < line.firstByte + line.byteCount; ++i) {
+            const DiffEntry& byte = list.bytes[i];
+            text += ' ';
+            text += std::to_string(byte.offset) + ":" + std::to_string(byte.byteA) + ":" +
+                    std::to_string(byte.byteB);
+        }
+        text += ";";
+    }
+    return text;
+}
+
+// Each text cut in pieces of every size gives the same list, or the same error.
+TEST(PatchListParserTest, LinesAndErrors) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"0x10: de ad\n# note\n\n7: 01 -> 02 # why\r\n", "1+ 16:0:222 17:0:173;4= 7:1:2;"},
+        {"Comparing a and b...\nFound 2 byte differences:\n\n  Offset 0x1: 0x62 -> 0x58\n"
+         "  Offset 0x3: 0x0 -> 0x64",
+         "4= 1:98:88;5= 3:0:100;"},
+        {"0: de:ad-be 0xf", "1+ 0:0:222 1:0:173 2:0:190 3:0:15;"},
+        {"1: 02\n  ... (and 3 more differences)\n",
+         "line 2: a --diff report that lists only its first differences cannot be applied"},
+        {"\n0x: 01", "line 2: invalid OFFSET \"0x\""},
+        {"-1: 01", "line 1: invalid OFFSET \"-1\""},
+        {"18446744073709551616: 01", "line 1: invalid OFFSET \"18446744073709551616\""},
+        {"9223372036854775806: 01 02",
+         "line 1: the change ends past the largest possible file size"},
+        {"1 02", "line 1: expected OFFSET: NEW or OFFSET: OLD -> NEW"},
+        {"1:", "line 1: invalid NEW \"\""},
+        {"1: ?? -> 00", "line 1: invalid OLD \"??\""},
+        {"1: 0x100", "line 1: invalid NEW \"0x100\""},
+        {"1: 01 02 -> 03", "line 1: OLD and NEW differ in length"},
+    };
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        for (std::size_t size = 1; size <= text.size(); ++size) {
+            PatchListParser parser;
+            writeInPieces(textBytes(text), size, [&](ByteView piece) { parser.write(piece); });
+            const PatchList list = parser.finish();
+            ASSERT_EQ(list.error
+                          ? "line " + std::to_string(list.error->line) + ": " + list.error->what
+                          : shown(list),
+                      expected)
+                << "pieces of " << size;
+        }
+    }
+}
+
+// OLD is compared with the input as it is, 0 past its end; the first mismatch by offset is told.
+TEST(OldBytesCheckTest, SeekableAndStreamedAgree) {
+    const ByteBuffer input = textBytes("abcdef");
+    const std::pair<std::string, std::string> cases[] = {
+        {"1: 62 -> 00\n1: 62 -> 01\n6: 00 -> 01\n9: 00 00 -> 01 01", "none"},
+        {"4: 65 66 -> 00 00\n0: 61 -> 00\n2: 00 -> 01", "line 3 at 2: 99 not 0"},
+        {"7: 01 -> 00\n5: 66 -> 00\n3: 00 -> 00", "line 3 at 3: 100 not 0"},
+        {"7: 01 -> 00", "line 1 at 7: 0 not 1"},
+    };
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        PatchListParser parser;
+        parser.write(textBytes(text));
+        const PatchList list = parser.finish();
+        const auto told = [](const std::optional<PatchMismatch>& mismatch) {
+            return mismatch ? "line " + std::to_string(mismatch->line) + " at " +
+                                  std::to_string(mismatch->offset) + ": " +
+                                  std::to_string(mismatch->found) + " not " +
+                                  std::to_string(mismatch->expected)
+                            : "none";
+        };
+        forEachChunkSize(input, [&](FileReader& reader, const TemporaryFile&) {
+            EXPECT_EQ(told(checkOldBytes(reader, list)), expected);
+            OldBytesCheck check(list);
+            std::uint64_t position = 0;
+            forEachChunk(reader, [&](ByteView piece) {
+                check.check(piece, position);
+                position += piece.size();
+            });
+            check.finish();
+            EXPECT_EQ(told(check.mismatch()), expected);
+        });
+    }
+}
+
+}  // namespace
+}  // namespace tessaloom
