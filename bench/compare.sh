@@ -17,6 +17,9 @@
 #                 too, on the same files and as many runs, and a table sets before beside after
 #   SPARSE_GIB=6  size of the sparse image whose last pages the window dump shows, in GiB
 #   CORPUS_ROOT=/tmp  where the folder of generated files is made; it is removed at the end
+#   STRUCT_ELF=...  the ELF file of the --struct rows (default: the largest ELF library on the
+#                   machine); STRUCT_PE=... the PE file (default: Wine's largest DLL); an empty
+#                   value leaves its rows out
 #
 # The floors are what reading and writing the file cost at least: a plain read (cat F >/dev/null)
 # for the commands that read, a plain copy (cp F O) for --replace, which writes a new file.
@@ -25,6 +28,10 @@
 # -P does, and for one that starts with zero bytes in Z, an image of zeros as large as F, where a
 # search that tried every byte would crawl. --map is timed against --entropy, ent and binwalk -E,
 # which read the same bytes.
+#
+# --struct reads the headers, then the bytes of the sections once for their entropies: on the
+# largest ELF library and a large PE it is timed against --entropy, which reads every byte once,
+# beside readelf -h -l -S -d (which reads no section's bytes) and a full parse by pefile.
 #
 # A dump of a 64-byte window near the end of a large sparse image (made with truncate, so it
 # takes no disk) shows whether --dump seeks to the window, as xxd -s does, or reads up to it.
@@ -177,6 +184,40 @@ ours_and_before sparse "--dump $S $sparse_offset 64"
 measure xxd_sparse "$runs" 1 "xxd -s $sparse_offset -l 64 $S"
 rm -f "$S"
 
+# The files of the --struct rows: the largest ELF library on the machine, Wine's largest DLL.
+largest_elf() {
+  local file
+  while read -r _ file; do
+    if [ "$(head -c 4 "$file" | od -An -tx1 | tr -d ' ')" = 7f454c46 ]; then
+      echo "$file"
+      return
+    fi
+  done < <(find /usr /opt -xdev -type f -name '*.so*' -size +1M -printf '%s %p\n' 2>/dev/null |
+    sort -rn)
+}
+largest_pe() {
+  local files=(/usr/lib/x86_64-linux-gnu/wine/*-windows/*.dll)
+  [ -e "${files[0]}" ] || return 0
+  ls -S "${files[@]}" | sed -n 1p
+}
+struct_elf=${STRUCT_ELF-$(largest_elf)}
+struct_pe=${STRUCT_PE-$(largest_pe)}
+struct_rows=()
+if [ -n "$struct_elf" ]; then
+  measure entropy_elf "$runs" 1 "$tessaloom --entropy $struct_elf"
+  measure struct_elf "$runs" 1 "$tessaloom --struct $struct_elf"
+  measure readelf "$runs" 1 "readelf -h -l -S -d $struct_elf"
+  struct_rows+=(elf)
+fi
+if [ -n "$struct_pe" ]; then
+  measure entropy_pe "$runs" 1 "$tessaloom --entropy $struct_pe"
+  measure struct_pe "$runs" 1 "$tessaloom --struct $struct_pe"
+  if /usr/bin/python3 -c 'import pefile' 2>/dev/null; then
+    measure pefile "$slow_runs" 0 "/usr/bin/python3 -c 'import pefile,sys; pefile.PE(sys.argv[1])' $struct_pe"
+  fi
+  struct_rows+=(pe)
+fi
+
 row() {  # row LABEL KEY [FLOOR_RATIO] [PEER_RATIO]
   printf '| %-42s | %8s | %8s | %8s | %11s |\n' "$1" "$(secs "${seconds[$2]}")" "${mebibytes[$2]}" \
     "${3:-}" "${4:-}"
@@ -228,6 +269,30 @@ peer "ent F" ent map
 peer "binwalk -E --nplot F" binwalk map
 row "tessaloom --dump S $sparse_offset 64" sparse
 peer "xxd -s $sparse_offset -l 64 S" xxd_sparse sparse
+if [ ${#struct_rows[@]} -gt 0 ]; then
+  # srow LABEL KEY [ENTROPY_RATIO] [PEER_RATIO]
+  srow() {
+    printf '| %-42s | %8s | %8s | %11s | %11s |\n' "$1" "$(secs "${seconds[$2]}")" \
+      "${mebibytes[$2]}" "${3:-}" "${4:-}"
+  }
+  echo
+  echo "| Structure                                  | median s | peak MiB | ÷ --entropy | peer ÷ ours |"
+  echo "|--------------------------------------------|---------:|---------:|------------:|------------:|"
+  for kind in "${struct_rows[@]}"; do
+    file=$([ "$kind" = elf ] && echo "$struct_elf" || echo "$struct_pe")
+    bytes=$(stat -L -c %s "$file")
+    printf '| %-42s | %8s | %8s | %11s | %11s |\n' "${kind^^}: ${file##*/}, $(
+      [ "$bytes" -ge 1048576 ] && echo "$((bytes >> 20)) MiB" || echo "$((bytes >> 10)) KiB")" \
+      "" "" "" ""
+    srow "tessaloom --entropy" "entropy_$kind" 1.00
+    srow "tessaloom --struct" "struct_$kind" "$(ratio "${seconds[struct_$kind]}" "${seconds[entropy_$kind]}")"
+    if [ "$kind" = elf ]; then
+      srow "  readelf -h -l -S -d" readelf "" "$(ratio "${seconds[readelf]}" "${seconds[struct_elf]}")x"
+    elif [ -n "${seconds[pefile]:-}" ]; then
+      srow "  pefile.PE(F), a full parse" pefile "" "$(ratio "${seconds[pefile]}" "${seconds[struct_pe]}")x"
+    fi
+  done
+fi
 echo
 echo "÷ floor: the median over cat's (the commands that read) or cp's (--replace)"
 echo "peer ÷ ours: how many times longer the peer took"
@@ -288,6 +353,14 @@ for entry in "window:--dump F 0 16" "dump:--dump F 0 -1" "dump_null:--dump F 0 -
   target "${entry#*:}, peak MiB" "${mebibytes[${entry%%:*}]}" "<=" "$memory_bound"
 done
 target "--dump S $sparse_offset 64, peak MiB" "${mebibytes[sparse]}" "<=" "$memory_bound"
+for kind in "${struct_rows[@]}"; do
+  target "--struct ÷ --entropy, ${kind^^}" \
+    "$(ratio "${seconds[struct_$kind]}" "${seconds[entropy_$kind]}")" "<=" 1.25
+  target "--struct, ${kind^^}, peak MiB" "${mebibytes[struct_$kind]}" "<=" "$memory_bound"
+done
+if [ -n "${seconds[pefile]:-}" ]; then
+  target "pefile.PE(F) ÷ --struct, PE" "$(ratio "${seconds[pefile]}" "${seconds[struct_pe]}")" ">=" 10
+fi
 # The window costs about what xxd's costs: at most twice its time, or a few milliseconds more,
 # which on times this short is the noise of starting a program.
 sparse_ratio=$(ratio "${seconds[sparse]}" "${seconds[xxd_sparse]}")

@@ -1,5 +1,6 @@
 # Bash completion for tessaloom: the command word first, then file names where the command
-# takes a file, and the options of --find and --map. Numbers (OFFSET, LEN, MIN_LEN) and hex patterns get no completion.
+# takes a file, and the options of --find, --map and --struct. Numbers (OFFSET, LEN, MIN_LEN)
+# and hex patterns get no completion.
 
 # What each command takes, argument by argument: "file" or "-" for anything else.
 declare -A _tessaloom_arguments=(
@@ -9,6 +10,7 @@ declare -A _tessaloom_arguments=(
     [--entropy]="file"
     [--strings]="file -"
     [--replace]="file - - file"
+    [--struct]="file"
     [--find]="file"
     [--patch]="file file file"
     [--map]="file"
@@ -20,6 +22,7 @@ declare -A _tessaloom_arguments=(
 declare -A _tessaloom_options=(
     [--find]="--text --utf16 --json"
     [--map]="--block --json --svg"
+    [--struct]="--json"
 )
 
 _tessaloom_complete_files() {

@@ -18,6 +18,10 @@ targets=(
   pattern_search
   diff_patch
   patch_list
+  struct_pe
+  struct_elf
+  struct_zip
+  struct_png
 )
 seconds=${TESSALOOM_FUZZ_SECONDS:-30}
 

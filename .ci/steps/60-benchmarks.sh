@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Benchmarks, a smoke run only: builds the bench preset, checks that the corpus generator gives
 # the same bytes on every run and a copy that differs in one byte of every 4096, runs each
-# microbenchmark briefly, and runs the comparison script on a 1 MiB corpus and a 1 GiB sparse
-# image (it takes no disk), with the build itself as BEFORE so the before-and-after table is drawn
-# too. No figure is judged: the verdicts on files this small say nothing, and timings on a shared
-# CI machine mean little; bench/compare.sh on a quiet machine measures.
+# microbenchmark briefly, and runs the comparison script on a 1 MiB corpus, a 1 GiB sparse
+# image (it takes no disk) and small files for --struct, with the build itself as BEFORE so the
+# before-and-after table is drawn too. No figure is judged: the verdicts on files this small say
+# nothing, and timings on a shared CI machine mean little; bench/compare.sh on a quiet machine
+# measures.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -32,6 +33,9 @@ differences=$(cmp -l "$dir/a.bin" "$dir/b.bin" | wc -l || true)
 
 build/bench/tessaloom_benchmarks --benchmark_min_time=0.001
 
+# The --struct rows on small files: the program itself, and a small Wine DLL where there is one.
 RUNS=1 SLOW_RUNS=1 SCALE_RUNS=1 SCALE_SIZES="1 2" SPARSE_GIB=1 BEFORE=build/bench/tessaloom \
+  STRUCT_ELF=build/bench/tessaloom \
+  STRUCT_PE=$(ls /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/version.dll 2>/dev/null || true) \
   bench/compare.sh 1
 echo "Benchmark smoke run passed."

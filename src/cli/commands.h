@@ -27,5 +27,6 @@ int runFind(const Arguments& args);
 int runPatch(const Arguments& args);
 int runMap(const Arguments& args);
 int runView(const Arguments& args);
+int runStruct(const Arguments& args);
 
 }  // namespace tessaloom::cli

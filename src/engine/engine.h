@@ -15,4 +15,5 @@
 #include "patch_list.h"
 #include "search_replace.h"
 #include "string_extract.h"
+#include "structure.h"
 #include "types.h"

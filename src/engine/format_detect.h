@@ -1,4 +1,5 @@
-// Format detection: names a file's type from its first bytes and lists its main header fields.
+// Format detection: names a file's type from its first bytes and lists its main header fields,
+// read by the decoders of structure.h out of the few bytes it keeps.
 #pragma once
 
 #include <array>
@@ -26,6 +27,8 @@ class FormatSampler {
     bool holds(std::uint64_t offset, std::uint64_t size) const {
         return offset <= length_ && size <= length_ - offset;
     }
+    // Whether the size bytes from offset lie inside the data and inside one of the parts kept.
+    bool keeps(std::uint64_t offset, std::uint64_t size) const;
     // The size bytes from offset, which lie inside the data and inside one of the parts kept.
     ByteView bytesAt(std::uint64_t offset, std::uint64_t size) const;
 

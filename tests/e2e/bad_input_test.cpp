@@ -93,6 +93,7 @@ TEST_F(BadInputTest, UnreadableInputsAreErrorsAndEmptyOnesAreEmpty) {
                                                      {"--dump", file, "0", "0"},
                                                      {"--entropy", file},
                                                      {"--strings", file, "1"},
+                                                     {"--struct", file},
                                                      {"--diff", file, "abc"},
                                                      {"--diff", "abc", file},
                                                      {"--diff", file, file}}) {
@@ -104,6 +105,10 @@ TEST_F(BadInputTest, UnreadableInputsAreErrorsAndEmptyOnesAreEmpty) {
         cases.push_back({{"--dump", file}, kOutOfBounds, "", 0});
         cases.push_back({{"--dump", file, "0", "0"}, kOutOfBounds, "", 0});
         cases.push_back({{"--entropy", file}, emptyAnalysis(file), "", 0});
+        cases.push_back({{"--struct", file},
+                         "File:         " + file + "\nSize:         0 bytes\nFormat:       raw\n",
+                         "",
+                         0});
         cases.push_back({{"--strings", file, "1"}, "Extracted 0 strings (min length 1):\n", "", 0});
         cases.push_back({{"--diff", file, "abc"}, diffAgainstAbc(file, "abc"), "", 0});
         cases.push_back({{"--diff", "abc", file}, diffAgainstAbc("abc", file), "", 0});

@@ -234,8 +234,13 @@ TEST(FormatDetectTest, ElfIdentRowsAndLookups) {
         {"Intel 80386", elfFile(20, {1, 1, 1, 0}, {2, 0}, {3, 0}), elf,
          withRows(elfIdentRows("32-bit", little, sysV),
                   headerRows("EXEC (Executable file)", "Intel 80386"))},
-        {"big-endian type read little-endian", elfFile(20, {1, 2, 1, 0}, {0, 2}, {0, 8}), elf,
-         withRows(elfIdentRows("32-bit", "Big-Endian", sysV), headerRows("512", "2048"))},
+        // A MIPS firmware binary: type and machine in the file's byte order.
+        {"big-endian type and machine", elfFile(20, {1, 2, 1, 0}, {0, 2}, {0, 8}), elf,
+         withRows(elfIdentRows("32-bit", "Big-Endian", sysV),
+                  headerRows("EXEC (Executable file)", "8"))},
+        {"data 3 reads little-endian", elfFile(20, {2, 3, 1, 0}, {3, 0}, {0xB7, 0}), elf,
+         withRows(elfIdentRows("64-bit", "Big-Endian", sysV),
+                  headerRows("DYN (Shared object)", "AArch64"))},
     };
     for (const DetectCase& c : cases) {
         expectDetects(c);

@@ -37,9 +37,12 @@ expect() {
 }
 
 run_cases() {
-    expect "tessaloom " "--diff --dump --entropy --find --gui --map --patch --replace --strings --view"
+    expect "tessaloom " "--diff --dump --entropy --find --gui --map --patch --replace --strings --struct --view"
     expect "tessaloom --d" "--diff --dump"
-    expect "tessaloom --s" "--strings"
+    expect "tessaloom --s" "--strings --struct"
+    expect "tessaloom --struct n" "notes.txt"
+    expect "tessaloom --struct notes.txt -" "--json"
+    expect "tessaloom --struct notes.txt " ""
     expect "tessaloom --help" ""
     expect "tessaloom --dump f" "firmware.bin fixed.bin folder"
     expect "tessaloom --dump fi" "firmware.bin fixed.bin"

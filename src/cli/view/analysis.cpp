@@ -1,16 +1,34 @@
 #include "analysis.h"
 
-#include <algorithm>
+#include <span>
 
 #include "document.h"
-#include "engine/format_detect.h"
+#include "engine/structure.h"
 
 namespace tessaloom::cli::view {
 
 namespace {
 
-// How much of the file format detection reads: its headers lie at the start.
-constexpr std::size_t kStructureWindow = std::size_t{64} << 10;
+// The document's bytes, edits included, as --struct reads them.
+class DocumentSource : public ByteSource {
+  public:
+    explicit DocumentSource(Document& document) : document_(document) {}
+    std::uint64_t size() const override { return document_.size(); }
+    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        return document_.read(offset, into);
+    }
+
+  private:
+    Document& document_;
+};
+
+void flatten(const std::vector<StructField>& tree, std::size_t depth,
+             std::optional<std::size_t> parent, std::vector<StructureField>& fields) {
+    for (const StructField& field : tree) {
+        fields.push_back({field.name, field.value, field.offset, field.size, depth, parent});
+        flatten(field.fields, depth + 1, fields.size() - 1, fields);
+    }
+}
 
 }  // namespace
 
@@ -26,17 +44,16 @@ std::optional<BytePattern> parseSearchPattern(std::string_view text, std::string
 }
 
 std::vector<StructureField> readStructure(Document& document) {
-    ByteBuffer head(
-        static_cast<std::size_t>(std::min<std::uint64_t>(document.size(), kStructureWindow)));
-    head.resize(document.read(0, head));
-    std::string typeName;
-    std::vector<StructureField> fields;
-    fields.push_back({"File", typeName, 0, document.size()});
-    for (HeaderField& field : detectFormat(head, typeName)) {
-        fields.push_back(
-            {std::move(field.label), std::move(field.value), field.offset, field.size});
+    DocumentSource source(document);
+    const StructureReport report = describeStructure(
+        source, document.path(), {.entropies = SectionEntropies::kSkipped, .progress = {}});
+    std::string summary = report.format;
+    if (!report.warnings.empty()) {
+        summary += ", " + std::to_string(report.warnings.size()) +
+                   (report.warnings.size() == 1 ? " warning" : " warnings");
     }
-    fields.front().value = typeName;
+    std::vector<StructureField> fields{{"File", summary, 0, document.size(), 0, std::nullopt}};
+    flatten(report.fields, 1, std::nullopt, fields);
     return fields;
 }
 

@@ -26,15 +26,20 @@ std::optional<BytePattern> parseSearchPattern(std::string_view text, std::string
 // What a stretch of bytes mostly is (the classes of --map), or not known yet.
 using RegionClass = std::optional<ByteClass>;
 
-// One named stretch of the file: a header field, a section.
+// One field of the file's structure, in the tree of --struct flattened in its order: a header, a
+// field of it, a section.
 struct StructureField {
     std::string label;
     std::string value;
     std::uint64_t offset = 0;
     std::uint64_t size = 0;
+    std::size_t depth = 0;
+    std::optional<std::size_t> parent;  // the index of the field that holds it
 };
 
-// The fields of the file's format found in its first bytes, in file order.
+// The structure of the file as edited, as --struct reads it without the entropies of sections:
+// first the whole file (its format and the count of warnings as its value), then every field.
+// Only the headers are read, so it comes at once whatever the file's size.
 std::vector<StructureField> readStructure(Document& document);
 
 }  // namespace tessaloom::cli::view

@@ -223,7 +223,11 @@ void drawStatus(Grid& grid, Model& model, std::size_t y) {
                        format("0x%llX (%llu)", static_cast<unsigned long long>(model.cursor()),
                               static_cast<unsigned long long>(model.cursor()));
     if (const StructureField* field = model.fieldAtCursor()) {
-        line += "  " + field->label;
+        line += "  ";
+        if (field->parent) {
+            line += model.structure()[*field->parent].label + " > ";
+        }
+        line += field->label;
     }
     constexpr std::array kModes{"", "  [EDIT HEX]", "  [EDIT TEXT]", "", "", ""};
     line += kModes[static_cast<std::size_t>(model.mode())];
@@ -276,7 +280,7 @@ void drawStructure(Grid& grid, Model& model, const Geometry& geometry) {
         const std::string line =
             format("0x%08llX %10llu  ", static_cast<unsigned long long>(field.offset),
                    static_cast<unsigned long long>(field.size)) +
-            field.label + "  " + field.value;
+            std::string(2 * field.depth, ' ') + field.label + "  " + field.value;
         drawPanelLine(grid, i - first + 1, line,
                       i == model.structureChoice() ? Style::kPanelChoice : Style::kPanel);
     }

@@ -145,8 +145,13 @@ const StructureField* Model::fieldAtCursor() const {
     const StructureField* best = nullptr;
     for (std::size_t i = 1; i < structure_.size(); ++i) {
         const StructureField& field = structure_[i];
+        // A field that spans the whole file (the data of a raw file) says nothing of this byte.
+        if (field.size >= document().size()) {
+            continue;
+        }
         if (cursor_ >= field.offset && cursor_ - field.offset < field.size &&
-            (best == nullptr || field.size < best->size)) {
+            (best == nullptr || field.size < best->size ||
+             (field.size == best->size && field.depth > best->depth))) {
             best = &field;
         }
     }
@@ -276,7 +281,7 @@ bool Model::handleView(const Key& key) {
         {{KeyCode::kChar, ']'}, [](Model& m) { m.startDifference(true); }},
         {{KeyCode::kChar, '['}, [](Model& m) { m.startDifference(false); }},
         {{KeyCode::kChar, 'm'}, [](Model& m) { m.nextRegion(); }},
-        {{KeyCode::kChar, 's'}, [](Model& m) { m.mode_ = Mode::kStructure; }},
+        {{KeyCode::kChar, 's'}, [](Model& m) { m.openStructure(); }},
         {{KeyCode::kChar, '?'}, [](Model& m) { m.mode_ = Mode::kHelp; }},
         {{KeyCode::kChar, 't'}, [](Model& m) { m.bigEndian_ = !m.bigEndian_; }},
         {{KeyCode::kChar, 'e'}, [](Model& m) { m.mode_ = Mode::kEditHex; m.highNibble_ = true; }},
@@ -553,16 +558,33 @@ void Model::save(const std::string& target) {
     map_ = RegionMap(edited.size(), pane_.mapCells);
 }
 
+void Model::openStructure() {
+    mode_ = Mode::kStructure;
+    // The panel opens on the field the cursor is in.
+    if (const StructureField* field = fieldAtCursor()) {
+        structureChoice_ = static_cast<std::size_t>(field - structure_.data());
+    }
+}
+
 void Model::handleStructure(const Key& key) {
     if (structure_.empty() || key.code == KeyCode::kEscape || key.is('s') || key.is('q')) {
         mode_ = Mode::kView;
         return;
     }
     const std::size_t last = structure_.size() - 1;
+    const std::size_t page = std::max<std::size_t>(pane_.rows, 2) - 1;
     if (key.code == KeyCode::kUp || key.is('k')) {
         structureChoice_ -= structureChoice_ > 0 ? 1 : 0;
     } else if (key.code == KeyCode::kDown || key.is('j')) {
         structureChoice_ += structureChoice_ < last ? 1 : 0;
+    } else if (key.code == KeyCode::kPageUp) {
+        structureChoice_ -= std::min(structureChoice_, page);
+    } else if (key.code == KeyCode::kPageDown) {
+        structureChoice_ = std::min(last, structureChoice_ + page);
+    } else if (key.code == KeyCode::kHome || key.code == KeyCode::kCtrlHome) {
+        structureChoice_ = 0;
+    } else if (key.code == KeyCode::kEnd || key.code == KeyCode::kCtrlEnd || key.is('G')) {
+        structureChoice_ = last;
     } else if (key.code == KeyCode::kEnter) {
         moveTo(structure_[structureChoice_].offset);
         mode_ = Mode::kView;

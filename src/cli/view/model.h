@@ -78,6 +78,7 @@ class Model {
     void handleEdit(const Key& key);
     bool handlePrompt(const Key& key);
     void handleStructure(const Key& key);
+    void openStructure();
     void openPrompt(PromptKind kind);
     void runPrompt();
     void moveTo(std::uint64_t offset);

@@ -1,0 +1,519 @@
+#include "struct_report.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdio>
+
+namespace tessaloom::cli {
+
+namespace {
+
+// --- Text -------------------------------------------------------------------------------------
+
+std::string hexDigits(std::uint64_t value, std::size_t width) {
+    std::array<char, 17> digits{};
+    const auto [end, error] = std::to_chars(digits.data(), digits.data() + 16, value, 16);
+    std::string text(digits.data(), end);
+    return std::string(width > text.size() ? width - text.size() : 0, '0') + text;
+}
+
+std::string padded(std::string text, std::size_t width) {
+    text.resize(std::max(width, text.size()), ' ');
+    return text;
+}
+
+std::string rightAligned(const std::string& text, std::size_t width) {
+    return std::string(width > text.size() ? width - text.size() : 0, ' ') + text;
+}
+
+std::string entropyText(const std::optional<double>& entropy) {
+    if (!entropy) {
+        return "-";
+    }
+    std::array<char, 32> text{};
+    const int length = std::snprintf(text.data(), text.size(), "%.3f", *entropy);
+    return std::string(text.data(), static_cast<std::size_t>(std::max(length, 0)));
+}
+
+// Writes lines into one string, which goes out in one piece.
+class TextWriter {
+  public:
+    explicit TextWriter(const StructureReport& report) : report_(report) {
+        offsetWidth_ = std::max<std::size_t>(hexDigits(report.size, 0).size(), 8);
+        addressWidth_ = report.format == "ELF64" ? 16 : 8;
+    }
+
+    std::string write() {
+        summary();
+        fields();
+        if (report_.segments) {
+            segments();
+        }
+        if (report_.sections) {
+            sections();
+        }
+        if (report_.imports) {
+            imports();
+        }
+        if (report_.exports) {
+            exports();
+        }
+        if (report_.entries) {
+            entries();
+        }
+        if (report_.chunks) {
+            chunks();
+        }
+        if (!report_.warnings.empty()) {
+            heading("Warnings", report_.warnings.size());
+            for (const std::string& warning : report_.warnings) {
+                line("  " + warning);
+            }
+        }
+        return std::move(text_);
+    }
+
+  private:
+    void line(const std::string& text) {
+        text_ += text;
+        text_ += '\n';
+    }
+    void heading(const std::string& title, std::size_t count) {
+        line("");
+        line(title + " (" + std::to_string(count) + "):");
+    }
+    std::string offset(std::uint64_t value) const { return "0x" + hexDigits(value, offsetWidth_); }
+    std::string address(std::uint64_t value) const {
+        return "0x" + hexDigits(value, addressWidth_);
+    }
+    std::string fileOffsetOf(const std::optional<std::uint64_t>& value) const {
+        return value ? offset(*value) : padded("-", offsetWidth_ + 2);
+    }
+
+    void summary() {
+        line("File:         " + report_.path);
+        line("Size:         " + std::to_string(report_.size) + " bytes");
+        line("Format:       " + report_.format);
+        if (report_.machine) {
+            line("Machine:      " + *report_.machine);
+        }
+        if (report_.entryPoint) {
+            line("Entry point:  0x" + hexDigits(*report_.entryPoint, 0) +
+                 (report_.entryPointOffset
+                      ? " (file offset 0x" + hexDigits(*report_.entryPointOffset, 0) + ")"
+                      : ""));
+        }
+        if (report_.interpreter) {
+            line("Interpreter:  " + *report_.interpreter);
+        }
+        if (report_.libraries && !report_.libraries->empty()) {
+            std::string names;
+            for (const std::string& library : *report_.libraries) {
+                names += (names.empty() ? "" : ", ") + library;
+            }
+            line("Libraries:    " + names);
+        }
+    }
+
+    void fields() {
+        if (report_.fields.empty()) {
+            return;
+        }
+        line("");
+        line("Fields:");
+        line("  " + padded("Offset", offsetWidth_ + 2) + "  " + rightAligned("Size", 10) + "  " +
+             padded("Field", kNameWidth) + "  Value");
+        for (const StructField& field : report_.fields) {
+            fieldLine(field, 0);
+        }
+    }
+    void fieldLine(const StructField& field, std::size_t depth) {
+        const std::string name = std::string(2 * depth, ' ') + field.name;
+        std::string row = "  " + offset(field.offset) + "  " +
+                          rightAligned(std::to_string(field.size), 10) + "  " +
+                          padded(name, kNameWidth);
+        if (!field.value.empty()) {
+            row += "  " + field.value;
+        }
+        row.erase(row.find_last_not_of(' ') + 1);
+        line(row);
+        for (const StructField& inner : field.fields) {
+            fieldLine(inner, depth + 1);
+        }
+    }
+
+    std::size_t nameWidth(std::size_t shortest, std::size_t longest, auto names) const {
+        std::size_t width = shortest;
+        for (const std::string& name : names) {
+            width = std::max(width, std::min(name.size(), longest));
+        }
+        return width;
+    }
+
+    void sections() {
+        const auto& table = *report_.sections;
+        heading("Sections", table.size());
+        std::vector<std::string> names;
+        for (const SectionInfo& section : table) {
+            names.push_back(section.name);
+        }
+        const std::size_t width = nameWidth(4, 24, names);
+        // "[Nr]" is as wide as the widest "[12]", and at least 4.
+        const std::size_t numberWidth =
+            std::max<std::size_t>(std::to_string(table.empty() ? 0 : table.size() - 1).size(), 2);
+        const std::string number = "[Nr]" + std::string(numberWidth - 2, ' ');
+        const bool elf = report_.format.starts_with("ELF");
+        if (elf) {
+            line("  " + number + " " + padded("Name", width) + "  " + padded("Type", 14) + "  " +
+                 padded("Address", addressWidth_ + 2) + "  " + padded("Offset", offsetWidth_ + 2) +
+                 "  " + padded("Size", offsetWidth_ + 2) + "  Flags  Entropy");
+        } else {
+            line("  " + number + " " + padded("Name", width) + "  " + padded("VirtAddr", 10) +
+                 "  " + padded("VirtSize", 10) + "  " + padded("RawOffset", offsetWidth_ + 2) +
+                 "  " + padded("RawSize", 10) + "  Entropy  Characteristics");
+        }
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            const SectionInfo& s = table[i];
+            const std::string index =
+                "[" + rightAligned(std::to_string(i), numberWidth) + "] " + padded(s.name, width);
+            std::string row;
+            if (elf) {
+                row = "  " + index + "  " + padded(s.type, 14) + "  " + address(s.address) + "  " +
+                      offset(s.offset) + "  " + offset(s.virtualSize) + "  " + padded(s.flags, 5) +
+                      "  " + rightAligned(entropyText(s.entropy), 7);
+            } else {
+                row = "  " + index + "  0x" + hexDigits(s.address, 8) + "  0x" +
+                      hexDigits(s.virtualSize, 8) + "  " + offset(s.offset) + "  0x" +
+                      hexDigits(s.size, 8) + "  " + rightAligned(entropyText(s.entropy), 7) + "  " +
+                      s.flags;
+            }
+            row.erase(row.find_last_not_of(' ') + 1);
+            line(row);
+        }
+    }
+
+    void segments() {
+        const auto& table = *report_.segments;
+        heading("Segments", table.size());
+        line("  " + padded("Type", 14) + "  " + padded("Offset", offsetWidth_ + 2) + "  " +
+             padded("Address", addressWidth_ + 2) + "  " + padded("FileSize", offsetWidth_ + 2) +
+             "  " + padded("MemSize", addressWidth_ + 2) + "  Flags");
+        for (const SegmentInfo& s : table) {
+            line("  " + padded(s.type, 14) + "  " + offset(s.offset) + "  " + address(s.address) +
+                 "  " + offset(s.size) + "  " + address(s.memorySize) + "  " + s.flags);
+        }
+    }
+
+    void imports() {
+        const auto& table = *report_.imports;
+        std::size_t functions = 0;
+        for (const ImportInfo& import : table) {
+            functions += import.functions.size();
+        }
+        line("");
+        line("Imports (" + std::to_string(table.size()) + " libraries, " +
+             std::to_string(functions) + " functions):");
+        for (const ImportInfo& import : table) {
+            line("  " + import.library + " (" + (import.delayLoaded ? "delay-load, " : "") +
+                 std::to_string(import.functions.size()) + ")");
+            for (const std::string& function : import.functions) {
+                line("    " + function);
+            }
+        }
+    }
+
+    void exports() {
+        const auto& table = *report_.exports;
+        heading("Exports", table.size());
+        if (table.empty()) {
+            return;
+        }
+        line("  Ordinal  RVA         " + padded("File offset", offsetWidth_ + 2) + "  Name");
+        for (const ExportInfo& e : table) {
+            std::string row = "  " + rightAligned(std::to_string(e.ordinal), 7) + "  0x" +
+                              hexDigits(e.address, 8) + "  " + fileOffsetOf(e.offset) + "  " +
+                              (e.name.empty() ? "(by ordinal)" : e.name);
+            if (!e.forwarder.empty()) {
+                row += " -> " + e.forwarder;
+            }
+            line(row);
+        }
+    }
+
+    void entries() {
+        const auto& table = *report_.entries;
+        heading("Entries", table.size());
+        line("  " + padded("Offset", offsetWidth_ + 2) + "  " + padded("Method", 10) +
+             "  Compressed            Size  CRC-32    Name");
+        for (const ZipEntryInfo& e : table) {
+            line("  " + offset(e.offset) + "  " + padded(e.method, 10) + "  " +
+                 rightAligned(std::to_string(e.compressedSize), 10) + "  " +
+                 rightAligned(std::to_string(e.size), 14) + "  " + hexDigits(e.crc32, 8) + "  " +
+                 e.name + (e.dataDescriptor ? " (data descriptor)" : ""));
+        }
+    }
+
+    void chunks() {
+        const auto& table = *report_.chunks;
+        heading("Chunks", table.size());
+        line("  " + padded("Offset", offsetWidth_ + 2) + "  Type      Length  CRC");
+        for (const PngChunkInfo& c : table) {
+            line("  " + offset(c.offset) + "  " + padded(c.type, 4) + "  " +
+                 rightAligned(std::to_string(c.length), 10) + "  " + (c.crcOk ? "ok" : "WRONG"));
+        }
+    }
+
+    static constexpr std::size_t kNameWidth = 36;
+    const StructureReport& report_;
+    std::string text_;
+    std::size_t offsetWidth_ = 0;
+    std::size_t addressWidth_ = 8;
+};
+
+// --- JSON -------------------------------------------------------------------------------------
+
+// A JSON string: quotes, backslashes and control characters escaped, and any byte that is not
+// part of valid UTF-8 (a path as the system gave it) replaced by U+FFFD.
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += static_cast<char>(byte);
+            ++i;
+            continue;
+        }
+        if (byte < 0x20) {
+            std::array<char, 8> escape{};
+            std::snprintf(escape.data(), escape.size(), "\\u%04x", byte);
+            out += escape.data();
+            ++i;
+            continue;
+        }
+        std::size_t length = byte < 0x80             ? 1
+                             : (byte & 0xE0) == 0xC0 ? 2
+                             : (byte & 0xF0) == 0xE0 ? 3
+                             : (byte & 0xF8) == 0xF0 ? 4
+                                                     : 0;
+        bool valid = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        }
+        if (!valid) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, length));
+        i += length;
+    }
+    return out + "\"";
+}
+
+std::string number(double value) {
+    std::array<char, 32> text{};
+    const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value);
+    return std::string(text.data(), end);
+}
+
+// Builds objects and arrays, one member or element per line, indented by depth.
+class JsonWriter {
+  public:
+    void open(char bracket) {
+        text_ += bracket;
+        first_ = true;
+        ++depth_;
+    }
+    void close(char bracket) {
+        --depth_;
+        if (!first_) {
+            newline();
+        }
+        text_ += bracket;
+        first_ = false;
+    }
+    // The start of the next member (key given) or element.
+    void next(std::string_view key = {}) {
+        if (!first_) {
+            text_ += ',';
+        }
+        newline();
+        first_ = false;
+        if (!key.empty()) {
+            text_ += quoted(key) + ": ";
+        }
+    }
+    void member(std::string_view key, const std::string& raw) {
+        next(key);
+        text_ += raw;
+    }
+    void element(const std::string& raw) {
+        next();
+        text_ += raw;
+    }
+    void string(std::string_view key, std::string_view value) { member(key, quoted(value)); }
+    void unsignedNumber(std::string_view key, std::uint64_t value) {
+        member(key, std::to_string(value));
+    }
+    void boolean(std::string_view key, bool value) { member(key, value ? "true" : "false"); }
+    std::string take() { return std::move(text_) + "\n"; }
+
+  private:
+    void newline() {
+        text_ += '\n';
+        text_.append(2 * depth_, ' ');
+    }
+    std::string text_;
+    std::size_t depth_ = 0;
+    bool first_ = true;
+};
+
+void writeField(JsonWriter& json, const StructField& field) {
+    json.next();
+    json.open('{');
+    json.string("name", field.name);
+    json.unsignedNumber("offset", field.offset);
+    json.unsignedNumber("size", field.size);
+    if (field.number) {
+        json.unsignedNumber("value", *field.number);
+        if (field.value != std::to_string(*field.number)) {
+            json.string("text", field.value);
+        }
+    } else {
+        json.string("value", field.value);
+    }
+    json.next("fields");
+    json.open('[');
+    for (const StructField& inner : field.fields) {
+        writeField(json, inner);
+    }
+    json.close(']');
+    json.close('}');
+}
+
+// An array of objects under key, each written by one call of write.
+template <typename Row, typename Write>
+void table(JsonWriter& json, std::string_view key, const std::optional<std::vector<Row>>& rows,
+           Write write) {
+    if (!rows) {
+        return;
+    }
+    json.next(key);
+    json.open('[');
+    for (const Row& row : *rows) {
+        json.next();
+        json.open('{');
+        write(row);
+        json.close('}');
+    }
+    json.close(']');
+}
+
+}  // namespace
+
+std::string structureText(const StructureReport& report) {
+    return TextWriter(report).write();
+}
+
+std::string structureJson(const StructureReport& report) {
+    JsonWriter json;
+    json.open('{');
+    json.string("path", report.path);
+    json.unsignedNumber("size", report.size);
+    json.string("format", report.format);
+    json.next("fields");
+    json.open('[');
+    for (const StructField& field : report.fields) {
+        writeField(json, field);
+    }
+    json.close(']');
+    if (report.machine) {
+        json.string("machine", *report.machine);
+    }
+    if (report.entryPoint) {
+        json.unsignedNumber("entry_point", *report.entryPoint);
+    }
+    if (report.entryPointOffset) {
+        json.unsignedNumber("entry_point_offset", *report.entryPointOffset);
+    }
+    table(json, "sections", report.sections, [&json](const SectionInfo& s) {
+        json.string("name", s.name);
+        if (!s.type.empty()) {
+            json.string("type", s.type);
+        }
+        json.unsignedNumber("offset", s.offset);
+        json.unsignedNumber("size", s.size);
+        json.unsignedNumber("address", s.address);
+        json.unsignedNumber("virtual_size", s.virtualSize);
+        json.string("flags", s.flags);
+        json.unsignedNumber("raw_flags", s.rawFlags);
+        json.member("entropy", s.entropy ? number(*s.entropy) : "null");
+    });
+    table(json, "segments", report.segments, [&json](const SegmentInfo& s) {
+        json.string("type", s.type);
+        json.unsignedNumber("offset", s.offset);
+        json.unsignedNumber("size", s.size);
+        json.unsignedNumber("address", s.address);
+        json.unsignedNumber("memory_size", s.memorySize);
+        json.string("flags", s.flags);
+    });
+    table(json, "imports", report.imports, [&json](const ImportInfo& i) {
+        json.string("library", i.library);
+        json.next("functions");
+        json.open('[');
+        for (const std::string& function : i.functions) {
+            json.element(quoted(function));
+        }
+        json.close(']');
+        json.boolean("delay_load", i.delayLoaded);
+    });
+    table(json, "exports", report.exports, [&json](const ExportInfo& e) {
+        json.string("name", e.name);
+        json.unsignedNumber("ordinal", e.ordinal);
+        json.unsignedNumber("address", e.address);
+        if (e.offset) {
+            json.unsignedNumber("offset", *e.offset);
+        }
+        if (!e.forwarder.empty()) {
+            json.string("forwarder", e.forwarder);
+        }
+    });
+    table(json, "entries", report.entries, [&json](const ZipEntryInfo& e) {
+        json.string("name", e.name);
+        json.unsignedNumber("offset", e.offset);
+        json.unsignedNumber("compressed_size", e.compressedSize);
+        json.unsignedNumber("size", e.size);
+        json.string("method", e.method);
+        json.unsignedNumber("crc32", e.crc32);
+        json.boolean("data_descriptor", e.dataDescriptor);
+    });
+    table(json, "chunks", report.chunks, [&json](const PngChunkInfo& c) {
+        json.string("type", c.type);
+        json.unsignedNumber("offset", c.offset);
+        json.unsignedNumber("length", c.length);
+        json.boolean("crc_ok", c.crcOk);
+    });
+    if (report.interpreter) {
+        json.string("interpreter", *report.interpreter);
+    }
+    if (report.libraries) {
+        json.next("libraries");
+        json.open('[');
+        for (const std::string& library : *report.libraries) {
+            json.element(quoted(library));
+        }
+        json.close(']');
+    }
+    json.next("warnings");
+    json.open('[');
+    for (const std::string& warning : report.warnings) {
+        json.element(quoted(warning));
+    }
+    json.close(']');
+    json.close('}');
+    return json.take();
+}
+
+}  // namespace tessaloom::cli

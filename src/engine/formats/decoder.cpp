@@ -1,0 +1,324 @@
+#include "decoder.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "../byte_order.h"
+
+namespace tessaloom::formats {
+
+namespace {
+
+constexpr std::size_t kShownWarnings = 100;
+
+std::string twoDigits(std::uint64_t value) {
+    return std::string(1, static_cast<char>('0' + value / 10 % 10)) +
+           static_cast<char>('0' + value % 10);
+}
+
+// The length of the UTF-8 sequence at the start of bytes when it is valid and no control
+// character; 0 otherwise.
+std::size_t printableSequence(ByteView bytes) {
+    const std::uint8_t lead = bytes[0];
+    if (lead < 0x80) {
+        return lead >= 0x20 && lead != 0x7F ? 1 : 0;
+    }
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    std::uint32_t least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, code = lead & 0x1Fu, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, code = lead & 0x0Fu, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, code = lead & 0x07u, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((bytes[i] & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (bytes[i] & 0x3Fu);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    const bool control = code >= 0x80 && code <= 0x9F;
+    return code >= least && code <= 0x10FFFF && !surrogate && !control ? length : 0;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> Bytes::number(std::uint64_t offset, std::size_t width,
+                                           ByteOrder order) {
+    std::array<std::uint8_t, 8> buffer{};
+    const std::span<std::uint8_t> into = std::span(buffer).first(std::min<std::size_t>(width, 8));
+    if (!read(offset, into)) {
+        return std::nullopt;
+    }
+    return order == ByteOrder::kLittle ? readLittleEndian(into) : readBigEndian(into);
+}
+
+bool Bytes::matches(std::uint64_t offset, std::string_view text) {
+    std::array<std::uint8_t, 16> buffer{};
+    const std::span<std::uint8_t> into =
+        std::span(buffer).first(std::min<std::size_t>(text.size(), 16));
+    return read(offset, into) &&
+           std::ranges::equal(into, text.substr(0, into.size()), {}, {},
+                              [](char c) { return static_cast<std::uint8_t>(c); });
+}
+
+std::optional<std::string> Bytes::cString(std::uint64_t offset, std::size_t maxLength) {
+    if (offset >= size()) {
+        return std::nullopt;
+    }
+    ByteBuffer text;
+    std::array<std::uint8_t, 128> piece{};
+    while (text.size() < maxLength && offset < size()) {
+        const auto length = static_cast<std::size_t>(
+            std::min<std::uint64_t>({piece.size(), maxLength - text.size(), size() - offset}));
+        const std::span<std::uint8_t> into = std::span(piece).first(length);
+        if (!read(offset, into)) {
+            break;
+        }
+        const auto end = std::ranges::find(into, std::uint8_t{0});
+        text.insert(text.end(), into.begin(), end);
+        if (end != into.end()) {
+            break;
+        }
+        offset += length;
+    }
+    return safeText(text);
+}
+
+std::string_view nameOf(std::span<const NamedValue> table, std::uint64_t value) {
+    const auto entry = std::ranges::find(table, value, &NamedValue::value);
+    return entry != table.end() ? entry->name : std::string_view{};
+}
+
+std::string_view briefOf(std::span<const NamedValue> table, std::uint64_t value) {
+    const auto entry = std::ranges::find(table, value, &NamedValue::value);
+    return entry != table.end() ? entry->brief : std::string_view{};
+}
+
+std::string flagNames(std::span<const NamedValue> table, std::uint64_t value) {
+    std::string names;
+    std::uint64_t rest = value;
+    for (const NamedValue& flag : table) {
+        if (flag.value != 0 && (value & flag.value) == flag.value) {
+            names += names.empty() ? "" : " ";
+            names += flag.name;
+            rest &= ~flag.value;
+        }
+    }
+    if (rest != 0) {
+        names += names.empty() ? "" : " ";
+        names += hex(rest);
+    }
+    return names;
+}
+
+std::string decimal(std::uint64_t value) {
+    return std::to_string(value);
+}
+
+std::string hex(std::uint64_t value) {
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    std::string digits;
+    do {
+        digits.push_back(kDigits[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    std::ranges::reverse(digits);
+    return "0x" + digits;
+}
+
+std::string indexLabel(std::uint64_t index) {
+    std::string label = "[";
+    label += decimal(index);
+    label += ']';
+    return label;
+}
+
+std::string upperHex(std::uint64_t value) {
+    std::string text = hex(value);
+    std::transform(text.begin() + 2, text.end(), text.begin() + 2,
+                   [](char c) { return c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c; });
+    return text;
+}
+
+std::string utcTime(std::uint64_t seconds) {
+    // Days since 1970 to a civil date, in 400-year eras of 146097 days that start on 1 March.
+    const std::uint64_t days = seconds / 86400;
+    const std::uint64_t time = seconds % 86400;
+    const std::uint64_t z = days + 719468;
+    const std::uint64_t era = z / 146097;
+    const std::uint64_t dayOfEra = z - era * 146097;
+    const std::uint64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::uint64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::uint64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const std::uint64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const std::uint64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    const std::uint64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    return std::to_string(year) + "-" + twoDigits(month) + "-" + twoDigits(day) + " " +
+           twoDigits(time / 3600) + ":" + twoDigits(time / 60 % 60) + ":" + twoDigits(time % 60) +
+           " UTC";
+}
+
+std::string renderValue(Render render, std::uint64_t value, std::span<const NamedValue> table) {
+    switch (render) {
+        case Render::kDecimal:
+            return decimal(value);
+        case Render::kName: {
+            const std::string_view name = nameOf(table, value);
+            return name.empty() ? hex(value) : std::string(name);
+        }
+        case Render::kFlags: {
+            const std::string names = flagNames(table, value);
+            return value == 0 ? hex(value) : hex(value) + " (" + names + ")";
+        }
+        case Render::kTime:
+            return decimal(value) + " (" + utcTime(value) + ")";
+        case Render::kDosTime:
+            return twoDigits(value >> 11) + ":" + twoDigits(value >> 5 & 0x3F) + ":" +
+                   twoDigits((value & 0x1F) * 2);
+        case Render::kDosDate:
+            return std::to_string(1980 + (value >> 9)) + "-" + twoDigits(value >> 5 & 0xF) + "-" +
+                   twoDigits(value & 0x1F);
+        case Render::kHex:
+        case Render::kBytes:
+            break;
+    }
+    return hex(value);
+}
+
+std::string safeText(ByteView bytes) {
+    constexpr std::string_view kDigits = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = printableSequence(bytes.subspan(i));
+        if (length > 0) {
+            text.append(reinterpret_cast<const char*>(bytes.data() + i), length);
+            i += length;
+        } else {
+            text += "\\x";
+            text += kDigits[bytes[i] >> 4];
+            text += kDigits[bytes[i] & 0xF];
+            ++i;
+        }
+    }
+    return text;
+}
+
+StructField& addField(StructField& parent, std::string name, std::uint64_t offset,
+                      std::uint64_t size, std::string value, std::optional<std::uint64_t> number) {
+    return parent.fields.emplace_back(
+        StructField{std::move(name), offset, size, std::move(value), number, {}});
+}
+
+bool readFields(Bytes& bytes, std::uint64_t base, std::span<const FieldLayout> layouts,
+                ByteOrder order, StructField& parent) {
+    std::array<std::uint8_t, 32> buffer{};
+    for (const FieldLayout& layout : layouts) {
+        const std::uint64_t offset = base + layout.offset;
+        if (offset < base || layout.size > buffer.size() ||
+            !bytes.read(offset, std::span(buffer).first(layout.size))) {
+            return false;
+        }
+        const ByteView field = ByteView(buffer).first(layout.size);
+        if (layout.render == Render::kBytes) {
+            std::string shown;
+            for (const std::uint8_t byte : field) {
+                constexpr std::string_view kDigits = "0123456789ABCDEF";
+                shown += shown.empty() ? "" : " ";
+                shown += kDigits[byte >> 4];
+                shown += kDigits[byte & 0xF];
+            }
+            addField(parent, std::string(layout.name), offset, layout.size, std::move(shown));
+            continue;
+        }
+        const std::uint64_t value =
+            order == ByteOrder::kLittle ? readLittleEndian(field) : readBigEndian(field);
+        addField(parent, std::string(layout.name), offset, layout.size,
+                 renderValue(layout.render, value, layout.names), value);
+    }
+    return true;
+}
+
+const StructField* fieldOf(const StructField& group, std::string_view name) {
+    const auto field = std::ranges::find(group.fields, name, &StructField::name);
+    return field != group.fields.end() ? &*field : nullptr;
+}
+
+StructField* fieldOf(StructField& group, std::string_view name) {
+    const auto field = std::ranges::find(group.fields, name, &StructField::name);
+    return field != group.fields.end() ? &*field : nullptr;
+}
+
+std::optional<std::uint64_t> numberOf(const StructField& group, std::string_view name) {
+    const StructField* field = fieldOf(group, name);
+    return field != nullptr ? field->number : std::nullopt;
+}
+
+void fitFields(std::vector<StructField>& fields, std::uint64_t fileSize) {
+    for (StructField& field : fields) {
+        if (field.name.empty()) {
+            field.name = "(no name)";  // a name read from the file may be empty
+        }
+        field.offset = std::min(field.offset, fileSize);
+        field.size = std::min(field.size, fileSize - field.offset);
+        if (field.fields.empty()) {
+            continue;
+        }
+        fitFields(field.fields, fileSize);
+        std::uint64_t start = field.offset;
+        std::uint64_t end = field.offset + field.size;
+        for (const StructField& inner : field.fields) {
+            start = std::min(start, inner.offset);
+            end = std::max(end, inner.offset + inner.size);
+        }
+        field.offset = start;
+        field.size = end - start;
+    }
+}
+
+StructField& Decoding::add(std::string name, std::uint64_t offset, std::uint64_t size,
+                           std::string value) {
+    return top.emplace_back(
+        StructField{std::move(name), offset, size, std::move(value), std::nullopt, {}});
+}
+
+StructField* Decoding::find(std::string_view name) {
+    const auto field = std::ranges::find(top, name, &StructField::name);
+    return field != top.end() ? &*field : nullptr;
+}
+
+void Decoding::warn(std::string message) {
+    if (report.warnings.size() < kShownWarnings) {
+        report.warnings.push_back(std::move(message));
+    } else {
+        ++unshown_;
+    }
+}
+
+void Decoding::finish() {
+    if (unshown_ > 0) {
+        report.warnings.push_back("... and " + decimal(unshown_) + " more warnings");
+    }
+    report.fields.assign(std::make_move_iterator(top.begin()), std::make_move_iterator(top.end()));
+    top.clear();
+    fitFields(report.fields, bytes.size());
+    // In the order of the file, as a map of it reads.
+    std::ranges::stable_sort(report.fields, {}, &StructField::offset);
+}
+
+HeaderField summaryRow(std::string_view label, const StructField& field, std::string value) {
+    return {std::string(label), std::move(value), field.offset, field.size};
+}
+
+}  // namespace tessaloom::formats

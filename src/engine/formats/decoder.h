@@ -1,0 +1,158 @@
+// What the per-format decoders share: checked reads of the file's bytes, tables of a format's
+// named constants, field layouts read into a tree of fields, and the rendering of their values.
+// Internal to the engine.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../structure.h"
+#include "../types.h"
+
+namespace tessaloom::formats {
+
+enum class ByteOrder { kLittle, kBig };
+
+// A file's bytes for a decoder: every read says whether all the bytes asked for were there, and
+// nothing is read unless it lies inside the file.
+class Bytes {
+  public:
+    virtual ~Bytes() = default;
+    virtual std::uint64_t size() const = 0;
+    // Copies the bytes at offset into `into`; false, with `into` unspecified, when they are not
+    // all there.
+    virtual bool read(std::uint64_t offset, std::span<std::uint8_t> into) = 0;
+
+    // Whether length bytes from offset lie inside the file; never overflows.
+    bool holds(std::uint64_t offset, std::uint64_t length) const {
+        return offset <= size() && length <= size() - offset;
+    }
+    // The unsigned number of width bytes (at most 8) at offset.
+    std::optional<std::uint64_t> number(std::uint64_t offset, std::size_t width, ByteOrder order);
+    // Whether the bytes at offset are those of text.
+    bool matches(std::uint64_t offset, std::string_view text);
+    // The text at offset up to its NUL (or the end of the file, or maxLength bytes), made safe to
+    // show; empty when offset is outside the file.
+    std::optional<std::string> cString(std::uint64_t offset, std::size_t maxLength);
+};
+
+// One of a format's named constants. brief is the name that the --entropy rows show; empty where
+// they show the number.
+struct NamedValue {
+    std::uint64_t value;
+    std::string_view name;
+    std::string_view brief = {};
+};
+
+// The name of value in table; empty when it has none.
+std::string_view nameOf(std::span<const NamedValue> table, std::uint64_t value);
+// The brief name of value in table; empty when it has none.
+std::string_view briefOf(std::span<const NamedValue> table, std::uint64_t value);
+// The names of the bits set in value, space-separated, with any bits the table does not name as
+// one hexadecimal number at the end.
+std::string flagNames(std::span<const NamedValue> table, std::uint64_t value);
+
+// How a field's number reads.
+enum class Render {
+    kDecimal,  // 12
+    kHex,      // 0x1c
+    kName,     // the table's name, or the number in hexadecimal when it has none
+    kFlags,    // 0x22 (EXECUTABLE_IMAGE LARGE_ADDRESS_AWARE)
+    kTime,     // seconds since 1970: 1700000000 (2023-11-14 22:13:20 UTC)
+    kBytes,    // the bytes in hexadecimal: 7F 45 4C 46
+    kDosTime,  // 13:45:06
+    kDosDate,  // 2024-01-02
+};
+
+// Where one field of a header lies, relative to the header's start, and how it reads.
+struct FieldLayout {
+    std::string_view name;
+    std::uint32_t offset;
+    std::uint32_t size;
+    Render render = Render::kHex;
+    std::span<const NamedValue> names = {};
+};
+
+std::string decimal(std::uint64_t value);
+std::string hex(std::uint64_t value);
+// "[12]": the name of a table's entry by its index.
+std::string indexLabel(std::uint64_t index);
+// "0x" and upper-case digits: 0xAA64.
+std::string upperHex(std::uint64_t value);
+// The value as it reads under render, with table where it names values.
+std::string renderValue(Render render, std::uint64_t value, std::span<const NamedValue> table = {});
+// "2023-11-14 22:13:20 UTC"
+std::string utcTime(std::uint64_t seconds);
+// The bytes as text that is safe on a terminal and in JSON: valid UTF-8 without control
+// characters; anything else as \xNN.
+std::string safeText(ByteView bytes);
+
+// Names longer than this are cut short; counts and rows beyond kMaxRows are left out, with a
+// warning: a hostile file cannot make the report grow faster than the file.
+inline constexpr std::size_t kMaxNameLength = 1024;
+inline constexpr std::size_t kMaxRows = 65536;
+
+// Appends a field to parent and returns it.
+StructField& addField(StructField& parent, std::string name, std::uint64_t offset,
+                      std::uint64_t size, std::string value = {},
+                      std::optional<std::uint64_t> number = std::nullopt);
+
+// Reads the fields of layouts at base into parent, in order, and stops at the first one whose
+// bytes are not there; true when all were read.
+bool readFields(Bytes& bytes, std::uint64_t base, std::span<const FieldLayout> layouts,
+                ByteOrder order, StructField& parent);
+
+// The number of the field of group called name, when it was read.
+std::optional<std::uint64_t> numberOf(const StructField& group, std::string_view name);
+// The field of group called name, when it was read.
+const StructField* fieldOf(const StructField& group, std::string_view name);
+StructField* fieldOf(StructField& group, std::string_view name);
+
+// Cuts each field to the bytes of a file of fileSize bytes, then makes each field's bytes take in
+// those of the fields inside it; names an unnamed field.
+void fitFields(std::vector<StructField>& fields, std::uint64_t fileSize);
+
+// What a decoder works on and fills in.
+class Decoding {
+  public:
+    Decoding(Bytes& source, StructureReport& filled) : bytes(source), report(filled) {}
+    Bytes& bytes;
+    StructureReport& report;
+    // The fields at the top of the tree, which become the report's; kept where they are while
+    // more are added, so that a decoder can hold on to one.
+    std::deque<StructField> top;
+
+    StructField& add(std::string name, std::uint64_t offset, std::uint64_t size,
+                     std::string value = {});
+    StructField* find(std::string_view name);
+    // Notes malformed structure; after the first hundred, only how many more there were.
+    void warn(std::string message);
+    // Hands the fields to the report and closes the warnings.
+    void finish();
+
+  private:
+    std::size_t unshown_ = 0;
+};
+
+// Each decoder returns false, having added nothing, when the bytes are not of its format.
+bool decodePe(Decoding& decoding);
+bool decodeElf(Decoding& decoding);
+bool decodeZip(Decoding& decoding);
+bool decodePng(Decoding& decoding);
+
+// The rows of the --entropy report, read by the same decoders out of the few bytes that format
+// detection keeps, and shown in that report's own words.
+std::vector<HeaderField> peSummary(Bytes& sample);
+std::vector<HeaderField> elfSummary(Bytes& sample);
+std::vector<HeaderField> zipSummary(Bytes& sample);
+std::vector<HeaderField> pngSummary(Bytes& sample);
+
+// A row of the --entropy report for the bytes of field.
+HeaderField summaryRow(std::string_view label, const StructField& field, std::string value);
+
+}  // namespace tessaloom::formats

@@ -1,0 +1,217 @@
+// PNG images: the signature, every chunk with a check of its CRC-32, the IHDR chunk decoded, and
+// bytes after IEND.
+#include <algorithm>
+#include <array>
+
+#include "decoder.h"
+
+namespace tessaloom::formats {
+
+namespace {
+
+constexpr ByteOrder kBig = ByteOrder::kBig;
+constexpr std::string_view kSignature = "\x89PNG\r\n\x1A\n";
+constexpr std::uint64_t kSignatureSize = 8;
+constexpr std::uint64_t kChunkOverhead = 12;  // length, type and CRC
+constexpr std::uint64_t kMaxChunkLength = 0x7FFFFFFF;
+
+constexpr NamedValue kColourTypes[] = {
+    {0, "Greyscale"},
+    {2, "Truecolour"},
+    {3, "Indexed-colour"},
+    {4, "Greyscale with alpha"},
+    {6, "Truecolour with alpha"},
+};
+constexpr NamedValue kCompressionMethods[] = {{0, "Deflate"}};
+constexpr NamedValue kFilterMethods[] = {{0, "Adaptive"}};
+constexpr NamedValue kInterlaceMethods[] = {{0, "None"}, {1, "Adam7"}};
+
+constexpr FieldLayout kSignatureField[] = {{"Signature", 0, 8, Render::kBytes}};
+constexpr FieldLayout kChunkHeader[] = {
+    {"Length", 0, 4, Render::kDecimal},
+    {"Type", 4, 4, Render::kBytes},
+};
+constexpr FieldLayout kImageHeader[] = {
+    {"Width", 0, 4, Render::kDecimal},
+    {"Height", 4, 4, Render::kDecimal},
+    {"Bit depth", 8, 1, Render::kDecimal},
+    {"Colour type", 9, 1, Render::kName, kColourTypes},
+    {"Compression method", 10, 1, Render::kName, kCompressionMethods},
+    {"Filter method", 11, 1, Render::kName, kFilterMethods},
+    {"Interlace method", 12, 1, Render::kName, kInterlaceMethods},
+};
+
+// CRC-32 (the polynomial of PNG, ZIP and Ethernet), eight bytes a step.
+class Crc32 {
+  public:
+    void add(ByteView bytes) {
+        const auto& tables = Crc32::tables();
+        std::uint32_t crc = ~crc_;
+        std::size_t i = 0;
+        for (; i + 8 <= bytes.size(); i += 8) {
+            const std::uint32_t low =
+                crc ^ (std::uint32_t{bytes[i]} | std::uint32_t{bytes[i + 1]} << 8 |
+                       std::uint32_t{bytes[i + 2]} << 16 | std::uint32_t{bytes[i + 3]} << 24);
+            crc = tables[7][low & 0xFF] ^ tables[6][(low >> 8) & 0xFF] ^
+                  tables[5][(low >> 16) & 0xFF] ^ tables[4][low >> 24] ^ tables[3][bytes[i + 4]] ^
+                  tables[2][bytes[i + 5]] ^ tables[1][bytes[i + 6]] ^ tables[0][bytes[i + 7]];
+        }
+        for (; i < bytes.size(); ++i) {
+            crc = tables[0][(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+        }
+        crc_ = ~crc;
+    }
+    std::uint32_t value() const { return crc_; }
+
+  private:
+    using Tables = std::array<std::array<std::uint32_t, 256>, 8>;
+    static const Tables& tables() {
+        static const Tables made = [] {
+            Tables t{};
+            for (std::uint32_t n = 0; n < 256; ++n) {
+                std::uint32_t c = n;
+                for (int k = 0; k < 8; ++k) {
+                    c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+                }
+                t[0][n] = c;
+            }
+            for (std::size_t table = 1; table < 8; ++table) {
+                for (std::size_t n = 0; n < 256; ++n) {
+                    t[table][n] = (t[table - 1][n] >> 8) ^ t[0][t[table - 1][n] & 0xFF];
+                }
+            }
+            return t;
+        }();
+        return made;
+    }
+    std::uint32_t crc_ = 0;
+};
+
+bool isChunkType(ByteView type) {
+    return std::ranges::all_of(
+        type, [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+}
+
+// The CRC-32 of length bytes at offset.
+std::optional<std::uint32_t> crcOf(Bytes& bytes, std::uint64_t offset, std::uint64_t length) {
+    Crc32 crc;
+    std::array<std::uint8_t, 16384> piece{};
+    for (std::uint64_t done = 0; done < length;) {
+        const auto size =
+            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - done));
+        const std::span<std::uint8_t> into = std::span(piece).first(size);
+        if (!bytes.read(offset + done, into)) {
+            return std::nullopt;
+        }
+        crc.add(into);
+        done += size;
+    }
+    return crc.value();
+}
+
+}  // namespace
+
+bool decodePng(Decoding& decoding) {
+    Bytes& bytes = decoding.bytes;
+    if (!bytes.matches(0, kSignature)) {
+        return false;
+    }
+    decoding.report.format = "PNG";
+    StructField& signature = decoding.add("Signature", 0, kSignatureSize, "PNG");
+    readFields(bytes, 0, kSignatureField, kBig, signature);
+    signature.fields.clear();
+    decoding.report.chunks.emplace();
+    std::uint64_t at = kSignatureSize;
+    bool ended = false;
+    std::size_t count = 0;
+    while (!ended && bytes.holds(at, kChunkOverhead)) {
+        std::array<std::uint8_t, 4> type{};
+        const std::uint64_t length = bytes.number(at, 4, kBig).value_or(0);
+        bytes.read(at + 4, type);
+        if (!isChunkType(type) || length > kMaxChunkLength) {
+            decoding.warn("No chunk at " + hex(at) + ": its type or length is not valid");
+            break;
+        }
+        const std::string name(type.begin(), type.end());
+        if (!bytes.holds(at + 8, length + 4)) {
+            decoding.warn("Chunk " + name + " at " + hex(at) +
+                          " is cut short by the end of the file");
+            decoding.add(name, at, bytes.size() - at, "cut short");
+            at = bytes.size();
+            break;
+        }
+        const std::uint64_t stored = bytes.number(at + 8 + length, 4, kBig).value_or(0);
+        const std::optional<std::uint32_t> computed = crcOf(bytes, at + 4, length + 4);
+        const bool crcOk = computed == stored;
+        if (!crcOk) {
+            decoding.warn("Chunk " + name + " at " + hex(at) + ": CRC-32 " + hex(stored) +
+                          " stored, " + hex(computed.value_or(0)) + " computed");
+        }
+        ended = name == "IEND";
+        if (count++ == kMaxRows) {
+            decoding.warn("Only the first " + decimal(kMaxRows) + " chunks are listed");
+        }
+        if (count <= kMaxRows) {
+            StructField& chunk =
+                decoding.add(name, at, kChunkOverhead + length, decimal(length) + " bytes");
+            readFields(bytes, at, kChunkHeader, kBig, chunk);
+            chunk.fields.back().value = name;
+            if (name == "IHDR") {
+                StructField& data = addField(chunk, "Data", at + 8, length);
+                readFields(bytes, at + 8, kImageHeader, kBig, data);
+                const auto dimension = [&data](std::string_view field) {
+                    return numberOf(data, field).value_or(0);
+                };
+                chunk.value = decimal(dimension("Width")) + " x " + decimal(dimension("Height")) +
+                              ", " +
+                              renderValue(Render::kName, dimension("Colour type"), kColourTypes);
+            } else if (length > 0) {
+                addField(chunk, "Data", at + 8, length);
+            }
+            addField(chunk, "CRC", at + 8 + length, 4,
+                     hex(stored) +
+                         (crcOk ? " (correct)" : " (wrong: " + hex(computed.value_or(0)) + ")"),
+                     stored);
+            decoding.report.chunks->push_back(
+                {name, at, static_cast<std::uint32_t>(length), crcOk});
+        }
+        at += kChunkOverhead + length;
+    }
+    if (!ended) {
+        decoding.warn("No IEND chunk");
+    }
+    if (at < bytes.size()) {
+        decoding.add(ended ? "Data after IEND" : "Data after the last chunk", at, bytes.size() - at,
+                     decimal(bytes.size() - at) + " bytes");
+    }
+    return true;
+}
+
+std::vector<HeaderField> pngSummary(Bytes& sample) {
+    std::vector<HeaderField> rows{
+        summaryRow("Signature", {"", 0, kSignatureSize, {}, {}, {}}, R"(\x89PNG\r\n\x1a\n)")};
+    StructField chunk;
+    // The image rows only when the first chunk is IHDR and its width and height are there.
+    if (!readFields(sample, kSignatureSize, kChunkHeader, kBig, chunk) ||
+        !sample.matches(kSignatureSize + 4, "IHDR")) {
+        return rows;
+    }
+    StructField header;
+    readFields(sample, kSignatureSize + 8, kImageHeader, kBig, header);
+    if (header.fields.size() < 2) {
+        return rows;
+    }
+    const auto& fields = header.fields;
+    rows.push_back(
+        summaryRow("Image Dimensions", {"", fields[0].offset, 8, {}, {}, {}},
+                   decimal(*fields[0].number) + " x " + decimal(*fields[1].number) + " pixels"));
+    if (fields.size() > 2) {
+        rows.push_back(summaryRow("Bit Depth", fields[2], decimal(*fields[2].number)));
+    }
+    if (fields.size() > 3) {
+        rows.push_back(summaryRow("Color Type", fields[3], decimal(*fields[3].number)));
+    }
+    return rows;
+}
+
+}  // namespace tessaloom::formats

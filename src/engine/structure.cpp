@@ -1,0 +1,272 @@
+#include "structure.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "entropy.h"
+#include "file_reader.h"
+#include "formats/decoder.h"
+
+namespace tessaloom {
+
+namespace {
+
+// The decoders read a header here, a name there: a few pages of the file kept in memory spare a
+// system call for each of those small reads.
+constexpr std::size_t kPageSize = std::size_t{64} << 10;
+constexpr std::size_t kPages = 16;
+// Sections whose entropy is measured; the snapshots of the counts stay below 8 MiB.
+constexpr std::size_t kMaxMeasuredSections = 4096;
+
+class ReaderSource : public ByteSource {
+  public:
+    explicit ReaderSource(FileReader& reader) : reader_(reader) {}
+    std::uint64_t size() const override { return reader_.size().value_or(0); }
+    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        return reader_.readAt(offset, into);
+    }
+
+  private:
+    FileReader& reader_;
+};
+
+class CachedBytes : public formats::Bytes {
+  public:
+    explicit CachedBytes(ByteSource& source) : source_(source), size_(source.size()) {}
+    std::uint64_t size() const override { return size_; }
+    bool read(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        if (!holds(offset, into.size())) {
+            return false;
+        }
+        for (std::size_t done = 0; done < into.size();) {
+            const std::uint64_t at = offset + done;
+            const Page* page = pageOf(at / kPageSize);
+            const std::size_t within = static_cast<std::size_t>(at % kPageSize);
+            if (page->length <= within) {
+                return false;
+            }
+            const std::size_t count = std::min(into.size() - done, page->length - within);
+            std::memcpy(into.data() + done, page->bytes.data() + within, count);
+            done += count;
+        }
+        return true;
+    }
+
+  private:
+    struct Page {
+        std::uint64_t index = UINT64_MAX;
+        std::uint64_t lastUsed = 0;
+        std::size_t length = 0;
+        ByteBuffer bytes;
+    };
+
+    const Page* pageOf(std::uint64_t index) {
+        ++clock_;
+        Page* oldest = &pages_[0];
+        for (Page& page : pages_) {
+            if (page.index == index) {
+                page.lastUsed = clock_;
+                return &page;
+            }
+            if (page.lastUsed < oldest->lastUsed) {
+                oldest = &page;
+            }
+        }
+        const std::uint64_t start = index * kPageSize;
+        oldest->bytes.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(kPageSize, size_ - start)));
+        oldest->length = source_.readAt(start, oldest->bytes);
+        oldest->index = index;
+        oldest->lastUsed = clock_;
+        return oldest;
+    }
+
+    ByteSource& source_;
+    std::uint64_t size_;
+    std::array<Page, kPages> pages_;
+    std::uint64_t clock_ = 0;
+};
+
+// The entropy of every section's bytes in one pass in order of offset over the bytes the
+// sections cover, reading each of them once: the running counts are noted where a section
+// starts and subtracted where it ends, so sections may overlap.
+void measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
+                      const ProgressCallback& progress, std::vector<std::string>& warnings) {
+    struct Event {
+        std::uint64_t position;
+        bool start;
+        std::size_t section;
+    };
+    std::vector<Event> events;
+    const std::uint64_t size = source.size();
+    std::size_t measured = 0;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const SectionInfo& section = sections[i];
+        if (section.size == 0 || section.offset >= size) {
+            continue;
+        }
+        if (measured++ == kMaxMeasuredSections) {
+            warnings.push_back("Only the entropies of the first " +
+                               std::to_string(kMaxMeasuredSections) + " sections are measured");
+        }
+        if (measured > kMaxMeasuredSections) {
+            continue;
+        }
+        events.push_back({section.offset, true, i});
+        events.push_back(
+            {section.offset + std::min(section.size, size - section.offset), false, i});
+    }
+    // At one position the ends come first: no byte lies between them and the starts.
+    std::ranges::sort(events, [](const Event& a, const Event& b) {
+        return a.position != b.position ? a.position < b.position : !a.start && b.start;
+    });
+    std::uint64_t total = 0;
+    std::size_t open = 0;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (events[i].start) {
+            ++open;
+        } else {
+            --open;
+        }
+        if (open > 0 && i + 1 < events.size()) {
+            total += events[i + 1].position - events[i].position;
+        }
+    }
+    ByteCounts counts{};
+    std::vector<std::unique_ptr<ByteCounts>> snapshots(sections.size());
+    ByteBuffer buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kDefaultChunkSize, total)));
+    std::uint64_t done = 0;
+    std::uint64_t position = 0;
+    open = 0;
+    for (const Event& event : events) {
+        while (open > 0 && position < event.position) {
+            const auto length = static_cast<std::size_t>(
+                std::min<std::uint64_t>(buffer.size(), event.position - position));
+            const std::size_t got = source.readAt(position, std::span(buffer).first(length));
+            if (got != length) {
+                throw ReadError("", "The file ended before its size");
+            }
+            addByteCounts(ByteView(buffer).first(length), counts);
+            position += length;
+            done += length;
+            if (progress) {
+                progress({done, total});
+            }
+        }
+        position = event.position;
+        const SectionInfo& section = sections[event.section];
+        if (event.start) {
+            snapshots[event.section] = std::make_unique<ByteCounts>(counts);
+            ++open;
+            continue;
+        }
+        ByteCounts inside{};
+        for (std::size_t value = 0; value < inside.size(); ++value) {
+            inside[value] = counts[value] - (*snapshots[event.section])[value];
+        }
+        snapshots[event.section].reset();
+        sections[event.section].entropy =
+            entropyOfCounts(inside, std::min(section.size, size - section.offset));
+        --open;
+    }
+}
+
+using Decoder = bool (*)(formats::Decoding&);
+
+// Each format is known by its first bytes, except ZIP, which is found from its end.
+constexpr Decoder kDecoders[] = {formats::decodePe, formats::decodeElf, formats::decodePng,
+                                 formats::decodeZip};
+
+void find(const std::vector<StructField>& fields, std::uint64_t offset,
+          std::vector<const StructField*>& path, std::vector<const StructField*>& best) {
+    for (const StructField& field : fields) {
+        if (offset < field.offset || offset - field.offset >= field.size) {
+            continue;
+        }
+        path.push_back(&field);
+        if (path.size() > best.size() ||
+            (path.size() == best.size() && field.size < best.back()->size)) {
+            best = path;
+        }
+        find(field.fields, offset, path, best);
+        path.pop_back();
+    }
+}
+
+}  // namespace
+
+std::size_t SpanSource::readAt(std::uint64_t offset, std::span<std::uint8_t> into) {
+    if (offset >= bytes_.size()) {
+        return 0;
+    }
+    const auto count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), bytes_.size() - offset));
+    std::memcpy(into.data(), bytes_.data() + offset, count);
+    return count;
+}
+
+StructureReport describeStructure(ByteSource& source, std::string path,
+                                  const StructureOptions& options) {
+    StructureReport report;
+    report.path = std::move(path);
+    report.size = source.size();
+    CachedBytes bytes(source);
+    formats::Decoding decoding(bytes, report);
+    const bool known =
+        std::ranges::any_of(kDecoders, [&decoding](Decoder decode) { return decode(decoding); });
+    if (!known && report.size > 0) {
+        decoding.add("Data", 0, report.size,
+                     "raw data of " + formats::decimal(report.size) + " bytes");
+    }
+    decoding.finish();
+    if (report.sections && options.entropies == SectionEntropies::kMeasured) {
+        try {
+            measureEntropies(source, *report.sections, options.progress, report.warnings);
+        } catch (const ReadError& error) {
+            throw ReadError(report.path, error.reason());
+        }
+    }
+    return report;
+}
+
+StructureReport describeStructure(FileReader& reader, const StructureOptions& options) {
+    if (reader.error()) {
+        SpanSource empty({});
+        return describeStructure(empty, reader.path(), options);
+    }
+    if (reader.seekable()) {
+        ReaderSource source(reader);
+        return describeStructure(source, reader.path(), options);
+    }
+    Spool spool;
+    forEachChunk(reader, [&spool, &reader](ByteView chunk) {
+        if (!spool.write(chunk)) {
+            throw ReadError(reader.path(),
+                            "cannot keep a copy of the stream: " + spool.error()->reason);
+        }
+    });
+    if (spool.error()) {
+        throw ReadError(reader.path(),
+                        "cannot keep a copy of the stream: " + spool.error()->reason);
+    }
+    FileReader spooled(reader.path(), spool.source());
+    ReaderSource source(spooled);
+    return describeStructure(source, reader.path(), options);
+}
+
+StructureReport describeStructure(const std::string& path, const StructureOptions& options) {
+    FileReader reader(path);
+    return describeStructure(reader, options);
+}
+
+std::vector<const StructField*> fieldsAt(const std::vector<StructField>& fields,
+                                         std::uint64_t offset) {
+    std::vector<const StructField*> path;
+    std::vector<const StructField*> best;
+    find(fields, offset, path, best);
+    return best;
+}
+
+}  // namespace tessaloom

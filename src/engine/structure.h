@@ -1,0 +1,179 @@
+// Structure templates: the layout of a PE, ELF, ZIP or PNG file, field by field, with the offset
+// and size of every field's bytes, and the tables that tools such as readelf and pefile show.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "types.h"
+
+namespace tessaloom {
+
+class FileReader;
+
+// Bytes read at any offset: a file, a spooled stream, or bytes in memory.
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t size() const = 0;
+    // Copies the bytes from offset on into `into` and returns how many there were: fewer only at
+    // the end. Throws ReadError when they cannot be read.
+    virtual std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> into) = 0;
+};
+
+// Bytes in memory that the caller owns.
+class SpanSource : public ByteSource {
+  public:
+    explicit SpanSource(ByteView bytes) : bytes_(bytes) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> into) override;
+
+  private:
+    ByteView bytes_;
+};
+
+// One field of a structure: where its bytes are, what they mean, and the fields inside it. A
+// field's bytes hold those of all its fields.
+struct StructField {
+    std::string name;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::string value;                    // as people read it; may be empty for a group
+    std::optional<std::uint64_t> number;  // the raw number, where the field is one
+    std::vector<StructField> fields;
+
+    bool operator==(const StructField&) const = default;
+};
+
+// A PE or ELF section. offset and size give its bytes in the file (size 0 for bytes that only
+// exist in memory, as in .bss); address and virtualSize its place in memory (for PE the address
+// is relative to the image base).
+struct SectionInfo {
+    std::string name;
+    std::string type;  // ELF only: PROGBITS, NOBITS...
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::uint64_t address = 0;
+    std::uint64_t virtualSize = 0;
+    std::uint64_t rawFlags = 0;
+    std::string flags;              // ELF: readelf's letters (WAX); PE: the characteristics by name
+    std::optional<double> entropy;  // of its bytes in the file, when measured and it has any
+
+    bool operator==(const SectionInfo&) const = default;
+};
+
+// An ELF program header.
+struct SegmentInfo {
+    std::string type;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::uint64_t address = 0;
+    std::uint64_t memorySize = 0;
+    std::string flags;  // R, W and X, with - for each one not set: "R-X"
+
+    bool operator==(const SegmentInfo&) const = default;
+};
+
+// A library that a PE file imports from, and the functions: by name, or "#ordinal".
+struct ImportInfo {
+    std::string library;
+    std::vector<std::string> functions;
+    bool delayLoaded = false;
+
+    bool operator==(const ImportInfo&) const = default;
+};
+
+// A function that a PE file exports; address is relative to the image base.
+struct ExportInfo {
+    std::string name;  // empty when exported by ordinal only
+    std::uint64_t ordinal = 0;
+    std::uint64_t address = 0;
+    std::optional<std::uint64_t> offset;  // where address lies in the file
+    std::string forwarder;                // "OTHER.Function" when it forwards to another library
+
+    bool operator==(const ExportInfo&) const = default;
+};
+
+// A ZIP entry as the central directory and its local header give it.
+struct ZipEntryInfo {
+    std::string name;
+    std::uint64_t offset = 0;  // of its local header
+    std::uint64_t compressedSize = 0;
+    std::uint64_t size = 0;
+    std::string method;
+    std::uint32_t crc32 = 0;
+    bool dataDescriptor = false;
+
+    bool operator==(const ZipEntryInfo&) const = default;
+};
+
+// A PNG chunk.
+struct PngChunkInfo {
+    std::string type;
+    std::uint64_t offset = 0;  // of its length field
+    std::uint32_t length = 0;
+    bool crcOk = false;
+
+    bool operator==(const PngChunkInfo&) const = default;
+};
+
+// The format as one word: "PE32+", "PE32", "ELF64", "ELF32", "ZIP", "PNG" or "raw".
+struct StructureReport {
+    std::string path;
+    std::uint64_t size = 0;
+    std::string format = "raw";
+    std::vector<StructField> fields;
+    std::optional<std::string> machine;
+    std::optional<std::uint64_t> entryPoint;  // ELF: a virtual address; PE: relative to the base
+    std::optional<std::uint64_t> entryPointOffset;  // where the entry point lies in the file
+    // A table that the format does not have is empty here; one that it has but that holds
+    // nothing is an empty vector.
+    std::optional<std::vector<SectionInfo>> sections;
+    std::optional<std::vector<SegmentInfo>> segments;
+    std::optional<std::vector<ImportInfo>> imports;
+    std::optional<std::vector<ExportInfo>> exports;
+    std::optional<std::vector<ZipEntryInfo>> entries;
+    std::optional<std::vector<PngChunkInfo>> chunks;
+    std::optional<std::string> interpreter;
+    std::optional<std::vector<std::string>> libraries;
+    // Structure that is not as the format has it: a count or offset that points outside the
+    // file, a table cut short, a CRC that does not match. The report goes on around it.
+    std::vector<std::string> warnings;
+
+    bool operator==(const StructureReport&) const = default;
+};
+
+// Whether the entropy of each section's bytes is measured: one sequential read of the bytes the
+// sections cover. Skipped, only the headers are read, so the tree of a file of any size comes at
+// once.
+enum class SectionEntropies { kMeasured, kSkipped };
+
+struct StructureOptions {
+    SectionEntropies entropies = SectionEntropies::kMeasured;
+    // Told how far the read for the entropies, or the copy of a stream, has got.
+    ProgressCallback progress;
+};
+
+// The structure of the bytes of source, reported as those of the file at path. Malformed or
+// hostile structure becomes warnings; memory and time stay bounded by the source's size whatever
+// its headers claim. Throws ReadError when the source cannot be read.
+StructureReport describeStructure(ByteSource& source, std::string path,
+                                  const StructureOptions& options = {});
+
+// The same for what reader reads: a seekable input is read where its structures are; a stream is
+// copied aside to a temporary file first (Spool), so that it gives the same report in bounded
+// memory. An input that cannot be read is described as empty (the reader's error says why).
+StructureReport describeStructure(FileReader& reader, const StructureOptions& options = {});
+
+// The same for the file at path.
+StructureReport describeStructure(const std::string& path, const StructureOptions& options = {});
+
+// The fields that hold the byte at offset, from the outermost to the innermost; empty when none
+// does. Only the fields around offset are looked into.
+std::vector<const StructField*> fieldsAt(const std::vector<StructField>& fields,
+                                         std::uint64_t offset);
+
+}  // namespace tessaloom

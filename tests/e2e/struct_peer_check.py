@@ -1,0 +1,305 @@
+#!/usr/bin/python3
+"""Checks `tessaloom --struct FILE --json` against an established tool on the same files.
+
+    struct_peer_check.py readelf|pefile|zipfile|pngcheck TESSALOOM
+
+readelf: the system's own ELF programs and libraries, an object file and a big-endian ELF32;
+pefile: Wine's PE DLLs and a program and DLL built with MinGW-w64; zipfile: archives made by
+Python and by Info-ZIP zip (ZIP64, data descriptors, a stub in front); pngcheck: PNG files made
+here (a wrong CRC, bytes after IEND) and a few of the system's. Exits with 77 when the tool is
+missing. TESSALOOM_EXE and TESSALOOM_LAUNCHER override the program, as for the other end-to-end
+tests."""
+import glob
+import json
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zlib
+
+SKIP = 77
+failures = []
+
+
+def tessaloom(path):
+    program = os.environ.get("TESSALOOM_EXE") or sys.argv[2]
+    launcher = os.environ.get("TESSALOOM_LAUNCHER", "").split()
+    run = subprocess.run(launcher + [program, "--struct", path, "--json"],
+                         capture_output=True, check=True)
+    return json.loads(run.stdout)
+
+
+def expect(what, ours, theirs):
+    if ours != theirs:
+        failures.append(f"{what}:\n  tessaloom: {ours}\n  peer:      {theirs}")
+
+
+def run_text(*command):
+    env = dict(os.environ, LC_ALL="C")
+    return subprocess.run(command, capture_output=True, text=True, env=env).stdout
+
+
+# --- readelf -----------------------------------------------------------------------------------
+SECTION = re.compile(r"^\s*\[\s*(\d+)\]\s(.*?)\s+(\S+)\s+([0-9a-f]{8,16})\s+([0-9a-f]{6,})\s+"
+                     r"([0-9a-f]{6,})\s+[0-9a-f]{2}\s+([A-Za-z]*)\s+\d+\s+\d+\s+\d+$")
+SEGMENT = re.compile(r"^\s+(\S+)\s+0x([0-9a-f]+) 0x([0-9a-f]+) 0x[0-9a-f]+ 0x([0-9a-f]+) "
+                     r"0x([0-9a-f]+) (...) 0x[0-9a-f]+$")
+
+
+def elf_files(work):
+    files = ["/usr/bin/ls", "/usr/bin/bash", sys.argv[2]]
+    for name in ["libc.so.6", "libstdc++.so.6", "libm.so.6", "ld-linux-x86-64.so.2", "libz.so.1"]:
+        files += glob.glob(f"/usr/lib/*/{name}")[:1]
+    with open(os.path.join(work, "data.bin"), "wb") as data:
+        data.write(bytes(range(256)) * 8)
+    # A relocatable file, and a big-endian ELF32 made by objcopy's generic targets.
+    for target in ["elf32-big", "elf64-little"]:
+        out = os.path.join(work, f"{target}.o")
+        if subprocess.run(["objcopy", "-I", "binary", "-O", target, "data.bin", out],
+                          cwd=work).returncode == 0:
+            files.append(out)
+    return [f for f in files if os.path.isfile(f)]
+
+
+def check_readelf(work):
+    if not shutil.which("readelf"):
+        return SKIP
+    for path in elf_files(work):
+        ours = tessaloom(path)
+        text = run_text("readelf", "-W", "-h", "-l", "-S", "-d", path)
+        entry = re.search(r"Entry point address:\s+0x([0-9a-f]+)", text)
+        expect(f"{path}: entry point", ours.get("entry_point"), int(entry.group(1), 16))
+        sections = [(m[2], int(m[4], 16), int(m[5], 16), int(m[6], 16), m[7])
+                    for m in (SECTION.match(line) for line in text.splitlines()) if m]
+        expect(f"{path}: sections (name, address, offset, size, flags)",
+               [(s["name"], s["address"], s["offset"], s["virtual_size"], s["flags"])
+                for s in ours["sections"]], sections)
+        segments = [(m[1], int(m[2], 16), int(m[3], 16), int(m[4], 16), int(m[5], 16),
+                     m[6].replace(" ", "-").replace("E", "X"))
+                    for m in (SEGMENT.match(line) for line in text.splitlines()) if m]
+        expect(f"{path}: segments", [(s["type"], s["offset"], s["address"], s["size"],
+                                      s["memory_size"], s["flags"]) for s in ours["segments"]],
+               segments)
+        expect(f"{path}: needed libraries", ours["libraries"],
+               re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", text))
+        interpreter = re.search(r"\[Requesting program interpreter: (.*)\]", text)
+        expect(f"{path}: interpreter", ours.get("interpreter"),
+               interpreter.group(1) if interpreter else None)
+        for section in ours["sections"]:
+            if section["size"] > 0 and section["entropy"] is None:
+                failures.append(f"{path}: section {section['name']} has bytes but no entropy")
+    return 0
+
+
+# --- pefile ------------------------------------------------------------------------------------
+LIBRARY = r"""
+__declspec(dllexport) int add(int a, int b) { return a + b; }
+__declspec(dllexport) int twice(int a) { return 2 * a; }
+"""
+PROGRAM = r"""
+#include <windows.h>
+__declspec(dllimport) int add(int, int);
+int main(void) { Sleep(0); return add(1, 2) == 3 ? 0 : 1; }
+"""
+
+
+def pe_files(work):
+    wine = "/usr/lib/x86_64-linux-gnu/wine"
+    files = [f"{wine}/x86_64-windows/{name}" for name in
+             ["kernel32.dll", "ntdll.dll", "user32.dll", "msvcrt.dll", "ws2_32.dll", "gdi32.dll"]]
+    files += sorted(glob.glob(f"{wine}/i386-windows/*.dll"))[:3]
+    gcc = shutil.which("x86_64-w64-mingw32-gcc-posix") or shutil.which("x86_64-w64-mingw32-gcc")
+    if gcc:
+        for name, source in [("add.c", LIBRARY), ("main.c", PROGRAM)]:
+            with open(os.path.join(work, name), "w") as out:
+                out.write(source)
+        subprocess.run([gcc, "-shared", "-o", "add.dll", "add.c"], cwd=work, check=True)
+        subprocess.run([gcc, "-o", "main.exe", "main.c", "add.dll"], cwd=work, check=True)
+        files += [os.path.join(work, "add.dll"), os.path.join(work, "main.exe")]
+    return [f for f in files if os.path.isfile(f)]
+
+
+def name_of(raw):
+    return raw.decode("utf-8", "backslashreplace") if raw is not None else None
+
+
+def check_pefile(work):
+    try:
+        import pefile
+    except ImportError:
+        return SKIP
+    files = pe_files(work)
+    if not files:
+        return SKIP
+    for path in files:
+        ours = tessaloom(path)
+        pe = pefile.PE(path, fast_load=True)
+        pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY[d] for d in [
+            "IMAGE_DIRECTORY_ENTRY_IMPORT", "IMAGE_DIRECTORY_ENTRY_EXPORT",
+            "IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT"]])
+        expect(f"{path}: format", ours["format"],
+               "PE32+" if pe.OPTIONAL_HEADER.Magic == 0x20B else "PE32")
+        expect(f"{path}: entry point", ours["entry_point"], pe.OPTIONAL_HEADER.AddressOfEntryPoint)
+        theirs = [(s.Name.rstrip(b"\0").decode("latin-1"), s.VirtualAddress, s.Misc_VirtualSize,
+                   s.PointerToRawData, s.SizeOfRawData, s.Characteristics) for s in pe.sections]
+        mine = [(s["name"], s["address"], s["virtual_size"], s["offset"], s["size"],
+                 s["raw_flags"]) for s in ours["sections"]]
+        # Long names ("/4") are resolved from the COFF string table here, not by pefile.
+        expect(f"{path}: sections", [m[1:] if t[0].startswith("/") else m for m, t in
+                                     zip(mine, theirs)],
+               [t[1:] if t[0].startswith("/") else t for t in theirs])
+        for section, s in zip(ours["sections"], pe.sections):
+            if s.SizeOfRawData and s.PointerToRawData % 0x200 == 0 and section["entropy"] is not None:
+                if abs(section["entropy"] - s.get_entropy()) > 1e-9:
+                    failures.append(f"{path}: entropy of {section['name']}: "
+                                    f"{section['entropy']} against {s.get_entropy()}")
+        imports = [(name_of(d.dll), [name_of(i.name) if i.name else f"#{i.ordinal}"
+                                     for i in d.imports], False)
+                   for d in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
+        imports += [(name_of(d.dll), [name_of(i.name) if i.name else f"#{i.ordinal}"
+                                      for i in d.imports], True)
+                    for d in getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])]
+        expect(f"{path}: imports", [(i["library"], i["functions"], i["delay_load"])
+                                    for i in ours["imports"]], imports)
+        exports = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
+        theirs = sorted((e.ordinal, name_of(e.name) or "", e.address)
+                        for e in (exports.symbols if exports else []))
+        expect(f"{path}: exports",
+               sorted((e["ordinal"], e["name"], e["address"]) for e in ours["exports"]), theirs)
+    return 0
+
+
+# --- zipfile -----------------------------------------------------------------------------------
+class Unseekable:
+    """A file that can only be appended to, so that zipfile writes data descriptors."""
+
+    def __init__(self, out):
+        self.out = out
+
+    def write(self, data):
+        return self.out.write(data)
+
+    def flush(self):
+        self.out.flush()
+
+
+def zip_files(work):
+    import zipfile
+    payload = bytes(range(256)) * 40 + b"text " * 500
+    made = []
+    path = os.path.join(work, "python.zip")
+    with zipfile.ZipFile(path, "w") as archive:
+        archive.writestr("stored.bin", payload, compress_type=zipfile.ZIP_STORED)
+        archive.writestr("deflated.txt", payload, compress_type=zipfile.ZIP_DEFLATED)
+        archive.writestr("folder/", b"")
+        archive.writestr("n\u00e4me.txt", b"utf-8 name")
+        archive.writestr("bzip2.bin", payload, compress_type=zipfile.ZIP_BZIP2)
+        archive.comment = b"an archive comment"
+    made.append(path)
+    path = os.path.join(work, "streamed.zip")
+    with open(path, "wb") as out, zipfile.ZipFile(Unseekable(out), "w") as archive:
+        archive.writestr("one", payload, compress_type=zipfile.ZIP_DEFLATED)
+        with archive.open("two", "w", force_zip64=True) as entry:
+            entry.write(payload)
+    made.append(path)
+    path = os.path.join(work, "stub.zip")
+    with open(path, "wb") as out:
+        out.write(b"MZ a self-extracting stub " * 40 + open(made[0], "rb").read())
+    made.append(path)
+    if shutil.which("zip"):
+        for name, data in [("a.bin", payload), ("b.txt", b"hello\n")]:
+            with open(os.path.join(work, name), "wb") as out:
+                out.write(data)
+        subprocess.run(["zip", "-q", "-X", "infozip.zip", "a.bin", "b.txt"], cwd=work, check=True)
+        subprocess.run(["zip", "-q", "-X", "-fz", "zip64.zip", "a.bin", "b.txt"], cwd=work,
+                       check=True)
+        subprocess.run("zip -q -X - a.bin b.txt | cat > piped.zip", shell=True, cwd=work,
+                       check=True)
+        made += [os.path.join(work, n) for n in ["infozip.zip", "zip64.zip", "piped.zip"]]
+    return made
+
+
+def check_zipfile(work):
+    import zipfile
+    methods = {0: "Stored", 8: "Deflated", 12: "BZIP2", 14: "LZMA"}
+    for path in zip_files(work):
+        ours = tessaloom(path)
+        expect(f"{path}: format", ours["format"], "ZIP")
+        theirs = [(i.filename, i.header_offset, i.compress_size, i.file_size,
+                   methods.get(i.compress_type), i.CRC, bool(i.flag_bits & 8))
+                  for i in zipfile.ZipFile(path).infolist()]
+        expect(f"{path}: entries", [(e["name"], e["offset"], e["compressed_size"], e["size"],
+                                     e["method"], e["crc32"], e["data_descriptor"])
+                                    for e in ours["entries"]], theirs)
+    return 0
+
+
+# --- pngcheck ----------------------------------------------------------------------------------
+def chunk(kind, data, crc=None):
+    crc = zlib.crc32(kind + data) if crc is None else crc
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", crc)
+
+
+def png(width, height, colour, depth, rows, extra=b"", interlace=0, bad_crc=False, after=b""):
+    header = struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, interlace)
+    data = zlib.compress(b"".join(b"\0" + row for row in rows))
+    idat = chunk(b"IDAT", data, 0x12345678 if bad_crc else None)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + extra + idat +
+            chunk(b"IEND", b"") + after)
+
+
+def png_files(work):
+    cases = {
+        "rgba.png": png(3, 2, 6, 8, [bytes(12), bytes(range(12))]),
+        "palette.png": png(4, 1, 3, 8, [bytes([0, 1, 0, 1])],
+                           chunk(b"PLTE", bytes([255, 0, 0, 0, 0, 255])) +
+                           chunk(b"tEXt", b"Comment\0made for the test")),
+        "grey16.png": png(2, 2, 0, 16, [bytes(4), bytes(4)], interlace=1),
+        "bad-crc.png": png(1, 1, 0, 8, [b"\x80"], bad_crc=True),
+        "trailing.png": png(1, 1, 0, 8, [b"\x80"], after=b"trailing bytes"),
+    }
+    made = []
+    for name, data in cases.items():
+        made.append(os.path.join(work, name))
+        with open(made[-1], "wb") as out:
+            out.write(data)
+    return made + sorted(glob.glob("/usr/share/doc/*/*.png") + glob.glob("/usr/share/pixmaps/*.png"))[:4]
+
+
+def check_pngcheck(work):
+    if not shutil.which("pngcheck"):
+        return SKIP
+    for path in png_files(work):
+        ours = tessaloom(path)
+        text = run_text("pngcheck", "-v", path)
+        # pngcheck gives the offset of each chunk's type, 4 bytes past its length.
+        theirs = [(kind, int(at, 16) - 4, int(length))
+                  for kind, at, length in re.findall(r"chunk (\w{4}) at offset 0x([0-9a-f]+), length (\d+)", text)]
+        expect(f"{path}: chunks", [(c["type"], c["offset"], c["length"]) for c in ours["chunks"]][:len(theirs)],
+               theirs)
+        expect(f"{path}: chunks with a wrong CRC",
+               [c["type"] for c in ours["chunks"] if not c["crc_ok"]],
+               re.findall(r"CRC error in chunk (\w{4})", text))
+        trailing = any(f["name"] == "Data after IEND" for f in ours["fields"])
+        expect(f"{path}: data after IEND", trailing, "additional data after IEND" in text)
+    return 0
+
+
+def main():
+    checks = {"readelf": check_readelf, "pefile": check_pefile, "zipfile": check_zipfile,
+              "pngcheck": check_pngcheck}
+    with tempfile.TemporaryDirectory() as work:
+        status = checks[sys.argv[1]](work)
+    if status == SKIP:
+        print(f"{sys.argv[1]} is not installed: skipped")
+        return SKIP
+    for failure in failures:
+        print("MISMATCH", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

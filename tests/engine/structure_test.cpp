@@ -1,0 +1,156 @@
+#include "engine/structure.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/chunked_file.h"
+#include "engine/entropy.h"
+
+namespace tessaloom {
+namespace {
+
+struct Section {
+    std::string name;
+    std::uint32_t type;  // 1 PROGBITS, 8 NOBITS
+    std::uint64_t offset;
+    std::uint64_t size;
+};
+
+// An ELF file of the given class and byte order (machine 8, MIPS) holding content from byte 256
+// on, the section name table after it and the section headers at the end: section 0, the given
+// sections, then the name table.
+ByteBuffer elfFile(bool is64, bool big, const ByteBuffer& content, std::vector<Section> sections) {
+    ByteBuffer file(256);
+    file.insert(file.end(), content.begin(), content.end());
+    const auto put = [&file, big](std::size_t at, std::uint64_t value, std::size_t width) {
+        for (std::size_t i = 0; i < width; ++i) {
+            file[at + (big ? width - 1 - i : i)] = static_cast<std::uint8_t>(value >> (8 * i));
+        }
+    };
+    std::string names(1, '\0');
+    std::vector<std::uint64_t> nameAt;
+    sections.push_back({".shstrtab", 3, file.size(), 0});
+    for (const Section& section : sections) {
+        nameAt.push_back(names.size());
+        names += section.name + '\0';
+    }
+    sections.back().size = names.size();
+    file.insert(file.end(), names.begin(), names.end());
+    const std::size_t word = is64 ? 8 : 4;
+    const std::size_t entry = is64 ? 64 : 40;
+    const std::size_t table = file.size();
+    file.resize(table + entry * (sections.size() + 1));
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const std::size_t at = table + entry * (i + 1);
+        put(at, nameAt[i], 4);
+        put(at + 4, sections[i].type, 4);
+        put(at + 8 + 2 * word, sections[i].offset, word);
+        put(at + 8 + 3 * word, sections[i].size, word);
+    }
+    const ByteBuffer ident{0x7F,
+                           'E',
+                           'L',
+                           'F',
+                           static_cast<std::uint8_t>(is64 ? 2 : 1),
+                           static_cast<std::uint8_t>(big ? 2 : 1),
+                           1};
+    std::copy(ident.begin(), ident.end(), file.begin());
+    put(16, 2, 2);                     // EXEC
+    put(18, 8, 2);                     // MIPS
+    put(is64 ? 40 : 32, table, word);  // e_shoff
+    const std::size_t counts = is64 ? 58 : 46;
+    put(counts, entry, 2);
+    put(counts + 2, sections.size() + 1, 2);
+    put(counts + 4, sections.size(), 2);  // the name table is last
+    return file;
+}
+
+ByteBuffer mixedContent() {
+    ByteBuffer content(3000);
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<std::uint8_t>((i * i) % 251 + (i > 1000 ? 3 : 0));
+    }
+    return content;
+}
+
+// Sections that overlap, one inside another, one reaching past the end and one without bytes.
+const std::vector<Section> kSections = {{".a", 1, 256, 1500},  {".b", 1, 1000, 2000},
+                                        {".c", 1, 1200, 100},  {".d", 8, 300, 5000},
+                                        {".e", 1, 3000, 9000}, {".f", 1, 256, 0}};
+
+TEST(StructureTest, SectionEntropiesAreThoseOfTheirBytes) {
+    for (const bool is64 : {false, true}) {
+        for (const bool big : {false, true}) {
+            const ByteBuffer file = elfFile(is64, big, mixedContent(), kSections);
+            SpanSource source(file);
+            const StructureReport report = describeStructure(source, "elf");
+            SCOPED_TRACE(report.format + (big ? " big-endian" : " little-endian"));
+            EXPECT_EQ(report.format, is64 ? "ELF64" : "ELF32");
+            EXPECT_EQ(report.machine, "MIPS R3000");
+            ASSERT_TRUE(report.sections);
+            ASSERT_EQ(report.sections->size(), kSections.size() + 2);
+            for (std::size_t i = 0; i < kSections.size(); ++i) {
+                const SectionInfo& section = (*report.sections)[i + 1];
+                const Section& made = kSections[i];
+                EXPECT_EQ(section.name, made.name);
+                if (made.type == 8 || made.size == 0) {
+                    EXPECT_FALSE(section.entropy) << made.name;
+                    continue;
+                }
+                const std::uint64_t end =
+                    std::min<std::uint64_t>(made.offset + made.size, file.size());
+                ASSERT_TRUE(section.entropy) << made.name;
+                EXPECT_EQ(*section.entropy,
+                          computeEntropy(file.data() + made.offset, end - made.offset))
+                    << made.name;
+            }
+            EXPECT_EQ(report.warnings,
+                      std::vector<std::string>{"Section [5] .e (9000 bytes at 0xbb8) reaches past "
+                                               "the end of the file"});
+        }
+    }
+}
+
+// The same report from bytes in memory, from a file read at any chunk size, and from a stream,
+// which is copied aside first.
+TEST(StructureTest, FileAndStreamGiveTheReportOfTheBytes) {
+    const ByteBuffer file = elfFile(true, false, mixedContent(), kSections);
+    SpanSource source(file);
+    const StructureReport expected = describeStructure(source, "x");
+    TemporaryFile temporary(file);
+    for (const std::size_t size : kChunkSizes) {
+        FileReader reader(temporary.path(), size);
+        StructureReport report = describeStructure(reader);
+        report.path = expected.path;
+        EXPECT_TRUE(report == expected);
+        FileReader stream("x", std::make_unique<StreamOf>(file, size));
+        EXPECT_TRUE(describeStructure(stream) == expected);
+    }
+}
+
+TEST(StructureTest, FieldsAtGivesTheInnermostField) {
+    const ByteBuffer file = elfFile(true, false, mixedContent(), kSections);
+    SpanSource source(file);
+    const StructureReport report = describeStructure(source, "x");
+    const auto names = [&report](std::uint64_t offset) {
+        std::vector<std::string> chain;
+        for (const StructField* field : fieldsAt(report.fields, offset)) {
+            chain.push_back(field->name);
+        }
+        return chain;
+    };
+    const std::uint64_t table = file.size() - 64 * 8;
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(names(19), (Names{"ELF header", "e_machine"}));
+    EXPECT_EQ(names(5), (Names{"ELF header", "e_ident", "EI_DATA"}));
+    EXPECT_EQ(names(table + 64 * 2 + 24), (Names{"Section headers", "[2] .b", "sh_offset"}));
+    // .c lies inside .b and .a: the smallest wins.
+    EXPECT_EQ(names(1250), (Names{"Section contents", ".c"}));
+    EXPECT_EQ(names(100), Names{});
+    EXPECT_EQ(names(file.size()), Names{});
+}
+
+}  // namespace
+}  // namespace tessaloom
