@@ -14,6 +14,7 @@ declare -A _tessaloom_arguments=(
     [--find]="file"
     [--patch]="file file file"
     [--map]="file"
+    [--view]="file file"
 )
 
 # The options of the commands that have any, offered for a word that starts with "-"; the word

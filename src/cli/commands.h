@@ -26,6 +26,7 @@ int runReplace(const Arguments& args);
 int runFind(const Arguments& args);
 int runPatch(const Arguments& args);
 int runMap(const Arguments& args);
+int runView(const Arguments& args);
 int runStruct(const Arguments& args);
 
 }  // namespace tessaloom::cli

@@ -36,6 +36,7 @@ constexpr std::array kCommands{
             "<FILE> --utf16 <TEXT> [--json]"},
     Command{"--patch",   3, runPatch,  "<IN> <PATCHES> <O>"},
     Command{"--map",     1, runMap,    "<FILE> [--block SIZE] [--json | --svg OUT]"},
+    Command{"--view",    1, runView, "<FILE> [FILE_B]"},
     Command{"--struct",  1, runStruct,  "<FILE> [--json]"},
 };
 // clang-format on

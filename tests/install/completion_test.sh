@@ -37,7 +37,7 @@ expect() {
 }
 
 run_cases() {
-    expect "tessaloom " "--diff --dump --entropy --find --gui --map --patch --replace --strings --struct"
+    expect "tessaloom " "--diff --dump --entropy --find --gui --map --patch --replace --strings --struct --view"
     expect "tessaloom --d" "--diff --dump"
     expect "tessaloom --s" "--strings --struct"
     expect "tessaloom --struct n" "notes.txt"
@@ -58,6 +58,9 @@ run_cases() {
     expect "tessaloom --replace firmware.bin DEAD " ""
     expect "tessaloom --replace firmware.bin DEAD BEEF n" "notes.txt"
     expect "tessaloom --replace firmware.bin DEAD BEEF out.bin n" ""
+    expect "tessaloom --view n" "notes.txt"
+    expect "tessaloom --view firmware.bin n" "notes.txt"
+    expect "tessaloom --view firmware.bin fixed.bin n" ""
     expect "tessaloom --gui " ""
     expect "tessaloom --find n" "notes.txt"
     expect "tessaloom --find notes.txt --t" "--text"

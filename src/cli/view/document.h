@@ -1,0 +1,90 @@
+// One file in the viewer: its bytes read on demand through a small cache, and the edits over
+// them, held as a map of changed bytes with undo and redo, never as a copy of the file.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/file_reader.h"
+#include "engine/types.h"
+
+namespace tessaloom::cli::view {
+
+// One byte overwritten: its value before and after, so that it can be undone and redone as often
+// as wanted, also after saving.
+struct ByteEdit {
+    std::uint64_t offset = 0;
+    std::uint8_t before = 0;
+    std::uint8_t after = 0;
+};
+
+class Document {
+  public:
+    // Opens path; error() says why it cannot be viewed (a stream is refused: it has no offsets to
+    // go back to).
+    explicit Document(std::string path);
+
+    const std::string& path() const { return path_; }
+    const std::optional<FileError>& error() const { return error_; }
+    std::uint64_t size() const { return size_; }
+
+    // The byte at offset as edited. Throws ReadError when the file cannot be read there.
+    std::uint8_t at(std::uint64_t offset);
+    // The byte at offset as the file holds it.
+    std::uint8_t original(std::uint64_t offset);
+    bool changed(std::uint64_t offset) const { return edits_.contains(offset); }
+    // Copies the edited bytes from offset on into `into`, past the cache: for scans over the
+    // whole file. Returns how many there were.
+    std::size_t read(std::uint64_t offset, std::span<std::uint8_t> into);
+
+    // Overwrites the byte at offset (inside the file) and records it for undo; forgets the redo
+    // history. With join, a change of the byte that the last edit changed too becomes part of that
+    // edit (the second hex digit of a byte). False when value is what the byte already holds.
+    bool set(std::uint64_t offset, std::uint8_t value, bool join = false);
+    // Undoes or redoes the last edit; the offset it touched, or nothing when there was none.
+    std::optional<std::uint64_t> undo();
+    std::optional<std::uint64_t> redo();
+    // The offset that undo() or redo() would touch.
+    std::optional<std::uint64_t> undoOffset() const {
+        return undo_.empty() ? std::nullopt : std::optional(undo_.back().offset);
+    }
+    std::optional<std::uint64_t> redoOffset() const {
+        return redo_.empty() ? std::nullopt : std::optional(redo_.back().offset);
+    }
+    // How many bytes differ from the file's.
+    std::size_t changeCount() const { return edits_.size(); }
+
+    // Writes the edited bytes to target (the file itself when empty) through the safe writer, and
+    // then views target. Empty on success, otherwise why it failed, with the view as it was.
+    std::optional<FileError> save(const std::string& target = {});
+
+  private:
+    struct Page {
+        std::uint64_t number = UINT64_MAX;
+        std::uint64_t lastUse = 0;
+        std::size_t length = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    void open();
+    void put(std::uint64_t offset, std::uint8_t value);
+    const Page& page(std::uint64_t number);
+
+    std::string path_;
+    std::unique_ptr<FileReader> reader_;
+    std::optional<FileError> error_;
+    std::uint64_t size_ = 0;
+    std::map<std::uint64_t, std::uint8_t> edits_;
+    std::vector<ByteEdit> undo_;
+    std::vector<ByteEdit> redo_;
+    std::array<Page, 8> pages_;
+    std::uint64_t uses_ = 0;
+};
+
+}  // namespace tessaloom::cli::view

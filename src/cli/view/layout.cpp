@@ -1,0 +1,410 @@
+#include "layout.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+namespace tessaloom::cli::view {
+
+namespace {
+
+constexpr std::size_t kStatusRows = 2;  // the status line and the message line
+constexpr std::size_t kInspectorRows = 3;
+constexpr std::size_t kMapWidth = 2;  // the marker and the map itself
+
+struct HelpLine {
+    std::string_view keys;
+    std::string_view what;
+};
+
+// clang-format off
+constexpr std::array kHelp{
+    HelpLine{"Arrows, h j k l", "move by a byte or a row"},
+    HelpLine{"PgUp PgDn", "move by a screen"},
+    HelpLine{"Home End", "start and end of the row"},
+    HelpLine{"Ctrl-Home, Ctrl-End G", "start and end of the file"},
+    HelpLine{"g", "go to an offset: 0x1F0, 496, +16, -0x10, 4KiB, 1MiB"},
+    HelpLine{"/  n  N", "find hex as --find (4D 5A ?? 0?) or \"text\"; next; prev."},
+    HelpLine{"]  [", "next and previous difference (two files)"},
+    HelpLine{"s", "structure of the file; Enter goes to a field"},
+    HelpLine{"m", "next region of the map"},
+    HelpLine{"t", "inspector: little or big endian"},
+    HelpLine{"e", "edit: hex digits; Tab switches to text; Esc leaves"},
+    HelpLine{"u  Ctrl-R", "undo and redo"},
+    HelpLine{"w  W", "save; save as another file"},
+    HelpLine{"Esc", "stop a search"},
+    HelpLine{"q  Ctrl-C", "quit (asks before dropping changes)"},
+    HelpLine{"?", "this help; any key closes it"},
+};
+// clang-format on
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+Style byteStyle(std::uint8_t byte) {
+    if (byte == 0) {
+        return Style::kZero;
+    }
+    if (byte == ' ' || (byte >= '\t' && byte <= '\r')) {
+        return Style::kWhitespace;
+    }
+    if (isPrintableAscii(byte)) {
+        return Style::kPrintable;
+    }
+    return byte < 0x80 ? Style::kOtherAscii : Style::kHigh;
+}
+
+struct ClassStyle {
+    ByteClass byteClass;
+    Style style;
+};
+
+constexpr std::array kClassStyles{
+    ClassStyle{ByteClass::kZeros, Style::kMapZeros},
+    ClassStyle{ByteClass::kFill, Style::kMapFill},
+    ClassStyle{ByteClass::kText, Style::kMapText},
+    ClassStyle{ByteClass::kCodeData, Style::kMapCode},
+    ClassStyle{ByteClass::kCompressed, Style::kMapCompressed},
+    ClassStyle{ByteClass::kCompressedEncrypted, Style::kMapRandom},
+};
+
+Style mapStyle(RegionClass region) {
+    for (const ClassStyle& entry : kClassStyles) {
+        if (region == entry.byteClass) {
+            return entry.style;
+        }
+    }
+    return Style::kMapUnknown;
+}
+
+std::string hexOffset(std::uint64_t value, std::size_t digits) {
+    std::string text(digits, '0');
+    for (std::size_t i = digits; i-- > 0 && value != 0; value >>= 4) {
+        text[i] = kHexDigits[value & 0xF];
+    }
+    return text;
+}
+
+std::string format(const char* pattern, auto... values) {
+    char text[128];
+    std::snprintf(text, sizeof text, pattern, values...);
+    return text;
+}
+
+// Draws the rows of one file from the model's top row on.
+void drawPane(Grid& grid, Model& model, const Geometry& geometry, std::size_t file, std::size_t x0,
+              std::size_t y0) {
+    Document& document = *model.documents()[file];
+    const StructureField* field = model.fieldAtCursor();
+    const bool editing =
+        file == 0 && (model.mode() == Mode::kEditHex || model.mode() == Mode::kEditText);
+    const std::size_t hexStart = x0 + geometry.offsetDigits + 2;
+    const std::size_t asciiStart = hexStart + 16 * 3 + 3;
+    for (std::size_t row = 0; row < geometry.pane.rows; ++row) {
+        const std::uint64_t line = model.top() + row * kBytesPerRow;
+        if (line >= model.length()) {
+            break;
+        }
+        const std::size_t y = y0 + row;
+        grid.put(x0, y, hexOffset(line, geometry.offsetDigits), Style::kOffset);
+        grid.put(asciiStart - 1, y, "|", Style::kPlain);
+        for (std::size_t i = 0; i < kBytesPerRow; ++i) {
+            const std::uint64_t offset = line + i;
+            const std::size_t x = hexStart + i * 3 + (i >= 8 ? 1 : 0);
+            if (offset >= document.size()) {
+                continue;
+            }
+            const std::uint8_t byte = document.at(offset);
+            Style style = byteStyle(byte);
+            if (field != nullptr && offset >= field->offset &&
+                offset - field->offset < field->size) {
+                style = Style::kField;
+            }
+            if (model.differs(offset)) {
+                style = Style::kDiffers;
+            }
+            if (document.changed(offset)) {
+                style = Style::kChanged;
+            }
+            Style hexStyle = style;
+            Style textStyle = style;
+            if (offset == model.cursor()) {
+                hexStyle = editing && model.mode() == Mode::kEditText ? style : Style::kCursor;
+                textStyle = editing && model.mode() == Mode::kEditHex ? style : Style::kCursor;
+            }
+            grid.at(x, y) = {static_cast<char32_t>(kHexDigits[byte >> 4]), hexStyle};
+            grid.at(x + 1, y) = {static_cast<char32_t>(kHexDigits[byte & 0xF]), hexStyle};
+            if (offset == model.cursor() && model.mode() == Mode::kEditHex && editing) {
+                // The digit that the next key types stands out from the other.
+                grid.at(model.highNibble() ? x + 1 : x, y).style = style;
+            }
+            grid.at(asciiStart + i, y) = {
+                isPrintableAscii(byte) ? static_cast<char32_t>(byte) : U'.', textStyle};
+        }
+        grid.put(asciiStart + kBytesPerRow, y, "|", Style::kPlain);
+    }
+}
+
+void drawMap(Grid& grid, Model& model, const Geometry& geometry) {
+    const RegionMap& map = model.regionMap();
+    const std::uint64_t viewEnd = model.top() + geometry.pane.rows * kBytesPerRow;
+    for (std::size_t cell = 0; cell < map.cells().size() && cell < geometry.areaRows; ++cell) {
+        const std::uint64_t start = map.cellStart(cell);
+        const std::uint64_t end =
+            cell + 1 < map.cells().size() ? map.cellStart(cell + 1) : model.document().size();
+        const bool shown = start < viewEnd && end > model.top();
+        if (shown) {
+            grid.at(geometry.mapColumn, cell) = {U'\u25B6', Style::kMarker};
+        }
+        const RegionClass region = map.cells()[cell];
+        grid.at(geometry.mapColumn + 1, cell) = {region ? U'\u2588' : U'\u00B7', mapStyle(region)};
+    }
+}
+
+// The count bytes at the cursor as an unsigned number in the chosen byte order; empty when the
+// file ends sooner.
+std::optional<std::uint64_t> numberAtCursor(Model& model, std::size_t count) {
+    Document& document = model.document();
+    if (model.cursor() >= document.size() || document.size() - model.cursor() < count) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t byte = document.at(model.cursor() + i);
+        value |= byte << (8 * (model.bigEndian() ? count - 1 - i : i));
+    }
+    return value;
+}
+
+// The integers and floating-point numbers that the bytes at the cursor make.
+void drawInspector(Grid& grid, Model& model, std::size_t y) {
+    constexpr std::size_t kWidths[4] = {1, 2, 4, 8};
+    std::optional<std::uint64_t> values[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+        values[i] = numberAtCursor(model, kWidths[i]);
+    }
+    const auto integer = [&](std::size_t i) -> std::string {
+        if (!values[i]) {
+            return "u -  i -";
+        }
+        const std::uint64_t value = *values[i];
+        const unsigned shift = static_cast<unsigned>(64 - 8 * kWidths[i]);
+        // Sign-extended from the width's top bit.
+        const auto signedValue = static_cast<std::int64_t>(value << shift) >> shift;
+        return format("u %llu  i %lld", static_cast<unsigned long long>(value),
+                      static_cast<long long>(signedValue));
+    };
+    float single = 0;
+    double twice = 0;
+    const auto low = static_cast<std::uint32_t>(values[2].value_or(0));
+    const std::uint64_t wide = values[3].value_or(0);
+    std::memcpy(&single, &low, sizeof single);
+    std::memcpy(&twice, &wide, sizeof twice);
+    const std::string order = model.bigEndian() ? "big endian (t)" : "little endian (t)";
+    grid.put(0, y, " 8 bit  " + integer(0) + "   16 bit  " + integer(1) + "   " + order,
+             Style::kPlain);
+    grid.put(0, y + 1,
+             "32 bit  " + integer(2) + "   float " +
+                 (values[2] ? format("%.9g", static_cast<double>(single)) : std::string("-")),
+             Style::kPlain);
+    grid.put(0, y + 2,
+             "64 bit  " + integer(3) + "   double " +
+                 (values[3] ? format("%.17g", twice) : std::string("-")),
+             Style::kPlain);
+}
+
+void drawStatus(Grid& grid, Model& model, std::size_t y) {
+    Document& document = model.document();
+    // The name alone: the folders would push the rest of the line off a narrow screen.
+    const std::string name = std::filesystem::path(document.path()).filename().string();
+    std::string line = " " + name + "  " + std::to_string(document.size()) + " bytes  " +
+                       format("0x%llX (%llu)", static_cast<unsigned long long>(model.cursor()),
+                              static_cast<unsigned long long>(model.cursor()));
+    if (const StructureField* field = model.fieldAtCursor()) {
+        line += "  ";
+        if (field->parent) {
+            line += model.structure()[*field->parent].label + " > ";
+        }
+        line += field->label;
+    }
+    constexpr std::array kModes{"", "  [EDIT HEX]", "  [EDIT TEXT]", "", "", ""};
+    line += kModes[static_cast<std::size_t>(model.mode())];
+    if (const std::size_t changes = document.changeCount()) {
+        line += "  " + std::to_string(changes) + (changes == 1 ? " change" : " changes");
+    }
+    if (model.documents().size() == 2) {
+        line += "  " + std::to_string(model.differenceCount()) + " differing" +
+                (model.differencesCounted() ? "" : " so far");
+    }
+    line += "  ? help";
+    grid.fill(y, Style::kStatus);
+    grid.put(0, y, line, Style::kStatus);
+}
+
+void drawMessage(Grid& grid, Model& model, std::size_t y) {
+    if (model.mode() == Mode::kPrompt) {
+        const std::size_t x =
+            grid.put(0, y, model.promptLabel() + model.promptText(), Style::kPlain);
+        if (x < grid.width()) {
+            grid.at(x, y).style = Style::kCursor;
+        }
+        return;
+    }
+    grid.put(0, y, model.message(), Style::kPlain);
+}
+
+void drawPanelLine(Grid& grid, std::size_t y, std::string_view text, Style style) {
+    grid.fill(y, style);
+    grid.put(1, y, text, style);
+}
+
+void drawHelp(Grid& grid, const Geometry& geometry) {
+    drawPanelLine(grid, 0, "Keys (any key closes this)", Style::kTitle);
+    for (std::size_t i = 0; i < kHelp.size() && i + 1 < geometry.areaRows; ++i) {
+        std::string line(kHelp[i].keys);
+        line.resize(std::max<std::size_t>(line.size() + 2, 24), ' ');
+        drawPanelLine(grid, i + 1, line + std::string(kHelp[i].what), Style::kPanel);
+    }
+}
+
+void drawStructure(Grid& grid, Model& model, const Geometry& geometry) {
+    const auto& fields = model.structure();
+    drawPanelLine(grid, 0, "Structure (Enter goes to the field, Esc closes)", Style::kTitle);
+    const std::size_t rows = geometry.areaRows > 1 ? geometry.areaRows - 1 : 0;
+    const std::size_t first =
+        model.structureChoice() >= rows ? model.structureChoice() - rows + 1 : 0;
+    for (std::size_t i = first; i < fields.size() && i - first < rows; ++i) {
+        const StructureField& field = fields[i];
+        const std::string line =
+            format("0x%08llX %10llu  ", static_cast<unsigned long long>(field.offset),
+                   static_cast<unsigned long long>(field.size)) +
+            std::string(2 * field.depth, ' ') + field.label + "  " + field.value;
+        drawPanelLine(grid, i - first + 1, line,
+                      i == model.structureChoice() ? Style::kPanelChoice : Style::kPanel);
+    }
+}
+
+}  // namespace
+
+std::size_t Grid::put(std::size_t x, std::size_t y, std::string_view text, Style style) {
+    for (const char c : text) {
+        if (x >= width_) {
+            break;
+        }
+        at(x++, y) = {static_cast<char32_t>(static_cast<unsigned char>(c)), style};
+    }
+    return x;
+}
+
+void Grid::fill(std::size_t y, Style style) {
+    for (std::size_t x = 0; x < width_; ++x) {
+        at(x, y) = {U' ', style};
+    }
+}
+
+std::string Grid::text(std::size_t y) const {
+    std::string line;
+    for (std::size_t x = 0; x < width_; ++x) {
+        const char32_t c = at(x, y).ch;
+        if (c < 0x80) {
+            line.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            line.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            line.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            line.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            line.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            line.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return line;
+}
+
+std::string Grid::styles(std::size_t y) const {
+    std::string line;
+    for (std::size_t x = 0; x < width_; ++x) {
+        line.push_back(styleLetter(at(x, y).style));
+    }
+    return line;
+}
+
+char styleLetter(Style style) {
+    // In the order of Style.
+    constexpr std::string_view kLetters = ".o0pwah#CDFSTM?zftcxrPQ";
+    return kLetters[static_cast<std::size_t>(style)];
+}
+
+Geometry geometryFor(std::size_t width, std::size_t height, std::size_t files,
+                     std::uint64_t length) {
+    Geometry geometry;
+    for (std::uint64_t last = length > 0 ? length - 1 : 0;
+         last >> (4 * geometry.offsetDigits) != 0;) {
+        ++geometry.offsetDigits;
+    }
+    geometry.lineWidth = geometry.offsetDigits + 70;
+    geometry.inspector = height >= kStatusRows + kInspectorRows + 6;
+    const std::size_t bottom = kStatusRows + (geometry.inspector ? kInspectorRows : 0);
+    geometry.areaRows = height > bottom ? height - bottom : 0;
+    std::size_t rows = geometry.areaRows;
+    std::size_t used = geometry.lineWidth;
+    if (files == 2) {
+        geometry.sideBySide = width >= 2 * geometry.lineWidth + 2 + kMapWidth;
+        geometry.stacked = !geometry.sideBySide;
+        if (geometry.sideBySide) {
+            rows = rows > 1 ? rows - 1 : 0;
+            used = 2 * geometry.lineWidth + 2;
+        } else {
+            rows = rows > 2 ? (rows - 2) / 2 : 0;
+        }
+    }
+    geometry.pane.rows = std::max<std::size_t>(rows, 1);
+    if (width >= used + kMapWidth) {
+        geometry.mapColumn = used;
+        geometry.pane.mapCells = geometry.areaRows;
+    }
+    return geometry;
+}
+
+Grid render(Model& model, std::size_t width, std::size_t height) {
+    Grid grid(width, height);
+    auto& documents = model.documents();
+    const Geometry geometry = geometryFor(width, height, documents.size(), model.length());
+    if (height < kStatusRows + 1 || width < 20) {
+        grid.put(0, 0, "Too small", Style::kPlain);
+        return grid;
+    }
+    if (documents.size() == 1) {
+        drawPane(grid, model, geometry, 0, 0, 0);
+    } else {
+        const std::size_t secondX = geometry.sideBySide ? geometry.lineWidth + 2 : 0;
+        const std::size_t secondY = geometry.sideBySide ? 0 : geometry.pane.rows + 1;
+        for (std::size_t file = 0; file < 2; ++file) {
+            const std::size_t x = file == 0 ? 0 : secondX;
+            const std::size_t y = file == 0 ? 0 : secondY;
+            const Document& document = *documents[file];
+            grid.put(x, y,
+                     std::string(file == 0 ? "A: " : "B: ") + document.path() + "  " +
+                         std::to_string(document.size()) + " bytes",
+                     Style::kTitle);
+            drawPane(grid, model, geometry, file, x, y + 1);
+        }
+    }
+    if (geometry.pane.mapCells > 0) {
+        drawMap(grid, model, geometry);
+    }
+    if (model.mode() == Mode::kHelp) {
+        drawHelp(grid, geometry);
+    } else if (model.mode() == Mode::kStructure) {
+        drawStructure(grid, model, geometry);
+    }
+    if (geometry.inspector) {
+        drawInspector(grid, model, geometry.areaRows);
+    }
+    drawStatus(grid, model, height - 2);
+    drawMessage(grid, model, height - 1);
+    return grid;
+}
+
+}  // namespace tessaloom::cli::view

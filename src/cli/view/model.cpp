@@ -1,0 +1,594 @@
+#include "model.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <utility>
+
+namespace tessaloom::cli::view {
+
+namespace {
+
+struct Suffix {
+    std::string_view text;
+    std::uint64_t factor;
+};
+
+constexpr std::array kSuffixes{
+    Suffix{"KiB", std::uint64_t{1} << 10}, Suffix{"MiB", std::uint64_t{1} << 20},
+    Suffix{"GiB", std::uint64_t{1} << 30}, Suffix{"TiB", std::uint64_t{1} << 40},
+    Suffix{"K", std::uint64_t{1} << 10},   Suffix{"M", std::uint64_t{1} << 20},
+    Suffix{"G", std::uint64_t{1} << 30},   Suffix{"T", std::uint64_t{1} << 40},
+};
+
+// A number in 0x hexadecimal or decimal, with a size suffix; empty when text is not one or it
+// does not fit in 64 bits.
+std::optional<std::uint64_t> parseNumber(std::string_view text) {
+    std::uint64_t factor = 1;
+    for (const Suffix& suffix : kSuffixes) {
+        if (text.size() > suffix.text.size() && text.ends_with(suffix.text)) {
+            factor = suffix.factor;
+            text.remove_suffix(suffix.text.size());
+            break;
+        }
+    }
+    unsigned base = 10;
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<unsigned>(c - '0');
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        } else {
+            return std::nullopt;
+        }
+        if (value > (UINT64_MAX - digit) / base) {
+            return std::nullopt;
+        }
+        value = value * base + digit;
+    }
+    if (value > UINT64_MAX / factor) {
+        return std::nullopt;
+    }
+    return value * factor;
+}
+
+// Where "Go to offset:" text leads from cursor: an offset, or +N / -N from the cursor.
+std::optional<std::uint64_t> parseOffset(std::string_view text, std::uint64_t cursor) {
+    while (!text.empty() && text.front() == ' ') {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && text.back() == ' ') {
+        text.remove_suffix(1);
+    }
+    const char sign = text.empty() ? 0 : text.front();
+    if (sign == '+' || sign == '-') {
+        text.remove_prefix(1);
+    }
+    const std::optional<std::uint64_t> value = parseNumber(text);
+    if (!value) {
+        return std::nullopt;
+    }
+    if (sign == '+') {
+        return *value <= UINT64_MAX - cursor ? std::optional(cursor + *value) : std::nullopt;
+    }
+    if (sign == '-') {
+        return *value <= cursor ? std::optional(cursor - *value) : std::nullopt;
+    }
+    return value;
+}
+
+std::string hex(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::string plural(std::uint64_t count, std::string_view word) {
+    return std::to_string(count) + " " + std::string(word) + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+Model::Model(std::vector<std::unique_ptr<Document>> documents) : documents_(std::move(documents)) {
+    for (const auto& document : documents_) {
+        length_ = std::max(length_, document->size());
+    }
+    structure_ = readStructure(document());
+    if (documents_.size() == 2) {
+        differences_ = DifferenceCount(length_);
+    }
+}
+
+void Model::resize(const PaneSize& size) {
+    pane_ = size;
+    pane_.rows = std::max<std::size_t>(pane_.rows, 1);
+    if (map_.cells().size() != pane_.mapCells) {
+        map_ = RegionMap(document().size(), pane_.mapCells);
+    }
+    scroll();
+}
+
+bool Model::differs(std::uint64_t offset) {
+    if (documents_.size() < 2) {
+        return false;
+    }
+    Document& a = *documents_[0];
+    Document& b = *documents_[1];
+    return offset >= a.size() || offset >= b.size() || a.at(offset) != b.at(offset);
+}
+
+const StructureField* Model::fieldAtCursor() const {
+    const StructureField* best = nullptr;
+    for (std::size_t i = 1; i < structure_.size(); ++i) {
+        const StructureField& field = structure_[i];
+        // A field that spans the whole file (the data of a raw file) says nothing of this byte.
+        if (field.size >= document().size()) {
+            continue;
+        }
+        if (cursor_ >= field.offset && cursor_ - field.offset < field.size &&
+            (best == nullptr || field.size < best->size ||
+             (field.size == best->size && field.depth > best->depth))) {
+            best = &field;
+        }
+    }
+    return best;
+}
+
+std::string Model::promptLabel() const {
+    switch (promptKind_) {
+        case PromptKind::kGoto:
+            return "Go to offset: ";
+        case PromptKind::kSearch:
+            return "Find (hex as --find, or \"text\"): ";
+        case PromptKind::kSaveAs:
+            return "Save as: ";
+        case PromptKind::kDiscard:
+            return "Discard " + plural(document().changeCount(), "change") + "? (y/n) ";
+    }
+    return {};
+}
+
+std::string Model::message() const {
+    if (seek_) {
+        char percent[16];
+        std::snprintf(percent, sizeof percent, "%.0f%%", seek_->done() * 100);
+        return seek_->what() + "... " + percent + " (Esc stops)";
+    }
+    return message_;
+}
+
+bool Model::busy() const {
+    return seek_ != nullptr || !differences_.complete() || !map_.complete();
+}
+
+void Model::work() {
+    if (seek_) {
+        if (!seek_->step()) {
+            return;
+        }
+        const bool search = dynamic_cast<PatternSeek*>(seek_.get()) != nullptr;
+        if (const std::optional<std::uint64_t> found = seek_->found()) {
+            moveTo(*found);
+            message_ = (search ? "Found at " : "Difference at ") + hex(*found);
+        } else {
+            message_ = search ? "Not found" : "No more differences";
+        }
+        seek_.reset();
+    } else if (!differences_.complete()) {
+        differences_.step(*documents_[0], *documents_[1]);
+    } else {
+        map_.step(document());
+    }
+}
+
+void Model::moveTo(std::uint64_t offset) {
+    cursor_ = length_ == 0 ? 0 : std::min(offset, length_ - 1);
+    highNibble_ = true;
+    scroll();
+}
+
+void Model::moveBy(std::int64_t delta) {
+    if (delta < 0) {
+        const std::uint64_t back = static_cast<std::uint64_t>(-delta);
+        moveTo(cursor_ >= back ? cursor_ - back : cursor_ % kBytesPerRow);
+    } else {
+        const std::uint64_t ahead = static_cast<std::uint64_t>(delta);
+        const std::uint64_t last = length_ == 0 ? 0 : length_ - 1;
+        // A step down past the last row stops on the last byte only when there is a row to go to.
+        if (last - cursor_ < ahead && last / kBytesPerRow == cursor_ / kBytesPerRow) {
+            return;
+        }
+        moveTo(last - cursor_ >= ahead ? cursor_ + ahead : last);
+    }
+}
+
+void Model::scroll() {
+    const std::uint64_t row = cursor_ / kBytesPerRow;
+    if (row < topRow_) {
+        topRow_ = row;
+    } else if (row >= topRow_ + pane_.rows) {
+        topRow_ = row - pane_.rows + 1;
+    }
+}
+
+bool Model::handle(const Key& key) {
+    message_.clear();
+    if (key.is(kCtrlC) && !(mode_ == Mode::kPrompt && promptKind_ == PromptKind::kDiscard)) {
+        mode_ = Mode::kView;
+        seek_.reset();
+        return handleView(Key{KeyCode::kChar, 'q'});
+    }
+    switch (mode_) {
+        case Mode::kView:
+            return handleView(key);
+        case Mode::kEditHex:
+        case Mode::kEditText:
+            handleEdit(key);
+            return true;
+        case Mode::kPrompt:
+            return handlePrompt(key);
+        case Mode::kHelp:
+            mode_ = Mode::kView;
+            return true;
+        case Mode::kStructure:
+            handleStructure(key);
+            return true;
+    }
+    return true;
+}
+
+bool Model::handleView(const Key& key) {
+    using Action = void (*)(Model&);
+    struct Binding {
+        Key key;
+        Action action;
+    };
+    // clang-format off
+    static const Binding kBindings[] = {
+        {{KeyCode::kChar, 'h'}, [](Model& m) { m.moveBy(-1); }},
+        {{KeyCode::kChar, 'l'}, [](Model& m) { m.moveBy(1); }},
+        {{KeyCode::kChar, 'k'}, [](Model& m) { m.moveBy(-16); }},
+        {{KeyCode::kChar, 'j'}, [](Model& m) { m.moveBy(16); }},
+        {{KeyCode::kChar, 'G'}, [](Model& m) { m.moveTo(UINT64_MAX); }},
+        {{KeyCode::kChar, 'g'}, [](Model& m) { m.openPrompt(PromptKind::kGoto); }},
+        {{KeyCode::kChar, '/'}, [](Model& m) { m.openPrompt(PromptKind::kSearch); }},
+        {{KeyCode::kChar, 'n'}, [](Model& m) { m.startSearch(true); }},
+        {{KeyCode::kChar, 'N'}, [](Model& m) { m.startSearch(false); }},
+        {{KeyCode::kChar, ']'}, [](Model& m) { m.startDifference(true); }},
+        {{KeyCode::kChar, '['}, [](Model& m) { m.startDifference(false); }},
+        {{KeyCode::kChar, 'm'}, [](Model& m) { m.nextRegion(); }},
+        {{KeyCode::kChar, 's'}, [](Model& m) { m.openStructure(); }},
+        {{KeyCode::kChar, '?'}, [](Model& m) { m.mode_ = Mode::kHelp; }},
+        {{KeyCode::kChar, 't'}, [](Model& m) { m.bigEndian_ = !m.bigEndian_; }},
+        {{KeyCode::kChar, 'e'}, [](Model& m) { m.mode_ = Mode::kEditHex; m.highNibble_ = true; }},
+        {{KeyCode::kChar, 'w'}, [](Model& m) { m.save({}); }},
+        {{KeyCode::kChar, 'W'}, [](Model& m) { m.openPrompt(PromptKind::kSaveAs); }},
+        {{KeyCode::kEscape}, [](Model& m) {
+            if (m.seek_) { m.seek_.reset(); m.message_ = "Stopped"; } }},
+        {{KeyCode::kChar, 'u'}, [](Model& m) { m.undoOrRedo(false); }},
+        {{KeyCode::kChar, kCtrlR}, [](Model& m) { m.undoOrRedo(true); }},
+    };
+    // clang-format on
+    if (key.is('q')) {
+        if (document().changeCount() == 0) {
+            return false;
+        }
+        openPrompt(PromptKind::kDiscard);
+        return true;
+    }
+    if (navigate(key)) {
+        return true;
+    }
+    for (const Binding& binding : kBindings) {
+        if (binding.key == key) {
+            binding.action(*this);
+            return true;
+        }
+    }
+    return true;
+}
+
+bool Model::navigate(const Key& key) {
+    const std::int64_t page = static_cast<std::int64_t>(pane_.rows * kBytesPerRow);
+    switch (key.code) {
+        case KeyCode::kLeft:
+            moveBy(-1);
+            return true;
+        case KeyCode::kRight:
+            moveBy(1);
+            return true;
+        case KeyCode::kUp:
+            moveBy(-static_cast<std::int64_t>(kBytesPerRow));
+            return true;
+        case KeyCode::kDown:
+            moveBy(static_cast<std::int64_t>(kBytesPerRow));
+            return true;
+        case KeyCode::kPageUp:
+            topRow_ -= std::min<std::uint64_t>(topRow_, pane_.rows);
+            moveBy(-page);
+            return true;
+        case KeyCode::kPageDown:
+            if (length_ > 0 && topRow_ + pane_.rows <= (length_ - 1) / kBytesPerRow) {
+                topRow_ += pane_.rows;
+            }
+            moveBy(page);
+            return true;
+        case KeyCode::kHome:
+            moveTo(cursor_ - cursor_ % kBytesPerRow);
+            return true;
+        case KeyCode::kEnd:
+            moveTo(cursor_ - cursor_ % kBytesPerRow + kBytesPerRow - 1);
+            return true;
+        case KeyCode::kCtrlHome:
+            moveTo(0);
+            return true;
+        case KeyCode::kCtrlEnd:
+            moveTo(UINT64_MAX);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void Model::undoOrRedo(bool redo) {
+    Document& edited = document();
+    const std::optional<std::uint64_t> offset = redo ? edited.redoOffset() : edited.undoOffset();
+    if (!offset) {
+        message_ = redo ? "Nothing to redo" : "Nothing to undo";
+        return;
+    }
+    const bool before = differs(*offset);
+    if (redo) {
+        edited.redo();
+    } else {
+        edited.undo();
+    }
+    differences_.changed(*offset, before, differs(*offset));
+    moveTo(*offset);
+}
+
+void Model::edit(std::uint8_t value, bool join) {
+    Document& edited = document();
+    if (cursor_ >= edited.size()) {
+        message_ = "Past the end of " + edited.path();
+        return;
+    }
+    const bool before = differs(cursor_);
+    edited.set(cursor_, value, join);
+    differences_.changed(cursor_, before, differs(cursor_));
+}
+
+void Model::handleEdit(const Key& key) {
+    if (key.code == KeyCode::kEscape) {
+        mode_ = Mode::kView;
+        return;
+    }
+    if (key.code == KeyCode::kTab) {
+        mode_ = mode_ == Mode::kEditHex ? Mode::kEditText : Mode::kEditHex;
+        highNibble_ = true;
+        return;
+    }
+    if (key.code == KeyCode::kBackspace) {
+        moveBy(-1);
+        return;
+    }
+    if (navigate(key) || key.code != KeyCode::kChar || cursor_ >= document().size()) {
+        if (key.code == KeyCode::kChar && cursor_ >= document().size()) {
+            message_ = "Past the end of " + document().path();
+        }
+        return;
+    }
+    if (mode_ == Mode::kEditText) {
+        if (isPrintableAscii(static_cast<std::uint8_t>(key.ch))) {
+            edit(static_cast<std::uint8_t>(key.ch));
+            moveBy(1);
+        }
+        return;
+    }
+    const int digit = hexDigit(key.ch);
+    if (digit < 0) {
+        message_ = "Hex digits only here (Tab for text, Esc to leave)";
+        return;
+    }
+    const std::uint8_t old = document().at(cursor_);
+    const auto nibble = static_cast<std::uint8_t>(digit);
+    if (highNibble_) {
+        edit(static_cast<std::uint8_t>((nibble << 4) | (old & 0x0F)));
+        highNibble_ = false;
+    } else {
+        edit(static_cast<std::uint8_t>((old & 0xF0) | nibble), true);
+        const std::uint64_t before = cursor_;
+        moveBy(1);
+        // On the last byte the cursor stays, ready for its high digit again.
+        if (cursor_ == before) {
+            highNibble_ = true;
+        }
+    }
+}
+
+void Model::openPrompt(PromptKind kind) {
+    promptReturn_ = mode_;
+    mode_ = Mode::kPrompt;
+    promptKind_ = kind;
+    promptText_.clear();
+}
+
+bool Model::handlePrompt(const Key& key) {
+    if (promptKind_ == PromptKind::kDiscard) {
+        if (key.is('y') || key.is('Y')) {
+            return false;
+        }
+        mode_ = promptReturn_;
+        return true;
+    }
+    switch (key.code) {
+        case KeyCode::kEscape:
+            mode_ = promptReturn_;
+            return true;
+        case KeyCode::kEnter:
+            mode_ = promptReturn_;
+            runPrompt();
+            return true;
+        case KeyCode::kBackspace:
+            if (!promptText_.empty()) {
+                promptText_.pop_back();
+            }
+            return true;
+        case KeyCode::kChar:
+            if (isPrintableAscii(static_cast<std::uint8_t>(key.ch)) && promptText_.size() < 256) {
+                promptText_.push_back(key.ch);
+            }
+            return true;
+        default:
+            return true;
+    }
+}
+
+void Model::runPrompt() {
+    switch (promptKind_) {
+        case PromptKind::kGoto:
+            if (const std::optional<std::uint64_t> offset = parseOffset(promptText_, cursor_)) {
+                if (*offset >= length_ && !(length_ == 0 && *offset == 0)) {
+                    message_ = "Past the end: the file has " + plural(length_, "byte");
+                } else {
+                    moveTo(*offset);
+                }
+            } else {
+                message_ = "Not an offset: " + promptText_;
+            }
+            return;
+        case PromptKind::kSearch:
+            if (!promptText_.empty()) {
+                std::string why;
+                std::optional<BytePattern> pattern = parseSearchPattern(promptText_, why);
+                if (!pattern) {
+                    message_ = why;
+                    return;
+                }
+                pattern_ = std::move(pattern);
+            }
+            startSearch(true);
+            return;
+        case PromptKind::kSaveAs:
+            if (promptText_.empty()) {
+                message_ = "Not saved: no name given";
+            } else {
+                save(promptText_);
+            }
+            return;
+        case PromptKind::kDiscard:
+            return;
+    }
+}
+
+void Model::startSearch(bool forward) {
+    if (!pattern_) {
+        message_ = "No pattern yet: / asks for one";
+        return;
+    }
+    seek_ = std::make_unique<PatternSeek>(document(), *pattern_, cursor_, forward);
+}
+
+void Model::startDifference(bool forward) {
+    if (documents_.size() < 2) {
+        message_ = "Differences need a second file: --view FILE FILE_B";
+        return;
+    }
+    seek_ = std::make_unique<DifferenceSeek>(*documents_[0], *documents_[1], cursor_, forward);
+}
+
+void Model::nextRegion() {
+    const std::vector<RegionClass>& cells = map_.cells();
+    if (cells.empty()) {
+        message_ = "No map of an empty file";
+        return;
+    }
+    const std::size_t here = map_.cellOf(cursor_);
+    for (std::size_t cell = here + 1; cell < cells.size(); ++cell) {
+        if (!cells[cell]) {
+            message_ = "The map is still being made";
+            return;
+        }
+        if (cells[cell] != cells[here]) {
+            moveTo(map_.cellStart(cell));
+            return;
+        }
+    }
+    message_ = "No further region";
+}
+
+void Model::save(const std::string& target) {
+    Document& edited = document();
+    if (target.empty() && edited.changeCount() == 0) {
+        message_ = "No changes to save";
+        return;
+    }
+    const std::size_t changes = edited.changeCount();
+    const std::string destination = target.empty() ? edited.path() : target;
+    if (const std::optional<FileError> failure = edited.save(target)) {
+        message_ = "Cannot save " + destination + ": " + failure->reason;
+        return;
+    }
+    message_ = "Saved " + plural(changes, "change") + " to " + destination;
+    structure_ = readStructure(edited);
+    map_ = RegionMap(edited.size(), pane_.mapCells);
+}
+
+void Model::openStructure() {
+    mode_ = Mode::kStructure;
+    // The panel opens on the field the cursor is in.
+    if (const StructureField* field = fieldAtCursor()) {
+        structureChoice_ = static_cast<std::size_t>(field - structure_.data());
+    }
+}
+
+void Model::handleStructure(const Key& key) {
+    if (structure_.empty() || key.code == KeyCode::kEscape || key.is('s') || key.is('q')) {
+        mode_ = Mode::kView;
+        return;
+    }
+    const std::size_t last = structure_.size() - 1;
+    const std::size_t page = std::max<std::size_t>(pane_.rows, 2) - 1;
+    if (key.code == KeyCode::kUp || key.is('k')) {
+        structureChoice_ -= structureChoice_ > 0 ? 1 : 0;
+    } else if (key.code == KeyCode::kDown || key.is('j')) {
+        structureChoice_ += structureChoice_ < last ? 1 : 0;
+    } else if (key.code == KeyCode::kPageUp) {
+        structureChoice_ -= std::min(structureChoice_, page);
+    } else if (key.code == KeyCode::kPageDown) {
+        structureChoice_ = std::min(last, structureChoice_ + page);
+    } else if (key.code == KeyCode::kHome || key.code == KeyCode::kCtrlHome) {
+        structureChoice_ = 0;
+    } else if (key.code == KeyCode::kEnd || key.code == KeyCode::kCtrlEnd || key.is('G')) {
+        structureChoice_ = last;
+    } else if (key.code == KeyCode::kEnter) {
+        moveTo(structure_[structureChoice_].offset);
+        mode_ = Mode::kView;
+    }
+}
+
+}  // namespace tessaloom::cli::view

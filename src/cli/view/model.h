@@ -1,0 +1,114 @@
+// The viewer's state and everything a key does to it: the files, the cursor and scrolling, the
+// modes, the edits, the prompts, and the long scans that run a step at a time between keys.
+// Nothing here knows about a terminal; the layout draws it and the terminal feeds it keys.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis.h"
+#include "document.h"
+#include "keys.h"
+#include "scans.h"
+
+namespace tessaloom::cli::view {
+
+inline constexpr std::uint64_t kBytesPerRow = 16;
+
+enum class Mode { kView, kEditHex, kEditText, kPrompt, kHelp, kStructure };
+
+enum class PromptKind { kGoto, kSearch, kSaveAs, kDiscard };
+
+// The rows of bytes each pane shows, which the layout decides from the screen size.
+struct PaneSize {
+    std::size_t rows = 1;
+    std::size_t mapCells = 0;  // rows of the region map beside them
+};
+
+class Model {
+  public:
+    // One file, or two compared; each must have opened without error.
+    explicit Model(std::vector<std::unique_ptr<Document>> documents);
+
+    // Takes the new size of the panes; the cursor stays in view.
+    void resize(const PaneSize& size);
+    // Handles one key; false once the viewer is to close.
+    bool handle(const Key& key);
+    // Whether there is work to do between keys: a scan the user waits for, or the region map
+    // and the count of differences made in the background.
+    bool busy() const;
+    // Does one bounded step of that work.
+    void work();
+
+    // What the layout shows.
+    std::vector<std::unique_ptr<Document>>& documents() { return documents_; }
+    Document& document() { return *documents_.front(); }
+    const Document& document() const { return *documents_.front(); }
+    std::uint64_t cursor() const { return cursor_; }
+    std::uint64_t top() const { return topRow_ * kBytesPerRow; }
+    // The length of the longest file: where the cursor can go.
+    std::uint64_t length() const { return length_; }
+    const PaneSize& paneSize() const { return pane_; }
+    Mode mode() const { return mode_; }
+    PromptKind promptKind() const { return promptKind_; }
+    const std::string& promptText() const { return promptText_; }
+    std::string promptLabel() const;
+    // A message for the last line: the result of the last command or the scan's progress.
+    std::string message() const;
+    bool bigEndian() const { return bigEndian_; }
+    bool highNibble() const { return highNibble_; }
+    const std::vector<StructureField>& structure() const { return structure_; }
+    std::size_t structureChoice() const { return structureChoice_; }
+    // The smallest field of the structure that holds the cursor, other than the whole file.
+    const StructureField* fieldAtCursor() const;
+    const RegionMap& regionMap() const { return map_; }
+    // Differences counted between two files so far, and whether the count is complete.
+    std::uint64_t differenceCount() const { return differences_.count(); }
+    bool differencesCounted() const { return differences_.complete(); }
+    // Whether the byte at offset differs between the two files.
+    bool differs(std::uint64_t offset);
+
+  private:
+    bool handleView(const Key& key);
+    bool navigate(const Key& key);
+    void handleEdit(const Key& key);
+    bool handlePrompt(const Key& key);
+    void handleStructure(const Key& key);
+    void openStructure();
+    void openPrompt(PromptKind kind);
+    void runPrompt();
+    void moveTo(std::uint64_t offset);
+    void moveBy(std::int64_t delta);
+    void scroll();
+    void edit(std::uint8_t value, bool join = false);
+    void startSearch(bool forward);
+    void startDifference(bool forward);
+    void nextRegion();
+    void undoOrRedo(bool redo);
+    void save(const std::string& target);
+
+    std::vector<std::unique_ptr<Document>> documents_;
+    std::uint64_t length_ = 0;
+    std::uint64_t cursor_ = 0;
+    std::uint64_t topRow_ = 0;
+    PaneSize pane_;
+    Mode mode_ = Mode::kView;
+    Mode promptReturn_ = Mode::kView;
+    PromptKind promptKind_ = PromptKind::kGoto;
+    std::string promptText_;
+    std::string message_;
+    bool bigEndian_ = false;
+    bool highNibble_ = true;
+    std::optional<BytePattern> pattern_;
+    std::unique_ptr<Seek> seek_;
+    std::vector<StructureField> structure_;
+    std::size_t structureChoice_ = 0;
+    RegionMap map_;
+    DifferenceCount differences_;
+};
+
+}  // namespace tessaloom::cli::view

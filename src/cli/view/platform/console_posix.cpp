@@ -1,0 +1,168 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "../screen.h"
+#include "console.h"
+#include "platform/interrupt.h"
+
+namespace tessaloom::cli::view {
+
+namespace {
+
+// How long the rest of an escape sequence may take to arrive before a lone Escape is the key.
+constexpr int kEscapeWaitMs = 25;
+
+// What a signal handler needs to give the terminal back: set before raw mode starts, read only
+// by async-signal-safe calls.
+termios savedModes{};
+std::atomic<bool> taken{false};
+int resizePipe[2] = {-1, -1};
+
+void writeAll(const char* bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t wrote = ::write(STDOUT_FILENO, bytes, size);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return;
+        }
+        bytes += wrote;
+        size -= static_cast<std::size_t>(wrote);
+    }
+}
+
+// Safe in a signal handler: write(2) of a fixed string and tcsetattr.
+void giveBack() {
+    if (taken.exchange(false)) {
+        writeAll(kLeaveScreen, sizeof kLeaveScreen - 1);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedModes);
+    }
+}
+
+extern "C" void noteResize(int) {
+    const int saved = errno;
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t ignored = ::write(resizePipe[1], &byte, 1);
+    errno = saved;
+}
+
+[[noreturn]] void fail(const char* what) {
+    throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+class Console::State {
+  public:
+    VtKeyDecoder decoder;
+    struct sigaction previousResize {};
+};
+
+bool Console::available() {
+    return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
+}
+
+Console::Console() : state_(std::make_unique<State>()) {
+    if (tcgetattr(STDIN_FILENO, &savedModes) != 0) {
+        fail("Cannot read the terminal's modes");
+    }
+    if (resizePipe[0] < 0) {
+        if (pipe(resizePipe) != 0) {
+            fail("Cannot make a pipe");
+        }
+        for (const int end : resizePipe) {
+            fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
+            fcntl(end, F_SETFD, FD_CLOEXEC);
+        }
+    }
+    struct sigaction action {};
+    action.sa_handler = noteResize;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &action, &state_->previousResize);
+    cli::onInterrupt(giveBack);
+
+    termios raw = savedModes;
+    raw.c_iflag &= ~static_cast<tcflag_t>(BRKINT | ICRNL | INPCK | ISTRIP | IXON);
+    raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    raw.c_cflag |= CS8;
+    // Without ISIG, Ctrl-C, Ctrl-Z and Ctrl-\ arrive as keys, for the viewer to handle.
+    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN | ISIG);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    taken = true;
+    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) != 0) {
+        taken = false;
+        fail("Cannot set the terminal's modes");
+    }
+    writeAll(kEnterScreen, sizeof kEnterScreen - 1);
+}
+
+Console::~Console() {
+    giveBack();
+    sigaction(SIGWINCH, &state_->previousResize, nullptr);
+}
+
+ScreenSize Console::size() const {
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+        return {};
+    }
+    return {size.ws_col, size.ws_row};
+}
+
+void Console::write(std::string_view bytes) {
+    writeAll(bytes.data(), bytes.size());
+}
+
+ConsoleInput Console::wait(int timeoutMs) {
+    ConsoleInput input;
+    pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {resizePipe[0], POLLIN, 0}};
+    int timeout = timeoutMs;
+    for (;;) {
+        const int ready = poll(watched, 2, state_->decoder.holding() ? kEscapeWaitMs : timeout);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            state_->decoder.flush(input.keys);
+            return input;
+        }
+        if ((watched[1].revents & POLLIN) != 0) {
+            char drained[64];
+            while (::read(resizePipe[0], drained, sizeof drained) > 0) {
+            }
+            input.resized = true;
+        }
+        if ((watched[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            char bytes[4096];
+            const ssize_t count = ::read(STDIN_FILENO, bytes, sizeof bytes);
+            if (count <= 0 && !(count < 0 && (errno == EINTR || errno == EAGAIN))) {
+                input.closed = true;
+                return input;
+            }
+            if (count > 0) {
+                state_->decoder.feed(std::string_view(bytes, static_cast<std::size_t>(count)),
+                                     input.keys);
+            }
+        }
+        // Keys or a resize came: return them, unless an escape sequence is still arriving.
+        if (!state_->decoder.holding()) {
+            return input;
+        }
+        timeout = 0;
+    }
+}
+
+}  // namespace tessaloom::cli::view

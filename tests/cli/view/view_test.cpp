@@ -1,0 +1,250 @@
+// The viewer without a terminal: keys into the model, the grid the layout makes out of it.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/chunked_file.h"
+#include "engine/text_bytes.h"
+#include "view/layout.h"
+#include "view/model.h"
+
+namespace tessaloom::cli::view {
+namespace {
+
+// The viewer on files holding contents, on a screen of width by height cells.
+class Viewer {
+  public:
+    explicit Viewer(const std::vector<std::string>& contents, std::size_t width = 78,
+                    std::size_t height = 12)
+        : width_(width), height_(height) {
+        std::vector<std::unique_ptr<Document>> documents;
+        for (const std::string& content : contents) {
+            files_.push_back(std::make_unique<TemporaryFile>(textBytes(content)));
+            documents.push_back(std::make_unique<Document>(files_.back()->path()));
+        }
+        model_ = std::make_unique<Model>(std::move(documents));
+        model_->resize(geometryFor(width, height, contents.size(), model_->length()).pane);
+        settle();
+    }
+
+    // Types bytes as a terminal sends them; false once the viewer closed.
+    bool press(std::string_view bytes) {
+        VtKeyDecoder decoder;
+        std::vector<Key> keys;
+        decoder.feed(bytes, keys);
+        decoder.flush(keys);
+        for (const Key& key : keys) {
+            if (!model_->handle(key)) {
+                return false;
+            }
+            settle();
+        }
+        return true;
+    }
+    Grid grid() { return render(*model_, width_, height_); }
+    Model& model() { return *model_; }
+    const TemporaryFile& file(std::size_t i) const { return *files_[i]; }
+
+  private:
+    void settle() {
+        while (model_->busy()) {
+            model_->work();
+        }
+    }
+    std::vector<std::unique_ptr<TemporaryFile>> files_;
+    std::unique_ptr<Model> model_;
+    std::size_t width_;
+    std::size_t height_;
+};
+
+struct RowCheck {
+    std::size_t row;
+    std::string text;    // found in the row's text
+    std::string styles;  // the row's style letters start so (see styleLetter)
+};
+
+struct ViewCase {
+    std::string name;
+    std::vector<std::string> files;
+    std::string keys;
+    std::vector<RowCheck> rows;
+    std::size_t width = 78;
+};
+
+const std::string kSample("Hi\0\xff\t ~\x01", 8);
+const std::string kSampleRow =
+    "00000000  48 69 00 FF 09 20 7E 01                           |Hi... ~.        |";
+const std::string kElf = std::string(
+                             "\x7f"
+                             "ELF\x02\x01\x01") +
+                         std::string(57, '\0');
+
+// Style letters: o offset, # cursor, p printable, 0 zero, h high, w white space, a other ASCII,
+// C changed, D differs, F field under the cursor, M map marker, z map of zeros.
+const ViewCase kViewCases[] = {
+    {"open",
+     {kSample},
+     "",
+     {{0, kSampleRow, "oooooooo..##.pp.00.hh.ww.ww.pp.aa"},
+      {10, "  8 bytes  0x0 (0)  ? help", "SSS"}}},
+    {"edit hex",
+     {kSample},
+     "le41\x1b",
+     {{0, "48 41 00", "oooooooo..pp.CC.##"}, {10, "0x2 (2)  1 change", ""}}},
+    {"undo",
+     {kSample},
+     "le41\x1bu",
+     {{0, "48 69 00", "oooooooo..pp.##.00"}, {10, "0x1 (1)  ? help", ""}}},
+    {"edit text, undo, redo",
+     {kSample},
+     "e\tAB\x1bu\x12",
+     {{0, "41 42 00 FF", "oooooooo..CC.##"}, {0, "|AB.", ""}, {10, "0x1 (1)  2 changes", ""}}},
+    {"edit past the end", {"ab", "abc"}, "GeF", {{11, "Past the end", ""}}},
+    {"empty file",
+     {""},
+     "jlGe4\x1b/\"a\"\r",
+     {{10, "  0 bytes  0x0 (0)  ? help", ""}, {11, "Not found", ""}}},
+    {"go to", {kSample}, "g0x5\r", {{10, "0x5 (5)", ""}}},
+    {"go to relative", {kSample}, "g+3\rg-1\r", {{10, "0x2 (2)", ""}}},
+    {"go to past the end", {kSample}, "g1KiB\r", {{11, "Past the end: the file has 8 bytes", ""}}},
+    {"go to nonsense", {kSample}, "gzz\r", {{11, "Not an offset: zz", ""}}},
+    {"search text", {kSample}, "/\"~\"\r", {{10, "0x6 (6)", ""}, {11, "Found at 0x6", ""}}},
+    {"search hex with wildcards", {kSample}, "/f? ?? 20\r", {{10, "0x3 (3)", ""}}},
+    {"search again, backwards", {kSample}, "G/\"i\"\rN", {{10, "0x1 (1)", ""}}},
+    {"search finds nothing", {kSample}, "/\"i\"\rn", {{10, "0x1 (1)", ""}, {11, "Not found", ""}}},
+    {"bad pattern", {kSample}, "/4x\r", {{11, "Not a pattern", ""}}},
+    {"quit with changes", {kSample}, "e41\x1bq", {{11, "Discard 1 change? (y/n)", ""}}},
+    {"differences",
+     {"abcdefgh", "abXdeYYh"},
+     "]",
+     {{1, "61 62 63 64 65 66 67 68", "oooooooo..pp.pp.##.pp.pp.DD.DD"},
+      {10, "0x2 (2)  3 differing", ""}}},
+    {"next difference", {"abcdefgh", "abXdeYYh"}, "]]", {{10, "0x5 (5)", ""}}},
+    {"previous difference", {"abcdefgh", "abXdeYYh"}, "]]][", {{10, "0x2 (2)", ""}}},
+    {"help", {kSample}, "?", {{0, "Keys (any key closes this)", ""}}},
+    {"field under the cursor",
+     {kElf},
+     "",
+     {{0, "7F 45 4C 46", "oooooooo..##.FF.FF.FF.aa"}, {10, "e_ident > EI_MAG", ""}}},
+    {"structure panel", {kElf}, "sjj\r", {{10, "0x5 (5)  e_ident > EI_DATA", ""}}},
+    {"inspector",
+     {"\x01\x02\x03\x04\x05\x06\x07\x08"},
+     "",
+     {{7, " 8 bit  u 1  i 1   16 bit  u 513  i 513", ""}, {8, "32 bit  u 67305985", ""}}},
+    {"inspector big endian", {"\x01\x02\x03\x04\x05\x06\x07\x08"}, "t", {{7, "u 258  i 258", ""}}},
+    {"region map",
+     {std::string(8, '\0')},
+     "",
+     {{0, "", "oooooooo..##.00"}, {0, "\u25B6\u2588", ""}},
+     80},
+};
+
+TEST(ViewTest, KeysMakeTheExpectedScreen) {
+    for (const ViewCase& test : kViewCases) {
+        Viewer viewer(test.files, test.width);
+        viewer.press(test.keys);
+        const Grid grid = viewer.grid();
+        for (const RowCheck& check : test.rows) {
+            EXPECT_NE(grid.text(check.row).find(check.text), std::string::npos)
+                << test.name << ", row " << check.row << ":\n"
+                << grid.text(check.row);
+            EXPECT_EQ(grid.styles(check.row).substr(0, check.styles.size()), check.styles)
+                << test.name << ", row " << check.row;
+        }
+    }
+}
+
+TEST(ViewTest, QuitAsksOnlyWithChanges) {
+    EXPECT_FALSE(Viewer({kSample}).press("q"));
+    EXPECT_FALSE(Viewer({kSample}).press("e41\x1bqy"));
+    EXPECT_FALSE(Viewer({kSample}).press("e41\x1b\x03y"));
+    Viewer kept({kSample});
+    EXPECT_TRUE(kept.press("e41\x1bqn"));
+    EXPECT_EQ(kept.model().document().changeCount(), 1U);
+}
+
+std::string contentOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(ViewTest, SavesTheEditsThroughTheSafeWriter) {
+    Viewer viewer({"0123456789"});
+    viewer.press("g4\re4142\x1bu");  // 41 at 4, 42 at 5 undone
+    const std::string copy = viewer.file(0).sibling("copy");
+    viewer.press("W");
+    viewer.press(copy);
+    viewer.press("\r");
+    EXPECT_EQ(contentOf(copy), "0123A56789");
+    viewer.press("e43\x1bw");  // the copy is now the file viewed
+    EXPECT_EQ(contentOf(copy), "0123AC6789");
+    EXPECT_EQ(contentOf(viewer.file(0).path()), "0123456789");
+    viewer.press("uw");  // undone after saving, and saved again
+    EXPECT_EQ(contentOf(copy), "0123A56789");
+    EXPECT_EQ(viewer.model().document().changeCount(), 0U);
+}
+
+// The scans that run a step at a time agree with a plain look at every byte, across the
+// boundaries of their steps.
+TEST(ViewTest, ScansAgreeWithEveryByteLookedAt) {
+    std::mt19937 random(7);
+    std::string a(2 * kScanStep + 5000, '\0');
+    for (char& c : a) {
+        c = static_cast<char>(random() % 4);
+    }
+    std::string b = a;
+    for (const std::size_t at :
+         {std::size_t{0}, kScanStep - 1, kScanStep, kScanStep + 1, a.size() - 1}) {
+        a.replace(at - std::min<std::size_t>(at, 1), 3, "\xAB\x07\xCD");
+        b[at] = static_cast<char>(0x80 | b[at]);
+    }
+    b.resize(a.size() - 2);
+    Viewer viewer({a, b});
+    Document& documentA = *viewer.model().documents()[0];
+    Document& documentB = *viewer.model().documents()[1];
+    std::string why;
+    const BytePattern pattern = *parseSearchPattern("AB ?? CD", why);
+    const auto matchesAt = [&](std::size_t at) {
+        return at + 3 <= a.size() && a[at] == '\xAB' && a[at + 2] == '\xCD';
+    };
+    const auto differsAt = [&](std::size_t at) { return at >= b.size() || a[at] != b[at]; };
+    const auto run = [](Seek&& seek) {
+        while (!seek.step()) {
+        }
+        return seek.found();
+    };
+    for (const std::size_t from :
+         {std::size_t{0}, kScanStep - 2, kScanStep, kScanStep + 1, a.size() - 1}) {
+        std::optional<std::uint64_t> next, previous, nextRun, previousRun;
+        for (std::size_t at = from + 1; at < a.size() && !next; ++at) {
+            next = matchesAt(at) ? std::optional<std::uint64_t>(at) : std::nullopt;
+        }
+        for (std::size_t at = from; at-- > 0 && !previous;) {
+            previous = matchesAt(at) ? std::optional<std::uint64_t>(at) : std::nullopt;
+        }
+        for (std::size_t at = from + 1; at < a.size() && !nextRun; ++at) {
+            nextRun = differsAt(at) && !differsAt(at - 1) ? std::optional<std::uint64_t>(at)
+                                                          : std::nullopt;
+        }
+        for (std::size_t at = from; at-- > 0 && !previousRun;) {
+            previousRun = differsAt(at) && (at == 0 || !differsAt(at - 1))
+                              ? std::optional<std::uint64_t>(at)
+                              : std::nullopt;
+        }
+        EXPECT_EQ(run(PatternSeek(documentA, pattern, from, true)), next) << from;
+        EXPECT_EQ(run(PatternSeek(documentA, pattern, from, false)), previous) << from;
+        EXPECT_EQ(run(DifferenceSeek(documentA, documentB, from, true)), nextRun) << from;
+        EXPECT_EQ(run(DifferenceSeek(documentA, documentB, from, false)), previousRun) << from;
+    }
+    std::uint64_t differing = 0;
+    for (std::size_t at = 0; at < a.size(); ++at) {
+        differing += differsAt(at) ? 1U : 0U;
+    }
+    EXPECT_EQ(viewer.model().differenceCount(), differing);
+}
+
+}  // namespace
+}  // namespace tessaloom::cli::view
