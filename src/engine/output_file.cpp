@@ -12,7 +12,8 @@ namespace {
 // Zero bytes are left as holes a whole block of this size at a time, as the file system keeps them.
 constexpr std::uint64_t kHoleBlock = 4096;
 
-// A block of data is told from a hole by its first bytes, as a rule.
+// Every byte of the block is looked at, but a block of data is told from a hole by its first
+// bytes, as a rule.
 bool allZero(ByteView block) {
     for (std::size_t i = 0; i < block.size(); i += 8) {
         std::uint64_t word;

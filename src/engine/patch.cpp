@@ -110,12 +110,18 @@ bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output,
         position += bytes.size();
         return output.write(bytes);
     };
+    // An input that could not be opened counts as empty; one whose first read fails here is no
+    // empty input, and a copy made of the patches alone would pass for the patched file.
+    const bool readable = !reader.error();
     while (reader.fill()) {
         const std::span<std::uint8_t> bytes = reader.buffered();
         if ((inspect && !inspect(bytes, position)) || !writePatched(bytes)) {
             return false;
         }
         reader.consume(bytes.size());
+    }
+    if (readable && reader.error()) {
+        throw ReadError(reader.path(), reader.error()->reason);
     }
     reader.close();
     // Past the end of the input: zero bytes, and the patches among them. A file output keeps the

@@ -69,7 +69,8 @@ using InputInspector = std::function<bool(ByteView bytes, std::uint64_t position
 
 // Writes what reader reads, patched by plan and extended to its length, into output, and closes
 // the reader; the caller commits. False when output failed (its error says why) or inspect,
-// when given, stopped the copy.
+// when given, stopped the copy. An input that could not be opened counts as empty; a read that
+// fails here, the first one included, throws ReadError.
 bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output,
                   const InputInspector& inspect = {});
 

@@ -247,6 +247,29 @@ TEST_F(OutputFaultTest, LinksPlantedInStickyFoldersAreNotFollowed) {
     EXPECT_TRUE(fs::is_symlink(path("shared/link")));
 }
 
+// Where the new file cannot take the old one's place (the rules of a sticky folder keep another
+// user's file from being renamed over), the whole new content is copied over the old file once
+// it is complete: the patch is made, and nothing else is left in the folder.
+TEST_F(OutputFaultTest, FilesThatCannotBeReplacedAreWrittenInPlace) {
+    TESSALOOM_SKIP_WITHOUT_ROOT();
+    fs::create_directory(path("shared"));
+    fs::permissions(path("shared"), fs::perms(01777));
+    writeFile("shared/target", "AAAAAAAA");
+    fs::permissions(path("shared/target"), fs::perms(0666));
+    fs::permissions(path(""), fs::perms(0755));
+    RunOptions nobody;
+    nobody.user = {kNobody, kNobody};
+    const RunResult result =
+        run({"--replace", "shared/target", "41", "42", "shared/target"}, nobody);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readFile("shared/target"), "BBBBBBBB");
+    EXPECT_EQ(namesIn("shared"), std::set<std::string>{"target"});
+    struct stat status {};
+    ASSERT_EQ(stat(path("shared/target").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 0u);
+}
+
 // A program that is running can be patched: its name takes the new file, and the running copy
 // goes on undisturbed.
 TEST_F(OutputFaultTest, RunningProgramsCanBePatched) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <random>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #include "engine/chunked_file.h"
 #include "engine/file_io.h"
 #include "engine/file_io_fixture.h"
+#include "engine/output_file.h"
 
 namespace tessaloom {
 namespace {
@@ -98,6 +100,15 @@ TEST(ApplyPatchesTest, AgreesWithApplyingTheRecordsOneByOne) {
         applyPatches(data, patches);
         ASSERT_EQ(data, expected) << "round " << round;
     }
+}
+
+// An input that fails on its very first read is no empty input: the copy stops with the reason
+// instead of passing the patches alone for the patched file.
+TEST(ApplyPatchesTest, AFirstReadThatFailsIsAReadError) {
+    const ByteBuffer data(100, 0x41);
+    FileReader reader("bad disk", std::make_unique<StreamOf>(data, SIZE_MAX, 0));
+    OutputFile output("/dev/null");
+    EXPECT_THROW(applyPatches(reader, PatchPlan(std::vector{patch(3, 7)}), output), ReadError);
 }
 
 TEST(ApplyPatchesTest, UnreachableOffsetsThrow) {

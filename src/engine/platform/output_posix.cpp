@@ -77,6 +77,8 @@ constexpr int kMaxLinkHops = 40;
 constexpr int kTempNameAttempts = 8;
 // So that a long file name still leaves room for the temporary file's own name.
 constexpr std::size_t kMaxNameInTempName = 64;
+// Written data is handed to the disk every this many bytes.
+constexpr std::uint64_t kFlushStep = std::uint64_t{8} << 20;
 
 std::optional<FileError> writeAll(int descriptor, ByteView bytes,
                                   std::optional<std::uint64_t> offset) {
@@ -123,6 +125,10 @@ class Descriptor {
         return ::ftruncate(descriptor_, static_cast<off_t>(size)) == 0 ? std::nullopt
                                                                        : std::optional(lastError());
     }
+    // Waits until the data written is on the disk: the errors that only show there show now.
+    std::optional<FileError> sync() const {
+        return ::fdatasync(descriptor_) == 0 ? std::nullopt : std::optional(lastError());
+    }
     // Closes, and says whether the last writes reached the file.
     std::optional<FileError> close() {
         const int descriptor = std::exchange(descriptor_, -1);
@@ -144,14 +150,31 @@ int openRetrying(const char* path, int flags, mode_t mode = 0) {
     return descriptor;
 }
 
-// Reserves room for size bytes of the file, so that writing them cannot run out of it. The
-// content does not change.
+// Reserves room for size bytes of the file, so that writing them cannot run out of it. Neither
+// the content nor the length changes, also when the reservation fails.
 std::optional<FileError> reserve(int descriptor, std::uint64_t size) {
     if (size == 0) {
         return std::nullopt;
     }
+#ifdef FALLOC_FL_KEEP_SIZE
+    if (::fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) {
+        return std::nullopt;
+    }
+    if (errno != EOPNOTSUPP) {
+        return lastError();
+    }
+#endif
+    // Where room cannot be kept beyond the end, the file grows to it, and back should that fail.
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0) {
+        return lastError();
+    }
     const int failed = ::posix_fallocate(descriptor, 0, static_cast<off_t>(size));
-    return failed == 0 ? std::nullopt : std::optional(errorFromCode(failed));
+    if (failed != 0) {
+        ::ftruncate(descriptor, status.st_size);
+        return errorFromCode(failed);
+    }
+    return std::nullopt;
 }
 
 bool onProcFileSystem(int descriptor) {
@@ -277,7 +300,8 @@ std::string tempName(const std::string& target, int attempt) {
 std::variant<TempFile, FileError> createTemp(int folder, const std::string& target) {
     TempFile temp;
 #ifdef O_TMPFILE
-    temp.file.reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    // Read and write: where the new file cannot take the target's place, it is copied over it.
+    temp.file.reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
     if (temp.file.valid()) {
         return temp;
     }
@@ -288,7 +312,7 @@ std::variant<TempFile, FileError> createTemp(int folder, const std::string& targ
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         temp.name = tempName(target, attempt);
         temp.file.reset(::openat(folder, temp.name.c_str(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (temp.file.valid()) {
             temp.registration = registerUnfinished(folder, temp.name);
             return temp;
@@ -330,7 +354,7 @@ std::optional<FileError> copyInPlace(int from, int to, std::uint64_t size) {
         }
         done += static_cast<std::uint64_t>(got);
     }
-    if (::ftruncate(to, static_cast<off_t>(size)) != 0) {
+    if (::ftruncate(to, static_cast<off_t>(size)) != 0 || ::fdatasync(to) != 0) {
         return lastError();
     }
     return std::nullopt;
@@ -358,12 +382,28 @@ class ReplaceTarget : public OutputTarget {
     bool holesAllowed() const override { return true; }
 
     std::optional<FileError> writeAt(std::uint64_t offset, ByteView bytes) override {
-        return writeAll(temp_.file.get(), bytes, offset);
+        if (std::optional<FileError> failed = temp_.file.write(offset, bytes)) {
+            return failed;
+        }
+        // The disk starts on what is written as it goes, so that the wait for all of it at the
+        // end is short.
+        const std::uint64_t end = offset + bytes.size();
+        if (end >= flushedTo_ + kFlushStep) {
+            ::sync_file_range(temp_.file.get(), static_cast<off_t>(flushedTo_),
+                              static_cast<off_t>(end - flushedTo_), SYNC_FILE_RANGE_WRITE);
+            flushedTo_ = end;
+        }
+        return std::nullopt;
     }
 
     std::optional<FileError> commit(std::uint64_t size) override {
-        if (::ftruncate(temp_.file.get(), static_cast<off_t>(size)) != 0) {
-            return lastError();
+        // Whole on the disk before it takes the target's place: a crash can then leave the old
+        // content or the new, never a file that has the new name but not yet its data.
+        if (std::optional<FileError> failed = temp_.file.setLength(size)) {
+            return failed;
+        }
+        if (std::optional<FileError> failed = temp_.file.sync()) {
+            return failed;
         }
         if (std::optional<FileError> failed = takeOverMetadata()) {
             return failed;
@@ -426,21 +466,30 @@ class ReplaceTarget : public OutputTarget {
     }
 
     // Gives an unnamed file a hidden name, then renames the file over the target. A new target
-    // is linked in directly, which fails rather than replace a file made meanwhile.
+    // is linked in directly, or renamed without replacing: a file of that name made meanwhile by
+    // someone else is never replaced, and the save fails instead.
     std::optional<FileError> install() {
         const int folder = location_.folder.get();
         if (temp_.name.empty()) {
-            if (!existing_ && link(location_.name) == 0) {
-                return std::nullopt;
-            }
-            if (!existing_ && errno != EEXIST) {
-                return lastError();
+            if (!existing_) {
+                return link(location_.name) == 0 ? std::nullopt : std::optional(lastError());
             }
             if (std::optional<FileError> failed = nameTemp()) {
                 return failed;
             }
         }
-        if (::renameat(folder, temp_.name.c_str(), folder, location_.name.c_str()) != 0) {
+        int renamed = existing_
+                          ? ::renameat(folder, temp_.name.c_str(), folder, location_.name.c_str())
+                          : ::renameat2(folder, temp_.name.c_str(), folder, location_.name.c_str(),
+                                        RENAME_NOREPLACE);
+        if (renamed != 0 && errno == EINVAL && !existing_) {
+            // A file system that cannot rename without replacing can still link without.
+            renamed = ::linkat(folder, temp_.name.c_str(), folder, location_.name.c_str(), 0);
+            if (renamed == 0) {
+                ::unlinkat(folder, temp_.name.c_str(), 0);
+            }
+        }
+        if (renamed != 0) {
             return lastError();
         }
         unregisterUnfinished(std::exchange(temp_.registration, -1));
@@ -508,6 +557,7 @@ class ReplaceTarget : public OutputTarget {
     std::optional<FileIdentity> sourceWhenOpened_;
     bool writable_ = true;
     bool committed_ = false;
+    std::uint64_t flushedTo_ = 0;
 };
 
 OpenedOutput failure(FileError error) {

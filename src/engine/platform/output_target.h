@@ -27,7 +27,8 @@ class OutputTarget {
 };
 
 // Writes in order to something that is not a regular file: a terminal, a pipe, a device. File is
-// the platform's open file, with write(offset or none, bytes), setLength(size) and close().
+// the platform's open file, with write(offset or none, bytes), setLength(size), sync() and
+// close().
 template <typename File>
 class StreamTarget : public OutputTarget {
   public:
@@ -53,6 +54,9 @@ class InPlaceTarget : public OutputTarget {
     }
     std::optional<FileError> commit(std::uint64_t size) override {
         if (std::optional<FileError> failed = file_.setLength(size)) {
+            return failed;
+        }
+        if (std::optional<FileError> failed = file_.sync()) {
             return failed;
         }
         return file_.close();

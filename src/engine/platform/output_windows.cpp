@@ -122,6 +122,10 @@ class Handle {
     std::optional<FileError> setLength(std::uint64_t size) const {
         return tessaloom::platform::setLength(handle_, size);
     }
+    // Waits until the data written is on the disk: the errors that only show there show now.
+    std::optional<FileError> sync() const {
+        return FlushFileBuffers(handle_) ? std::nullopt : std::optional(lastError());
+    }
     std::optional<FileError> close() {
         const HANDLE handle = std::exchange(handle_, INVALID_HANDLE_VALUE);
         if (handle != INVALID_HANDLE_VALUE && !CloseHandle(handle)) {
@@ -227,7 +231,11 @@ class ReplaceTarget : public OutputTarget {
     }
 
     std::optional<FileError> commit(std::uint64_t size) override {
-        if (std::optional<FileError> failed = setLength(temp_.file.get(), size)) {
+        // Whole on the disk before it takes the target's place.
+        if (std::optional<FileError> failed = temp_.file.setLength(size)) {
+            return failed;
+        }
+        if (std::optional<FileError> failed = temp_.file.sync()) {
             return failed;
         }
         if (std::optional<FileError> failed = checkSourceUnchanged()) {
