@@ -21,4 +21,12 @@ std::string lowerHex(std::uint64_t value) {
     return {digits, end};
 }
 
+std::string fixedDecimals(double value, int decimals) {
+    char digits[32];
+    const auto end =
+        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals)
+            .ptr;
+    return {digits, end};
+}
+
 }  // namespace tessaloom::cli

@@ -19,4 +19,7 @@ void writeLine(std::ostream& out, std::initializer_list<std::string_view> parts)
 // Lower-case hexadecimal with no prefix, width or fill: 0 is "0", 171 is "ab".
 std::string lowerHex(std::uint64_t value);
 
+// A number with a fixed count of decimals and a point, whatever the locale: 3.142 for pi and 3.
+std::string fixedDecimals(double value, int decimals);
+
 }  // namespace tessaloom::cli

@@ -90,14 +90,6 @@ MapRequest readRequest(const Arguments& args) {
     return request;
 }
 
-std::string fixed(double value, int decimals) {
-    char digits[32];
-    const auto end =
-        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals)
-            .ptr;
-    return {digits, end};
-}
-
 // Offsets in hex with at least as many digits as the input's last offset needs, and 8.
 class OffsetFormat {
   public:
@@ -152,7 +144,7 @@ class MapWriter {
         } else {
             const auto bar = static_cast<std::size_t>(std::lround(statistics.entropy * 4));
             block_ += offsets_.range(row.offset, statistics.length) + "  " +
-                      fixed(statistics.entropy, 3) + " |" + std::string(bar, '#') +
+                      fixedDecimals(statistics.entropy, 3) + " |" + std::string(bar, '#') +
                       std::string(kBarWidth - bar, ' ') + "| " +
                       std::string(byteClassName(statistics.byteClass)) + "\n";
         }
@@ -182,13 +174,13 @@ class MapWriter {
             const std::string size = std::to_string(region.size);
             block_ += offsets_.range(region.offset, region.size) + "  " +
                       std::string(sizeWidth - size.size(), ' ') + size + " bytes  " +
-                      fixed(region.entropy, 3) + "  " +
+                      fixedDecimals(region.entropy, 3) + "  " +
                       std::string(byteClassName(region.byteClass)) + "\n";
         }
         block_ += "\nEntropy edges (rising at 0.95, falling at 0.85 of 8 bits per byte):\n";
         for (const EntropyEdge& edge : mapper.edges()) {
             block_ += offsets_(edge.offset) + (edge.rising ? "  rising   " : "  falling  ") +
-                      fixed(edge.entropy / 8, 6) + "\n";
+                      fixedDecimals(edge.entropy / 8, 6) + "\n";
         }
     }
 

@@ -60,6 +60,9 @@ int cannotWrite(const OutputFile& output) {
 }  // namespace
 
 int runPatch(const Arguments& args) {
+    if (args.size() > 3) {
+        throw UsageError();
+    }
     const std::string& input = args[0];
     const std::string& outputPath = args[2];
     const std::unique_ptr<FileReader> patches = openPatches(args[1]);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "console.h"
 #include "platform/interrupt.h"
 #include "platform/terminal.h"
 
@@ -25,13 +26,6 @@ constexpr milliseconds kRedrawInterval{200};
 // A time left beyond this is too uncertain to be worth showing.
 constexpr double kLongestTimeLeft = 100.0 * 3600.0;
 
-std::string fixed(double value, int decimals) {
-    char text[32];
-    const auto end =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
-    return {text, end};
-}
-
 // A value that would round to 1024 of one unit is shown as 1 of the next: "1.0 MiB", never
 // "1024.0 KiB".
 std::string humanBytes(double bytes) {
@@ -41,7 +35,7 @@ std::string humanBytes(double bytes) {
     for (; unit + 1 < std::size(kUnits) && value >= (unit == 0 ? 1023.5 : 1023.95); ++unit) {
         value /= 1024;
     }
-    return fixed(value, unit == 0 ? 0 : 1) + " " + std::string(kUnits[unit]);
+    return fixedDecimals(value, unit == 0 ? 0 : 1) + " " + std::string(kUnits[unit]);
 }
 
 // Rounded down, and below 100 until the work is done, however close the doubles come.

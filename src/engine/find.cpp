@@ -38,10 +38,6 @@ constexpr std::array<std::uint8_t, 256> kByteRank = {
 
 constexpr std::uint8_t kFixed = 0xFF;
 
-bool isSeparator(char c) {
-    return c == ' ' || c == ':' || c == '-';
-}
-
 // The value and mask of one character of a pair: a hex digit fixes its nibble, ? leaves it open.
 std::optional<std::pair<std::uint8_t, std::uint8_t>> nibble(char c) {
     if (c == '?') {
@@ -133,7 +129,7 @@ std::optional<BytePattern> parseFindPattern(std::string_view text) {
     ByteBuffer masks;
     std::size_t groupLength = 0;
     for (std::size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || isSeparator(text[i])) {
+        if (i == text.size() || isHexSeparator(text[i])) {
             if (groupLength % 2 != 0) {
                 return std::nullopt;
             }

@@ -10,13 +10,6 @@
 
 namespace tessaloom {
 
-namespace {
-
-// Positions in a file are signed 64-bit numbers on every platform.
-constexpr std::uint64_t kMaxFileLength = std::numeric_limits<std::int64_t>::max();
-
-}  // namespace
-
 std::vector<std::uint64_t> findPatternOffsets(ByteView data, ByteView pattern) {
     std::vector<std::uint64_t> offsets;
     PatternScanner scanner(pattern, PatternScanner::Occurrences::kOverlapping);

@@ -11,8 +11,6 @@ namespace tessaloom {
 
 namespace {
 
-// Positions in a file are signed 64-bit numbers on every platform.
-constexpr std::uint64_t kMaxFileLength = std::numeric_limits<std::int64_t>::max();
 // A line this long is no patch line; the bound keeps a binary file given by mistake from
 // being gathered whole.
 constexpr std::size_t kMaxLineLength = std::size_t{16} << 20;

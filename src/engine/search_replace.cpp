@@ -9,10 +9,6 @@ namespace tessaloom {
 
 namespace {
 
-bool isSeparator(char c) {
-    return c == ' ' || c == '-' || c == ':';
-}
-
 int hexDigitValue(char c) {
     const int value = conversionDigitValue(c);
     return value < 16 ? value : -1;
@@ -58,7 +54,7 @@ ByteBuffer parseHexPattern(std::string_view text) {
     std::string kept;
     kept.reserve(text.size());
     for (const char c : text) {
-        if (!isSeparator(c)) {
+        if (!isHexSeparator(c)) {
             kept.push_back(c);
         }
     }

@@ -140,6 +140,14 @@ struct FoundString {
     bool operator==(const FoundString&) const = default;
 };
 
+// Positions in a file are signed 64-bit numbers on every platform: no file is longer than this.
+inline constexpr std::uint64_t kMaxFileLength = 0x7FFFFFFFFFFFFFFF;
+
+// The characters that may separate the byte pairs of hex text: space, hyphen and colon.
+constexpr bool isHexSeparator(char c) {
+    return c == ' ' || c == '-' || c == ':';
+}
+
 // Printable ASCII, the space included: what the dump sidebar shows and what strings are made of.
 constexpr bool isPrintableAscii(std::uint8_t byte) {
     return byte >= 0x20 && byte <= 0x7E;
