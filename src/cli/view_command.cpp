@@ -1,6 +1,5 @@
 // --view: the interactive viewer and editor, one file or two compared, on the whole terminal.
 #include <chrono>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <new>
