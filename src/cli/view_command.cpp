@@ -45,7 +45,9 @@ void runViewer(view::Model& model) {
             writer.invalidate();
         }
         for (const view::Key& key : input.keys) {
-            if (!model.handle(key)) {
+            if (key.is(view::kCtrlZ)) {
+                console.suspend();
+            } else if (!model.handle(key)) {
                 return;
             }
         }
