@@ -37,6 +37,7 @@ constexpr std::array kHelp{
     HelpLine{"w  W", "save; save as another file"},
     HelpLine{"Esc", "stop a search"},
     HelpLine{"q  Ctrl-C", "quit (asks before dropping changes)"},
+    HelpLine{"Ctrl-Z", "stop, with the terminal given back; fg comes back"},
     HelpLine{"?", "this help; any key closes it"},
 };
 // clang-format on
