@@ -1,6 +1,5 @@
 // --view: the interactive viewer and editor, one file or two compared, on the whole terminal.
 #include <chrono>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -46,7 +45,9 @@ void runViewer(view::Model& model) {
             writer.invalidate();
         }
         for (const view::Key& key : input.keys) {
-            if (!model.handle(key)) {
+            if (key.is(view::kCtrlZ)) {
+                console.suspend();
+            } else if (!model.handle(key)) {
                 return;
             }
         }

@@ -34,9 +34,11 @@ std::string output(const std::string& command) {
 }
 
 // A tmux server of the test's own with one window of 100 by 30 cells. Its shell script waits for
-// the file "go", runs the viewer with the given arguments, and records the exit status and the
-// terminal's modes before and after. The shell's word on a signal goes to /dev/null, and with it
-// the viewer's standard error, which it does not write to while it runs.
+// the file "go", runs the viewer with the given arguments as a job of its own, and records the
+// exit status and the terminal's modes before and after. Each time the viewer stops, the shell
+// records the modes in "stopped" and, once the file "resume" comes, brings it back with fg. The
+// shell's word on a signal goes to /dev/null, and with it the viewer's standard error, which it
+// does not write to while it runs.
 class Tmux {
   public:
     Tmux(const std::filesystem::path& dir, const std::string& viewArgs) : dir_(dir) {
@@ -44,10 +46,13 @@ class Tmux {
         const std::string script =
             "cd " + quoted(dir.string()) +
             " && stty -g >before && printf 'the shell before\\n' && "
-            "while [ ! -e go ]; do sleep 0.05; done; "
+            "while [ ! -e go ]; do sleep 0.05; done; set -m; "
             "{ sh -c 'echo $$ >pid; exec " +
             executablePath() + " --view " + viewArgs +
-            "'; echo $? >status; } 2>/dev/null; stty -g >after.new; mv after.new after; sleep 600";
+            "'; s=$?; while [ \"$(kill -l $s)\" = TSTP ]; do stty -g >stopped.new; "
+            "mv stopped.new stopped; while [ ! -e resume ]; do sleep 0.05; done; rm resume; "
+            "fg >/dev/null; s=$?; done; echo $s >status; } 2>/dev/null; "
+            "stty -g >after.new; mv after.new after; sleep 600";
         tmux("new-session -d -x 100 -y 30 " + quoted("sh -c " + quoted(script)));
     }
     ~Tmux() { tmux("kill-server"); }
@@ -175,6 +180,33 @@ TEST_F(ViewTest, TerminalGivenBackAfterSigterm) {
     ASSERT_TRUE(tmux.waitForFile("pid"));
     ASSERT_EQ(std::system(("kill -TERM " + tmux.file("pid")).c_str()), 0);
     expectRestored(tmux, before, "143\n");
+}
+
+// Stopped by Ctrl-Z or by another program's SIGTSTP, the viewer gives the terminal back until fg.
+TEST_F(ViewTest, TerminalGivenBackWhileStopped) {
+    writeFile("data", "0123456789");
+    Tmux tmux(path(""), "data");
+    const std::string before = tmux.start();
+    ASSERT_TRUE(tmux.waitForScreen("10 bytes"));
+    ASSERT_TRUE(tmux.waitForFile("pid"));
+    for (const bool typed : {true, false}) {
+        if (typed) {
+            tmux.keys("C-z");
+        } else {
+            ASSERT_EQ(std::system(("kill -TSTP " + tmux.file("pid")).c_str()), 0);
+        }
+        ASSERT_TRUE(tmux.waitForFile("stopped"));
+        EXPECT_EQ(tmux.file("stopped"), tmux.file("before"));
+        ASSERT_TRUE(tmux.waitForScreen("the shell before"));
+        EXPECT_EQ(tmux.screen(), before);
+        std::filesystem::remove(path("stopped"));
+        writeFile("resume", "");
+        ASSERT_TRUE(tmux.waitForScreen("10 bytes  0x0 (0)"));
+    }
+    tmux.keys("l");
+    ASSERT_TRUE(tmux.waitForScreen("10 bytes  0x1 (1)"));
+    tmux.keys("q");
+    expectRestored(tmux, before, "0\n");
 }
 
 using ViewArgumentsTest = E2ETest;

@@ -1,8 +1,6 @@
 #include "document.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "engine/output_file.h"
@@ -26,29 +24,20 @@ void Document::open() {
     for (Page& page : pages_) {
         page.number = UINT64_MAX;
     }
-    // Opening a FIFO would wait for a writer; a stream has no offsets to go back to anyway.
-    std::error_code failed;
-    const std::filesystem::file_status status = std::filesystem::status(path_, failed);
-    if (!failed && (std::filesystem::is_fifo(status) || std::filesystem::is_socket(status) ||
-                    std::filesystem::is_character_file(status))) {
-        error_ = FileError{0, "Not a file that can be viewed (a pipe or a stream)"};
-        size_ = 0;
-        return;
-    }
+    size_ = 0;
     reader_ = std::make_unique<FileReader>(path_);
     error_ = reader_->error();
-    // An empty file reads as a stream, as do the files of /proc, whose size says nothing; only
-    // the empty one has no bytes to give.
-    const bool empty = !error_ && !reader_->seekable() && !failed &&
-                       std::filesystem::is_regular_file(status) && !reader_->fill();
-    if (empty) {
-        size_ = 0;
+    if (error_ || reader_->seekable()) {
+        size_ = reader_->size().value_or(0);
         return;
     }
-    if (!error_ && !reader_->seekable()) {
+    // A stream has no offsets to go back to. An empty file reads as one too, as do the files of
+    // /proc, whose size says nothing; only the empty one has no bytes to give.
+    if (reader_->fill()) {
         error_ = FileError{0, "Not a file that can be viewed (a pipe or a stream)"};
+    } else {
+        error_ = reader_->error();
     }
-    size_ = error_ ? 0 : *reader_->size();
 }
 
 const Document::Page& Document::page(std::uint64_t number) {
@@ -63,15 +52,21 @@ const Document::Page& Document::page(std::uint64_t number) {
             oldest = &page;
         }
     }
-    oldest->bytes.resize(kPageSize);
-    oldest->number = UINT64_MAX;
-    oldest->length = reader_->readAt(number * kPageSize, oldest->bytes);
+    // Read aside first: a page that cannot be read costs no page that could.
+    spare_.resize(kPageSize);
+    const std::size_t length = reader_->readAt(number * kPageSize, spare_);
+    std::swap(oldest->bytes, spare_);
+    oldest->length = length;
     oldest->number = number;
     oldest->lastUse = uses_;
     return *oldest;
 }
 
 std::uint8_t Document::original(std::uint64_t offset) {
+    if (error_) {
+        // Opened again after a save, and no longer readable.
+        throw ReadError(path_, error_->reason);
+    }
     const Page& cached = page(offset / kPageSize);
     const std::size_t index = static_cast<std::size_t>(offset % kPageSize);
     if (index >= cached.length) {
@@ -89,6 +84,9 @@ std::size_t Document::read(std::uint64_t offset, std::span<std::uint8_t> into) {
     if (offset >= size_) {
         return 0;
     }
+    if (error_) {
+        throw ReadError(path_, error_->reason);
+    }
     const std::size_t count = reader_->readAt(offset, into);
     for (auto edit = edits_.lower_bound(offset);
          edit != edits_.end() && edit->first < offset + count; ++edit) {
@@ -97,6 +95,8 @@ std::size_t Document::read(std::uint64_t offset, std::span<std::uint8_t> into) {
     return count;
 }
 
+// Reads before it changes anything, so that a byte that cannot be read leaves the edits as they
+// were.
 void Document::put(std::uint64_t offset, std::uint8_t value) {
     if (value == original(offset)) {
         edits_.erase(offset);
@@ -106,15 +106,19 @@ void Document::put(std::uint64_t offset, std::uint8_t value) {
 }
 
 bool Document::set(std::uint64_t offset, std::uint8_t value, bool join) {
-    if (offset >= size_ || at(offset) == value) {
+    if (offset >= size_) {
         return false;
     }
+    const std::uint8_t before = at(offset);
+    if (before == value) {
+        return false;
+    }
+    put(offset, value);
     if (join && redo_.empty() && !undo_.empty() && undo_.back().offset == offset) {
         undo_.back().after = value;
     } else {
-        undo_.push_back({offset, at(offset), value});
+        undo_.push_back({offset, before, value});
     }
-    put(offset, value);
     redo_.clear();
     return true;
 }
@@ -124,8 +128,8 @@ std::optional<std::uint64_t> Document::undo() {
         return std::nullopt;
     }
     const ByteEdit edit = undo_.back();
-    undo_.pop_back();
     put(edit.offset, edit.before);
+    undo_.pop_back();
     redo_.push_back(edit);
     return edit.offset;
 }
@@ -135,45 +139,65 @@ std::optional<std::uint64_t> Document::redo() {
         return std::nullopt;
     }
     const ByteEdit edit = redo_.back();
-    redo_.pop_back();
     put(edit.offset, edit.after);
+    redo_.pop_back();
     undo_.push_back(edit);
     return edit.offset;
 }
 
-std::optional<FileError> Document::save(const std::string& target) {
+std::optional<std::string> Document::save(const std::string& target) {
     const std::string destination = target.empty() ? path_ : target;
+    // The copy reads the file afresh, so that the view keeps its own reader and cache should the
+    // save fail.
+    FileReader copy(path_);
+    if (copy.error()) {
+        return "Cannot read " + path_ + ": " + copy.error()->reason;
+    }
+    // Bytes that changed under the viewer would mix with the edits into a file nobody saw.
+    if (copy.identity() != reader_->identity()) {
+        return path_ + " changed on disk since it was opened";
+    }
     std::vector<DiffEntry> patches;
     patches.reserve(edits_.size());
     for (const auto& [offset, value] : edits_) {
         patches.push_back({offset, 0, value});
     }
     const PatchPlan plan(patches);
-    std::optional<FileError> failure;
+    // Where an open file cannot be replaced (Windows), the view lets go of the file it replaces,
+    // and opens it again whatever the outcome.
+    const bool replacing = destination == path_;
+    bool letGo = false;
+    std::optional<std::string> failure;
     try {
         OutputFile out(destination, {.finalSize = size_, .source = reader_.get()});
-        if (!applyPatches(*reader_, plan, out) || !out.commit()) {
-            failure = out.error();
+        bool copied = applyPatches(copy, plan, out);
+        if (copy.error()) {
+            // A first read that failed ends the copy as an empty input would: the output is short.
+            failure = "Cannot read " + path_ + ": " + copy.error()->reason;
+        } else if (copied && FileReader(path_).identity() != reader_->identity()) {
+            failure = path_ + " changed on disk while it was saved";
+        } else if (copied) {
+            if (replacing) {
+                reader_->close();
+                letGo = true;
+            }
+            copied = out.commit();
+        }
+        if (!failure && !copied) {
+            failure = "Cannot write " + destination + ": " + out.error()->reason;
         }
     } catch (const ReadError& error) {
-        failure = FileError{0, error.reason()};
+        failure = error.what();
     }
-    // The copy closed the reader: the saved file, or after a failure the file as it was, is
-    // opened again.
-    const std::string viewed = path_;
-    if (!failure) {
-        path_ = destination;
-    }
-    open();
-    if (failure || error_) {
-        path_ = viewed;
-        if (!failure) {
-            failure = error_;
+    if (failure) {
+        if (letGo) {
+            open();
         }
-        open();
         return failure;
     }
+    path_ = destination;
     edits_.clear();
+    open();
     return std::nullopt;
 }
 

@@ -62,8 +62,11 @@ class Document {
     std::size_t changeCount() const { return edits_.size(); }
 
     // Writes the edited bytes to target (the file itself when empty) through the safe writer, and
-    // then views target. Empty on success, otherwise why it failed, with the view as it was.
-    std::optional<FileError> save(const std::string& target = {});
+    // then views target. Empty on success; otherwise a line that says why and names the file
+    // (`Cannot read FILE: reason`, `Cannot write TARGET: reason`, `FILE changed on disk since it
+    // was opened`), with the edits kept and nothing written. The file must be as it was when it
+    // was opened: the edits were made to what it held then.
+    std::optional<std::string> save(const std::string& target = {});
 
   private:
     struct Page {
@@ -84,6 +87,7 @@ class Document {
     std::vector<ByteEdit> undo_;
     std::vector<ByteEdit> redo_;
     std::array<Page, 8> pages_;
+    std::vector<std::uint8_t> spare_;
     std::uint64_t uses_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "keys.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <optional>
@@ -9,6 +10,7 @@ namespace tessaloom::cli::view {
 namespace {
 
 constexpr char kEsc = 0x1B;
+constexpr int kLargestParameter = 100000;
 
 struct FinalKey {
     char final;
@@ -65,7 +67,8 @@ std::optional<Key> sequenceKey(char introducer, std::string_view params, char fi
             field = &modifier;
             *field = 0;
         } else if (c >= '0' && c <= '9') {
-            *field = *field * 10 + (c - '0');
+            // Clamped: no key has a number that large, and a longer one must not overflow.
+            *field = std::min(*field * 10 + (c - '0'), kLargestParameter);
         }
     }
     // Ctrl adds 4 to the modifier's bits, which xterm numbers from 1.

@@ -36,6 +36,7 @@ struct Key {
 
 inline constexpr char kCtrlC = 0x03;
 inline constexpr char kCtrlR = 0x12;
+inline constexpr char kCtrlZ = 0x1A;
 
 // The keys of text typed as plain characters, for tests and for replaying input.
 std::vector<Key> keysOf(std::string_view text);

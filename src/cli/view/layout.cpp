@@ -4,8 +4,8 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <optional>
+#include <string>
 
 namespace tessaloom::cli::view {
 
@@ -37,6 +37,7 @@ constexpr std::array kHelp{
     HelpLine{"w  W", "save; save as another file"},
     HelpLine{"Esc", "stop a search"},
     HelpLine{"q  Ctrl-C", "quit (asks before dropping changes)"},
+    HelpLine{"Ctrl-Z", "stop, with the terminal given back; fg comes back"},
     HelpLine{"?", "this help; any key closes it"},
 };
 // clang-format on
@@ -87,6 +88,46 @@ std::string hexOffset(std::uint64_t value, std::size_t digits) {
     return text;
 }
 
+// The bytes the screen shows. One that cannot be read (the file shrank or failed under the viewer)
+// is drawn as unknown and the first reason kept for the message line: the screen is drawn whatever
+// the file does, and the edits are not lost to it.
+class DrawnBytes {
+  public:
+    std::optional<std::uint8_t> at(Document& document, std::uint64_t offset) {
+        try {
+            return document.at(offset);
+        } catch (const ReadError& error) {
+            if (!failure_) {
+                failure_ = error.what();
+            }
+            return std::nullopt;
+        }
+    }
+    // Whether the byte at offset differs between the two files; unknown bytes do not.
+    bool differ(Model& model, std::uint64_t offset) {
+        auto& documents = model.documents();
+        if (documents.size() < 2) {
+            return false;
+        }
+        if (offset >= documents[0]->size() || offset >= documents[1]->size()) {
+            return true;
+        }
+        const std::optional<std::uint8_t> a = at(*documents[0], offset);
+        const std::optional<std::uint8_t> b = at(*documents[1], offset);
+        return a && b && *a != *b;
+    }
+    const std::optional<std::string>& failure() const { return failure_; }
+
+  private:
+    std::optional<std::string> failure_;
+};
+
+// The file's name without its folders, which are cut at '/' and at '\\' (on Windows either).
+std::string baseName(const std::string& path) {
+    const std::size_t folder = path.find_last_of("/\\");
+    return folder == std::string::npos ? path : path.substr(folder + 1);
+}
+
 std::string format(const char* pattern, auto... values) {
     char text[128];
     std::snprintf(text, sizeof text, pattern, values...);
@@ -94,8 +135,8 @@ std::string format(const char* pattern, auto... values) {
 }
 
 // Draws the rows of one file from the model's top row on.
-void drawPane(Grid& grid, Model& model, const Geometry& geometry, std::size_t file, std::size_t x0,
-              std::size_t y0) {
+void drawPane(Grid& grid, Model& model, DrawnBytes& bytes, const Geometry& geometry,
+              std::size_t file, std::size_t x0, std::size_t y0) {
     Document& document = *model.documents()[file];
     const StructureField* field = model.fieldAtCursor();
     const bool editing =
@@ -116,13 +157,18 @@ void drawPane(Grid& grid, Model& model, const Geometry& geometry, std::size_t fi
             if (offset >= document.size()) {
                 continue;
             }
-            const std::uint8_t byte = document.at(offset);
+            const std::optional<std::uint8_t> read = bytes.at(document, offset);
+            if (!read) {
+                grid.put(x, y, "??", offset == model.cursor() ? Style::kCursor : Style::kPlain);
+                continue;
+            }
+            const std::uint8_t byte = *read;
             Style style = byteStyle(byte);
             if (field != nullptr && offset >= field->offset &&
                 offset - field->offset < field->size) {
                 style = Style::kField;
             }
-            if (model.differs(offset)) {
+            if (bytes.differ(model, offset)) {
                 style = Style::kDiffers;
             }
             if (document.changed(offset)) {
@@ -165,25 +211,28 @@ void drawMap(Grid& grid, Model& model, const Geometry& geometry) {
 
 // The count bytes at the cursor as an unsigned number in the chosen byte order; empty when the
 // file ends sooner.
-std::optional<std::uint64_t> numberAtCursor(Model& model, std::size_t count) {
+std::optional<std::uint64_t> numberAtCursor(Model& model, DrawnBytes& bytes, std::size_t count) {
     Document& document = model.document();
     if (model.cursor() >= document.size() || document.size() - model.cursor() < count) {
         return std::nullopt;
     }
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t byte = document.at(model.cursor() + i);
-        value |= byte << (8 * (model.bigEndian() ? count - 1 - i : i));
+        const std::optional<std::uint8_t> byte = bytes.at(document, model.cursor() + i);
+        if (!byte) {
+            return std::nullopt;
+        }
+        value |= std::uint64_t{*byte} << (8 * (model.bigEndian() ? count - 1 - i : i));
     }
     return value;
 }
 
 // The integers and floating-point numbers that the bytes at the cursor make.
-void drawInspector(Grid& grid, Model& model, std::size_t y) {
+void drawInspector(Grid& grid, Model& model, DrawnBytes& bytes, std::size_t y) {
     constexpr std::size_t kWidths[4] = {1, 2, 4, 8};
     std::optional<std::uint64_t> values[4];
     for (std::size_t i = 0; i < 4; ++i) {
-        values[i] = numberAtCursor(model, kWidths[i]);
+        values[i] = numberAtCursor(model, bytes, kWidths[i]);
     }
     const auto integer = [&](std::size_t i) -> std::string {
         if (!values[i]) {
@@ -218,7 +267,7 @@ void drawInspector(Grid& grid, Model& model, std::size_t y) {
 void drawStatus(Grid& grid, Model& model, std::size_t y) {
     Document& document = model.document();
     // The name alone: the folders would push the rest of the line off a narrow screen.
-    const std::string name = std::filesystem::path(document.path()).filename().string();
+    const std::string name = baseName(document.path());
     std::string line = " " + name + "  " + std::to_string(document.size()) + " bytes  " +
                        format("0x%llX (%llu)", static_cast<unsigned long long>(model.cursor()),
                               static_cast<unsigned long long>(model.cursor()));
@@ -243,7 +292,7 @@ void drawStatus(Grid& grid, Model& model, std::size_t y) {
     grid.put(0, y, line, Style::kStatus);
 }
 
-void drawMessage(Grid& grid, Model& model, std::size_t y) {
+void drawMessage(Grid& grid, Model& model, const DrawnBytes& bytes, std::size_t y) {
     if (model.mode() == Mode::kPrompt) {
         const std::size_t x =
             grid.put(0, y, model.promptLabel() + model.promptText(), Style::kPlain);
@@ -252,7 +301,8 @@ void drawMessage(Grid& grid, Model& model, std::size_t y) {
         }
         return;
     }
-    grid.put(0, y, model.message(), Style::kPlain);
+    const std::string message = model.message();
+    grid.put(0, y, message.empty() ? bytes.failure().value_or("") : message, Style::kPlain);
 }
 
 void drawPanelLine(Grid& grid, std::size_t y, std::string_view text, Style style) {
@@ -375,8 +425,9 @@ Grid render(Model& model, std::size_t width, std::size_t height) {
         grid.put(0, 0, "Too small", Style::kPlain);
         return grid;
     }
+    DrawnBytes bytes;
     if (documents.size() == 1) {
-        drawPane(grid, model, geometry, 0, 0, 0);
+        drawPane(grid, model, bytes, geometry, 0, 0, 0);
     } else {
         const std::size_t secondX = geometry.sideBySide ? geometry.lineWidth + 2 : 0;
         const std::size_t secondY = geometry.sideBySide ? 0 : geometry.pane.rows + 1;
@@ -388,7 +439,7 @@ Grid render(Model& model, std::size_t width, std::size_t height) {
                      std::string(file == 0 ? "A: " : "B: ") + document.path() + "  " +
                          std::to_string(document.size()) + " bytes",
                      Style::kTitle);
-            drawPane(grid, model, geometry, file, x, y + 1);
+            drawPane(grid, model, bytes, geometry, file, x, y + 1);
         }
     }
     if (geometry.pane.mapCells > 0) {
@@ -400,10 +451,10 @@ Grid render(Model& model, std::size_t width, std::size_t height) {
         drawStructure(grid, model, geometry);
     }
     if (geometry.inspector) {
-        drawInspector(grid, model, geometry.areaRows);
+        drawInspector(grid, model, bytes, geometry.areaRows);
     }
     drawStatus(grid, model, height - 2);
-    drawMessage(grid, model, height - 1);
+    drawMessage(grid, model, bytes, height - 1);
     return grid;
 }
 

@@ -128,6 +128,7 @@ void Model::resize(const PaneSize& size) {
     pane_.rows = std::max<std::size_t>(pane_.rows, 1);
     if (map_.cells().size() != pane_.mapCells) {
         map_ = RegionMap(document().size(), pane_.mapCells);
+        mapStopped_ = false;
     }
     scroll();
 }
@@ -182,10 +183,28 @@ std::string Model::message() const {
 }
 
 bool Model::busy() const {
-    return seek_ != nullptr || !differences_.complete() || !map_.complete();
+    return seek_ != nullptr || (!differences_.complete() && !differencesStopped_) ||
+           (!map_.complete() && !mapStopped_);
 }
 
 void Model::work() {
+    // A file that cannot be read stops the work that read it, and says why; the edits and the
+    // rest of the viewer go on.
+    try {
+        step();
+    } catch (const ReadError& error) {
+        message_ = error.what();
+        if (seek_) {
+            seek_.reset();
+        } else if (!differences_.complete() && !differencesStopped_) {
+            differencesStopped_ = true;
+        } else {
+            mapStopped_ = true;
+        }
+    }
+}
+
+void Model::step() {
     if (seek_) {
         if (!seek_->step()) {
             return;
@@ -198,9 +217,9 @@ void Model::work() {
             message_ = search ? "Not found" : "No more differences";
         }
         seek_.reset();
-    } else if (!differences_.complete()) {
+    } else if (!differences_.complete() && !differencesStopped_) {
         differences_.step(*documents_[0], *documents_[1]);
-    } else {
+    } else if (!mapStopped_) {
         map_.step(document());
     }
 }
@@ -237,6 +256,17 @@ void Model::scroll() {
 
 bool Model::handle(const Key& key) {
     message_.clear();
+    // A file that cannot be read (it shrank or failed under the viewer) ends what the key began,
+    // and not the viewer: the edits stay, to be saved elsewhere or dropped when asked.
+    try {
+        return dispatch(key);
+    } catch (const ReadError& error) {
+        message_ = error.what();
+        return true;
+    }
+}
+
+bool Model::dispatch(const Key& key) {
     if (key.is(kCtrlC) && !(mode_ == Mode::kPrompt && promptKind_ == PromptKind::kDiscard)) {
         mode_ = Mode::kView;
         seek_.reset();
@@ -549,13 +579,38 @@ void Model::save(const std::string& target) {
     }
     const std::size_t changes = edited.changeCount();
     const std::string destination = target.empty() ? edited.path() : target;
-    if (const std::optional<FileError> failure = edited.save(target)) {
-        message_ = "Cannot save " + destination + ": " + failure->reason;
+    const std::uint64_t size = edited.size();
+    const std::optional<std::string> failure = edited.save(target);
+    if (edited.size() != size) {
+        // Opened again after a failure, the file had changed under the viewer.
+        refit();
+    }
+    if (failure) {
+        message_ = "Not saved: " + *failure;
         return;
     }
     message_ = "Saved " + plural(changes, "change") + " to " + destination;
-    structure_ = readStructure(edited);
     map_ = RegionMap(edited.size(), pane_.mapCells);
+    mapStopped_ = false;
+    try {
+        structure_ = readStructure(edited);
+    } catch (const ReadError& error) {
+        message_ += std::string("; ") + error.what();
+    }
+}
+
+void Model::refit() {
+    length_ = 0;
+    for (const auto& document : documents_) {
+        length_ = std::max(length_, document->size());
+    }
+    if (documents_.size() == 2) {
+        differences_ = DifferenceCount(length_);
+        differencesStopped_ = false;
+    }
+    map_ = RegionMap(document().size(), pane_.mapCells);
+    mapStopped_ = false;
+    moveTo(cursor_);
 }
 
 void Model::openStructure() {

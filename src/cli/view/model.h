@@ -36,12 +36,14 @@ class Model {
 
     // Takes the new size of the panes; the cursor stays in view.
     void resize(const PaneSize& size);
-    // Handles one key; false once the viewer is to close.
+    // Handles one key; false once the viewer is to close. A file that cannot be read ends what
+    // the key does, with the reason on the message line.
     bool handle(const Key& key);
     // Whether there is work to do between keys: a scan the user waits for, or the region map
     // and the count of differences made in the background.
     bool busy() const;
-    // Does one bounded step of that work.
+    // Does one bounded step of that work. A file that cannot be read stops the work, with the
+    // reason on the message line.
     void work();
 
     // What the layout shows.
@@ -69,10 +71,13 @@ class Model {
     // Differences counted between two files so far, and whether the count is complete.
     std::uint64_t differenceCount() const { return differences_.count(); }
     bool differencesCounted() const { return differences_.complete(); }
-    // Whether the byte at offset differs between the two files.
-    bool differs(std::uint64_t offset);
 
   private:
+    // Whether the byte at offset differs between the two files.
+    bool differs(std::uint64_t offset);
+    bool dispatch(const Key& key);
+    void step();
+    void refit();
     bool handleView(const Key& key);
     bool navigate(const Key& key);
     void handleEdit(const Key& key);
@@ -109,6 +114,9 @@ class Model {
     std::size_t structureChoice_ = 0;
     RegionMap map_;
     DifferenceCount differences_;
+    // Background work that stopped at a byte that could not be read.
+    bool mapStopped_ = false;
+    bool differencesStopped_ = false;
 };
 
 }  // namespace tessaloom::cli::view

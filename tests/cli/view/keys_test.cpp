@@ -38,6 +38,7 @@ const KeysCase kCases[] = {
       {KeyCode::kChar, kCtrlR},
       {KeyCode::kChar, kCtrlC}}},
     {"\x1b[99~x", {{KeyCode::kChar, 'x'}}},  // a key the viewer does not know is dropped
+    {"\x1b[9999999999999~\x1b[1;99999999999A", {{KeyCode::kUp}}},  // numbers past an int
 };
 
 // Every case, cut into two pieces at every position, gives the keys of the whole.

@@ -1,9 +1,11 @@
 // The viewer without a terminal: keys into the model, the grid the layout makes out of it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/chunked_file.h"
@@ -185,6 +187,35 @@ TEST(ViewTest, SavesTheEditsThroughTheSafeWriter) {
     viewer.press("uw");  // undone after saving, and saved again
     EXPECT_EQ(contentOf(copy), "0123A56789");
     EXPECT_EQ(viewer.model().document().changeCount(), 0U);
+    viewer.press("e44\x1bW" + copy + "/x\r");
+    EXPECT_EQ(viewer.grid().text(11).find("Not saved: Cannot write "), 0U);
+    EXPECT_EQ(viewer.model().document().changeCount(), 1U);
+}
+
+// A file that shrinks under the viewer costs neither the viewer nor the edits: the reason shows,
+// the scan that met it stops, and no save writes a short file.
+TEST(ViewTest, AFileThatShrinksKeepsTheViewerAndTheEdits) {
+    Viewer viewer({std::string(std::size_t{3} << 16, 'a')}, 200);
+    viewer.press("e41\x1b");
+    const std::string path = viewer.file(0).path();
+    const std::string copy = viewer.file(0).sibling("copy");
+    std::filesystem::resize_file(path, 100);
+    const std::string unreadable = "Cannot read " + path + ": The file ended before its size";
+    const std::string changed = "Not saved: " + path + " changed on disk since it was opened";
+    const std::pair<std::string, std::string> kSteps[] = {
+        {"G", unreadable},  // drawn as ?? bytes
+        {"e42\x1b", unreadable}, {"g0\r/\"b\"\r", unreadable},     {"W" + copy + "\r", changed},
+        {"w", changed},          {"q", "Discard 1 change? (y/n)"},
+    };
+    for (const auto& [keys, message] : kSteps) {
+        EXPECT_TRUE(viewer.press(keys));
+        EXPECT_NE(viewer.grid().text(11).find(message), std::string::npos)
+            << keys << ":\n"
+            << viewer.grid().text(11);
+    }
+    EXPECT_FALSE(std::filesystem::exists(copy));
+    EXPECT_EQ(viewer.model().document().changeCount(), 1U);
+    EXPECT_FALSE(viewer.press("y"));
 }
 
 // The scans that run a step at a time agree with a plain look at every byte, across the

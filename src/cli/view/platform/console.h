@@ -41,6 +41,10 @@ class Console {
     ConsoleInput wait(int timeoutMs);
     // Sends bytes to the terminal, all of them.
     void write(std::string_view bytes);
+    // Stops the program as Ctrl-Z does in a shell, with the terminal given back until it goes on
+    // (the next wait() then reports a resize, for the screen to be drawn whole). Also done on a
+    // SIGTSTP from another program. Nothing on Windows.
+    void suspend();
 
   private:
     class State;

@@ -25,6 +25,7 @@ constexpr int kEscapeWaitMs = 25;
 // What a signal handler needs to give the terminal back: set before raw mode starts, read only
 // by async-signal-safe calls.
 termios savedModes{};
+termios rawModes{};
 std::atomic<bool> taken{false};
 int resizePipe[2] = {-1, -1};
 
@@ -50,6 +51,57 @@ void giveBack() {
     }
 }
 
+void takeOver() {
+    taken = true;
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &rawModes);
+    writeAll(kEnterScreen, sizeof kEnterScreen - 1);
+}
+
+extern "C" void suspendHere(int);
+
+// SIGTSTP, from Ctrl-Z or from another program: the interrupting signals wait until the terminal
+// is given back or taken again.
+struct sigaction suspendAction() {
+    struct sigaction action {};
+    action.sa_handler = suspendHere;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGWINCH}) {
+        sigaddset(&action.sa_mask, signal);
+    }
+    return action;
+}
+
+// Stops as a program that keeps the terminal must: the terminal given back first, so that the
+// shell is usable, and taken again, and the screen drawn whole, once the run goes on.
+extern "C" void suspendHere(int) {
+    const int saved = errno;
+    const bool had = taken.exchange(false);
+    if (had) {
+        writeAll(kLeaveScreen, sizeof kLeaveScreen - 1);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedModes);
+    }
+    struct sigaction stop {};
+    stop.sa_handler = SIG_DFL;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGTSTP, &stop, nullptr);
+    sigset_t suspend;
+    sigemptyset(&suspend);
+    sigaddset(&suspend, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &suspend, nullptr);
+    raise(SIGTSTP);
+    // Here after SIGCONT (or at once in a process group that no shell controls, which the system
+    // does not stop).
+    const struct sigaction again = suspendAction();
+    sigaction(SIGTSTP, &again, nullptr);
+    if (had) {
+        takeOver();
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t ignored = ::write(resizePipe[1], &byte, 1);
+    }
+    errno = saved;
+}
+
 extern "C" void noteResize(int) {
     const int saved = errno;
     const char byte = 0;
@@ -67,6 +119,7 @@ class Console::State {
   public:
     VtKeyDecoder decoder;
     struct sigaction previousResize {};
+    struct sigaction previousSuspend {};
 };
 
 bool Console::available() {
@@ -93,25 +146,40 @@ Console::Console() : state_(std::make_unique<State>()) {
     sigaction(SIGWINCH, &action, &state_->previousResize);
     cli::onInterrupt(giveBack);
 
-    termios raw = savedModes;
-    raw.c_iflag &= ~static_cast<tcflag_t>(BRKINT | ICRNL | INPCK | ISTRIP | IXON);
-    raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    raw.c_cflag |= CS8;
+    rawModes = savedModes;
+    rawModes.c_iflag &= ~static_cast<tcflag_t>(BRKINT | ICRNL | INPCK | ISTRIP | IXON);
+    rawModes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    rawModes.c_cflag |= CS8;
     // Without ISIG, Ctrl-C, Ctrl-Z and Ctrl-\ arrive as keys, for the viewer to handle.
-    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN | ISIG);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
+    rawModes.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN | ISIG);
+    rawModes.c_cc[VMIN] = 1;
+    rawModes.c_cc[VTIME] = 0;
     taken = true;
-    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) != 0) {
+    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &rawModes) != 0) {
         taken = false;
         fail("Cannot set the terminal's modes");
     }
     writeAll(kEnterScreen, sizeof kEnterScreen - 1);
+    // A SIGTSTP ignored when the program started (a shell without job control) stays ignored.
+    sigaction(SIGTSTP, nullptr, &state_->previousSuspend);
+    if (state_->previousSuspend.sa_handler != SIG_IGN) {
+        const struct sigaction suspend = suspendAction();
+        sigaction(SIGTSTP, &suspend, nullptr);
+    }
 }
 
 Console::~Console() {
     giveBack();
+    sigaction(SIGTSTP, &state_->previousSuspend, nullptr);
     sigaction(SIGWINCH, &state_->previousResize, nullptr);
+}
+
+void Console::suspend() {
+    // The whole process group, as the terminal's Ctrl-Z would stop it; not where the shell has
+    // no job control to bring it back.
+    if (state_->previousSuspend.sa_handler != SIG_IGN) {
+        kill(0, SIGTSTP);
+    }
 }
 
 ScreenSize Console::size() const {

@@ -99,6 +99,8 @@ ScreenSize Console::size() const {
             static_cast<std::size_t>(info.srWindow.Bottom - info.srWindow.Top + 1)};
 }
 
+void Console::suspend() {}
+
 void Console::write(std::string_view bytes) {
     writeAll(bytes.data(), bytes.size());
 }
