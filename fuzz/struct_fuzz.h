@@ -1,7 +1,8 @@
 // What every structure target checks: the report of the data in memory is the report of the same
 // bytes in a file read in chunks of a random size, and of a stream that hands them out in random
 // pieces (which is copied aside first); every field lies inside the data and inside the field that
-// holds it; entropies lie between 0 and 8; the innermost field at an offset holds it.
+// holds it; entropies lie between 0 and 8; the innermost field at an offset holds it; the report
+// stays in proportion to the data.
 #pragma once
 
 #include <memory>
@@ -65,7 +66,12 @@ int checkStructure(const std::uint8_t* data, std::size_t size, FormatCheck forma
         }
     }
     const std::string json = cli::structureJson(report);
-    check(!cli::structureText(report).empty() && json.back() == '\n', "both reports are written");
+    const std::string text = cli::structureText(report);
+    check(!text.empty() && json.back() == '\n', "both reports are written");
+    // A header's fields take some hundred characters for each of its bytes; names shown many
+    // times are held to their budget.
+    check(json.size() + text.size() <= 256 * std::uint64_t{size} + (std::uint64_t{1} << 20),
+          "the report grows with the file, not with what it claims");
     for (const std::uint64_t offset :
          {std::uint64_t{0}, std::uint64_t{size / 2}, std::uint64_t{size / 3}}) {
         const std::vector<const StructField*> chain = fieldsAt(report.fields, offset);

@@ -260,7 +260,10 @@ class TextWriter {
         line("  " + padded("Offset", offsetWidth_ + 2) + "  Type      Length  CRC");
         for (const PngChunkInfo& c : table) {
             line("  " + offset(c.offset) + "  " + padded(c.type, 4) + "  " +
-                 rightAligned(std::to_string(c.length), 10) + "  " + (c.crcOk ? "ok" : "WRONG"));
+                 rightAligned(std::to_string(c.length), 10) + "  " +
+                 (!c.crcOk   ? "not checked"
+                  : *c.crcOk ? "ok"
+                             : "WRONG"));
         }
     }
 
@@ -493,7 +496,7 @@ std::string structureJson(const StructureReport& report) {
         json.string("type", c.type);
         json.unsignedNumber("offset", c.offset);
         json.unsignedNumber("length", c.length);
-        json.boolean("crc_ok", c.crcOk);
+        json.member("crc_ok", !c.crcOk ? "null" : *c.crcOk ? "true" : "false");
     });
     if (report.interpreter) {
         json.string("interpreter", *report.interpreter);

@@ -213,7 +213,7 @@ StructureReport describeStructure(ByteSource& source, std::string path,
     report.path = std::move(path);
     report.size = source.size();
     CachedBytes bytes(source);
-    formats::Decoding decoding(bytes, report);
+    formats::Decoding decoding(bytes, report, options.entropies == SectionEntropies::kMeasured);
     const bool known =
         std::ranges::any_of(kDecoders, [&decoding](Decoder decode) { return decode(decoding); });
     if (!known && report.size > 0) {

@@ -115,7 +115,7 @@ struct PngChunkInfo {
     std::string type;
     std::uint64_t offset = 0;  // of its length field
     std::uint32_t length = 0;
-    bool crcOk = false;
+    std::optional<bool> crcOk;  // empty when its data was not read (SectionEntropies::kSkipped)
 
     bool operator==(const PngChunkInfo&) const = default;
 };
@@ -148,7 +148,7 @@ struct StructureReport {
 
 // Whether the entropy of each section's bytes is measured: one sequential read of the bytes the
 // sections cover. Skipped, only the headers are read, so the tree of a file of any size comes at
-// once.
+// once; then the CRCs of PNG chunks are not checked either.
 enum class SectionEntropies { kMeasured, kSkipped };
 
 struct StructureOptions {

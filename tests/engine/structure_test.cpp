@@ -7,6 +7,7 @@
 
 #include "engine/chunked_file.h"
 #include "engine/entropy.h"
+#include "struct_report.h"
 
 namespace tessaloom {
 namespace {
@@ -150,6 +151,99 @@ TEST(StructureTest, FieldsAtGivesTheInnermostField) {
     EXPECT_EQ(names(1250), (Names{"Section contents", ".c"}));
     EXPECT_EQ(names(100), Names{});
     EXPECT_EQ(names(file.size()), Names{});
+}
+
+// n little-endian bytes of value.
+std::string le(std::uint64_t value, int n) {
+    std::string bytes;
+    for (int i = 0; i < n; ++i, value >>= 8) {
+        bytes.push_back(static_cast<char>(value & 0xFF));
+    }
+    return bytes;
+}
+
+std::string times(int count, const std::string& text) {
+    std::string all;
+    while (count-- > 0) {
+        all += text;
+    }
+    return all;
+}
+
+ByteBuffer withPieces(const std::vector<std::pair<std::size_t, std::string>>& pieces) {
+    ByteBuffer file;
+    for (const auto& [at, text] : pieces) {
+        file.resize(std::max(file.size(), at + text.size()));
+        std::copy(text.begin(), text.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    return file;
+}
+
+// A PE32 without sections, so that addresses are offsets: 66 import descriptors share one table
+// of 1000 thunks; each library and function is called name.
+ByteBuffer sharedImports(const std::string& name) {
+    return withPieces({{0, "MZ"},
+                       {60, le(0x40, 4)},
+                       {0x40, std::string("PE\0\0\x4C\x01", 6)},
+                       {0x54, le(224, 2)},
+                       {0x58, le(0x10B, 2)},
+                       {0xB4, le(16, 4)},
+                       {0xC0, le(0x200, 4)},
+                       {0x742, name},
+                       {0x200, times(66, le(0xB44, 4) + le(0, 8) + le(0x742, 4) + le(0xB44, 4))},
+                       {0xB44, times(1000, le(0x740, 4)) + le(0, 4)}});
+}
+
+// An ELF64 whose dynamic section holds entries, a NULL entry and strings; its string table is
+// at base (section 0, linked to the dynamic section).
+ByteBuffer dynamicEntries(const std::string& entries, const std::string& strings,
+                          std::uint64_t base = 0) {
+    const std::string dynamic = entries + std::string(16, '\0') + strings;
+    ByteBuffer file = elfFile(true, false, ByteBuffer(dynamic.begin(), dynamic.end()),
+                              {{".dynamic", 6, 256, entries.size() + 16}});
+    const std::string offset = le(base, 8);
+    std::copy(offset.begin(), offset.end(), file.end() - 3 * 64 + 24);
+    return file;
+}
+
+// A name shown for many rows, sums of offsets that wrap, CRCs not to be read: warnings, and a
+// report in proportion to the file.
+TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
+    const std::string zip64 = "PK\x01\x02" + std::string(26, '\0') + le(12, 2) +
+                              std::string(10, '\0') + le(0xFFFFFFFF, 4) + le(0x80001, 4) +
+                              le(~std::uint64_t{7}, 8);
+    const std::string png = std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16) +
+                            std::string(17, '\0') + std::string("\0\0\0\0IEND\0\0\0\0", 12);
+    const std::string xff(1023, '\xFF');
+    const struct {
+        ByteBuffer file;
+        std::string warning;  // held by one of the warnings; none when empty
+    } cases[] = {
+        {sharedImports(xff), "are left out"},
+        {sharedImports("f"), "is read for an earlier library"},
+        {dynamicEntries(times(4000, le(1, 8) + le(256 + 16 * 4001, 8)), xff), "are left out"},
+        {dynamicEntries(le(1, 8) + le(0x220, 8), "libc.so.6", ~std::uint64_t{0xFF}),
+         "A dynamic entry's name lies past the end of 64-bit offsets (0xffffffffffffff00 + 0x220)"},
+        {withPieces({{16, zip64}, {74, "PK\x05\x06" + le(0, 4) + le(0x10001, 4) + le(58, 10)}}),
+         "A local header lies past the end of 64-bit offsets"},
+        {withPieces({{0, png}}), ""},
+    };
+    for (const auto& c : cases) {
+        SpanSource source(c.file);
+        const StructureReport report = describeStructure(
+            source, "x", {.entropies = SectionEntropies::kSkipped, .progress = {}});
+        SCOPED_TRACE(report.format + ": " + c.warning);
+        EXPECT_EQ(std::ranges::any_of(report.warnings,
+                                      [&c](const std::string& warning) {
+                                          return warning.find(c.warning) != std::string::npos;
+                                      }),
+                  !c.warning.empty());
+        EXPECT_LE(cli::structureJson(report).size() + cli::structureText(report).size(),
+                  64 * c.file.size() + (1 << 20));
+        for (const PngChunkInfo& chunk : report.chunks.value_or(std::vector<PngChunkInfo>{})) {
+            EXPECT_FALSE(chunk.crcOk);
+        }
+    }
 }
 
 }  // namespace

@@ -287,6 +287,12 @@ void fitFields(std::vector<StructField>& fields, std::uint64_t fileSize) {
     }
 }
 
+Decoding::Decoding(Bytes& source, StructureReport& filled, bool readData)
+    : bytes(source), report(filled), readsData(readData) {
+    const std::uint64_t most = (UINT64_MAX - kNameAllowance) / kNameCharactersPerByte;
+    budget_ = std::min(source.size(), most) * kNameCharactersPerByte + kNameAllowance;
+}
+
 StructField& Decoding::add(std::string name, std::uint64_t offset, std::uint64_t size,
                            std::string value) {
     return top.emplace_back(
@@ -315,6 +321,38 @@ void Decoding::finish() {
     fitFields(report.fields, bytes.size());
     // In the order of the file, as a map of it reads.
     std::ranges::stable_sort(report.fields, {}, &StructField::offset);
+}
+
+std::optional<std::uint64_t> Decoding::checkedAdd(std::uint64_t a, std::uint64_t b,
+                                                  std::string_view what) {
+    if (a > UINT64_MAX - b) {
+        warn(std::string(what) + " lies past the end of 64-bit offsets (" + hex(a) + " + " +
+             hex(b) + ")");
+        return std::nullopt;
+    }
+    return a + b;
+}
+
+void Decoding::charge(std::uint64_t characters) {
+    if (spent()) {
+        return;
+    }
+    charged_ += std::min(characters, budget_ + 1 - charged_);
+    if (spent()) {
+        warn(
+            "The names read from the file reach " + decimal(budget_) +
+            " characters, the most for a file of this size: the names and rows after them are left "
+            "out");
+    }
+}
+
+std::optional<std::string> Decoding::text(std::uint64_t offset, std::size_t maxLength) {
+    auto [known, added] = texts_.try_emplace({offset, maxLength});
+    if (added) {
+        known->second = bytes.cString(offset, maxLength);
+    }
+    charge(known->second ? known->second->size() : 0);
+    return known->second;
 }
 
 HeaderField summaryRow(std::string_view label, const StructField& field, std::string value) {

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "../structure.h"
@@ -96,6 +98,12 @@ std::string safeText(ByteView bytes);
 // warning: a hostile file cannot make the report grow faster than the file.
 inline constexpr std::size_t kMaxNameLength = 1024;
 inline constexpr std::size_t kMaxRows = 65536;
+// The names a report shows may take this many characters for each byte of the file, and the
+// allowance on top. A name can be shown many times from one copy in the file (by every thunk of
+// an import name table, every DT_NEEDED entry), and each byte that is not UTF-8 takes four
+// characters: the budget, not the rows, keeps the report in proportion to the file.
+inline constexpr std::uint64_t kNameCharactersPerByte = 8;
+inline constexpr std::uint64_t kNameAllowance = std::uint64_t{64} << 10;
 
 // Appends a field to parent and returns it.
 StructField& addField(StructField& parent, std::string name, std::uint64_t offset,
@@ -120,9 +128,12 @@ void fitFields(std::vector<StructField>& fields, std::uint64_t fileSize);
 // What a decoder works on and fills in.
 class Decoding {
   public:
-    Decoding(Bytes& source, StructureReport& filled) : bytes(source), report(filled) {}
+    Decoding(Bytes& source, StructureReport& filled, bool readData);
     Bytes& bytes;
     StructureReport& report;
+    // Whether the bytes that headers only describe are read too: the data of each PNG chunk, for
+    // its CRC. Without them a file of any size is decoded in a few reads.
+    const bool readsData;
     // The fields at the top of the tree, which become the report's; kept where they are while
     // more are added, so that a decoder can hold on to one.
     std::deque<StructField> top;
@@ -135,8 +146,24 @@ class Decoding {
     // Hands the fields to the report and closes the warnings.
     void finish();
 
+    // a + b for an offset made of numbers from the file; empty, with a warning that names what
+    // it is, when the sum does not fit in 64 bits, so that it never wraps back into the file.
+    std::optional<std::uint64_t> checkedAdd(std::uint64_t a, std::uint64_t b,
+                                            std::string_view what);
+
+    // Takes characters of names from the budget for names; the charge that spends it warns, and
+    // from then on spent() is true: each decoder leaves out the names and rows that follow.
+    void charge(std::uint64_t characters);
+    bool spent() const { return charged_ > budget_; }
+    // Bytes::cString, read once for each offset however often it is asked for, and charged each
+    // time it is.
+    std::optional<std::string> text(std::uint64_t offset, std::size_t maxLength);
+
   private:
     std::size_t unshown_ = 0;
+    std::uint64_t budget_;
+    std::uint64_t charged_ = 0;
+    std::map<std::pair<std::uint64_t, std::size_t>, std::optional<std::string>> texts_;
 };
 
 // Each decoder returns false, having added nothing, when the bytes are not of its format.

@@ -328,7 +328,7 @@ class ElfDecoder {
                       std::uint64_t namesIndex);
     void readInterpreter();
     void readDynamic();
-    std::optional<std::uint64_t> fileOffset(std::uint64_t address) const;
+    std::optional<std::uint64_t> fileOffset(std::uint64_t address);
     std::uint64_t stride(const StructField& header, std::string_view field, std::uint64_t size);
 
     Decoding& d_;
@@ -461,11 +461,14 @@ void ElfDecoder::readSections(std::uint64_t offset, std::uint64_t count, std::ui
     for (std::size_t i = 0; i < sections_.size(); ++i) {
         const Section& section = sections_[i];
         std::string name;
-        if (names && section.name < names->size) {
-            name = bytes_
-                       .cString(names->offset + section.name,
-                                static_cast<std::size_t>(std::min<std::uint64_t>(
-                                    kMaxNameLength, names->size - section.name)))
+        // Past the budget for names the sections are still listed, as their headers are.
+        const std::optional<std::uint64_t> nameAt =
+            names && section.name < names->size && !d_.spent()
+                ? d_.checkedAdd(names->offset, section.name, "The name of a section")
+                : std::nullopt;
+        if (nameAt) {
+            name = d_.text(*nameAt, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                        kMaxNameLength, names->size - section.name)))
                        .value_or("");
         }
         SectionInfo info;
@@ -498,11 +501,12 @@ void ElfDecoder::readSections(std::uint64_t offset, std::uint64_t count, std::ui
     }
 }
 
-std::optional<std::uint64_t> ElfDecoder::fileOffset(std::uint64_t address) const {
+std::optional<std::uint64_t> ElfDecoder::fileOffset(std::uint64_t address) {
     for (const Segment& segment : segments_) {
         if (segment.type == kLoad && address >= segment.address &&
             address - segment.address < segment.fileSize) {
-            return segment.offset + (address - segment.address);
+            return d_.checkedAdd(segment.offset, address - segment.address,
+                                 "The file offset of an address");
         }
     }
     return std::nullopt;
@@ -572,17 +576,21 @@ void ElfDecoder::readDynamic() {
         stringTable = linkedStrings;
     }
     StructField& table = d_.add("Dynamic section", offset, 0, decimal(entries.size()) + " entries");
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    for (std::size_t i = 0; i < entries.size() && !d_.spent(); ++i) {
         const Entry& entry = entries[i];
         std::string value = hex(entry.value);
         const bool named = entry.tag == kNeeded || entry.tag == kSoname || entry.tag == kRpath ||
                            entry.tag == kRunpath;
         if (named) {
-            const std::optional<std::string> text =
-                stringTable ? bytes_.cString(*stringTable + entry.value, kMaxNameLength)
+            const std::optional<std::uint64_t> at =
+                stringTable ? d_.checkedAdd(*stringTable, entry.value, "A dynamic entry's name")
                             : std::nullopt;
+            const std::optional<std::string> text =
+                at ? d_.text(*at, kMaxNameLength) : std::nullopt;
             if (!text) {
-                d_.warn("A dynamic entry's name lies outside the file");
+                if (!stringTable || at) {  // a sum that overflows has been warned of
+                    d_.warn("A dynamic entry's name lies outside the file");
+                }
             } else {
                 value = *text;
                 if (entry.tag == kNeeded) {

@@ -2,6 +2,7 @@
 // imports, delay-load imports, exports, the certificate table and the overlay.
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <map>
 
 #include "decoder.h"
@@ -322,6 +323,9 @@ class PeDecoder {
     std::uint64_t imageBase_ = 0;
     std::uint64_t pointerSize_ = 4;
     std::uint64_t stringTable_ = 0;
+    // The thunks of the import name tables read so far: from the offset of each to where it
+    // ended. No thunk is read twice, however many descriptors point at it.
+    std::map<std::uint64_t, std::uint64_t> nameTables_;
     std::size_t rows_ = 0;
     bool rowsCut_ = false;
 };
@@ -417,11 +421,10 @@ std::string PeDecoder::sectionName(ByteView rawName) {
     const auto end = std::ranges::find(rawName, std::uint8_t{0});
     std::string name = safeText(ByteView(rawName.begin(), end));
     // "/123": the name is at that offset in the COFF string table, as object files and MinGW's
-    // debug sections have it.
-    if (name.size() > 1 && name[0] == '/' && stringTable_ != 0 &&
+    // debug sections have it. Past the budget for names, it is shown as the header holds it.
+    if (name.size() > 1 && name[0] == '/' && stringTable_ != 0 && !d_.spent() &&
         std::all_of(name.begin() + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        if (const auto full =
-                bytes_.cString(stringTable_ + std::stoull(name.substr(1)), kMaxNameLength)) {
+        if (const auto full = d_.text(stringTable_ + std::stoull(name.substr(1)), kMaxNameLength)) {
             return *full;
         }
     }
@@ -542,7 +545,7 @@ std::optional<std::uint64_t> PeDecoder::directoryRva(std::uint64_t index,
 std::string PeDecoder::text(std::uint64_t rva) {
     const std::optional<std::uint64_t> offset = fileOffset(rva);
     const std::optional<std::string> found =
-        offset ? bytes_.cString(*offset, kMaxNameLength) : std::nullopt;
+        offset ? d_.text(*offset, kMaxNameLength) : std::nullopt;
     return found.value_or("");
 }
 
@@ -566,13 +569,26 @@ std::vector<std::string> PeDecoder::importedFunctions(std::uint64_t rva, std::ui
         d_.warn("An import name table at RVA " + hex(rva) + " is not in the file");
         return functions;
     }
-    for (std::uint64_t at = *start;; at += pointerSize_) {
+    const auto next = nameTables_.upper_bound(*start);
+    if (next != nameTables_.begin() && std::prev(next)->second > *start) {
+        d_.warn("The import name table at RVA " + hex(rva) +
+                " is read for an earlier library: its functions are listed there");
+        return functions;
+    }
+    const std::uint64_t limit = next != nameTables_.end() ? next->first : UINT64_MAX;
+    std::uint64_t at = *start;
+    for (;; at += pointerSize_) {
+        if (at >= limit) {
+            d_.warn("The import name table at RVA " + hex(rva) +
+                    " runs into that of an earlier library");
+            break;
+        }
         const std::optional<std::uint64_t> thunk = bytes_.number(at, pointerSize_, kLittle);
         if (!thunk) {
             d_.warn("An import name table runs past the end of the file");
             break;
         }
-        if (*thunk == 0 || !takeRow()) {
+        if (*thunk == 0 || d_.spent() || !takeRow()) {
             break;
         }
         if ((*thunk & ordinalFlag) != 0) {
@@ -582,6 +598,7 @@ std::vector<std::string> PeDecoder::importedFunctions(std::uint64_t rva, std::ui
             functions.push_back(text((((*thunk - base) & 0x7FFFFFFF) + 2)));
         }
     }
+    nameTables_[*start] = at;
     return functions;
 }
 
@@ -609,7 +626,7 @@ void PeDecoder::readImports() {
             addField(directory, "(end)", at, kImportDescriptorSize);
             break;
         }
-        if (!takeRow()) {
+        if (d_.spent() || !takeRow()) {
             break;
         }
         ImportInfo import{text(name), importedFunctions(names != 0 ? names : addresses, 0), false};
@@ -643,8 +660,11 @@ void PeDecoder::readDelayImports() {
             break;
         }
         const std::uint64_t name = numberOf(descriptor, "DllNameRVA").value_or(0);
-        if (name == 0 || !takeRow()) {
+        if (name == 0) {
             addField(directory, "(end)", at, kDelayDescriptorSize);
+            break;
+        }
+        if (d_.spent() || !takeRow()) {
             break;
         }
         // Old descriptors hold addresses, not addresses relative to the image base.
@@ -706,14 +726,14 @@ void PeDecoder::readExports() {
     }
     // Names by the index of their function; the map stays as small as the name tables.
     std::multimap<std::uint64_t, std::string> named;
-    for (std::uint64_t i = 0; i < nameCount && takeRow(); ++i) {
+    for (std::uint64_t i = 0; i < nameCount && !d_.spent() && takeRow(); ++i) {
         const std::uint64_t index = bytes_.number(*ordinals + 2 * i, 2, kLittle).value_or(0);
         named.emplace(index, text(bytes_.number(*names + 4 * i, 4, kLittle).value_or(0)));
         if (index >= functionCount) {
             d_.warn("An export name points past the export address table");
         }
     }
-    for (std::uint64_t i = 0; i < functionCount; ++i) {
+    for (std::uint64_t i = 0; i < functionCount && !d_.spent(); ++i) {
         const std::uint64_t address = bytes_.number(*functions + 4 * i, 4, kLittle).value_or(0);
         const auto [first, last] = named.equal_range(i);
         if (address == 0 && first == last) {

@@ -1,5 +1,5 @@
-// PNG images: the signature, every chunk with a check of its CRC-32, the IHDR chunk decoded, and
-// bytes after IEND.
+// PNG images: the signature, every chunk with a check of its CRC-32 (unless its data is not to
+// be read), the IHDR chunk decoded, and bytes after IEND.
 #include <algorithm>
 #include <array>
 
@@ -141,11 +141,16 @@ bool decodePng(Decoding& decoding) {
             break;
         }
         const std::uint64_t stored = bytes.number(at + 8 + length, 4, kBig).value_or(0);
-        const std::optional<std::uint32_t> computed = crcOf(bytes, at + 4, length + 4);
-        const bool crcOk = computed == stored;
-        if (!crcOk) {
+        std::uint32_t computed = 0;
+        std::optional<bool> crcOk;
+        if (decoding.readsData) {
+            const std::optional<std::uint32_t> crc = crcOf(bytes, at + 4, length + 4);
+            computed = crc.value_or(0);
+            crcOk = crc == stored;
+        }
+        if (crcOk == false) {
             decoding.warn("Chunk " + name + " at " + hex(at) + ": CRC-32 " + hex(stored) +
-                          " stored, " + hex(computed.value_or(0)) + " computed");
+                          " stored, " + hex(computed) + " computed");
         }
         ended = name == "IEND";
         if (count++ == kMaxRows) {
@@ -169,8 +174,9 @@ bool decodePng(Decoding& decoding) {
                 addField(chunk, "Data", at + 8, length);
             }
             addField(chunk, "CRC", at + 8 + length, 4,
-                     hex(stored) +
-                         (crcOk ? " (correct)" : " (wrong: " + hex(computed.value_or(0)) + ")"),
+                     hex(stored) + (!crcOk   ? " (not checked)"
+                                    : *crcOk ? " (correct)"
+                                             : " (wrong: " + hex(computed) + ")"),
                      stored);
             decoding.report.chunks->push_back(
                 {name, at, static_cast<std::uint32_t>(length), crcOk});

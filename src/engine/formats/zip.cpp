@@ -2,6 +2,7 @@
 // offsets, data descriptors, the end of central directory records, and data before the first
 // entry (a self-extracting stub) or after the end.
 #include <algorithm>
+#include <set>
 
 #include "decoder.h"
 
@@ -155,6 +156,9 @@ class ZipDecoder {
     Decoding& d_;
     Bytes& bytes_;
     std::uint64_t firstLocal_ = UINT64_MAX;
+    // The local headers read so far: entries of the central directory that share one (as the
+    // overlapping entries of a ZIP bomb do) do not repeat it.
+    std::set<std::uint64_t> locals_;
 };
 
 std::string ZipDecoder::name(std::uint64_t offset, std::uint64_t length) {
@@ -162,7 +166,9 @@ std::string ZipDecoder::name(std::uint64_t offset, std::uint64_t length) {
     if (!bytes_.read(offset, raw)) {
         return {};
     }
-    return safeText(raw);
+    std::string text = safeText(raw);
+    d_.charge(text.size());
+    return text;
 }
 
 void ZipDecoder::applyZip64(std::uint64_t extra, std::uint64_t length, CentralEntry& entry) {
@@ -195,6 +201,12 @@ std::optional<std::uint64_t> ZipDecoder::readLocal(CentralEntry& entry, bool fro
         if (fromCentral) {
             addEntry(entry, false);
         }
+        return std::nullopt;
+    }
+    if (!locals_.insert(at).second) {
+        d_.warn("The local header at " + hex(at) + " of " +
+                (entry.name.empty() ? "an entry" : entry.name) + " is that of an earlier entry");
+        addEntry(entry, (entry.flags & kDataDescriptorFlag) != 0);
         return std::nullopt;
     }
     firstLocal_ = std::min(firstLocal_, at);
@@ -234,20 +246,23 @@ std::optional<std::uint64_t> ZipDecoder::readLocal(CentralEntry& entry, bool fro
                  decimal(entry.compressedSize) + " bytes, " +
                      renderValue(Render::kName, entry.method, kMethods));
     }
-    std::uint64_t next = dataAt + entry.compressedSize;
+    std::optional<std::uint64_t> next =
+        d_.checkedAdd(dataAt, entry.compressedSize, "The end of an entry's data");
     const bool descriptor = (entry.flags & kDataDescriptorFlag) != 0;
-    if (descriptor) {
-        std::uint64_t field = next;
-        StructField& record = addField(local, "Data descriptor", next, 0);
+    if (descriptor && next) {
+        std::uint64_t field = *next;
+        StructField& record = addField(local, "Data descriptor", field, 0);
         if (bytes_.matches(field, kDescriptorSignature)) {
             addField(record, "Signature", field, 4, "50 4B 07 08");
             field += 4;
         }
         const std::size_t width = entry.zip64 ? 8 : 4;
-        const std::optional<std::uint64_t> crc = bytes_.number(field, 4, kLittle);
-        const std::optional<std::uint64_t> compressed = bytes_.number(field + 4, width, kLittle);
-        const std::optional<std::uint64_t> size = bytes_.number(field + 4 + width, width, kLittle);
-        if (crc && compressed && size) {
+        if (bytes_.holds(field, 4 + 2 * width)) {
+            const std::optional<std::uint64_t> crc = bytes_.number(field, 4, kLittle);
+            const std::optional<std::uint64_t> compressed =
+                bytes_.number(field + 4, width, kLittle);
+            const std::optional<std::uint64_t> size =
+                bytes_.number(field + 4 + width, width, kLittle);
             addField(record, "CRC-32", field, 4, hex(*crc), crc);
             addField(record, "Compressed size", field + 4, width, decimal(*compressed), compressed);
             addField(record, "Uncompressed size", field + 4 + width, width, decimal(*size), size);
@@ -329,9 +344,13 @@ void ZipDecoder::decode(std::uint64_t end) {
     StructField directory{"Central directory",         directoryAt,  directorySize,
                           decimal(count) + " entries", std::nullopt, {}};
     std::uint64_t read = 0;
+    bool cut = false;
     for (std::uint64_t at = directoryAt; at + kCentralHeaderSize <= directoryAt + directorySize;) {
         if (read == kMaxRows) {
             d_.warn("Only the first " + decimal(kMaxRows) + " entries are read");
+        }
+        if (read == kMaxRows || d_.spent()) {
+            cut = true;
             break;
         }
         StructField header{"", at, kCentralHeaderSize, {}, std::nullopt, {}};
@@ -356,7 +375,8 @@ void ZipDecoder::decode(std::uint64_t end) {
         entry.size = field("Uncompressed size");
         entry.localOffset = field("Local header offset");
         applyZip64(at + kCentralHeaderSize + nameLength, extraLength, entry);
-        entry.localOffset += shift;
+        const std::optional<std::uint64_t> localOffset =
+            d_.checkedAdd(entry.localOffset, shift, "A local header");
         header.name = entry.name;
         addField(header, "File name", at + kCentralHeaderSize, nameLength, entry.name);
         if (extraLength > 0) {
@@ -368,10 +388,15 @@ void ZipDecoder::decode(std::uint64_t end) {
                      name(at + kCentralHeaderSize + nameLength + extraLength, commentSize));
         }
         directory.fields.push_back(std::move(header));
-        readLocal(entry, true);
+        if (localOffset) {
+            entry.localOffset = *localOffset;
+            readLocal(entry, true);
+        } else {
+            addEntry(entry, false);
+        }
         at += kCentralHeaderSize + nameLength + extraLength + commentSize;
     }
-    if (read != count) {
+    if (read != count && !cut) {
         d_.warn("The end record counts " + decimal(count) +
                 " entries; the central directory holds " + decimal(read));
     }
@@ -390,7 +415,8 @@ void ZipDecoder::walkLocalHeaders() {
     d_.report.entries.emplace();
     d_.warn("No end of central directory record: the entries are read from their local headers");
     std::uint64_t at = 0;
-    for (std::size_t read = 0; read < kMaxRows && bytes_.matches(at, kLocalSignature); ++read) {
+    for (std::size_t read = 0;
+         read < kMaxRows && !d_.spent() && bytes_.matches(at, kLocalSignature); ++read) {
         CentralEntry entry;
         entry.localOffset = at;
         const std::optional<std::uint64_t> next = readLocal(entry, false);
