@@ -52,6 +52,17 @@ Key plainKey(char c) {
     }
 }
 
+// Home and End held with Ctrl go to the file's ends; Ctrl changes no other key.
+Key withCtrl(KeyCode code, bool ctrl) {
+    if (ctrl && code == KeyCode::kHome) {
+        return Key{KeyCode::kCtrlHome};
+    }
+    if (ctrl && code == KeyCode::kEnd) {
+        return Key{KeyCode::kCtrlEnd};
+    }
+    return Key{code};
+}
+
 // The key of a whole sequence: introducer ('[' or 'O'), parameters and final byte.
 std::optional<Key> sequenceKey(char introducer, std::string_view params, char final) {
     // rxvt marks Ctrl with '^' in place of '~'.
@@ -76,26 +87,14 @@ std::optional<Key> sequenceKey(char introducer, std::string_view params, char fi
     if (final == '~' && introducer == '[') {
         for (const NumberKey& key : kTildeKeys) {
             if (key.number == first) {
-                if (ctrl && key.code == KeyCode::kHome) {
-                    return Key{KeyCode::kCtrlHome};
-                }
-                if (ctrl && key.code == KeyCode::kEnd) {
-                    return Key{KeyCode::kCtrlEnd};
-                }
-                return Key{key.code};
+                return withCtrl(key.code, ctrl);
             }
         }
         return std::nullopt;
     }
     for (const FinalKey& key : kLetterKeys) {
         if (key.final == final) {
-            if (ctrl && key.code == KeyCode::kHome) {
-                return Key{KeyCode::kCtrlHome};
-            }
-            if (ctrl && key.code == KeyCode::kEnd) {
-                return Key{KeyCode::kCtrlEnd};
-            }
-            return Key{key.code};
+            return withCtrl(key.code, ctrl);
         }
     }
     return std::nullopt;
