@@ -147,7 +147,8 @@ TEST(ProgressLineTest, CutToTheTerminalsWidth) {
     std::ostringstream out;
     std::chrono::steady_clock::time_point now{};
     {
-        ProgressLine line(true, out, [&] { return now; }, 20);
+        ProgressLine line(
+            true, out, [&] { return now; }, 20);
         now += std::chrono::seconds(1);
         line.update(5 * kMiB, 10 * kMiB);
     }
