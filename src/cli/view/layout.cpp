@@ -150,7 +150,9 @@ void drawPane(Grid& grid, Model& model, DrawnBytes& bytes, const Geometry& geome
         }
         const std::size_t y = y0 + row;
         grid.put(x0, y, hexOffset(line, geometry.offsetDigits), Style::kOffset);
-        grid.put(asciiStart - 1, y, "|", Style::kPlain);
+        if (geometry.sidebar) {
+            grid.put(asciiStart - 1, y, "|", Style::kPlain);
+        }
         for (std::size_t i = 0; i < kBytesPerRow; ++i) {
             const std::uint64_t offset = line + i;
             const std::size_t x = hexStart + i * 3 + (i >= 8 ? 1 : 0);
@@ -177,19 +179,25 @@ void drawPane(Grid& grid, Model& model, DrawnBytes& bytes, const Geometry& geome
             Style hexStyle = style;
             Style textStyle = style;
             if (offset == model.cursor()) {
-                hexStyle = editing && model.mode() == Mode::kEditText ? style : Style::kCursor;
+                hexStyle = editing && model.mode() == Mode::kEditText && geometry.sidebar
+                               ? style
+                               : Style::kCursor;
                 textStyle = editing && model.mode() == Mode::kEditHex ? style : Style::kCursor;
             }
-            grid.at(x, y) = {static_cast<char32_t>(kHexDigits[byte >> 4]), hexStyle};
-            grid.at(x + 1, y) = {static_cast<char32_t>(kHexDigits[byte & 0xF]), hexStyle};
+            grid.set(x, y, {static_cast<char32_t>(kHexDigits[byte >> 4]), hexStyle});
+            grid.set(x + 1, y, {static_cast<char32_t>(kHexDigits[byte & 0xF]), hexStyle});
             if (offset == model.cursor() && model.mode() == Mode::kEditHex && editing) {
                 // The digit that the next key types stands out from the other.
-                grid.at(model.highNibble() ? x + 1 : x, y).style = style;
+                grid.setStyle(model.highNibble() ? x + 1 : x, y, style);
             }
-            grid.at(asciiStart + i, y) = {
-                isPrintableAscii(byte) ? static_cast<char32_t>(byte) : U'.', textStyle};
+            if (geometry.sidebar) {
+                grid.set(asciiStart + i, y,
+                         {isPrintableAscii(byte) ? static_cast<char32_t>(byte) : U'.', textStyle});
+            }
         }
-        grid.put(asciiStart + kBytesPerRow, y, "|", Style::kPlain);
+        if (geometry.sidebar) {
+            grid.put(asciiStart + kBytesPerRow, y, "|", Style::kPlain);
+        }
     }
 }
 
@@ -202,10 +210,10 @@ void drawMap(Grid& grid, Model& model, const Geometry& geometry) {
             cell + 1 < map.cells().size() ? map.cellStart(cell + 1) : model.document().size();
         const bool shown = start < viewEnd && end > model.top();
         if (shown) {
-            grid.at(geometry.mapColumn, cell) = {U'\u25B6', Style::kMarker};
+            grid.set(geometry.mapColumn, cell, {U'\u25B6', Style::kMarker});
         }
         const RegionClass region = map.cells()[cell];
-        grid.at(geometry.mapColumn + 1, cell) = {region ? U'\u2588' : U'\u00B7', mapStyle(region)};
+        grid.set(geometry.mapColumn + 1, cell, {region ? U'\u2588' : U'\u00B7', mapStyle(region)});
     }
 }
 
@@ -296,9 +304,7 @@ void drawMessage(Grid& grid, Model& model, const DrawnBytes& bytes, std::size_t 
     if (model.mode() == Mode::kPrompt) {
         const std::size_t x =
             grid.put(0, y, model.promptLabel() + model.promptText(), Style::kPlain);
-        if (x < grid.width()) {
-            grid.at(x, y).style = Style::kCursor;
-        }
+        grid.setStyle(x, y, Style::kCursor);
         return;
     }
     const std::string message = model.message();
@@ -338,19 +344,31 @@ void drawStructure(Grid& grid, Model& model, const Geometry& geometry) {
 
 }  // namespace
 
+void Grid::set(std::size_t x, std::size_t y, Cell cell) {
+    if (x < width_ && y < height_) {
+        cells_[y * width_ + x] = cell;
+    }
+}
+
+void Grid::setStyle(std::size_t x, std::size_t y, Style style) {
+    if (x < width_ && y < height_) {
+        cells_[y * width_ + x].style = style;
+    }
+}
+
 std::size_t Grid::put(std::size_t x, std::size_t y, std::string_view text, Style style) {
     for (const char c : text) {
         if (x >= width_) {
             break;
         }
-        at(x++, y) = {static_cast<char32_t>(static_cast<unsigned char>(c)), style};
+        set(x++, y, {static_cast<char32_t>(static_cast<unsigned char>(c)), style});
     }
     return x;
 }
 
 void Grid::fill(std::size_t y, Style style) {
     for (std::size_t x = 0; x < width_; ++x) {
-        at(x, y) = {U' ', style};
+        set(x, y, {U' ', style});
     }
 }
 
@@ -393,7 +411,13 @@ Geometry geometryFor(std::size_t width, std::size_t height, std::size_t files,
          last >> (4 * geometry.offsetDigits) != 0;) {
         ++geometry.offsetDigits;
     }
+    // Offset, two spaces, 16 bytes of hex with the gap after the eighth (48 columns), then the
+    // sidebar between bars (20 columns) where the terminal is wide enough for it.
     geometry.lineWidth = geometry.offsetDigits + 70;
+    geometry.sidebar = width >= geometry.lineWidth;
+    if (!geometry.sidebar) {
+        geometry.lineWidth = geometry.offsetDigits + 50;
+    }
     geometry.inspector = height >= kStatusRows + kInspectorRows + 6;
     const std::size_t bottom = kStatusRows + (geometry.inspector ? kInspectorRows : 0);
     geometry.areaRows = height > bottom ? height - bottom : 0;
@@ -403,12 +427,16 @@ Geometry geometryFor(std::size_t width, std::size_t height, std::size_t files,
         geometry.sideBySide = width >= 2 * geometry.lineWidth + 2 + kMapWidth;
         geometry.stacked = !geometry.sideBySide;
         if (geometry.sideBySide) {
+            geometry.fits = rows >= 2;
             rows = rows > 1 ? rows - 1 : 0;
             used = 2 * geometry.lineWidth + 2;
         } else {
+            // Each file has a title row and at least one row of bytes.
+            geometry.fits = rows >= 4;
             rows = rows > 2 ? (rows - 2) / 2 : 0;
         }
     }
+    geometry.fits = geometry.fits && width >= geometry.lineWidth && height > kStatusRows;
     geometry.pane.rows = std::max<std::size_t>(rows, 1);
     if (width >= used + kMapWidth) {
         geometry.mapColumn = used;
@@ -421,8 +449,12 @@ Grid render(Model& model, std::size_t width, std::size_t height) {
     Grid grid(width, height);
     auto& documents = model.documents();
     const Geometry geometry = geometryFor(width, height, documents.size(), model.length());
-    if (height < kStatusRows + 1 || width < 20) {
-        grid.put(0, 0, "Too small", Style::kPlain);
+    if (!geometry.fits) {
+        const std::size_t rows = documents.size() == 1 ? 1 : geometry.sideBySide ? 2 : 4;
+        grid.put(0, 0,
+                 "Too small: " + std::to_string(geometry.offsetDigits + 50) + "x" +
+                     std::to_string(rows + kStatusRows) + " needed",
+                 Style::kPlain);
         return grid;
     }
     DrawnBytes bytes;

@@ -54,7 +54,10 @@ class Grid {
     std::size_t width() const { return width_; }
     std::size_t height() const { return height_; }
     const Cell& at(std::size_t x, std::size_t y) const { return cells_[y * width_ + x]; }
-    Cell& at(std::size_t x, std::size_t y) { return cells_[y * width_ + x]; }
+    // Sets one cell, or nothing when (x, y) lies outside the grid: what is drawn is cut at the
+    // edges, however small the terminal.
+    void set(std::size_t x, std::size_t y, Cell cell);
+    void setStyle(std::size_t x, std::size_t y, Style style);
     // Writes ASCII text from x on, cut at the right edge; returns the column after it.
     std::size_t put(std::size_t x, std::size_t y, std::string_view text, Style style);
     void fill(std::size_t y, Style style);
@@ -76,7 +79,10 @@ char styleLetter(Style style);
 // How a screen of width by height cells is divided.
 struct Geometry {
     std::size_t offsetDigits = 8;
-    std::size_t lineWidth = 0;  // one row of bytes: offset, hex, ASCII sidebar
+    std::size_t lineWidth =
+        0;  // one row of bytes: offset, hex and, when it fits, the ASCII sidebar
+    bool sidebar = true;
+    bool fits = true;  // whether one row of bytes and the rows of each file fit at all
     bool sideBySide = false;
     bool stacked = false;
     bool inspector = false;

@@ -1,6 +1,7 @@
 // The viewer without a terminal: keys into the model, the grid the layout makes out of it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -155,6 +156,65 @@ TEST(ViewTest, KeysMakeTheExpectedScreen) {
                 << grid.text(check.row);
             EXPECT_EQ(grid.styles(check.row).substr(0, check.styles.size()), check.styles)
                 << test.name << ", row " << check.row;
+        }
+    }
+}
+
+// However small the terminal, each row of bytes drawn is the file's row, cut only where the sidebar
+// no longer fits (a row that ran past the edge would spill into the next), or the screen says it
+// is too small.
+TEST(ViewTest, EverySizeOfTerminalShowsTrueRowsOrSaysItIsTooSmall) {
+    const std::string content = kSample + kSample + kSample;
+    const auto trimmed = [](std::string text) {
+        return text.erase(text.find_last_not_of(' ') + 1);
+    };
+    // The row at offset as --dump draws it.
+    const auto expectedRow = [&](std::size_t offset, std::size_t width) {
+        char line[16];
+        std::snprintf(line, sizeof line, "%08zX  ", offset);
+        std::string row = line;
+        std::string text;
+        for (std::size_t i = 0; i < 16; ++i) {
+            const bool inside = offset + i < content.size();
+            const auto byte = static_cast<unsigned char>(inside ? content[offset + i] : 0);
+            std::snprintf(line, sizeof line, "%02X ", byte);
+            row += inside ? line : "   ";
+            row += i == 7 ? " " : "";
+            text += !inside ? ' ' : byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
+        }
+        return trimmed(width >= 78 ? row + " |" + text + "|" : row.substr(0, 58));
+    };
+    constexpr std::size_t kWidths[] = {1, 8, 20, 25, 26, 57, 58, 60, 74, 77, 78, 159, 162, 170};
+    for (const std::size_t files : {std::size_t{1}, std::size_t{2}}) {
+        for (std::size_t height = 1; height <= 14; ++height) {
+            for (const std::size_t width : kWidths) {
+                Viewer viewer(std::vector<std::string>(files, content), width, height);
+                viewer.press("ljG?\x1b");
+                const Grid grid = viewer.grid();
+                const bool tooSmall =
+                    grid.text(0).starts_with(std::string_view("Too small").substr(0, width));
+                EXPECT_EQ(tooSmall, width < 58 || height < (files == 1     ? 3u
+                                                            : width >= 162 ? 4u
+                                                                           : 6u))
+                    << files << " files, " << width << "x" << height;
+                std::size_t rows = 0;
+                for (std::size_t y = 0; y < height; ++y) {
+                    // A row of bytes starts with its offset; in two columns, both do.
+                    const std::string text = grid.text(y);
+                    for (const std::size_t x : {std::size_t{0}, std::size_t{80}}) {
+                        if (text.size() > x + 10 && text.compare(x, 6, "000000") == 0 &&
+                            text.compare(x + 8, 2, "  ") == 0) {
+                            const std::size_t offset = std::stoul(text.substr(x, 8), nullptr, 16);
+                            EXPECT_EQ(trimmed(text.substr(x, width >= 78 ? 78 : 58)),
+                                      expectedRow(offset, width))
+                                << files << " files, " << width << "x" << height << ", row " << y;
+                            ++rows;
+                        }
+                    }
+                }
+                EXPECT_TRUE(tooSmall || rows >= files)
+                    << files << " files, " << width << "x" << height;
+            }
         }
     }
 }
