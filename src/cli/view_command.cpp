@@ -1,9 +1,11 @@
 // --view: the interactive viewer and editor, one file or two compared, on the whole terminal.
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
@@ -33,16 +35,33 @@ void runViewer(view::Model& model) {
                 .pane);
     };
     fit();
+    // Meanwhile keys other than Esc and Ctrl-C, which stop the work, are dropped: they were typed
+    // blind. A new size waits until the work is over.
+    bool resized = false;
+    model.onLongWork([&] {
+        console.write(writer.frame(view::render(model, size.columns, size.rows)));
+        const view::ConsoleInput input = console.wait(0);
+        resized = resized || input.resized;
+        return !input.closed && std::ranges::none_of(input.keys, [](const view::Key& key) {
+            return key.code == view::KeyCode::kEscape || key.is(view::kCtrlC);
+        });
+    });
+    const auto refit = [&] {
+        size = console.size();
+        fit();
+        writer.invalidate();
+    };
     for (;;) {
+        if (std::exchange(resized, false)) {
+            refit();
+        }
         console.write(writer.frame(view::render(model, size.columns, size.rows)));
         const view::ConsoleInput input = console.wait(model.busy() ? 0 : -1);
         if (input.closed) {
             return;
         }
         if (input.resized) {
-            size = console.size();
-            fit();
-            writer.invalidate();
+            refit();
         }
         for (const view::Key& key : input.keys) {
             if (key.is(view::kCtrlZ)) {

@@ -14,6 +14,32 @@ namespace {
 // the places jumped between.
 constexpr std::size_t kPageSize = std::size_t{64} << 10;
 
+// The file the view opened, read again for a save past the view's cache: the bytes the user saw,
+// also when the name has since been taken away or given to another file.
+class ViewedFile : public InputSource {
+  public:
+    ViewedFile(FileReader& viewed, std::uint64_t size) : viewed_(viewed), size_(size) {}
+    std::optional<std::uint64_t> size() const override { return size_; }
+    ReadResult read(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        if (offset >= size_) {
+            return {};
+        }
+        try {
+            return {viewed_.readAt(offset, into), std::nullopt};
+        } catch (const ReadError& error) {
+            return {0, FileError{0, error.reason()}};
+        }
+    }
+    std::optional<FileIdentity> identity() const override { return viewed_.identity(); }
+
+  private:
+    FileReader& viewed_;
+    std::uint64_t size_;
+};
+
+// Thrown out of a copy that the user stopped: the writer then discards what it wrote.
+struct SaveStopped {};
+
 }  // namespace
 
 Document::Document(std::string path) : path_(std::move(path)) {
@@ -145,18 +171,31 @@ std::optional<std::uint64_t> Document::redo() {
     return edit.offset;
 }
 
-std::optional<std::string> Document::save(const std::string& target) {
+std::optional<std::string> Document::save(const std::string& target, const SaveProgress& progress) {
     const std::string destination = target.empty() ? path_ : target;
-    // The copy reads the file afresh, so that the view keeps its own reader and cache should the
-    // save fail.
-    FileReader copy(path_);
-    if (copy.error()) {
-        return "Cannot read " + path_ + ": " + copy.error()->reason;
-    }
-    // Bytes that changed under the viewer would mix with the edits into a file nobody saw.
-    if (copy.identity() != reader_->identity()) {
+    const bool replacing = destination == path_;
+    // Bytes that changed under the viewer would mix with the edits into a file nobody saw. Where
+    // the name now leads to another file or to none, the view's own file is still whole: it can
+    // be saved elsewhere, but not over what took its name.
+    std::optional<std::string> nameLost;
+    const auto changedOnDisk = [&]() {
+        const FileReader current(path_);
+        const std::optional<FileIdentity> now = current.identity();
+        const std::optional<FileIdentity> then = reader_->identity();
+        if (now && then && now->sameFile(*then)) {
+            return *now != *then;
+        }
+        nameLost = current.error() ? "Cannot read " + path_ + ": " + current.error()->reason
+                                   : path_ + " was replaced by another file";
+        return false;
+    };
+    if (changedOnDisk()) {
         return path_ + " changed on disk since it was opened";
     }
+    if (nameLost && replacing) {
+        return *nameLost;
+    }
+    const bool keptName = !nameLost;
     std::vector<DiffEntry> patches;
     patches.reserve(edits_.size());
     for (const auto& [offset, value] : edits_) {
@@ -165,16 +204,23 @@ std::optional<std::string> Document::save(const std::string& target) {
     const PatchPlan plan(patches);
     // Where an open file cannot be replaced (Windows), the view lets go of the file it replaces,
     // and opens it again whatever the outcome.
-    const bool replacing = destination == path_;
     bool letGo = false;
     std::optional<std::string> failure;
     try {
+        FileReader copy(path_, std::make_unique<ViewedFile>(*reader_, size_));
+        if (progress) {
+            copy.onProgress([&progress](const ScanProgress& done) {
+                if (!progress(done)) {
+                    throw SaveStopped();
+                }
+            });
+        }
         OutputFile out(destination, {.finalSize = size_, .source = reader_.get()});
         bool copied = applyPatches(copy, plan, out);
         if (copy.error()) {
             // A first read that failed ends the copy as an empty input would: the output is short.
             failure = "Cannot read " + path_ + ": " + copy.error()->reason;
-        } else if (copied && FileReader(path_).identity() != reader_->identity()) {
+        } else if (copied && keptName && (changedOnDisk() || (replacing && nameLost))) {
             failure = path_ + " changed on disk while it was saved";
         } else if (copied) {
             if (replacing) {
@@ -188,6 +234,8 @@ std::optional<std::string> Document::save(const std::string& target) {
         }
     } catch (const ReadError& error) {
         failure = error.what();
+    } catch (const SaveStopped&) {
+        failure = "Stopped; " + destination + " is as it was";
     }
     if (failure) {
         if (letGo) {

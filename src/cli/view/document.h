@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -65,8 +66,13 @@ class Document {
     // then views target. Empty on success; otherwise a line that says why and names the file
     // (`Cannot read FILE: reason`, `Cannot write TARGET: reason`, `FILE changed on disk since it
     // was opened`), with the edits kept and nothing written. The file must be as it was when it
-    // was opened: the edits were made to what it held then.
-    std::optional<std::string> save(const std::string& target = {});
+    // was opened: the edits were made to what it held then. Should the name lead to another file
+    // or to none by then, the bytes viewed can still be saved to another target. progress is told
+    // how far the copy got after every chunk; when it returns false the save stops, with nothing
+    // written.
+    using SaveProgress = std::function<bool(const ScanProgress&)>;
+    std::optional<std::string> save(const std::string& target = {},
+                                    const SaveProgress& progress = {});
 
   private:
     struct Page {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -580,7 +581,22 @@ void Model::save(const std::string& target) {
     const std::size_t changes = edited.changeCount();
     const std::string destination = target.empty() ? edited.path() : target;
     const std::uint64_t size = edited.size();
-    const std::optional<std::string> failure = edited.save(target);
+    // The screen shows how far the copy got a few times a second, and Esc stops it.
+    auto shown = std::chrono::steady_clock::now();
+    const auto progress = [&](const ScanProgress& done) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!interlude_ || now - shown < std::chrono::milliseconds(100)) {
+            return true;
+        }
+        shown = now;
+        char percent[16];
+        std::snprintf(
+            percent, sizeof percent, "%.0f%%",
+            size == 0 ? 100.0 : 100.0 * static_cast<double>(done.done) / static_cast<double>(size));
+        message_ = "Saving to " + destination + "... " + percent + " (Esc stops)";
+        return interlude_();
+    };
+    const std::optional<std::string> failure = edited.save(target, progress);
     if (edited.size() != size) {
         // Opened again after a failure, the file had changed under the viewer.
         refit();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,9 @@ class Model {
     // Does one bounded step of that work. A file that cannot be read stops the work, with the
     // reason on the message line.
     void work();
+    // Called now and then during work that cannot be cut into steps (a save copies the whole
+    // file), to show the screen and its progress; returns false when the user asked to stop it.
+    void onLongWork(std::function<bool()> interlude) { interlude_ = std::move(interlude); }
 
     // What the layout shows.
     std::vector<std::unique_ptr<Document>>& documents() { return documents_; }
@@ -106,6 +110,7 @@ class Model {
     PromptKind promptKind_ = PromptKind::kGoto;
     std::string promptText_;
     std::string message_;
+    std::function<bool()> interlude_;
     bool bigEndian_ = false;
     bool highNibble_ = true;
     std::optional<BytePattern> pattern_;

@@ -252,6 +252,30 @@ TEST(ViewTest, SavesTheEditsThroughTheSafeWriter) {
     EXPECT_EQ(viewer.model().document().changeCount(), 1U);
 }
 
+// A file whose name is taken away, or given to another file, while it is viewed is still whole in
+// the view: it can be saved elsewhere, with its edits, but never over the file that took its name.
+TEST(ViewTest, AFileRemovedOrReplacedCanStillBeSavedElsewhere) {
+    for (const bool replaced : {false, true}) {
+        Viewer viewer({"0123456789"}, 200);
+        viewer.press("e41\x1b");
+        const std::string path = viewer.file(0).path();
+        std::filesystem::remove(path);
+        if (replaced) {
+            std::ofstream(path) << "other";
+        }
+        viewer.press("w");
+        EXPECT_NE(viewer.grid().text(11).find(replaced ? path + " was replaced by another file"
+                                                       : "No such file or directory"),
+                  std::string::npos)
+            << viewer.grid().text(11);
+        const std::string copy = viewer.file(0).sibling("copy");
+        viewer.press("W" + copy + "\r");
+        EXPECT_EQ(contentOf(copy), "A123456789") << viewer.grid().text(11);
+        EXPECT_EQ(viewer.model().document().changeCount(), 0U);
+        EXPECT_EQ(replaced ? contentOf(path) : "", replaced ? "other" : "");
+    }
+}
+
 // A file that shrinks under the viewer costs neither the viewer nor the edits: the reason shows,
 // the scan that met it stops, and no save writes a short file.
 TEST(ViewTest, AFileThatShrinksKeepsTheViewerAndTheEdits) {
