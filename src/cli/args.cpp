@@ -1,5 +1,8 @@
 #include "args.h"
 
+#include <cctype>
+#include <charconv>
+
 #include "engine/types.h"
 
 namespace tessaloom::cli {
@@ -12,6 +15,38 @@ bool isDigitIn(char c, int base) {
 }
 
 }  // namespace
+
+std::optional<std::uint64_t> parseSize(std::string_view text) {
+    constexpr std::string_view kUnits = "KMGT";
+    int shift = 0;
+    if (text.size() > 3 && (text.ends_with("iB") || text.ends_with("ib"))) {
+        text.remove_suffix(2);
+        if (kUnits.find(static_cast<char>(std::toupper(static_cast<unsigned char>(text.back())))) ==
+            std::string_view::npos) {
+            return std::nullopt;  // "iB" belongs to a unit
+        }
+    }
+    if (!text.empty()) {
+        const std::size_t unit =
+            kUnits.find(static_cast<char>(std::toupper(static_cast<unsigned char>(text.back()))));
+        if (unit != std::string_view::npos) {
+            shift = 10 * static_cast<int>(unit + 1);
+            text.remove_suffix(1);
+        }
+    }
+    int base = 10;
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        value > (UINT64_MAX >> shift)) {
+        return std::nullopt;
+    }
+    return value << shift;
+}
 
 std::optional<std::uint64_t> parseUnsigned(std::string_view text, int base,
                                            std::uint64_t maxValue) {

@@ -32,6 +32,11 @@ class ArgumentError : public std::runtime_error {
 // cannot continue the number. Empty when no digit was read or the magnitude exceeds maxValue.
 std::optional<std::uint64_t> parseUnsigned(std::string_view text, int base, std::uint64_t maxValue);
 
+// A size as people write one: decimal or 0x hexadecimal digits, then optionally K, M, G or T, also
+// as KiB, MiB, GiB or TiB, for units of 1024 to 1024^4 (the letter in either case). Nothing else
+// may stand around it. Empty when text is not one or the size does not fit in 64 bits.
+std::optional<std::uint64_t> parseSize(std::string_view text);
+
 // Converts text as argument says, or throws ArgumentError naming the argument and the text.
 std::uint64_t convertArgument(const NumericArgument& argument, std::string_view text);
 

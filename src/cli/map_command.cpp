@@ -1,6 +1,4 @@
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cmath>
 #include <iostream>
 #include <string>
@@ -35,35 +33,13 @@ struct MapRequest {
     std::string svgPath;
 };
 
-// A positive multiple of 1024: decimal or 0x hex digits, then K, M or G for KiB, MiB or GiB.
+// A positive multiple of 1024, as a size (see parseSize).
 std::uint64_t readBlockSize(std::string_view text) {
-    const auto invalid = [&] {
-        return ArgumentError("Invalid SIZE argument \"" + std::string(text) + "\"");
-    };
-    std::string_view digits = text;
-    int shift = 0;
-    if (!digits.empty()) {
-        constexpr std::string_view kUnits = "KMG";
-        const auto unit =
-            kUnits.find(static_cast<char>(std::toupper(static_cast<unsigned char>(digits.back()))));
-        if (unit != std::string_view::npos) {
-            shift = 10 * static_cast<int>(unit + 1);
-            digits.remove_suffix(1);
-        }
+    const std::optional<std::uint64_t> size = parseSize(text);
+    if (!size || *size == 0 || *size % kBlockSize != 0) {
+        throw ArgumentError("Invalid SIZE argument \"" + std::string(text) + "\"");
     }
-    int base = 10;
-    if (digits.starts_with("0x") || digits.starts_with("0X")) {
-        digits.remove_prefix(2);
-        base = 16;
-    }
-    std::uint64_t value = 0;
-    const auto [end, error] =
-        std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-        value == 0 || value > (UINT64_MAX >> shift) || (value << shift) % kBlockSize != 0) {
-        throw invalid();
-    }
-    return value << shift;
+    return *size;
 }
 
 MapRequest readRequest(const Arguments& args) {

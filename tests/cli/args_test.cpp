@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <optional>
 
 namespace tessaloom::cli {
@@ -54,6 +56,36 @@ TEST(ParseUnsignedTest, FollowsTheStandardConversionRules) {
     for (const ParseCase& c : cases) {
         EXPECT_EQ(parseUnsigned(c.text, c.base, c.maxValue), c.expected)
             << '"' << c.text << "\" base " << c.base;
+    }
+}
+
+TEST(ParseSizeTest, DigitsThenAUnit) {
+    const std::pair<std::string_view, std::optional<std::uint64_t>> cases[] = {
+        {"4096", 4096},
+        {"0x1000", 4096},
+        {"4K", 4096},
+        {"4k", 4096},
+        {"4KiB", 4096},
+        {"0x10MiB", std::uint64_t{16} << 20},
+        {"3g", std::uint64_t{3} << 30},
+        {"2TiB", std::uint64_t{2} << 40},
+        {"16777215T", std::uint64_t{16777215} << 40},
+        {"16777216T", std::nullopt},
+        {"18446744073709551615", UINT64_MAX},
+        {"18446744073709551616", std::nullopt},
+        {"4iB", std::nullopt},
+        {"0xAiB", std::nullopt},
+        {"K", std::nullopt},
+        {"KiB", std::nullopt},
+        {"0x", std::nullopt},
+        {"", std::nullopt},
+        {" 4K", std::nullopt},
+        {"-4", std::nullopt},
+        {"4KB", std::nullopt},
+        {"1.5K", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(parseSize(text), expected) << '"' << text << '"';
     }
 }
 

@@ -35,7 +35,7 @@ constexpr std::array kHelp{
     HelpLine{"e", "edit: hex digits; Tab switches to text; Esc leaves"},
     HelpLine{"u  Ctrl-R", "undo and redo"},
     HelpLine{"w  W", "save; save as another file"},
-    HelpLine{"Esc", "stop a search"},
+    HelpLine{"Esc", "stop a search or a save"},
     HelpLine{"q  Ctrl-C", "quit (asks before dropping changes)"},
     HelpLine{"Ctrl-Z", "stop, with the terminal given back; fg comes back"},
     HelpLine{"?", "this help; any key closes it"},

@@ -6,66 +6,16 @@
 #include <cstdio>
 #include <utility>
 
+#include "args.h"
+
 namespace tessaloom::cli::view {
 
 namespace {
 
-struct Suffix {
-    std::string_view text;
-    std::uint64_t factor;
-};
-
-constexpr std::array kSuffixes{
-    Suffix{"KiB", std::uint64_t{1} << 10}, Suffix{"MiB", std::uint64_t{1} << 20},
-    Suffix{"GiB", std::uint64_t{1} << 30}, Suffix{"TiB", std::uint64_t{1} << 40},
-    Suffix{"K", std::uint64_t{1} << 10},   Suffix{"M", std::uint64_t{1} << 20},
-    Suffix{"G", std::uint64_t{1} << 30},   Suffix{"T", std::uint64_t{1} << 40},
-};
-
-// A number in 0x hexadecimal or decimal, with a size suffix; empty when text is not one or it
-// does not fit in 64 bits.
-std::optional<std::uint64_t> parseNumber(std::string_view text) {
-    std::uint64_t factor = 1;
-    for (const Suffix& suffix : kSuffixes) {
-        if (text.size() > suffix.text.size() && text.ends_with(suffix.text)) {
-            factor = suffix.factor;
-            text.remove_suffix(suffix.text.size());
-            break;
-        }
-    }
-    unsigned base = 10;
-    if (text.starts_with("0x") || text.starts_with("0X")) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<unsigned>(c - '0');
-        } else if (base == 16 && c >= 'a' && c <= 'f') {
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        } else if (base == 16 && c >= 'A' && c <= 'F') {
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        } else {
-            return std::nullopt;
-        }
-        if (value > (UINT64_MAX - digit) / base) {
-            return std::nullopt;
-        }
-        value = value * base + digit;
-    }
-    if (value > UINT64_MAX / factor) {
-        return std::nullopt;
-    }
-    return value * factor;
-}
-
-// Where "Go to offset:" text leads from cursor: an offset, or +N / -N from the cursor.
-std::optional<std::uint64_t> parseOffset(std::string_view text, std::uint64_t cursor) {
+// Where "Go to offset:" text leads from cursor: an offset, or +N / -N from the cursor. Empty when
+// text is no offset, or, with beforeStart set, when it leads before the start of the file.
+std::optional<std::uint64_t> parseOffset(std::string_view text, std::uint64_t cursor,
+                                         bool& beforeStart) {
     while (!text.empty() && text.front() == ' ') {
         text.remove_prefix(1);
     }
@@ -76,7 +26,7 @@ std::optional<std::uint64_t> parseOffset(std::string_view text, std::uint64_t cu
     if (sign == '+' || sign == '-') {
         text.remove_prefix(1);
     }
-    const std::optional<std::uint64_t> value = parseNumber(text);
+    const std::optional<std::uint64_t> value = parseSize(text);
     if (!value) {
         return std::nullopt;
     }
@@ -84,7 +34,8 @@ std::optional<std::uint64_t> parseOffset(std::string_view text, std::uint64_t cu
         return *value <= UINT64_MAX - cursor ? std::optional(cursor + *value) : std::nullopt;
     }
     if (sign == '-') {
-        return *value <= cursor ? std::optional(cursor - *value) : std::nullopt;
+        beforeStart = *value > cursor;
+        return beforeStart ? std::nullopt : std::optional(cursor - *value);
     }
     return value;
 }
@@ -501,17 +452,21 @@ bool Model::handlePrompt(const Key& key) {
 
 void Model::runPrompt() {
     switch (promptKind_) {
-        case PromptKind::kGoto:
-            if (const std::optional<std::uint64_t> offset = parseOffset(promptText_, cursor_)) {
+        case PromptKind::kGoto: {
+            bool beforeStart = false;
+            if (const std::optional<std::uint64_t> offset =
+                    parseOffset(promptText_, cursor_, beforeStart)) {
                 if (*offset >= length_ && !(length_ == 0 && *offset == 0)) {
                     message_ = "Past the end: the file has " + plural(length_, "byte");
                 } else {
                     moveTo(*offset);
                 }
             } else {
-                message_ = "Not an offset: " + promptText_;
+                message_ = beforeStart ? "Before the start of the file: " + promptText_
+                                       : "Not an offset: " + promptText_;
             }
             return;
+        }
         case PromptKind::kSearch:
             if (!promptText_.empty()) {
                 std::string why;

@@ -114,6 +114,7 @@ const ViewCase kViewCases[] = {
     {"go to relative", {kSample}, "g+3\rg-1\r", {{10, "0x2 (2)", ""}}},
     {"go to past the end", {kSample}, "g1KiB\r", {{11, "Past the end: the file has 8 bytes", ""}}},
     {"go to nonsense", {kSample}, "gzz\r", {{11, "Not an offset: zz", ""}}},
+    {"go to before the start", {kSample}, "lg-2\r", {{11, "Before the start of the file: -2", ""}}},
     {"search text", {kSample}, "/\"~\"\r", {{10, "0x6 (6)", ""}, {11, "Found at 0x6", ""}}},
     {"search hex with wildcards", {kSample}, "/f? ?? 20\r", {{10, "0x3 (3)", ""}}},
     {"search again, backwards", {kSample}, "G/\"i\"\rN", {{10, "0x1 (1)", ""}}},
