@@ -148,15 +148,15 @@ class MapWriter {
         }
         for (const MapRegion& region : mapper.regions()) {
             const std::string size = std::to_string(region.size);
-            block_ += offsets_.range(region.offset, region.size) + "  " +
-                      std::string(sizeWidth - size.size(), ' ') + size + " bytes  " +
-                      fixedDecimals(region.entropy, 3) + "  " +
-                      std::string(byteClassName(region.byteClass)) + "\n";
+            append(offsets_.range(region.offset, region.size) + "  " +
+                   std::string(sizeWidth - size.size(), ' ') + size + " bytes  " +
+                   fixedDecimals(region.entropy, 3) + "  " +
+                   std::string(byteClassName(region.byteClass)) + "\n");
         }
         block_ += "\nEntropy edges (rising at 0.95, falling at 0.85 of 8 bits per byte):\n";
         for (const EntropyEdge& edge : mapper.edges()) {
-            block_ += offsets_(edge.offset) + (edge.rising ? "  rising   " : "  falling  ") +
-                      fixedDecimals(edge.entropy / 8, 6) + "\n";
+            append(offsets_(edge.offset) + (edge.rising ? "  rising   " : "  falling  ") +
+                   fixedDecimals(edge.entropy / 8, 6) + "\n");
         }
     }
 
@@ -164,20 +164,18 @@ class MapWriter {
         block_ += rows_ == 0 ? "],\n  \"regions\": [" : "\n  ],\n  \"regions\": [";
         const char* separator = "\n    ";
         for (const MapRegion& region : mapper.regions()) {
-            block_ += separator;
-            block_ += "{\"offset\": " + std::to_string(region.offset) +
-                      ", \"size\": " + std::to_string(region.size) + ", \"class\": \"" +
-                      std::string(byteClassName(region.byteClass)) +
-                      "\", \"entropy\": " + jsonNumber(region.entropy) + "}";
+            append(separator + ("{\"offset\": " + std::to_string(region.offset)) +
+                   ", \"size\": " + std::to_string(region.size) + ", \"class\": \"" +
+                   std::string(byteClassName(region.byteClass)) +
+                   "\", \"entropy\": " + jsonNumber(region.entropy) + "}");
             separator = ",\n    ";
         }
         block_ += mapper.regions().empty() ? "],\n  \"edges\": [" : "\n  ],\n  \"edges\": [";
         separator = "\n    ";
         for (const EntropyEdge& edge : mapper.edges()) {
-            block_ += separator;
-            block_ += "{\"offset\": " + std::to_string(edge.offset) + ", \"edge\": \"" +
-                      (edge.rising ? "rising" : "falling") +
-                      "\", \"entropy\": " + jsonNumber(edge.entropy) + "}";
+            append(separator + ("{\"offset\": " + std::to_string(edge.offset)) + ", \"edge\": \"" +
+                   (edge.rising ? "rising" : "falling") +
+                   "\", \"entropy\": " + jsonNumber(edge.entropy) + "}");
             separator = ",\n    ";
         }
         block_ += mapper.edges().empty() ? "]" : "\n  ]";
@@ -185,6 +183,15 @@ class MapWriter {
             block_ += ",\n  \"size\": " + std::to_string(mapper.length());
         }
         block_ += "\n}\n";
+    }
+
+    // Adds to the block, which goes out whenever it is full: the regions and edges of a long
+    // stream are many.
+    void append(const std::string& text) {
+        block_ += text;
+        if (block_.size() >= kTextBlock) {
+            flush();
+        }
     }
 
     void flush() {

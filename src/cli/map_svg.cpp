@@ -40,13 +40,13 @@ std::string number(double value) {
 }
 
 // Text as XML character data: the markup characters escaped, and whatever XML cannot hold (bytes
-// that are not UTF-8, control characters) as U+FFFD.
+// that are not UTF-8, control characters, the two non-characters U+FFFE and U+FFFF) as U+FFFD.
 std::string xmlText(std::string_view text) {
     std::string xml;
     for (std::size_t i = 0; i < text.size();) {
         const auto decoded = decodeUtf8(text, i);
         if (!decoded || (decoded->point < 0x20 && decoded->point != '\t') ||
-            decoded->point == 0x7F) {
+            decoded->point == 0x7F || decoded->point == 0xFFFE || decoded->point == 0xFFFF) {
             xml += "\xEF\xBF\xBD";
             i += decoded ? decoded->length : 1;
             continue;
