@@ -206,8 +206,30 @@ ByteBuffer dynamicEntries(const std::string& entries, const std::string& strings
     return file;
 }
 
+// An ELF64 whose count sections of one byte all share one name.
+ByteBuffer sharedSectionNames(const std::string& name, std::size_t count) {
+    std::vector<Section> sections(count, {"", 1, 256, 1});
+    sections.front().name = name;
+    ByteBuffer file = elfFile(true, false, ByteBuffer(1), sections);
+    const std::size_t table = file.size() - 64 * (count + 2);
+    for (std::size_t i = 1; i <= count; ++i) {
+        file[table + 64 * i] = 1;  // the first name, after the NUL that starts the table
+        file[table + 64 * i + 1] = 0;
+    }
+    return file;
+}
+
+std::uint64_t occurrences(const std::string& text, const std::string& part) {
+    std::uint64_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 // A name shown for many rows, sums of offsets that wrap, CRCs not to be read: warnings, and a
-// report in proportion to the file.
+// report in proportion to the file, whose names stay within 8 characters for each byte of the
+// file and 64 KiB.
 TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
     const std::string zip64 = "PK\x01\x02" + std::string(26, '\0') + le(12, 2) +
                               std::string(10, '\0') + le(0xFFFFFFFF, 4) + le(0x80001, 4) +
@@ -221,6 +243,7 @@ TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
     } cases[] = {
         {sharedImports(xff), "are left out"},
         {sharedImports("f"), "is read for an earlier library"},
+        {sharedSectionNames(xff, 2000), "are left out"},
         {dynamicEntries(times(4000, le(1, 8) + le(256 + 16 * 4001, 8)), xff), "are left out"},
         {dynamicEntries(le(1, 8) + le(0x220, 8), "libc.so.6", ~std::uint64_t{0xFF}),
          "A dynamic entry's name lies past the end of 64-bit offsets (0xffffffffffffff00 + 0x220)"},
@@ -238,8 +261,12 @@ TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
                                           return warning.find(c.warning) != std::string::npos;
                                       }),
                   !c.warning.empty());
-        EXPECT_LE(cli::structureJson(report).size() + cli::structureText(report).size(),
-                  64 * c.file.size() + (1 << 20));
+        const std::string json = cli::structureJson(report);
+        const std::string text = cli::structureText(report);
+        EXPECT_LE(json.size() + text.size(), 64 * c.file.size() + (1 << 20));
+        const std::uint64_t budget = 8 * c.file.size() + (64 << 10);
+        EXPECT_LE(4 * occurrences(text, "\\xFF"), budget);
+        EXPECT_LE(4 * occurrences(json, "\\\\xFF"), budget);
         for (const PngChunkInfo& chunk : report.chunks.value_or(std::vector<PngChunkInfo>{})) {
             EXPECT_FALSE(chunk.crcOk);
         }

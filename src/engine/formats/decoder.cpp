@@ -333,25 +333,30 @@ std::optional<std::uint64_t> Decoding::checkedAdd(std::uint64_t a, std::uint64_t
     return a + b;
 }
 
-void Decoding::charge(std::uint64_t characters) {
+bool Decoding::charge(std::uint64_t characters) {
     if (spent()) {
-        return;
+        return false;
     }
-    charged_ += std::min(characters, budget_ + 1 - charged_);
-    if (spent()) {
-        warn(
-            "The names read from the file reach " + decimal(budget_) +
-            " characters, the most for a file of this size: the names and rows after them are left "
-            "out");
+    if (characters <= budget_ - charged_) {
+        charged_ += characters;
+        return true;
     }
+    charged_ = budget_ + 1;
+    warn("The names read from the file reach " + decimal(budget_) +
+         " characters, the most for a file of this size: the names and rows after them are left "
+         "out");
+    return false;
 }
 
-std::optional<std::string> Decoding::text(std::uint64_t offset, std::size_t maxLength) {
+std::optional<std::string> Decoding::text(std::uint64_t offset, std::size_t maxLength,
+                                          std::uint64_t places) {
     auto [known, added] = texts_.try_emplace({offset, maxLength});
     if (added) {
         known->second = bytes.cString(offset, maxLength);
     }
-    charge(known->second ? known->second->size() : 0);
+    if (known->second && !charge(known->second->size() * places)) {
+        return std::string();
+    }
     return known->second;
 }
 

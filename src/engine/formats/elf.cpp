@@ -466,16 +466,20 @@ void ElfDecoder::readSections(std::uint64_t offset, std::uint64_t count, std::ui
             names && section.name < names->size && !d_.spent()
                 ? d_.checkedAdd(names->offset, section.name, "The name of a section")
                 : std::nullopt;
-        if (nameAt) {
-            name = d_.text(*nameAt, static_cast<std::size_t>(std::min<std::uint64_t>(
-                                        kMaxNameLength, names->size - section.name)))
-                       .value_or("");
-        }
         SectionInfo info;
-        info.name = name;
-        info.type = renderValue(Render::kName, section.type, kSectionTypes);
         info.offset = section.offset;
         info.size = section.type == kNoBits ? 0 : section.size;
+        // In the table, the label of the header and, when it has bytes, the section's contents.
+        const bool hasContents = info.size > 0 && info.offset < bytes_.size();
+        if (nameAt) {
+            name = d_.text(*nameAt,
+                           static_cast<std::size_t>(
+                               std::min<std::uint64_t>(kMaxNameLength, names->size - section.name)),
+                           hasContents ? 3 : 2)
+                       .value_or("");
+        }
+        info.name = name;
+        info.type = renderValue(Render::kName, section.type, kSectionTypes);
         info.address = section.address;
         info.virtualSize = section.size;
         info.rawFlags = section.flags;
@@ -488,7 +492,7 @@ void ElfDecoder::readSections(std::uint64_t offset, std::uint64_t count, std::ui
                 d_.warn("Section " + header.name + " (" + decimal(info.size) + " bytes at " +
                         hex(info.offset) + ") reaches past the end of the file");
             }
-            if (info.offset < bytes_.size()) {
+            if (hasContents) {
                 addField(contents, name.empty() ? header.name : name, info.offset,
                          std::min(info.size, bytes_.size() - info.offset), info.type);
             }
@@ -585,8 +589,12 @@ void ElfDecoder::readDynamic() {
             const std::optional<std::uint64_t> at =
                 stringTable ? d_.checkedAdd(*stringTable, entry.value, "A dynamic entry's name")
                             : std::nullopt;
+            // A needed library is shown in its entry and in the list of libraries.
             const std::optional<std::string> text =
-                at ? d_.text(*at, kMaxNameLength) : std::nullopt;
+                at ? d_.text(*at, kMaxNameLength, entry.tag == kNeeded ? 2 : 1) : std::nullopt;
+            if (d_.spent()) {
+                break;
+            }
             if (!text) {
                 if (!stringTable || at) {  // a sum that overflows has been warned of
                     d_.warn("A dynamic entry's name lies outside the file");

@@ -310,7 +310,8 @@ class PeDecoder {
     std::vector<std::string> importedFunctions(std::uint64_t rva, std::uint64_t base);
     std::optional<std::uint64_t> directoryRva(std::uint64_t index,
                                               std::uint64_t* size = nullptr) const;
-    std::string text(std::uint64_t rva);
+    // The name at rva, charged for each of the places it is shown in.
+    std::string text(std::uint64_t rva, std::uint64_t places = 1);
     bool takeRow();
 
     Decoding& d_;
@@ -422,9 +423,11 @@ std::string PeDecoder::sectionName(ByteView rawName) {
     std::string name = safeText(ByteView(rawName.begin(), end));
     // "/123": the name is at that offset in the COFF string table, as object files and MinGW's
     // debug sections have it. Past the budget for names, it is shown as the header holds it.
+    // The full name is shown in the label, the Name field, the table and the section's data.
     if (name.size() > 1 && name[0] == '/' && stringTable_ != 0 && !d_.spent() &&
         std::all_of(name.begin() + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        if (const auto full = d_.text(stringTable_ + std::stoull(name.substr(1)), kMaxNameLength)) {
+        const auto full = d_.text(stringTable_ + std::stoull(name.substr(1)), kMaxNameLength, 4);
+        if (full && !d_.spent()) {
             return *full;
         }
     }
@@ -542,10 +545,10 @@ std::optional<std::uint64_t> PeDecoder::directoryRva(std::uint64_t index,
     return directories_[index].first;
 }
 
-std::string PeDecoder::text(std::uint64_t rva) {
+std::string PeDecoder::text(std::uint64_t rva, std::uint64_t places) {
     const std::optional<std::uint64_t> offset = fileOffset(rva);
     const std::optional<std::string> found =
-        offset ? d_.text(*offset, kMaxNameLength) : std::nullopt;
+        offset ? d_.text(*offset, kMaxNameLength, places) : std::nullopt;
     return found.value_or("");
 }
 
@@ -595,7 +598,11 @@ std::vector<std::string> PeDecoder::importedFunctions(std::uint64_t rva, std::ui
             functions.push_back(std::string(1, '#') + decimal(*thunk & 0xFFFF));
         } else {
             // Past the two bytes of the hint.
-            functions.push_back(text((((*thunk - base) & 0x7FFFFFFF) + 2)));
+            std::string function = text(((*thunk - base) & 0x7FFFFFFF) + 2);
+            if (d_.spent()) {
+                break;
+            }
+            functions.push_back(std::move(function));
         }
     }
     nameTables_[*start] = at;
@@ -629,7 +636,13 @@ void PeDecoder::readImports() {
         if (d_.spent() || !takeRow()) {
             break;
         }
-        ImportInfo import{text(name), importedFunctions(names != 0 ? names : addresses, 0), false};
+        // The library's name is shown in its descriptor and in the table of imports.
+        std::string library = text(name, 2);
+        if (d_.spent()) {
+            break;
+        }
+        ImportInfo import{std::move(library), importedFunctions(names != 0 ? names : addresses, 0),
+                          false};
         for (StructField& field : descriptor.fields) {
             if (field.name != "TimeDateStamp" && field.name != "ForwarderChain") {
                 showFileOffset(&field);
@@ -671,8 +684,12 @@ void PeDecoder::readDelayImports() {
         const std::uint64_t base =
             (numberOf(descriptor, "Attributes").value_or(0) & 1) != 0 ? 0 : imageBase_;
         const std::uint64_t names = numberOf(descriptor, "ImportNameTableRVA").value_or(0);
-        ImportInfo import{text((name - base) & 0xFFFFFFFF),
-                          importedFunctions((names - base) & 0xFFFFFFFF, base), true};
+        std::string library = text((name - base) & 0xFFFFFFFF, 2);
+        if (d_.spent()) {
+            break;
+        }
+        ImportInfo import{std::move(library), importedFunctions((names - base) & 0xFFFFFFFF, base),
+                          true};
         descriptor.name = import.library;
         descriptor.value = decimal(import.functions.size()) + " functions";
         directory.fields.push_back(std::move(descriptor));
@@ -744,7 +761,10 @@ void PeDecoder::readExports() {
         }
         ExportInfo exported{"", base + i, address, std::nullopt, ""};
         if (address >= *rva && address - *rva < size) {
-            exported.forwarder = text(address);
+            // On the row of each name of the function.
+            exported.forwarder = text(
+                address,
+                std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::distance(first, last))));
         } else {
             exported.offset = fileOffset(address);
         }
