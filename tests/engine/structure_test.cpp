@@ -229,7 +229,8 @@ std::uint64_t occurrences(const std::string& text, const std::string& part) {
 
 // A name shown for many rows, sums of offsets that wrap, CRCs not to be read: warnings, and a
 // report in proportion to the file, whose names stay within 8 characters for each byte of the
-// file and 64 KiB.
+// file and 64 KiB. A path of an overlong form, a surrogate and a character past U+10FFFF is
+// valid JSON, with one U+FFFD for each byte that starts no character.
 TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
     const std::string zip64 = "PK\x01\x02" + std::string(26, '\0') + le(12, 2) +
                               std::string(10, '\0') + le(0xFFFFFFFF, 4) + le(0x80001, 4) +
@@ -253,8 +254,9 @@ TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
     };
     for (const auto& c : cases) {
         SpanSource source(c.file);
-        const StructureReport report = describeStructure(
-            source, "x", {.entropies = SectionEntropies::kSkipped, .progress = {}});
+        const StructureReport report =
+            describeStructure(source, "x\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80y",
+                              {.entropies = SectionEntropies::kSkipped, .progress = {}});
         SCOPED_TRACE(report.format + ": " + c.warning);
         EXPECT_EQ(std::ranges::any_of(report.warnings,
                                       [&c](const std::string& warning) {
@@ -263,6 +265,8 @@ TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
                   !c.warning.empty());
         const std::string json = cli::structureJson(report);
         const std::string text = cli::structureText(report);
+        EXPECT_EQ(json.substr(0, json.find(",\n")),
+                  "{\n  \"path\": \"x" + times(9, "\\ufffd") + "y\"");
         EXPECT_LE(json.size() + text.size(), 64 * c.file.size() + (1 << 20));
         const std::uint64_t budget = 8 * c.file.size() + (64 << 10);
         EXPECT_LE(4 * occurrences(text, "\\xFF"), budget);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "../byte_order.h"
+#include "../utf8.h"
 
 namespace tessaloom::formats {
 
@@ -17,37 +18,16 @@ std::string twoDigits(std::uint64_t value) {
            static_cast<char>('0' + value % 10);
 }
 
-// The length of the UTF-8 sequence at the start of bytes when it is valid and no control
-// character; 0 otherwise.
-std::size_t printableSequence(ByteView bytes) {
-    const std::uint8_t lead = bytes[0];
-    if (lead < 0x80) {
-        return lead >= 0x20 && lead != 0x7F ? 1 : 0;
-    }
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    std::uint32_t least = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, code = lead & 0x1Fu, least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, code = lead & 0x0Fu, least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, code = lead & 0x07u, least = 0x10000;
-    } else {
+// The length of the UTF-8 character at text[at] when it is valid and no control character; 0
+// otherwise.
+std::size_t printableSequence(std::string_view text, std::size_t at) {
+    const auto decoded = decodeUtf8(text, at);
+    if (!decoded) {
         return 0;
     }
-    if (bytes.size() < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((bytes[i] & 0xC0) != 0x80) {
-            return 0;
-        }
-        code = (code << 6) | (bytes[i] & 0x3Fu);
-    }
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    const bool control = code >= 0x80 && code <= 0x9F;
-    return code >= least && code <= 0x10FFFF && !surrogate && !control ? length : 0;
+    const std::uint32_t point = decoded->point;
+    const bool control = point < 0x20 || (point >= 0x7F && point <= 0x9F);
+    return control ? 0 : decoded->length;
 }
 
 }  // namespace
@@ -200,10 +180,11 @@ std::string safeText(ByteView bytes) {
     constexpr std::string_view kDigits = "0123456789ABCDEF";
     std::string text;
     text.reserve(bytes.size());
+    const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t length = printableSequence(bytes.subspan(i));
+        const std::size_t length = printableSequence(raw, i);
         if (length > 0) {
-            text.append(reinterpret_cast<const char*>(bytes.data() + i), length);
+            text.append(raw.substr(i, length));
             i += length;
         } else {
             text += "\\x";
