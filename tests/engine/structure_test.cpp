@@ -227,16 +227,18 @@ std::uint64_t occurrences(const std::string& text, const std::string& part) {
     return count;
 }
 
-// A name shown for many rows, sums of offsets that wrap, CRCs not to be read: warnings, and a
-// report in proportion to the file, whose names stay within 8 characters for each byte of the
-// file and 64 KiB. A path of an overlong form, a surrogate and a character past U+10FFFF is
-// valid JSON, with one U+FFFD for each byte that starts no character.
+// A name shown for many rows, sums of offsets that wrap, CRCs not to be read, a header cut
+// short: warnings, and a report in proportion to the file, whose names stay within 8 characters
+// for each byte of the file and 64 KiB. A path of an overlong form, a surrogate and a character
+// past U+10FFFF is valid JSON, with one U+FFFD for each byte that starts no character.
 TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
     const std::string zip64 = "PK\x01\x02" + std::string(26, '\0') + le(12, 2) +
                               std::string(10, '\0') + le(0xFFFFFFFF, 4) + le(0x80001, 4) +
                               le(~std::uint64_t{7}, 8);
     const std::string png = std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16) +
                             std::string(17, '\0') + std::string("\0\0\0\0IEND\0\0\0\0", 12);
+    const std::string emptyHeader =
+        png.substr(0, 8) + std::string("\0\0\0\0IHDR\0\0\0\0", 12) + png.substr(33);
     const std::string xff(1023, '\xFF');
     const struct {
         ByteBuffer file;
@@ -251,6 +253,8 @@ TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
         {withPieces({{16, zip64}, {74, "PK\x05\x06" + le(0, 4) + le(0x10001, 4) + le(58, 10)}}),
          "A local header lies past the end of 64-bit offsets"},
         {withPieces({{0, png}}), ""},
+        {withPieces({{0, emptyHeader}}),
+         "Chunk IHDR at 0x8 holds 0 bytes, not 13: the image header is not decoded"},
     };
     for (const auto& c : cases) {
         SpanSource source(c.file);
