@@ -104,6 +104,10 @@ PROGRAM = r"""
 __declspec(dllimport) int add(int, int);
 int main(void) { Sleep(0); return add(1, 2) == 3 ? 0 : 1; }
 """
+# More sections than the 96 that addresses are mapped through; the data of all of them lies
+# before the overlay (the symbol table).
+MANY_SECTIONS = "".join(f'__attribute__((section(".s{i}"))) int v{i} = {i};\n'
+                        for i in range(100)) + "int main(void) { return v7; }\n"
 
 
 def pe_files(work):
@@ -113,12 +117,13 @@ def pe_files(work):
     files += sorted(glob.glob(f"{wine}/i386-windows/*.dll"))[:3]
     gcc = shutil.which("x86_64-w64-mingw32-gcc-posix") or shutil.which("x86_64-w64-mingw32-gcc")
     if gcc:
-        for name, source in [("add.c", LIBRARY), ("main.c", PROGRAM)]:
+        for name, source in [("add.c", LIBRARY), ("main.c", PROGRAM), ("many.c", MANY_SECTIONS)]:
             with open(os.path.join(work, name), "w") as out:
                 out.write(source)
         subprocess.run([gcc, "-shared", "-o", "add.dll", "add.c"], cwd=work, check=True)
         subprocess.run([gcc, "-o", "main.exe", "main.c", "add.dll"], cwd=work, check=True)
-        files += [os.path.join(work, "add.dll"), os.path.join(work, "main.exe")]
+        subprocess.run([gcc, "-o", "many.exe", "many.c"], cwd=work, check=True)
+        files += [os.path.join(work, n) for n in ["add.dll", "main.exe", "many.exe"]]
     return [f for f in files if os.path.isfile(f)]
 
 
@@ -143,6 +148,9 @@ def check_pefile(work):
         expect(f"{path}: format", ours["format"],
                "PE32+" if pe.OPTIONAL_HEADER.Magic == 0x20B else "PE32")
         expect(f"{path}: entry point", ours["entry_point"], pe.OPTIONAL_HEADER.AddressOfEntryPoint)
+        expect(f"{path}: overlay", next((f["offset"] for f in ours["fields"]
+                                         if f["name"] == "Overlay"), None),
+               pe.get_overlay_data_start_offset())
         theirs = [(s.Name.rstrip(b"\0").decode("latin-1"), s.VirtualAddress, s.Misc_VirtualSize,
                    s.PointerToRawData, s.SizeOfRawData, s.Characteristics) for s in pe.sections]
         mine = [(s["name"], s["address"], s["virtual_size"], s["offset"], s["size"],
@@ -156,6 +164,8 @@ def check_pefile(work):
                 if abs(section["entropy"] - s.get_entropy()) > 1e-9:
                     failures.append(f"{path}: entropy of {section['name']}: "
                                     f"{section['entropy']} against {s.get_entropy()}")
+        if len(pe.sections) > 96:
+            continue  # addresses are mapped through the first 96 sections, pefile's through all
         imports = [(name_of(d.dll), [name_of(i.name) if i.name else f"#{i.ordinal}"
                                      for i in d.imports], False)
                    for d in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]

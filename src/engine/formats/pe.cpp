@@ -317,7 +317,10 @@ class PeDecoder {
     Decoding& d_;
     Bytes& bytes_;
     StructField* optional_ = nullptr;
+    // The first sections, which addresses are mapped through.
     std::vector<SectionPlace> places_;
+    // Where the data of the last section in the file ends, whether it is mapped or not.
+    std::uint64_t sectionsEnd_ = 0;
     std::array<std::pair<std::uint64_t, std::uint64_t>, kMaxDataDirectories> directories_{};
     std::uint64_t directoryCount_ = 0;
     std::uint64_t headersSize_ = 0;
@@ -445,7 +448,6 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
     StructField& table =
         d_.add("Section table", offset, count * kSectionHeaderSize, decimal(count) + " sections");
     StructField data{"Section data", 0, 0, {}, std::nullopt, {}};
-    std::uint64_t lastEnd = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint64_t at = offset + i * kSectionHeaderSize;
         std::array<std::uint8_t, 8> nameBytes{};
@@ -495,7 +497,7 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
                 const std::uint64_t inFile = std::min(info.size, bytes_.size() - info.offset);
                 addField(data, name.empty() ? label : name, info.offset, inFile,
                          "RVA " + hex(info.address));
-                lastEnd = std::max(lastEnd, info.offset + inFile);
+                sectionsEnd_ = std::max(sectionsEnd_, info.offset + inFile);
             }
         }
         d_.report.sections->push_back(std::move(info));
@@ -809,12 +811,7 @@ void PeDecoder::readCertificates() {
 }
 
 void PeDecoder::addOverlay() {
-    std::uint64_t end = std::min(headersSize_, bytes_.size());
-    for (const SectionPlace& place : places_) {
-        if (place.rawSize > 0 && place.offset < bytes_.size()) {
-            end = std::max(end, std::min(bytes_.size(), place.offset + place.rawSize));
-        }
-    }
+    const std::uint64_t end = std::max(std::min(headersSize_, bytes_.size()), sectionsEnd_);
     if (end == 0 || end >= bytes_.size()) {
         return;
     }
