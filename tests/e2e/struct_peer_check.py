@@ -61,6 +61,19 @@ def elf_files(work):
         if subprocess.run(["objcopy", "-I", "binary", "-O", target, "data.bin", out],
                           cwd=work).returncode == 0:
             files.append(out)
+    # Flags and types that readelf names by the machine (x86-64) and the OS/ABI: GNU as the
+    # assembler marks it, and System V.
+    with open(os.path.join(work, "flags.s"), "w") as out:
+        out.write('.section .lbss,"awl",@nobits\n.zero 8\n.section .unwind,"a",@unwind\n'
+                  '.byte 1\n.section .kept,"awR"\n.byte 1\n')
+    if shutil.which("gcc") and subprocess.run(["gcc", "-c", "flags.s", "-o", "gnu.o"], cwd=work,
+                                              capture_output=True).returncode == 0:
+        with open(os.path.join(work, "gnu.o"), "rb") as gnu:
+            data = bytearray(gnu.read())
+        data[7] = 0
+        with open(os.path.join(work, "sysv.o"), "wb") as out:
+            out.write(data)
+        files += [os.path.join(work, "gnu.o"), os.path.join(work, "sysv.o")]
     return [f for f in files if os.path.isfile(f)]
 
 
@@ -72,11 +85,14 @@ def check_readelf(work):
         text = run_text("readelf", "-W", "-h", "-l", "-S", "-d", path)
         entry = re.search(r"Entry point address:\s+0x([0-9a-f]+)", text)
         expect(f"{path}: entry point", ours.get("entry_point"), int(entry.group(1), 16))
-        sections = [(m[2], int(m[4], 16), int(m[5], 16), int(m[6], 16), m[7])
+        # readelf names the types it does not know by their range: LOPROC+0x1.
+        sections = [(m[2], m[3] if "+" not in m[3] else None, int(m[4], 16), int(m[5], 16),
+                     int(m[6], 16), m[7])
                     for m in (SECTION.match(line) for line in text.splitlines()) if m]
-        expect(f"{path}: sections (name, address, offset, size, flags)",
-               [(s["name"], s["address"], s["offset"], s["virtual_size"], s["flags"])
-                for s in ours["sections"]], sections)
+        expect(f"{path}: sections (name, type, address, offset, size, flags)",
+               [(s["name"], s["type"] if not s["type"].startswith("0x") else None, s["address"],
+                 s["offset"], s["virtual_size"], s["flags"]) for s in ours["sections"]],
+               sections)
         segments = [(m[1], int(m[2], 16), int(m[3], 16), int(m[4], 16), int(m[5], 16),
                      m[6].replace(" ", "-").replace("E", "X"))
                     for m in (SEGMENT.match(line) for line in text.splitlines()) if m]
