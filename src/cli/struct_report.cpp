@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "json.h"
+
 namespace tessaloom::cli {
 
 namespace {
@@ -276,51 +278,6 @@ class TextWriter {
 
 // --- JSON -------------------------------------------------------------------------------------
 
-// A JSON string: quotes, backslashes and control characters escaped, and any byte that is not
-// part of valid UTF-8 (a path as the system gave it) replaced by U+FFFD.
-std::string quoted(std::string_view text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '"' || byte == '\\') {
-            out += '\\';
-            out += static_cast<char>(byte);
-            ++i;
-            continue;
-        }
-        if (byte < 0x20) {
-            std::array<char, 8> escape{};
-            std::snprintf(escape.data(), escape.size(), "\\u%04x", byte);
-            out += escape.data();
-            ++i;
-            continue;
-        }
-        std::size_t length = byte < 0x80             ? 1
-                             : (byte & 0xE0) == 0xC0 ? 2
-                             : (byte & 0xF0) == 0xE0 ? 3
-                             : (byte & 0xF8) == 0xF0 ? 4
-                                                     : 0;
-        bool valid = length > 0 && i + length <= text.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-        }
-        if (!valid) {
-            out += "\\ufffd";
-            ++i;
-            continue;
-        }
-        out.append(text.substr(i, length));
-        i += length;
-    }
-    return out + "\"";
-}
-
-std::string number(double value) {
-    std::array<char, 32> text{};
-    const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value);
-    return std::string(text.data(), end);
-}
-
 // Builds objects and arrays, one member or element per line, indented by depth.
 class JsonWriter {
   public:
@@ -345,7 +302,7 @@ class JsonWriter {
         newline();
         first_ = false;
         if (!key.empty()) {
-            text_ += quoted(key) + ": ";
+            text_ += jsonString(key) + ": ";
         }
     }
     void member(std::string_view key, const std::string& raw) {
@@ -356,7 +313,7 @@ class JsonWriter {
         next();
         text_ += raw;
     }
-    void string(std::string_view key, std::string_view value) { member(key, quoted(value)); }
+    void string(std::string_view key, std::string_view value) { member(key, jsonString(value)); }
     void unsignedNumber(std::string_view key, std::uint64_t value) {
         member(key, std::to_string(value));
     }
@@ -452,7 +409,7 @@ std::string structureJson(const StructureReport& report) {
         json.unsignedNumber("virtual_size", s.virtualSize);
         json.string("flags", s.flags);
         json.unsignedNumber("raw_flags", s.rawFlags);
-        json.member("entropy", s.entropy ? number(*s.entropy) : "null");
+        json.member("entropy", s.entropy ? jsonNumber(*s.entropy) : "null");
     });
     table(json, "segments", report.segments, [&json](const SegmentInfo& s) {
         json.string("type", s.type);
@@ -467,7 +424,7 @@ std::string structureJson(const StructureReport& report) {
         json.next("functions");
         json.open('[');
         for (const std::string& function : i.functions) {
-            json.element(quoted(function));
+            json.element(jsonString(function));
         }
         json.close(']');
         json.boolean("delay_load", i.delayLoaded);
@@ -505,14 +462,14 @@ std::string structureJson(const StructureReport& report) {
         json.next("libraries");
         json.open('[');
         for (const std::string& library : *report.libraries) {
-            json.element(quoted(library));
+            json.element(jsonString(library));
         }
         json.close(']');
     }
     json.next("warnings");
     json.open('[');
     for (const std::string& warning : report.warnings) {
-        json.element(quoted(warning));
+        json.element(jsonString(warning));
     }
     json.close(']');
     json.close('}');

@@ -61,6 +61,19 @@ def elf_files(work):
         if subprocess.run(["objcopy", "-I", "binary", "-O", target, "data.bin", out],
                           cwd=work).returncode == 0:
             files.append(out)
+    # Flags and types that readelf names by the machine (x86-64) and the OS/ABI: GNU as the
+    # assembler marks it, and System V.
+    with open(os.path.join(work, "flags.s"), "w") as out:
+        out.write('.section .lbss,"awl",@nobits\n.zero 8\n.section .unwind,"a",@unwind\n'
+                  '.byte 1\n.section .kept,"awR"\n.byte 1\n')
+    if shutil.which("gcc") and subprocess.run(["gcc", "-c", "flags.s", "-o", "gnu.o"], cwd=work,
+                                              capture_output=True).returncode == 0:
+        with open(os.path.join(work, "gnu.o"), "rb") as gnu:
+            data = bytearray(gnu.read())
+        data[7] = 0
+        with open(os.path.join(work, "sysv.o"), "wb") as out:
+            out.write(data)
+        files += [os.path.join(work, "gnu.o"), os.path.join(work, "sysv.o")]
     return [f for f in files if os.path.isfile(f)]
 
 
@@ -72,11 +85,14 @@ def check_readelf(work):
         text = run_text("readelf", "-W", "-h", "-l", "-S", "-d", path)
         entry = re.search(r"Entry point address:\s+0x([0-9a-f]+)", text)
         expect(f"{path}: entry point", ours.get("entry_point"), int(entry.group(1), 16))
-        sections = [(m[2], int(m[4], 16), int(m[5], 16), int(m[6], 16), m[7])
+        # readelf names the types it does not know by their range: LOPROC+0x1.
+        sections = [(m[2], m[3] if "+" not in m[3] else None, int(m[4], 16), int(m[5], 16),
+                     int(m[6], 16), m[7])
                     for m in (SECTION.match(line) for line in text.splitlines()) if m]
-        expect(f"{path}: sections (name, address, offset, size, flags)",
-               [(s["name"], s["address"], s["offset"], s["virtual_size"], s["flags"])
-                for s in ours["sections"]], sections)
+        expect(f"{path}: sections (name, type, address, offset, size, flags)",
+               [(s["name"], s["type"] if not s["type"].startswith("0x") else None, s["address"],
+                 s["offset"], s["virtual_size"], s["flags"]) for s in ours["sections"]],
+               sections)
         segments = [(m[1], int(m[2], 16), int(m[3], 16), int(m[4], 16), int(m[5], 16),
                      m[6].replace(" ", "-").replace("E", "X"))
                     for m in (SEGMENT.match(line) for line in text.splitlines()) if m]
@@ -104,6 +120,10 @@ PROGRAM = r"""
 __declspec(dllimport) int add(int, int);
 int main(void) { Sleep(0); return add(1, 2) == 3 ? 0 : 1; }
 """
+# More sections than the 96 that addresses are mapped through; the data of all of them lies
+# before the overlay (the symbol table).
+MANY_SECTIONS = "".join(f'__attribute__((section(".s{i}"))) int v{i} = {i};\n'
+                        for i in range(100)) + "int main(void) { return v7; }\n"
 
 
 def pe_files(work):
@@ -113,12 +133,13 @@ def pe_files(work):
     files += sorted(glob.glob(f"{wine}/i386-windows/*.dll"))[:3]
     gcc = shutil.which("x86_64-w64-mingw32-gcc-posix") or shutil.which("x86_64-w64-mingw32-gcc")
     if gcc:
-        for name, source in [("add.c", LIBRARY), ("main.c", PROGRAM)]:
+        for name, source in [("add.c", LIBRARY), ("main.c", PROGRAM), ("many.c", MANY_SECTIONS)]:
             with open(os.path.join(work, name), "w") as out:
                 out.write(source)
         subprocess.run([gcc, "-shared", "-o", "add.dll", "add.c"], cwd=work, check=True)
         subprocess.run([gcc, "-o", "main.exe", "main.c", "add.dll"], cwd=work, check=True)
-        files += [os.path.join(work, "add.dll"), os.path.join(work, "main.exe")]
+        subprocess.run([gcc, "-o", "many.exe", "many.c"], cwd=work, check=True)
+        files += [os.path.join(work, n) for n in ["add.dll", "main.exe", "many.exe"]]
     return [f for f in files if os.path.isfile(f)]
 
 
@@ -143,6 +164,9 @@ def check_pefile(work):
         expect(f"{path}: format", ours["format"],
                "PE32+" if pe.OPTIONAL_HEADER.Magic == 0x20B else "PE32")
         expect(f"{path}: entry point", ours["entry_point"], pe.OPTIONAL_HEADER.AddressOfEntryPoint)
+        expect(f"{path}: overlay", next((f["offset"] for f in ours["fields"]
+                                         if f["name"] == "Overlay"), None),
+               pe.get_overlay_data_start_offset())
         theirs = [(s.Name.rstrip(b"\0").decode("latin-1"), s.VirtualAddress, s.Misc_VirtualSize,
                    s.PointerToRawData, s.SizeOfRawData, s.Characteristics) for s in pe.sections]
         mine = [(s["name"], s["address"], s["virtual_size"], s["offset"], s["size"],
@@ -156,6 +180,8 @@ def check_pefile(work):
                 if abs(section["entropy"] - s.get_entropy()) > 1e-9:
                     failures.append(f"{path}: entropy of {section['name']}: "
                                     f"{section['entropy']} against {s.get_entropy()}")
+        if len(pe.sections) > 96:
+            continue  # addresses are mapped through the first 96 sections, pefile's through all
         imports = [(name_of(d.dll), [name_of(i.name) if i.name else f"#{i.ordinal}"
                                      for i in d.imports], False)
                    for d in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]

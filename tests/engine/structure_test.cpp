@@ -206,14 +206,39 @@ ByteBuffer dynamicEntries(const std::string& entries, const std::string& strings
     return file;
 }
 
-// A name shown for many rows, sums of offsets that wrap, CRCs not to be read: warnings, and a
-// report in proportion to the file.
+// An ELF64 whose count sections of one byte all share one name.
+ByteBuffer sharedSectionNames(const std::string& name, std::size_t count) {
+    std::vector<Section> sections(count, {"", 1, 256, 1});
+    sections.front().name = name;
+    ByteBuffer file = elfFile(true, false, ByteBuffer(1), sections);
+    const std::size_t table = file.size() - 64 * (count + 2);
+    for (std::size_t i = 1; i <= count; ++i) {
+        file[table + 64 * i] = 1;  // the first name, after the NUL that starts the table
+        file[table + 64 * i + 1] = 0;
+    }
+    return file;
+}
+
+std::uint64_t occurrences(const std::string& text, const std::string& part) {
+    std::uint64_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// A name shown for many rows, sums of offsets that wrap, CRCs not to be read, a header cut
+// short: warnings, and a report in proportion to the file, whose names stay within 8 characters
+// for each byte of the file and 64 KiB. A path of an overlong form, a surrogate and a character
+// past U+10FFFF is valid JSON, with one U+FFFD for each byte that starts no character.
 TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
     const std::string zip64 = "PK\x01\x02" + std::string(26, '\0') + le(12, 2) +
                               std::string(10, '\0') + le(0xFFFFFFFF, 4) + le(0x80001, 4) +
                               le(~std::uint64_t{7}, 8);
     const std::string png = std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16) +
                             std::string(17, '\0') + std::string("\0\0\0\0IEND\0\0\0\0", 12);
+    const std::string emptyHeader =
+        png.substr(0, 8) + std::string("\0\0\0\0IHDR\0\0\0\0", 12) + png.substr(33);
     const std::string xff(1023, '\xFF');
     const struct {
         ByteBuffer file;
@@ -221,25 +246,35 @@ TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
     } cases[] = {
         {sharedImports(xff), "are left out"},
         {sharedImports("f"), "is read for an earlier library"},
+        {sharedSectionNames(xff, 2000), "are left out"},
         {dynamicEntries(times(4000, le(1, 8) + le(256 + 16 * 4001, 8)), xff), "are left out"},
         {dynamicEntries(le(1, 8) + le(0x220, 8), "libc.so.6", ~std::uint64_t{0xFF}),
          "A dynamic entry's name lies past the end of 64-bit offsets (0xffffffffffffff00 + 0x220)"},
         {withPieces({{16, zip64}, {74, "PK\x05\x06" + le(0, 4) + le(0x10001, 4) + le(58, 10)}}),
          "A local header lies past the end of 64-bit offsets"},
         {withPieces({{0, png}}), ""},
+        {withPieces({{0, emptyHeader}}),
+         "Chunk IHDR at 0x8 holds 0 bytes, not 13: the image header is not decoded"},
     };
     for (const auto& c : cases) {
         SpanSource source(c.file);
-        const StructureReport report = describeStructure(
-            source, "x", {.entropies = SectionEntropies::kSkipped, .progress = {}});
+        const StructureReport report =
+            describeStructure(source, "x\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80y",
+                              {.entropies = SectionEntropies::kSkipped, .progress = {}});
         SCOPED_TRACE(report.format + ": " + c.warning);
         EXPECT_EQ(std::ranges::any_of(report.warnings,
                                       [&c](const std::string& warning) {
                                           return warning.find(c.warning) != std::string::npos;
                                       }),
                   !c.warning.empty());
-        EXPECT_LE(cli::structureJson(report).size() + cli::structureText(report).size(),
-                  64 * c.file.size() + (1 << 20));
+        const std::string json = cli::structureJson(report);
+        const std::string text = cli::structureText(report);
+        EXPECT_EQ(json.substr(0, json.find(",\n")),
+                  "{\n  \"path\": \"x" + times(9, "\\ufffd") + "y\"");
+        EXPECT_LE(json.size() + text.size(), 64 * c.file.size() + (1 << 20));
+        const std::uint64_t budget = 8 * c.file.size() + (64 << 10);
+        EXPECT_LE(4 * occurrences(text, "\\xFF"), budget);
+        EXPECT_LE(4 * occurrences(json, "\\\\xFF"), budget);
         for (const PngChunkInfo& chunk : report.chunks.value_or(std::vector<PngChunkInfo>{})) {
             EXPECT_FALSE(chunk.crcOk);
         }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "../byte_order.h"
+#include "../utf8.h"
 
 namespace tessaloom::formats {
 
@@ -17,37 +18,16 @@ std::string twoDigits(std::uint64_t value) {
            static_cast<char>('0' + value % 10);
 }
 
-// The length of the UTF-8 sequence at the start of bytes when it is valid and no control
-// character; 0 otherwise.
-std::size_t printableSequence(ByteView bytes) {
-    const std::uint8_t lead = bytes[0];
-    if (lead < 0x80) {
-        return lead >= 0x20 && lead != 0x7F ? 1 : 0;
-    }
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    std::uint32_t least = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, code = lead & 0x1Fu, least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, code = lead & 0x0Fu, least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, code = lead & 0x07u, least = 0x10000;
-    } else {
+// The length of the UTF-8 character at text[at] when it is valid and no control character; 0
+// otherwise.
+std::size_t printableSequence(std::string_view text, std::size_t at) {
+    const auto decoded = decodeUtf8(text, at);
+    if (!decoded) {
         return 0;
     }
-    if (bytes.size() < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((bytes[i] & 0xC0) != 0x80) {
-            return 0;
-        }
-        code = (code << 6) | (bytes[i] & 0x3Fu);
-    }
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    const bool control = code >= 0x80 && code <= 0x9F;
-    return code >= least && code <= 0x10FFFF && !surrogate && !control ? length : 0;
+    const std::uint32_t point = decoded->point;
+    const bool control = point < 0x20 || (point >= 0x7F && point <= 0x9F);
+    return control ? 0 : decoded->length;
 }
 
 }  // namespace
@@ -200,10 +180,11 @@ std::string safeText(ByteView bytes) {
     constexpr std::string_view kDigits = "0123456789ABCDEF";
     std::string text;
     text.reserve(bytes.size());
+    const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t length = printableSequence(bytes.subspan(i));
+        const std::size_t length = printableSequence(raw, i);
         if (length > 0) {
-            text.append(reinterpret_cast<const char*>(bytes.data() + i), length);
+            text.append(raw.substr(i, length));
             i += length;
         } else {
             text += "\\x";
@@ -333,25 +314,30 @@ std::optional<std::uint64_t> Decoding::checkedAdd(std::uint64_t a, std::uint64_t
     return a + b;
 }
 
-void Decoding::charge(std::uint64_t characters) {
+bool Decoding::charge(std::uint64_t characters) {
     if (spent()) {
-        return;
+        return false;
     }
-    charged_ += std::min(characters, budget_ + 1 - charged_);
-    if (spent()) {
-        warn(
-            "The names read from the file reach " + decimal(budget_) +
-            " characters, the most for a file of this size: the names and rows after them are left "
-            "out");
+    if (characters <= budget_ - charged_) {
+        charged_ += characters;
+        return true;
     }
+    charged_ = budget_ + 1;
+    warn("The names read from the file reach " + decimal(budget_) +
+         " characters, the most for a file of this size: the names and rows after them are left "
+         "out");
+    return false;
 }
 
-std::optional<std::string> Decoding::text(std::uint64_t offset, std::size_t maxLength) {
+std::optional<std::string> Decoding::text(std::uint64_t offset, std::size_t maxLength,
+                                          std::uint64_t places) {
     auto [known, added] = texts_.try_emplace({offset, maxLength});
     if (added) {
         known->second = bytes.cString(offset, maxLength);
     }
-    charge(known->second ? known->second->size() : 0);
+    if (known->second && !charge(known->second->size() * places)) {
+        return std::string();
+    }
     return known->second;
 }
 

@@ -100,8 +100,9 @@ inline constexpr std::size_t kMaxNameLength = 1024;
 inline constexpr std::size_t kMaxRows = 65536;
 // The names a report shows may take this many characters for each byte of the file, and the
 // allowance on top. A name can be shown many times from one copy in the file (by every thunk of
-// an import name table, every DT_NEEDED entry), and each byte that is not UTF-8 takes four
-// characters: the budget, not the rows, keeps the report in proportion to the file.
+// an import name table, every DT_NEEDED entry, in a label, a table and a field), and each byte
+// that is not UTF-8 takes four characters: the budget, charged for every place a name is shown,
+// not the rows, keeps the report in proportion to the file.
 inline constexpr std::uint64_t kNameCharactersPerByte = 8;
 inline constexpr std::uint64_t kNameAllowance = std::uint64_t{64} << 10;
 
@@ -151,13 +152,16 @@ class Decoding {
     std::optional<std::uint64_t> checkedAdd(std::uint64_t a, std::uint64_t b,
                                             std::string_view what);
 
-    // Takes characters of names from the budget for names; the charge that spends it warns, and
-    // from then on spent() is true: each decoder leaves out the names and rows that follow.
-    void charge(std::uint64_t characters);
+    // Takes characters of names from the budget for names; false when they do not fit. That
+    // charge warns, and from then on spent() is true: each decoder leaves out the names and rows
+    // that follow.
+    bool charge(std::uint64_t characters);
     bool spent() const { return charged_ > budget_; }
     // Bytes::cString, read once for each offset however often it is asked for, and charged each
-    // time it is.
-    std::optional<std::string> text(std::uint64_t offset, std::size_t maxLength);
+    // time it is, for each of the places the caller shows it in; empty text when that does not
+    // fit in the budget.
+    std::optional<std::string> text(std::uint64_t offset, std::size_t maxLength,
+                                    std::uint64_t places = 1);
 
   private:
     std::size_t unshown_ = 0;

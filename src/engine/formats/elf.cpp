@@ -16,6 +16,14 @@ constexpr std::uint64_t kXIndex = 0xFFFF;             // SHN_XINDEX, PN_XNUM
 constexpr std::uint64_t kNoBits = 8;                  // SHT_NOBITS
 constexpr std::uint64_t kDynamicSection = 6;          // SHT_DYNAMIC
 
+enum Machine : std::uint64_t {
+    kPowerPc = 20,
+    kArm = 40,
+    kX86_64 = 62,
+    kAArch64 = 183,
+    kRiscV = 243
+};
+enum OsAbi : std::uint64_t { kSystemV = 0, kGnu = 3, kFreeBsd = 9 };
 enum SegmentType : std::uint64_t { kLoad = 1, kDynamic = 2, kInterpreter = 3 };
 enum DynamicTag : std::uint64_t {
     kNull = 0,
@@ -136,15 +144,48 @@ constexpr NamedValue kSectionTypes[] = {
     {0x6FFFFFFF, "VERSYM"},
 };
 
-// Each with the letter readelf shows for it, in the order of the bits.
+// The section types of one machine, in the range the processor defines.
+struct MachineSectionType {
+    std::uint64_t machine;
+    NamedValue type;
+};
+constexpr MachineSectionType kMachineSectionTypes[] = {
+    {kX86_64, {0x70000001, "X86_64_UNWIND"}},       {kArm, {0x70000001, "ARM_EXIDX"}},
+    {kArm, {0x70000002, "ARM_PREEMPTMAP"}},         {kArm, {0x70000003, "ARM_ATTRIBUTES"}},
+    {kAArch64, {0x70000003, "AARCH64_ATTRIBUTES"}}, {kRiscV, {0x70000003, "RISCV_ATTRIBUTES"}},
+};
+
+constexpr std::uint64_t kAnyMachine = UINT64_MAX;
+constexpr std::uint64_t kRetainAbis[] = {kGnu, kFreeBsd};
+constexpr std::uint64_t kMbindAbis[] = {kSystemV, kGnu, kFreeBsd};
+
+// Each with the letter readelf shows for it, in the order of the bits; some only for one
+// machine or some OS/ABIs (any when none are given). A bit of the OS's or the processor's range
+// that has no letter for the file shows as o or p.
 struct SectionFlag {
     std::uint64_t bit;
     char letter;
+    std::uint64_t machine = kAnyMachine;
+    std::span<const std::uint64_t> osAbis = {};
 };
 constexpr SectionFlag kSectionFlagLetters[] = {
-    {0x1, 'W'},   {0x2, 'A'},      {0x4, 'X'},        {0x10, 'M'},  {0x20, 'S'},
-    {0x40, 'I'},  {0x80, 'L'},     {0x100, 'O'},      {0x200, 'G'}, {0x400, 'T'},
-    {0x800, 'C'}, {0x200000, 'R'}, {0x80000000, 'E'},
+    {0x1, 'W'},
+    {0x2, 'A'},
+    {0x4, 'X'},
+    {0x10, 'M'},
+    {0x20, 'S'},
+    {0x40, 'I'},
+    {0x80, 'L'},
+    {0x100, 'O'},
+    {0x200, 'G'},
+    {0x400, 'T'},
+    {0x800, 'C'},
+    {0x200000, 'R', kAnyMachine, kRetainAbis},
+    {0x1000000, 'D', kAnyMachine, kMbindAbis},
+    {0x10000000, 'l', kX86_64},
+    {0x10000000, 'v', kPowerPc},
+    {0x20000000, 'y', kArm},
+    {0x80000000, 'E'},
 };
 constexpr NamedValue kSectionFlagNames[] = {
     {0x1, "WRITE"},          {0x2, "ALLOC"},
@@ -292,11 +333,14 @@ std::string segmentFlags(std::uint64_t flags) {
             (flags & 1) != 0 ? 'X' : '-'};
 }
 
-std::string sectionFlagLetters(std::uint64_t flags) {
+std::string sectionFlagLetters(std::uint64_t flags, std::uint64_t machine, std::uint64_t osAbi) {
     std::string letters;
     std::uint64_t rest = flags;
     for (const SectionFlag& flag : kSectionFlagLetters) {
-        if ((flags & flag.bit) != 0) {
+        const bool applies =
+            (flag.machine == kAnyMachine || flag.machine == machine) &&
+            (flag.osAbis.empty() || std::ranges::find(flag.osAbis, osAbi) != flag.osAbis.end());
+        if ((flags & flag.bit) != 0 && applies) {
             letters += flag.letter;
             rest &= ~flag.bit;
         }
@@ -313,10 +357,25 @@ std::string sectionFlagLetters(std::uint64_t flags) {
     return letters;
 }
 
+std::string sectionTypeName(std::uint64_t type, std::uint64_t machine) {
+    for (const MachineSectionType& known : kMachineSectionTypes) {
+        if (known.machine == machine && known.type.value == type) {
+            return std::string(known.type.name);
+        }
+    }
+    return renderValue(Render::kName, type, kSectionTypes);
+}
+
 class ElfDecoder {
   public:
-    ElfDecoder(Decoding& decoding, bool is64, ByteOrder order)
-        : d_(decoding), bytes_(decoding.bytes), is64_(is64), order_(order) {}
+    ElfDecoder(Decoding& decoding, bool is64, ByteOrder order, std::uint64_t machine,
+               std::uint64_t osAbi)
+        : d_(decoding),
+          bytes_(decoding.bytes),
+          is64_(is64),
+          order_(order),
+          machine_(machine),
+          osAbi_(osAbi) {}
     void decode(StructField& header);
 
   private:
@@ -335,6 +394,8 @@ class ElfDecoder {
     Bytes& bytes_;
     bool is64_;
     ByteOrder order_;
+    std::uint64_t machine_;
+    std::uint64_t osAbi_;
     std::vector<Segment> segments_;
     std::vector<Section> sections_;
 };
@@ -466,21 +527,28 @@ void ElfDecoder::readSections(std::uint64_t offset, std::uint64_t count, std::ui
             names && section.name < names->size && !d_.spent()
                 ? d_.checkedAdd(names->offset, section.name, "The name of a section")
                 : std::nullopt;
-        if (nameAt) {
-            name = d_.text(*nameAt, static_cast<std::size_t>(std::min<std::uint64_t>(
-                                        kMaxNameLength, names->size - section.name)))
-                       .value_or("");
-        }
         SectionInfo info;
-        info.name = name;
-        info.type = renderValue(Render::kName, section.type, kSectionTypes);
         info.offset = section.offset;
         info.size = section.type == kNoBits ? 0 : section.size;
+        // In the table, the label of the header and, when it has bytes, the section's contents.
+        const bool hasContents = info.size > 0 && info.offset < bytes_.size();
+        if (nameAt) {
+            name = d_.text(*nameAt,
+                           static_cast<std::size_t>(
+                               std::min<std::uint64_t>(kMaxNameLength, names->size - section.name)),
+                           hasContents ? 3 : 2)
+                       .value_or("");
+        }
+        info.name = name;
+        info.type = sectionTypeName(section.type, machine_);
         info.address = section.address;
         info.virtualSize = section.size;
         info.rawFlags = section.flags;
-        info.flags = sectionFlagLetters(section.flags);
+        info.flags = sectionFlagLetters(section.flags, machine_, osAbi_);
         StructField& header = table.fields[i];
+        if (StructField* type = fieldOf(header, "sh_type")) {
+            type->value = info.type;
+        }
         header.name += name.empty() ? "" : " " + name;
         header.value = info.type;
         if (info.size > 0) {
@@ -488,7 +556,7 @@ void ElfDecoder::readSections(std::uint64_t offset, std::uint64_t count, std::ui
                 d_.warn("Section " + header.name + " (" + decimal(info.size) + " bytes at " +
                         hex(info.offset) + ") reaches past the end of the file");
             }
-            if (info.offset < bytes_.size()) {
+            if (hasContents) {
                 addField(contents, name.empty() ? header.name : name, info.offset,
                          std::min(info.size, bytes_.size() - info.offset), info.type);
             }
@@ -585,8 +653,12 @@ void ElfDecoder::readDynamic() {
             const std::optional<std::uint64_t> at =
                 stringTable ? d_.checkedAdd(*stringTable, entry.value, "A dynamic entry's name")
                             : std::nullopt;
+            // A needed library is shown in its entry and in the list of libraries.
             const std::optional<std::string> text =
-                at ? d_.text(*at, kMaxNameLength) : std::nullopt;
+                at ? d_.text(*at, kMaxNameLength, entry.tag == kNeeded ? 2 : 1) : std::nullopt;
+            if (d_.spent()) {
+                break;
+            }
             if (!text) {
                 if (!stringTable || at) {  // a sum that overflows has been warned of
                     d_.warn("A dynamic entry's name lies outside the file");
@@ -618,6 +690,7 @@ bool decodeElf(Decoding& decoding) {
     const bool wholeIdent = readFields(bytes, 0, kIdent, ByteOrder::kLittle, ident);
     const std::uint64_t elfClass = numberOf(ident, "EI_CLASS").value_or(0);
     const std::uint64_t data = numberOf(ident, "EI_DATA").value_or(0);
+    const std::uint64_t osAbi = numberOf(ident, "EI_OSABI").value_or(0);
     const bool is64 = elfClass == kElfClass64;
     const ByteOrder order = data == kElfDataBig ? ByteOrder::kBig : ByteOrder::kLittle;
     decoding.report.format = is64 ? "ELF64" : "ELF32";
@@ -634,7 +707,7 @@ bool decodeElf(Decoding& decoding) {
     }
     const std::uint64_t machine = numberOf(header, "e_machine").value_or(0);
     decoding.report.machine = renderValue(Render::kName, machine, kMachines);
-    ElfDecoder(decoding, is64, order).decode(header);
+    ElfDecoder(decoding, is64, order, machine, osAbi).decode(header);
     return true;
 }
 

@@ -310,13 +310,17 @@ class PeDecoder {
     std::vector<std::string> importedFunctions(std::uint64_t rva, std::uint64_t base);
     std::optional<std::uint64_t> directoryRva(std::uint64_t index,
                                               std::uint64_t* size = nullptr) const;
-    std::string text(std::uint64_t rva);
+    // The name at rva, charged for each of the places it is shown in.
+    std::string text(std::uint64_t rva, std::uint64_t places = 1);
     bool takeRow();
 
     Decoding& d_;
     Bytes& bytes_;
     StructField* optional_ = nullptr;
+    // The first sections, which addresses are mapped through.
     std::vector<SectionPlace> places_;
+    // Where the data of the last section in the file ends, whether it is mapped or not.
+    std::uint64_t sectionsEnd_ = 0;
     std::array<std::pair<std::uint64_t, std::uint64_t>, kMaxDataDirectories> directories_{};
     std::uint64_t directoryCount_ = 0;
     std::uint64_t headersSize_ = 0;
@@ -422,9 +426,11 @@ std::string PeDecoder::sectionName(ByteView rawName) {
     std::string name = safeText(ByteView(rawName.begin(), end));
     // "/123": the name is at that offset in the COFF string table, as object files and MinGW's
     // debug sections have it. Past the budget for names, it is shown as the header holds it.
+    // The full name is shown in the label, the Name field, the table and the section's data.
     if (name.size() > 1 && name[0] == '/' && stringTable_ != 0 && !d_.spent() &&
         std::all_of(name.begin() + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        if (const auto full = d_.text(stringTable_ + std::stoull(name.substr(1)), kMaxNameLength)) {
+        const auto full = d_.text(stringTable_ + std::stoull(name.substr(1)), kMaxNameLength, 4);
+        if (full && !d_.spent()) {
             return *full;
         }
     }
@@ -442,7 +448,6 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
     StructField& table =
         d_.add("Section table", offset, count * kSectionHeaderSize, decimal(count) + " sections");
     StructField data{"Section data", 0, 0, {}, std::nullopt, {}};
-    std::uint64_t lastEnd = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint64_t at = offset + i * kSectionHeaderSize;
         std::array<std::uint8_t, 8> nameBytes{};
@@ -492,7 +497,7 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
                 const std::uint64_t inFile = std::min(info.size, bytes_.size() - info.offset);
                 addField(data, name.empty() ? label : name, info.offset, inFile,
                          "RVA " + hex(info.address));
-                lastEnd = std::max(lastEnd, info.offset + inFile);
+                sectionsEnd_ = std::max(sectionsEnd_, info.offset + inFile);
             }
         }
         d_.report.sections->push_back(std::move(info));
@@ -542,10 +547,10 @@ std::optional<std::uint64_t> PeDecoder::directoryRva(std::uint64_t index,
     return directories_[index].first;
 }
 
-std::string PeDecoder::text(std::uint64_t rva) {
+std::string PeDecoder::text(std::uint64_t rva, std::uint64_t places) {
     const std::optional<std::uint64_t> offset = fileOffset(rva);
     const std::optional<std::string> found =
-        offset ? d_.text(*offset, kMaxNameLength) : std::nullopt;
+        offset ? d_.text(*offset, kMaxNameLength, places) : std::nullopt;
     return found.value_or("");
 }
 
@@ -595,7 +600,11 @@ std::vector<std::string> PeDecoder::importedFunctions(std::uint64_t rva, std::ui
             functions.push_back(std::string(1, '#') + decimal(*thunk & 0xFFFF));
         } else {
             // Past the two bytes of the hint.
-            functions.push_back(text((((*thunk - base) & 0x7FFFFFFF) + 2)));
+            std::string function = text(((*thunk - base) & 0x7FFFFFFF) + 2);
+            if (d_.spent()) {
+                break;
+            }
+            functions.push_back(std::move(function));
         }
     }
     nameTables_[*start] = at;
@@ -629,7 +638,13 @@ void PeDecoder::readImports() {
         if (d_.spent() || !takeRow()) {
             break;
         }
-        ImportInfo import{text(name), importedFunctions(names != 0 ? names : addresses, 0), false};
+        // The library's name is shown in its descriptor and in the table of imports.
+        std::string library = text(name, 2);
+        if (d_.spent()) {
+            break;
+        }
+        ImportInfo import{std::move(library), importedFunctions(names != 0 ? names : addresses, 0),
+                          false};
         for (StructField& field : descriptor.fields) {
             if (field.name != "TimeDateStamp" && field.name != "ForwarderChain") {
                 showFileOffset(&field);
@@ -671,8 +686,12 @@ void PeDecoder::readDelayImports() {
         const std::uint64_t base =
             (numberOf(descriptor, "Attributes").value_or(0) & 1) != 0 ? 0 : imageBase_;
         const std::uint64_t names = numberOf(descriptor, "ImportNameTableRVA").value_or(0);
-        ImportInfo import{text((name - base) & 0xFFFFFFFF),
-                          importedFunctions((names - base) & 0xFFFFFFFF, base), true};
+        std::string library = text((name - base) & 0xFFFFFFFF, 2);
+        if (d_.spent()) {
+            break;
+        }
+        ImportInfo import{std::move(library), importedFunctions((names - base) & 0xFFFFFFFF, base),
+                          true};
         descriptor.name = import.library;
         descriptor.value = decimal(import.functions.size()) + " functions";
         directory.fields.push_back(std::move(descriptor));
@@ -744,7 +763,10 @@ void PeDecoder::readExports() {
         }
         ExportInfo exported{"", base + i, address, std::nullopt, ""};
         if (address >= *rva && address - *rva < size) {
-            exported.forwarder = text(address);
+            // On the row of each name of the function.
+            exported.forwarder = text(
+                address,
+                std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::distance(first, last))));
         } else {
             exported.offset = fileOffset(address);
         }
@@ -789,12 +811,7 @@ void PeDecoder::readCertificates() {
 }
 
 void PeDecoder::addOverlay() {
-    std::uint64_t end = std::min(headersSize_, bytes_.size());
-    for (const SectionPlace& place : places_) {
-        if (place.rawSize > 0 && place.offset < bytes_.size()) {
-            end = std::max(end, std::min(bytes_.size(), place.offset + place.rawSize));
-        }
-    }
+    const std::uint64_t end = std::max(std::min(headersSize_, bytes_.size()), sectionsEnd_);
     if (end == 0 || end >= bytes_.size()) {
         return;
     }

@@ -14,6 +14,7 @@ constexpr std::string_view kSignature = "\x89PNG\r\n\x1A\n";
 constexpr std::uint64_t kSignatureSize = 8;
 constexpr std::uint64_t kChunkOverhead = 12;  // length, type and CRC
 constexpr std::uint64_t kMaxChunkLength = 0x7FFFFFFF;
+constexpr std::uint64_t kImageHeaderLength = 13;
 
 constexpr NamedValue kColourTypes[] = {
     {0, "Greyscale"},
@@ -161,7 +162,13 @@ bool decodePng(Decoding& decoding) {
                 decoding.add(name, at, kChunkOverhead + length, decimal(length) + " bytes");
             readFields(bytes, at, kChunkHeader, kBig, chunk);
             chunk.fields.back().value = name;
-            if (name == "IHDR") {
+            if (name == "IHDR" && length != kImageHeaderLength) {
+                decoding.warn(
+                    "Chunk IHDR at " + hex(at) + " holds " + decimal(length) + " bytes, not " +
+                    decimal(kImageHeaderLength) +
+                    (length < kImageHeaderLength ? ": the image header is not decoded" : ""));
+            }
+            if (name == "IHDR" && length >= kImageHeaderLength) {
                 StructField& data = addField(chunk, "Data", at + 8, length);
                 readFields(bytes, at + 8, kImageHeader, kBig, data);
                 const auto dimension = [&data](std::string_view field) {

@@ -146,7 +146,9 @@ class ZipDecoder {
     void walkLocalHeaders();
 
   private:
-    std::string name(std::uint64_t offset, std::uint64_t length);
+    // The name at offset, charged for each of the places it is shown in; empty when that does
+    // not fit in the budget for names.
+    std::string name(std::uint64_t offset, std::uint64_t length, std::uint64_t places = 1);
     void applyZip64(std::uint64_t extra, std::uint64_t length, CentralEntry& entry);
     // Reads the local header of entry into a field of its own and returns where the next one
     // would start; empty when the header is not there.
@@ -161,14 +163,13 @@ class ZipDecoder {
     std::set<std::uint64_t> locals_;
 };
 
-std::string ZipDecoder::name(std::uint64_t offset, std::uint64_t length) {
+std::string ZipDecoder::name(std::uint64_t offset, std::uint64_t length, std::uint64_t places) {
     ByteBuffer raw(static_cast<std::size_t>(length));
     if (!bytes_.read(offset, raw)) {
         return {};
     }
     std::string text = safeText(raw);
-    d_.charge(text.size());
-    return text;
+    return d_.charge(text.size() * places) ? text : std::string();
 }
 
 void ZipDecoder::applyZip64(std::uint64_t extra, std::uint64_t length, CentralEntry& entry) {
@@ -216,8 +217,12 @@ std::optional<std::uint64_t> ZipDecoder::readLocal(CentralEntry& entry, bool fro
     const std::uint64_t nameLength = number("File name length");
     const std::uint64_t extraLength = number("Extra field length");
     const std::uint64_t nameAt = at + kLocalHeaderSize;
+    // The local header shows the name as its label and in its field; a name read here is shown in
+    // the table of entries too, one of the central directory has been charged for its own places.
+    std::string shown;
     if (!fromCentral) {
-        entry.name = name(nameAt, nameLength);
+        entry.name = name(nameAt, nameLength, 3);
+        shown = entry.name;
         entry.flags = number("General purpose flags");
         entry.method = number("Compression method");
         entry.crc = number("CRC-32");
@@ -231,9 +236,10 @@ std::optional<std::uint64_t> ZipDecoder::readLocal(CentralEntry& entry, bool fro
         fromLocal.size = number("Uncompressed size");
         applyZip64(nameAt + nameLength, extraLength, fromLocal);
         entry.zip64 = entry.zip64 || fromLocal.zip64;
+        shown = d_.charge(2 * entry.name.size()) ? entry.name : std::string();
     }
-    local.name = entry.name;
-    addField(local, "File name", nameAt, nameLength, entry.name);
+    local.name = shown;
+    addField(local, "File name", nameAt, nameLength, std::move(shown));
     if (extraLength > 0) {
         addField(local, "Extra field", nameAt + nameLength, extraLength);
     }
@@ -367,7 +373,8 @@ void ZipDecoder::decode(std::uint64_t end) {
         const std::uint64_t nameLength = field("File name length");
         const std::uint64_t extraLength = field("Extra field length");
         const std::uint64_t commentSize = field("File comment length");
-        entry.name = name(at + kCentralHeaderSize, nameLength);
+        // As the header's label, its field and in the table of entries.
+        entry.name = name(at + kCentralHeaderSize, nameLength, 3);
         entry.flags = field("General purpose flags");
         entry.method = field("Compression method");
         entry.crc = field("CRC-32");
