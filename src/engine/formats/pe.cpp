@@ -21,7 +21,8 @@ constexpr std::uint64_t kDelayDescriptorSize = 32;
 constexpr std::uint64_t kExportDirectorySize = 40;
 constexpr std::uint64_t kMaxDataDirectories = 16;
 constexpr std::uint64_t kMaxOrdinals = 0x10000;
-// The Windows loader's limit; it keeps the mapping of an address to a file offset short.
+// The Windows loader's documented limit; it keeps the mapping of an address to a file offset
+// short, whatever the number of sections a hostile header claims.
 constexpr std::size_t kMaxMappedSections = 96;
 constexpr std::uint64_t kPe32Magic = 0x10B;
 constexpr std::uint64_t kPe32PlusMagic = 0x20B;
@@ -485,7 +486,8 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
         } else if (places_.size() == kMaxMappedSections && i == kMaxMappedSections) {
             d_.warn(
                 "More than " + decimal(kMaxMappedSections) +
-                " sections, as Windows refuses to load: addresses are mapped through the first " +
+                " sections, the Windows loader's documented limit: addresses are mapped through "
+                "the first " +
                 decimal(kMaxMappedSections));
         }
         if (info.size > 0) {
