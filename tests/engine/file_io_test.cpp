@@ -127,6 +127,21 @@ TEST_F(FileIoTest, OutputChangesNothingUntilCommittedWhole) {
     EXPECT_FALSE(nowhere.commit());
 }
 
+// A file that another program put in the target's place while the output was written stands:
+// the commit fails instead of undoing it.
+TEST_F(FileIoTest, OutputLeavesATargetReplacedMeanwhile) {
+    write("target", "old");
+    OutputFile output(path("target"));
+    EXPECT_TRUE(output.write(textBytes("mine")));
+    write("theirs", "theirs");
+    fs::rename(path("theirs"), path("target"));
+    EXPECT_FALSE(output.commit());
+    ASSERT_TRUE(output.error());
+    EXPECT_EQ(output.error()->reason, "It was replaced by another program while it was written");
+    EXPECT_EQ(read("target"), "theirs");
+    EXPECT_EQ(list(), std::set<std::string>{"target"});
+}
+
 // A read that fails on the first request is the input's error and every operation sees an empty
 // input; one that fails later, at any position, stops the operation with the reason, whatever
 // it was doing with the bytes before.

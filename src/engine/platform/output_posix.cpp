@@ -411,6 +411,9 @@ class ReplaceTarget : public OutputTarget {
         if (std::optional<FileError> failed = checkSourceUnchanged()) {
             return failed;
         }
+        if (std::optional<FileError> failed = checkNameUnchanged()) {
+            return failed;
+        }
         std::optional<FileError> failed = install();
         if (failed && renameImpossible(failed->code) && existing_ && target_.valid() && writable_) {
             failed = copyInPlace(temp_.file.get(), target_.get(), size);
@@ -463,6 +466,27 @@ class ReplaceTarget : public OutputTarget {
             return std::nullopt;
         }
         return FileError{EAGAIN, "It was changed by another program while it was read"};
+    }
+
+    // The name must still stand for the file opened at the start: a file that another program
+    // put in its place meanwhile (a save of its own, another run's result) would otherwise be
+    // lost without a word.
+    std::optional<FileError> checkNameUnchanged() {
+        if (!existing_) {
+            return std::nullopt;
+        }
+        struct stat now {};
+        const int folder = location_.folder.get();
+        if (::fstatat(folder, location_.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                return lastError();
+            }
+            return FileError{ENOENT, "It was removed by another program while it was written"};
+        }
+        if (now.st_dev != existing_->st_dev || now.st_ino != existing_->st_ino) {
+            return FileError{EAGAIN, "It was replaced by another program while it was written"};
+        }
+        return std::nullopt;
     }
 
     // Gives an unnamed file a hidden name, then renames the file over the target. A new target
