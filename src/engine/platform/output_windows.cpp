@@ -147,12 +147,14 @@ std::uint64_t lengthOf(HANDLE handle) {
 // Where the file system cannot reserve without changing the length, a file shorter than size is
 // made that long.
 std::optional<FileError> reserve(HANDLE handle, std::uint64_t size) {
+    // An allocation below the end of the file would cut it there.
+    const std::uint64_t length = lengthOf(handle);
     FILE_ALLOCATION_INFO allocation{};
-    allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
+    allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(std::max(size, length));
     if (SetFileInformationByHandle(handle, FileAllocationInfo, &allocation, sizeof allocation)) {
         return std::nullopt;
     }
-    if (lengthOf(handle) < size) {
+    if (length < size) {
         return setLength(handle, size);
     }
     return std::nullopt;
