@@ -32,7 +32,8 @@ struct OutputOptions {
 // A regular file, or one that does not exist yet, is written as a new file in its folder, with no
 // name where the system allows and otherwise a hidden one readable by its owner alone, and then
 // takes the target's place in one step, with the target's mode, owner and group (or, where the
-// owner cannot be kept, without the setuid and setgid bits). Runs of zero bytes are left as holes.
+// owner or group cannot be kept, without the setuid or setgid bit). Runs of zero bytes are left
+// as holes.
 // A symbolic link is followed by the system, so its protections apply, and stays a link. Only
 // where the folder takes no new file, or the new file cannot take the old one's place (a file
 // mounted on its own, the rules of a sticky folder), is the target written in place, and only

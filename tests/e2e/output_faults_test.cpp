@@ -191,7 +191,8 @@ TEST_F(OutputFaultTest, ConsoleCtrlCLeavesNothingBehind) {
 }
 
 // The owner and group of a file stay when the superuser patches it; a user who cannot keep the
-// owner gets a file without the setuid and setgid bits, never a setuid file of their own.
+// owner gets a file without the setuid bit, and one who cannot keep the group a file of their own
+// group without the setgid bit: never a setuid or setgid file that lends them to others.
 TEST_F(OutputFaultTest, OwnersStayOrTheSetuidBitsGo) {
     TESSALOOM_SKIP_WITHOUT_ROOT();
     writeFile("in.bin", "AAAA");
@@ -201,12 +202,16 @@ TEST_F(OutputFaultTest, OwnersStayOrTheSetuidBitsGo) {
     writeFile("shared", "AAAA");
     ASSERT_EQ(chown(path("shared").c_str(), 0, kNobody), 0);
     fs::permissions(path("shared"), fs::perms(06775));
+    writeFile("own", "AAAA");
+    ASSERT_EQ(chown(path("own").c_str(), kNobody, 0), 0);
+    fs::permissions(path("own"), fs::perms(06755));
     fs::permissions(path(""), fs::perms(0777));
 
     EXPECT_EQ(run({"--replace", "setuid", "41", "42", "setuid"}).status, 0);
     RunOptions nobody;
     nobody.user = {kNobody, kNobody};
     EXPECT_EQ(run({"--replace", "shared", "41", "42", "shared"}, nobody).status, 0);
+    EXPECT_EQ(run({"--replace", "own", "41", "42", "own"}, nobody).status, 0);
 
     struct stat status {};
     ASSERT_EQ(stat(path("setuid").c_str(), &status), 0);
@@ -217,8 +222,13 @@ TEST_F(OutputFaultTest, OwnersStayOrTheSetuidBitsGo) {
     ASSERT_EQ(stat(path("shared").c_str(), &status), 0);
     EXPECT_EQ(status.st_uid, kNobody);
     EXPECT_EQ(status.st_gid, kNobody);
-    EXPECT_EQ(status.st_mode & 07777, 0775u);
+    EXPECT_EQ(status.st_mode & 07777, 02775u);
     EXPECT_EQ(readFile("shared"), "BBBB");
+    ASSERT_EQ(stat(path("own").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, kNobody);
+    EXPECT_EQ(status.st_gid, kNobody);
+    EXPECT_EQ(status.st_mode & 07777, 04755u);
+    EXPECT_EQ(readFile("own"), "BBBB");
 }
 
 // A link that another user planted in a sticky, world-writable folder is not followed by the

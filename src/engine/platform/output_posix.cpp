@@ -433,17 +433,26 @@ class ReplaceTarget : public OutputTarget {
 
   private:
     // The target's mode, owner and group go to the new file; a new target gets the mode of a new
-    // file. Where the owner (or group) cannot be kept, the bits that would lend the writer's
-    // identity to whoever runs the file go.
+    // file. Where the owner cannot be kept, the setuid bit goes, and where the group cannot, the
+    // setgid bit: neither may lend the writer's identity to whoever runs the file.
     std::optional<FileError> takeOverMetadata() {
         const int file = temp_.file.get();
         if (!existing_ || createdHere_) {
             return ::fchmod(file, newFileMode()) == 0 ? std::nullopt : std::optional(lastError());
         }
-        mode_t mode = existing_->st_mode & 07777;
         if (::fchown(file, existing_->st_uid, existing_->st_gid) != 0) {
-            mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
             ::fchown(file, static_cast<uid_t>(-1), existing_->st_gid);
+        }
+        struct stat now {};
+        if (::fstat(file, &now) != 0) {
+            return lastError();
+        }
+        mode_t mode = existing_->st_mode & 07777;
+        if (now.st_uid != existing_->st_uid) {
+            mode &= ~static_cast<mode_t>(S_ISUID);
+        }
+        if (now.st_gid != existing_->st_gid) {
+            mode &= ~static_cast<mode_t>(S_ISGID);
         }
         return ::fchmod(file, mode) == 0 ? std::nullopt : std::optional(lastError());
     }
