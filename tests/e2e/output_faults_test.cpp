@@ -1,6 +1,7 @@
 // What happens to the output file when things go wrong around it: full disks and no free inodes,
 // links planted by others, other users' setuid files, a running program, standard output by its
-// name, signals mid-run, sparse images. The cases that need the superuser skip without it.
+// name, signals mid-run, sparse images, new files the system will not name. The cases that need
+// the superuser skip without it.
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/mount.h>
@@ -298,6 +299,29 @@ TEST_F(OutputFaultTest, RunningProgramsCanBePatched) {
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readFile("program").find("GNU"), std::string::npos);
+}
+
+// Where the system will not name the unnamed new file (no right to link a descriptor and no
+// /proc, as in some chroots; here every linkat fails), a hidden copy of it, holes kept, takes O's
+// place, for a new O and for IN itself, and nothing else is left.
+TEST_F(OutputFaultTest, NewFilesThatCannotBeLinkedAreCopied) {
+    TESSALOOM_SKIP_FOR_WINDOWS("linkat is Linux's");
+    const std::string strace = "strace -o /dev/null -e inject=linkat:error=ENOENT ";
+    if (std::system((strace + "true 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "strace cannot make system calls fail here";
+    }
+    writeSparseFile("image", 64 << 20, {{4096, "AAAA"}});
+    for (const std::string output : {"copy", "image"}) {
+        const std::string command = "cd '" + path("").string() + "' && " + strace + "'" +
+                                    executablePath() + "' --replace image 41 42 " + output;
+        EXPECT_EQ(std::system((command + " >/dev/null").c_str()), 0);
+        EXPECT_EQ(readFile(output).substr(4095, 6), bytes({0, 'B', 'B', 'B', 'B', 0}));
+        struct stat status {};
+        ASSERT_EQ(stat(path(output).c_str(), &status), 0);
+        EXPECT_EQ(status.st_size, 64 << 20);
+        EXPECT_LT(status.st_blocks * 512, 1 << 20) << output << ": allocated bytes";
+    }
+    EXPECT_EQ(namesIn(""), (std::set<std::string>{"copy", "image"}));
 }
 
 // Names beyond ASCII reach the system exactly as the program received them, on Windows too.
