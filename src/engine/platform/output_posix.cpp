@@ -443,6 +443,7 @@ class ReplaceTarget : public OutputTarget {
         if (std::optional<FileError> failed = takeOverMetadata()) {
             return failed;
         }
+        // An unnamed file replacing a target first gets a hidden name, from which it is renamed.
         if (existing_ && temp_.name.empty() && nameTemp()) {
             if (std::optional<FileError> failed = nameCopy(size)) {
                 return failed;
