@@ -32,7 +32,8 @@ struct OutputOptions {
 // A regular file, or one that does not exist yet, is written as a new file in its folder, with no
 // name where the system allows and otherwise a hidden one readable by its owner alone, and then
 // takes the target's place in one step, with the target's mode, owner and group (or, where the
-// owner cannot be kept, without the setuid and setgid bits). Runs of zero bytes are left as holes.
+// owner or group cannot be kept, without the setuid or setgid bit). Zero bytes that fill whole
+// blocks of the file are left as holes, however the writes cut them.
 // A symbolic link is followed by the system, so its protections apply, and stays a link. Only
 // where the folder takes no new file, or the new file cannot take the old one's place (a file
 // mounted on its own, the rules of a sticky folder), is the target written in place, and only
@@ -52,8 +53,13 @@ class OutputFile {
     // Why the output cannot be written, or could not be; empty while all is well.
     const std::optional<FileError>& error() const { return error_; }
 
-    // Appends bytes to the content. False, with error() set, when they could not be written.
+    // Appends bytes to the content. False, with error() set, when they could not be written; a
+    // failure may also show only at the next call.
     bool write(ByteView bytes);
+
+    // Appends count zero bytes: holes where the output can have them, which cost no time,
+    // written bytes elsewhere.
+    bool writeZeros(std::uint64_t count);
 
     // Makes the content written the target's. False, with error() set, when it could not be;
     // the target is then as it was.
@@ -61,11 +67,15 @@ class OutputFile {
 
   private:
     bool fail(FileError error);
+    bool put(std::uint64_t offset, ByteView bytes);
 
     std::string path_;
     std::unique_ptr<platform::OutputTarget> target_;
     std::optional<FileError> error_;
     std::uint64_t size_ = 0;
+    // Where holes are allowed: the bytes of the last block of the content while it is incomplete,
+    // held back until it is known whether the whole block is zero.
+    ByteBuffer partialBlock_;
     bool committed_ = false;
 };
 

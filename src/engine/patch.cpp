@@ -71,6 +71,12 @@ void PatchPlan::apply(std::span<std::uint8_t> bytes, std::uint64_t position) con
     }
 }
 
+std::optional<std::uint64_t> PatchPlan::nextPatch(std::uint64_t position) const {
+    const auto patch = std::ranges::lower_bound(patches_, position, {},
+                                                &std::pair<std::uint64_t, std::uint8_t>::first);
+    return patch == patches_.end() ? std::nullopt : std::optional(patch->first);
+}
+
 void applyPatches(ByteBuffer& data, std::span<const DiffEntry> patches) {
     const PatchPlan plan(patches);
     // Sized once to the final length, with zero bytes, instead of growing record by record.
@@ -117,17 +123,21 @@ bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output,
         throw ReadError(reader.path(), reader.error()->reason);
     }
     reader.close();
-    // Past the end of the input: zero bytes, and the patches among them. A file output keeps the
-    // zero bytes as holes.
+    // Past the end of the input: zero bytes, and the patches among them. Only the stretches
+    // that hold patches are made here; the zero bytes between them are the output's to make,
+    // which a file does as holes, at once however far the patches lie.
     const std::uint64_t end = plan.patchedLength(position, kMaxFileLength);
-    ByteBuffer chunk(
-        static_cast<std::size_t>(std::min<std::uint64_t>(reader.chunkSize(), end - position)));
+    ByteBuffer chunk;
     while (position < end) {
-        const auto length =
-            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), end - position));
-        const std::span bytes = std::span(chunk).first(length);
-        std::ranges::fill(bytes, std::uint8_t{0});
-        if (!writePatched(bytes)) {
+        const std::uint64_t next = plan.nextPatch(position).value_or(end);
+        if (!output.writeZeros(next - position)) {
+            return false;
+        }
+        position = next;
+        chunk.assign(
+            static_cast<std::size_t>(std::min<std::uint64_t>(reader.chunkSize(), end - position)),
+            0);
+        if (!writePatched(chunk)) {
             return false;
         }
     }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -40,6 +41,9 @@ class PatchPlan {
 
     // Writes the patches that fall into bytes, which lie at position in the data.
     void apply(std::span<std::uint8_t> bytes, std::uint64_t position) const;
+
+    // The offset of the first patch at or after position, if there is one.
+    std::optional<std::uint64_t> nextPatch(std::uint64_t position) const;
 
   private:
     std::vector<std::pair<std::uint64_t, std::uint8_t>> patches_;

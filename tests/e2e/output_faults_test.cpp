@@ -1,6 +1,7 @@
 // What happens to the output file when things go wrong around it: full disks and no free inodes,
 // links planted by others, other users' setuid files, a running program, standard output by its
-// name, signals mid-run, sparse images. The cases that need the superuser skip without it.
+// name, signals mid-run, sparse images, new files the system will not name. The cases that need
+// the superuser skip without it.
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/mount.h>
@@ -191,7 +192,8 @@ TEST_F(OutputFaultTest, ConsoleCtrlCLeavesNothingBehind) {
 }
 
 // The owner and group of a file stay when the superuser patches it; a user who cannot keep the
-// owner gets a file without the setuid and setgid bits, never a setuid file of their own.
+// owner gets a file without the setuid bit, and one who cannot keep the group a file of their own
+// group without the setgid bit: never a setuid or setgid file that lends them to others.
 TEST_F(OutputFaultTest, OwnersStayOrTheSetuidBitsGo) {
     TESSALOOM_SKIP_WITHOUT_ROOT();
     writeFile("in.bin", "AAAA");
@@ -201,12 +203,16 @@ TEST_F(OutputFaultTest, OwnersStayOrTheSetuidBitsGo) {
     writeFile("shared", "AAAA");
     ASSERT_EQ(chown(path("shared").c_str(), 0, kNobody), 0);
     fs::permissions(path("shared"), fs::perms(06775));
+    writeFile("own", "AAAA");
+    ASSERT_EQ(chown(path("own").c_str(), kNobody, 0), 0);
+    fs::permissions(path("own"), fs::perms(06755));
     fs::permissions(path(""), fs::perms(0777));
 
     EXPECT_EQ(run({"--replace", "setuid", "41", "42", "setuid"}).status, 0);
     RunOptions nobody;
     nobody.user = {kNobody, kNobody};
     EXPECT_EQ(run({"--replace", "shared", "41", "42", "shared"}, nobody).status, 0);
+    EXPECT_EQ(run({"--replace", "own", "41", "42", "own"}, nobody).status, 0);
 
     struct stat status {};
     ASSERT_EQ(stat(path("setuid").c_str(), &status), 0);
@@ -217,8 +223,13 @@ TEST_F(OutputFaultTest, OwnersStayOrTheSetuidBitsGo) {
     ASSERT_EQ(stat(path("shared").c_str(), &status), 0);
     EXPECT_EQ(status.st_uid, kNobody);
     EXPECT_EQ(status.st_gid, kNobody);
-    EXPECT_EQ(status.st_mode & 07777, 0775u);
+    EXPECT_EQ(status.st_mode & 07777, 02775u);
     EXPECT_EQ(readFile("shared"), "BBBB");
+    ASSERT_EQ(stat(path("own").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, kNobody);
+    EXPECT_EQ(status.st_gid, kNobody);
+    EXPECT_EQ(status.st_mode & 07777, 04755u);
+    EXPECT_EQ(readFile("own"), "BBBB");
 }
 
 // A link that another user planted in a sticky, world-writable folder is not followed by the
@@ -290,6 +301,32 @@ TEST_F(OutputFaultTest, RunningProgramsCanBePatched) {
     EXPECT_EQ(readFile("program").find("GNU"), std::string::npos);
 }
 
+// Where the system will not name the unnamed new file (no right to link a descriptor and no
+// /proc, as in some chroots; here every linkat fails), a hidden copy of it, holes kept, takes O's
+// place, for a new O and for IN itself, and nothing else is left.
+TEST_F(OutputFaultTest, NewFilesThatCannotBeLinkedAreCopied) {
+    TESSALOOM_SKIP_FOR_WINDOWS("linkat is Linux's");
+    // A sanitized build's leak check cannot work under ptrace.
+    const std::string strace =
+        "ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -o /dev/null "
+        "-e inject=linkat:error=ENOENT ";
+    if (std::system((strace + "true 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "strace cannot make system calls fail here";
+    }
+    writeSparseFile("image", 64 << 20, {{4096, "AAAA"}});
+    for (const std::string output : {"copy", "image"}) {
+        const std::string command = "cd '" + path("").string() + "' && " + strace + "'" +
+                                    executablePath() + "' --replace image 41 42 " + output;
+        EXPECT_EQ(std::system((command + " >/dev/null").c_str()), 0);
+        EXPECT_EQ(readFile(output).substr(4095, 6), bytes({0, 'B', 'B', 'B', 'B', 0}));
+        struct stat status {};
+        ASSERT_EQ(stat(path(output).c_str(), &status), 0);
+        EXPECT_EQ(status.st_size, 64 << 20);
+        EXPECT_LT(status.st_blocks * 512, 1 << 20) << output << ": allocated bytes";
+    }
+    EXPECT_EQ(namesIn(""), (std::set<std::string>{"copy", "image"}));
+}
+
 // Names beyond ASCII reach the system exactly as the program received them, on Windows too.
 TEST_F(OutputFaultTest, NamesBeyondAsciiAreUsedAsGiven) {
     writeFile("plain.bin", "AAA");
@@ -310,17 +347,24 @@ TEST_F(OutputFaultTest, NamesBeyondAsciiAreUsedAsGiven) {
 }
 
 // Patching a sparse image needs no more disk than its data: zero blocks stay holes, in a new
-// output and in place.
+// output and in place, and so do the zero bytes before a change far past the end of an input
+// whose length is no whole number of blocks, which cost no time either.
 TEST_F(OutputFaultTest, SparseImagesStaySparse) {
     constexpr std::uint64_t kSize = std::uint64_t{1} << 30;
     writeSparseFile("image", kSize, {{4096, "AAAA"}, {kSize - 4096, "AAAA"}});
+    writeFile("short", std::string(1000, 'A'));
+    writeFile("far.txt", "0x10000000000: 11\n");
     RunOptions slow;
     slow.timeLimitSeconds = 600;
-    for (const std::string output : {"copy", "image"}) {
+    for (const std::string output : {"copy", "image", "far"}) {
         SCOPED_TRACE(output);
-        const RunResult result = run({"--replace", "image", "41", "42", output}, slow);
-        EXPECT_EQ(result.out, "SUCCESS: Replaced 8 pattern occurrences -> " + output + "\n");
-        EXPECT_EQ(fs::file_size(path(output)), kSize);
+        const bool far = output == "far";
+        const RunResult result = far ? run({"--patch", "short", "far.txt", output}, slow)
+                                     : run({"--replace", "image", "41", "42", output}, slow);
+        EXPECT_EQ(result.out, (far ? "SUCCESS: Applied 1 changes -> "
+                                   : "SUCCESS: Replaced 8 pattern occurrences -> ") +
+                                  output + "\n");
+        EXPECT_EQ(fs::file_size(path(output)), far ? (std::uint64_t{1} << 40) + 1 : kSize);
         if (!windowsExecutable()) {
             struct stat status {};
             ASSERT_EQ(stat(path(output).c_str(), &status), 0);

@@ -137,12 +137,43 @@ TEST_F(FileIoTest, FailedWriteLeavesTheTargetAsItWas) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
     const bool saved1 = saveFile(path("target"), ByteBuffer(1 << 20, 0xAB));
     const bool saved2 = saveFile(path("fresh"), ByteBuffer(1 << 20, 0xAB));
+    // Zero bytes left as a hole cost no write, but the length still has to be allowed.
+    OutputFile far(path("far"));
+    const bool saved3 = far.writeZeros(1 << 20) && far.commit();
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, savedHandler);
     EXPECT_FALSE(saved1);
     EXPECT_FALSE(saved2);
+    EXPECT_FALSE(saved3);
+    ASSERT_TRUE(far.error());
+    EXPECT_EQ(far.error()->reason, "File too large");
     EXPECT_EQ(read("target"), "old content");
     EXPECT_EQ(list(), std::set<std::string>{"target"});
+}
+
+// Zero bytes that fill whole blocks of the file are holes however the writes cut them, also
+// where they are given as a count (here in pieces of odd sizes): the file takes the blocks that
+// one write of the content gives it.
+TEST_F(FileIoTest, HolesDoNotDependOnHowTheContentIsCut) {
+    ByteBuffer content(10 * 4096 + 100);
+    content[5] = content[3 * 4096 + 7] = content.back() = 1;
+    const auto blocksTaken = [&](std::size_t piece) {
+        OutputFile output(path("out"));
+        for (std::size_t at = 0; at < content.size(); at += piece) {
+            const ByteView bytes =
+                ByteView(content).subspan(at, std::min(piece, content.size() - at));
+            const bool zeros = std::ranges::count(bytes, 0) == std::ssize(bytes) && piece % 2 == 1;
+            EXPECT_TRUE(zeros ? output.writeZeros(bytes.size()) : output.write(bytes));
+        }
+        EXPECT_TRUE(output.commit());
+        EXPECT_EQ(loadFile(path("out")), content);
+        struct stat status {};
+        return stat(path("out").c_str(), &status) == 0 ? status.st_blocks : -1;
+    };
+    const blkcnt_t whole = blocksTaken(content.size());
+    for (const std::size_t piece : {1u, 7u, 1000u, 4095u, 4097u, 6000u}) {
+        EXPECT_EQ(blocksTaken(piece), whole) << "pieces of " << piece;
+    }
 }
 
 // A small file system of its own that fills up; needs the right to mount.

@@ -127,6 +127,22 @@ TEST_F(FileIoTest, OutputChangesNothingUntilCommittedWhole) {
     EXPECT_FALSE(nowhere.commit());
 }
 
+// A file that another program put in the target's place while the output was written (here as
+// editors save, keeping the old file as a backup) stands: the commit fails instead of undoing it.
+TEST_F(FileIoTest, OutputLeavesATargetReplacedMeanwhile) {
+    write("target", "old");
+    OutputFile output(path("target"));
+    EXPECT_TRUE(output.write(textBytes("mine")));
+    fs::rename(path("target"), path("target~"));
+    write("target", "theirs");
+    EXPECT_FALSE(output.commit());
+    ASSERT_TRUE(output.error());
+    EXPECT_EQ(output.error()->reason, "It was replaced by another program while it was written");
+    EXPECT_EQ(read("target"), "theirs");
+    EXPECT_EQ(read("target~"), "old");
+    EXPECT_EQ(list(), (std::set<std::string>{"target", "target~"}));
+}
+
 // A read that fails on the first request is the input's error and every operation sees an empty
 // input; one that fails later, at any position, stops the operation with the reason, whatever
 // it was doing with the bytes before.

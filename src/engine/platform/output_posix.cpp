@@ -297,18 +297,8 @@ std::string tempName(const std::string& target, int attempt) {
     return name;
 }
 
-std::variant<TempFile, FileError> createTemp(int folder, const std::string& target) {
+std::variant<TempFile, FileError> createNamedTemp(int folder, const std::string& target) {
     TempFile temp;
-#ifdef O_TMPFILE
-    // Read and write: where the new file cannot take the target's place, it is copied over it.
-    temp.file.reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-    if (temp.file.valid()) {
-        return temp;
-    }
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return lastError();
-    }
-#endif
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         temp.name = tempName(target, attempt);
         temp.file.reset(::openat(folder, temp.name.c_str(),
@@ -324,6 +314,21 @@ std::variant<TempFile, FileError> createTemp(int folder, const std::string& targ
     return errorFromCode(EEXIST);
 }
 
+std::variant<TempFile, FileError> createTemp(int folder, const std::string& target) {
+#ifdef O_TMPFILE
+    // Read and write: where the new file cannot take the target's place, it is copied over it.
+    TempFile temp;
+    temp.file.reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (temp.file.valid()) {
+        return temp;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return lastError();
+    }
+#endif
+    return createNamedTemp(folder, target);
+}
+
 bool folderRefusesNewFiles(const FileError& error) {
     return error.code == EACCES || error.code == EPERM;
 }
@@ -332,15 +337,12 @@ bool renameImpossible(int code) {
     return code == EBUSY || code == EPERM || code == EXDEV || code == EACCES;
 }
 
-// Copies the first size bytes of from over the start of to, then cuts to at size.
-std::optional<FileError> copyInPlace(int from, int to, std::uint64_t size) {
-    if (std::optional<FileError> failed = reserve(to, size)) {
-        return failed;
-    }
-    std::vector<std::uint8_t> buffer(kDefaultChunkSize);
-    for (std::uint64_t done = 0; done < size;) {
+// Copies the bytes of from in [begin, end) to the same place in to.
+std::optional<FileError> copyRange(int from, int to, std::uint64_t begin, std::uint64_t end,
+                                   std::vector<std::uint8_t>& buffer) {
+    for (std::uint64_t done = begin; done < end;) {
         const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - done));
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - done));
         const ssize_t got = ::pread(from, buffer.data(), wanted, static_cast<off_t>(done));
         if (got <= 0) {
             if (got < 0 && errno == EINTR) {
@@ -354,10 +356,43 @@ std::optional<FileError> copyInPlace(int from, int to, std::uint64_t size) {
         }
         done += static_cast<std::uint64_t>(got);
     }
+    return std::nullopt;
+}
+
+// Copies the first size bytes of from over the start of to, cuts to at size and waits for the
+// disk. The holes of from stay holes where to is a new file; over an old one they are written.
+std::optional<FileError> copyFile(int from, int to, std::uint64_t size, bool keepHoles) {
+    std::vector<std::uint8_t> buffer(kDefaultChunkSize);
+    for (std::uint64_t at = 0; at < size;) {
+        std::uint64_t dataEnd = size;
+        if (keepHoles) {
+            const off_t data = ::lseek(from, static_cast<off_t>(at), SEEK_DATA);
+            if (data < 0 && errno == ENXIO) {
+                break;  // nothing but a hole up to the end
+            }
+            if (data >= 0) {
+                const off_t hole = ::lseek(from, data, SEEK_HOLE);
+                at = static_cast<std::uint64_t>(data);
+                dataEnd = hole < 0 ? size : std::min(size, static_cast<std::uint64_t>(hole));
+            }
+        }
+        if (std::optional<FileError> failed = copyRange(from, to, at, dataEnd, buffer)) {
+            return failed;
+        }
+        at = dataEnd;
+    }
     if (::ftruncate(to, static_cast<off_t>(size)) != 0 || ::fdatasync(to) != 0) {
         return lastError();
     }
     return std::nullopt;
+}
+
+// Copies the first size bytes of from over the start of to, once there is room for them.
+std::optional<FileError> copyInPlace(int from, int to, std::uint64_t size) {
+    if (std::optional<FileError> failed = reserve(to, size)) {
+        return failed;
+    }
+    return copyFile(from, to, size, false);
 }
 
 // Writes a new file beside the target, which then takes the target's place.
@@ -408,10 +443,19 @@ class ReplaceTarget : public OutputTarget {
         if (std::optional<FileError> failed = takeOverMetadata()) {
             return failed;
         }
+        // An unnamed file replacing a target first gets a hidden name, from which it is renamed.
+        if (existing_ && temp_.name.empty() && nameTemp()) {
+            if (std::optional<FileError> failed = nameCopy(size)) {
+                return failed;
+            }
+        }
         if (std::optional<FileError> failed = checkSourceUnchanged()) {
             return failed;
         }
-        std::optional<FileError> failed = install();
+        if (std::optional<FileError> failed = checkNameUnchanged()) {
+            return failed;
+        }
+        std::optional<FileError> failed = install(size);
         if (failed && renameImpossible(failed->code) && existing_ && target_.valid() && writable_) {
             failed = copyInPlace(temp_.file.get(), target_.get(), size);
         }
@@ -430,17 +474,26 @@ class ReplaceTarget : public OutputTarget {
 
   private:
     // The target's mode, owner and group go to the new file; a new target gets the mode of a new
-    // file. Where the owner (or group) cannot be kept, the bits that would lend the writer's
-    // identity to whoever runs the file go.
+    // file. Where the owner cannot be kept, the setuid bit goes, and where the group cannot, the
+    // setgid bit: neither may lend the writer's identity to whoever runs the file.
     std::optional<FileError> takeOverMetadata() {
         const int file = temp_.file.get();
         if (!existing_ || createdHere_) {
             return ::fchmod(file, newFileMode()) == 0 ? std::nullopt : std::optional(lastError());
         }
-        mode_t mode = existing_->st_mode & 07777;
         if (::fchown(file, existing_->st_uid, existing_->st_gid) != 0) {
-            mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
             ::fchown(file, static_cast<uid_t>(-1), existing_->st_gid);
+        }
+        struct stat now {};
+        if (::fstat(file, &now) != 0) {
+            return lastError();
+        }
+        mode_t mode = existing_->st_mode & 07777;
+        if (now.st_uid != existing_->st_uid) {
+            mode &= ~static_cast<mode_t>(S_ISUID);
+        }
+        if (now.st_gid != existing_->st_gid) {
+            mode &= ~static_cast<mode_t>(S_ISGID);
         }
         return ::fchmod(file, mode) == 0 ? std::nullopt : std::optional(lastError());
     }
@@ -465,16 +518,40 @@ class ReplaceTarget : public OutputTarget {
         return FileError{EAGAIN, "It was changed by another program while it was read"};
     }
 
-    // Gives an unnamed file a hidden name, then renames the file over the target. A new target
-    // is linked in directly, or renamed without replacing: a file of that name made meanwhile by
-    // someone else is never replaced, and the save fails instead.
-    std::optional<FileError> install() {
+    // The name must still stand for the file opened at the start: a file that another program
+    // put in its place meanwhile (a save of its own, another run's result) would otherwise be
+    // lost without a word.
+    std::optional<FileError> checkNameUnchanged() {
+        if (!existing_) {
+            return std::nullopt;
+        }
+        struct stat now {};
+        const int folder = location_.folder.get();
+        if (::fstatat(folder, location_.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                return lastError();
+            }
+            return FileError{ENOENT, "It was removed by another program while it was written"};
+        }
+        if (now.st_dev != existing_->st_dev || now.st_ino != existing_->st_ino) {
+            return FileError{EAGAIN, "It was replaced by another program while it was written"};
+        }
+        return std::nullopt;
+    }
+
+    // Renames the file, which has a name by now unless the target is new, over the target. A new
+    // target is linked in directly, or renamed without replacing: a file of that name made
+    // meanwhile by someone else is never replaced, and the save fails instead.
+    std::optional<FileError> install(std::uint64_t size) {
         const int folder = location_.folder.get();
         if (temp_.name.empty()) {
-            if (!existing_) {
-                return link(location_.name) == 0 ? std::nullopt : std::optional(lastError());
+            if (link(location_.name) == 0) {
+                return std::nullopt;
             }
-            if (std::optional<FileError> failed = nameTemp()) {
+            if (errno == EEXIST) {
+                return lastError();
+            }
+            if (std::optional<FileError> failed = nameCopy(size)) {
                 return failed;
             }
         }
@@ -524,6 +601,21 @@ class ReplaceTarget : public OutputTarget {
             }
         }
         return errorFromCode(EEXIST);
+    }
+
+    // Where the system gives the unnamed file no name (no right to link a descriptor and no
+    // /proc, as in some chroots), a hidden copy of it, with its holes, takes its place.
+    std::optional<FileError> nameCopy(std::uint64_t size) {
+        auto named = createNamedTemp(location_.folder.get(), location_.name);
+        if (std::holds_alternative<FileError>(named)) {
+            return std::get<FileError>(named);
+        }
+        TempFile unnamed = std::exchange(temp_, std::move(std::get<TempFile>(named)));
+        if (std::optional<FileError> failed =
+                copyFile(unnamed.file.get(), temp_.file.get(), size, true)) {
+            return failed;
+        }
+        return takeOverMetadata();
     }
 
     void removeTempName() {

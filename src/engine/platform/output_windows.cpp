@@ -147,12 +147,14 @@ std::uint64_t lengthOf(HANDLE handle) {
 // Where the file system cannot reserve without changing the length, a file shorter than size is
 // made that long.
 std::optional<FileError> reserve(HANDLE handle, std::uint64_t size) {
+    // An allocation below the end of the file would cut it there.
+    const std::uint64_t length = lengthOf(handle);
     FILE_ALLOCATION_INFO allocation{};
-    allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
+    allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(std::max(size, length));
     if (SetFileInformationByHandle(handle, FileAllocationInfo, &allocation, sizeof allocation)) {
         return std::nullopt;
     }
-    if (lengthOf(handle) < size) {
+    if (length < size) {
         return setLength(handle, size);
     }
     return std::nullopt;
@@ -241,6 +243,9 @@ class ReplaceTarget : public OutputTarget {
         if (std::optional<FileError> failed = checkSourceUnchanged()) {
             return failed;
         }
+        if (std::optional<FileError> failed = checkNameUnchanged()) {
+            return failed;
+        }
         if (std::optional<FileError> failed = temp_.file.close()) {
             return failed;
         }
@@ -279,6 +284,35 @@ class ReplaceTarget : public OutputTarget {
             return std::nullopt;
         }
         return FileError{EAGAIN, "It was changed by another program while it was read"};
+    }
+
+    // The name must still stand for the file opened at the start: a file that another program
+    // put in its place meanwhile would otherwise be lost without a word.
+    std::optional<FileError> checkNameUnchanged() {
+        if (!existing_.valid()) {
+            return std::nullopt;
+        }
+        const Handle now(CreateFileA(target_.c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!now.valid()) {
+            const DWORD failure = GetLastError();
+            return failure == ERROR_FILE_NOT_FOUND
+                       ? FileError{ENOENT, "It was removed by another program while it was written"}
+                       : lastError();
+        }
+        BY_HANDLE_FILE_INFORMATION found{};
+        BY_HANDLE_FILE_INFORMATION opened{};
+        if (!GetFileInformationByHandle(now.get(), &found) ||
+            !GetFileInformationByHandle(existing_.get(), &opened)) {
+            return lastError();
+        }
+        if (found.dwVolumeSerialNumber != opened.dwVolumeSerialNumber ||
+            found.nFileIndexHigh != opened.nFileIndexHigh ||
+            found.nFileIndexLow != opened.nFileIndexLow) {
+            return FileError{EAGAIN, "It was replaced by another program while it was written"};
+        }
+        return std::nullopt;
     }
 
     std::string target_;
