@@ -179,10 +179,14 @@ TEST_F(OutputFaultTest, ConsoleCtrlCLeavesNothingBehind) {
         GTEST_SKIP() << "the console's events are Windows'";
     }
     writeFile("out.bin", "kept");
-    writeSparseFile("in.bin", std::uint64_t{3} << 30, {});
+    writeSparseFile("in.bin", std::uint64_t{64} << 30, {});
     RunOptions options;
-    options.meanwhile = [](int pid) {
-        std::this_thread::sleep_for(3000ms);
+    // Ctrl-C once the run is writing, however long Wine takes to start it: its new file then
+    // stands beside out.bin. The input is too large to be done by then.
+    options.meanwhile = [this](int pid) {
+        for (int i = 0; i < 1200 && namesIn("").size() < 3; ++i) {
+            std::this_thread::sleep_for(100ms);
+        }
         kill(pid, SIGINT);
     };
     const RunResult result = run({"--replace", "in.bin", "00", "01", "out.bin"}, options);
