@@ -256,6 +256,9 @@ TEST(ViewTest, SavesTheEditsThroughTheSafeWriter) {
 // A file whose name is taken away, or given to another file, while it is viewed is still whole in
 // the view: it can be saved elsewhere, with its edits, but never over the file that took its name.
 TEST(ViewTest, AFileRemovedOrReplacedCanStillBeSavedElsewhere) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows keeps the name of a file that is open";
+#endif
     for (const bool replaced : {false, true}) {
         Viewer viewer({"0123456789"}, 200);
         viewer.press("e41\x1b");
