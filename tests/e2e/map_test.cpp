@@ -92,11 +92,13 @@ TEST_F(MapTest, JsonAndSvgReadBack) {
     EXPECT_EQ(run({"--map", "fw", "--block", "8K", "--svg", "map.svg"}).out,
               "SUCCESS: Mapped 21 rows of fw -> map.svg\n");
     // A name holding what XML cannot hold: a control character, a non-character, bytes that are
-    // no UTF-8.
-    const std::string odd = "fw\x01\xEF\xBF\xBE\xC0\xAF&<";
-    writeFirmware(odd);
-    EXPECT_EQ(run({"--map", odd, "--svg", "odd.svg"}).status, 0);
-    writeFile("check.py", R"(import collections, json, math, xml.etree.ElementTree as ET
+    // no UTF-8 (which Windows' names cannot hold either).
+    if (!windowsExecutable()) {
+        const std::string odd = "fw\x01\xEF\xBF\xBE\xC0\xAF&<";
+        writeFirmware(odd);
+        EXPECT_EQ(run({"--map", odd, "--svg", "odd.svg"}).status, 0);
+    }
+    writeFile("check.py", R"(import collections, json, math, os, xml.etree.ElementTree as ET
 m = json.load(open("map.json"))
 data = open("fw", "rb").read()
 assert m["size"] == len(data) and m["block_size"] == 3072, m
@@ -109,7 +111,8 @@ for row in m["rows"]:
     at += row["size"]
 assert at == len(data) and sum(r["size"] for r in m["regions"]) == len(data)
 assert [r["class"] for r in m["regions"]][:3] == ["compressed/encrypted", "code/data", "zeros"]
-ET.parse("odd.svg")
+if os.path.exists("odd.svg"):
+    ET.parse("odd.svg")
 svg = ET.parse("map.svg").getroot()
 assert svg.tag == "{http://www.w3.org/2000/svg}svg" and len(svg.findall(".//{*}path")) == 1
 )");
