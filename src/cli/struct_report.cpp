@@ -314,6 +314,14 @@ class JsonWriter {
         text_ += raw;
     }
     void string(std::string_view key, std::string_view value) { member(key, jsonString(value)); }
+    void strings(std::string_view key, const std::vector<std::string>& values) {
+        next(key);
+        open('[');
+        for (const std::string& value : values) {
+            element(jsonString(value));
+        }
+        close(']');
+    }
     void unsignedNumber(std::string_view key, std::uint64_t value) {
         member(key, std::to_string(value));
     }
@@ -421,12 +429,7 @@ std::string structureJson(const StructureReport& report) {
     });
     table(json, "imports", report.imports, [&json](const ImportInfo& i) {
         json.string("library", i.library);
-        json.next("functions");
-        json.open('[');
-        for (const std::string& function : i.functions) {
-            json.element(jsonString(function));
-        }
-        json.close(']');
+        json.strings("functions", i.functions);
         json.boolean("delay_load", i.delayLoaded);
     });
     table(json, "exports", report.exports, [&json](const ExportInfo& e) {
@@ -459,19 +462,9 @@ std::string structureJson(const StructureReport& report) {
         json.string("interpreter", *report.interpreter);
     }
     if (report.libraries) {
-        json.next("libraries");
-        json.open('[');
-        for (const std::string& library : *report.libraries) {
-            json.element(jsonString(library));
-        }
-        json.close(']');
+        json.strings("libraries", *report.libraries);
     }
-    json.next("warnings");
-    json.open('[');
-    for (const std::string& warning : report.warnings) {
-        json.element(jsonString(warning));
-    }
-    json.close(']');
+    json.strings("warnings", report.warnings);
     json.close('}');
     return json.take();
 }
