@@ -17,13 +17,12 @@
 namespace tessaloom::fuzz {
 
 // A stream of the data in random pieces: no size, read once from start to end.
-class PiecedStream : public InputSource {
+class PiecedStream : public InputStream {
   public:
     PiecedStream(ByteView data, std::uint8_t seed) {
         forEachRandomPiece(data, seed, [this](ByteView piece) { pieces_.push_back(piece); });
     }
-    std::optional<std::uint64_t> size() const override { return std::nullopt; }
-    ReadResult read(std::uint64_t, std::span<std::uint8_t> into) override {
+    ReadResult read(std::span<std::uint8_t> into) override {
         if (next_ == pieces_.size()) {
             return {};
         }

@@ -20,10 +20,9 @@ namespace tessaloom::cli {
 namespace {
 
 // The process's standard input, which PATCHES names as "-".
-class StandardInput : public InputSource {
+class StandardInput : public InputStream {
   public:
-    std::optional<std::uint64_t> size() const override { return std::nullopt; }
-    ReadResult read(std::uint64_t, std::span<std::uint8_t> into) override {
+    ReadResult read(std::span<std::uint8_t> into) override {
         const std::size_t count = std::fread(into.data(), 1, into.size(), stdin);
         if (count == 0 && std::ferror(stdin)) {
             const int code = errno;

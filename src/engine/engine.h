@@ -2,10 +2,12 @@
 // Including this header alone is enough to use the library.
 #pragma once
 
+#include "byte_source.h"
 #include "diff.h"
 #include "entropy.h"
 #include "entropy_map.h"
 #include "file_io.h"
+#include "failure.h"
 #include "file_reader.h"
 #include "find.h"
 #include "format_detect.h"

@@ -22,48 +22,78 @@ FileReader::FileReader(const std::string& path, std::size_t chunkSize)
     : path_(path), chunkSize_(std::max<std::size_t>(chunkSize, 1)) {
     platform::OpenedInput opened = platform::openInput(path);
     if (opened.error) {
-        error_ = std::move(opened.error);
+        fail(*opened.error);
         ended_ = true;
         return;
     }
-    source_ = std::move(opened.source);
-    size_ = source_->size();
-    if (size_) {
-        limit_ = *size_;
+    ownedSource_ = std::move(opened.file);
+    source_ = ownedSource_.get();
+    stream_ = std::move(opened.stream);
+    if (source_ != nullptr) {
+        size_ = limit_ = source_->size();
     }
 }
 
-FileReader::FileReader(std::string path, std::unique_ptr<InputSource> source, std::size_t chunkSize)
+FileReader::FileReader(std::string path, std::unique_ptr<InputStream> stream, std::size_t chunkSize)
     : path_(std::move(path)),
       chunkSize_(std::max<std::size_t>(chunkSize, 1)),
-      source_(std::move(source)),
-      size_(source_->size()) {
-    if (size_) {
-        limit_ = *size_;
-    }
-}
+      stream_(std::move(stream)) {}
+
+FileReader::FileReader(std::string path, std::unique_ptr<ByteSource> source, std::size_t chunkSize)
+    : path_(std::move(path)),
+      chunkSize_(std::max<std::size_t>(chunkSize, 1)),
+      ownedSource_(std::move(source)),
+      source_(ownedSource_.get()),
+      size_(source_->size()),
+      limit_(*size_) {}
+
+FileReader::FileReader(std::string path, ByteSource& source, std::size_t chunkSize)
+    : path_(std::move(path)),
+      chunkSize_(std::max<std::size_t>(chunkSize, 1)),
+      source_(&source),
+      size_(source.size()),
+      limit_(*size_) {}
 
 FileReader::~FileReader() = default;
 
 std::optional<FileIdentity> FileReader::identity() const {
-    return source_ ? source_->identity() : std::nullopt;
+    return source_ != nullptr ? source_->identity() : std::nullopt;
 }
 
 void FileReader::close() {
-    source_.reset();
+    source_ = nullptr;
+    ownedSource_.reset();
+    stream_.reset();
     ended_ = true;
 }
 
-// One request to the source. A failure of the very first one is the input's error; any later one
+void FileReader::fail(const FileError& error) {
+    if (!delivered_) {
+        error_ = error;
+    }
+    failure_ = Failure{Failure::Kind::kRead, path_, error.reason, error.code, {}};
+}
+
+// One request to the input. A failure of the very first one is the input's error; any later one
 // throws, and so does a seekable input that ends before its size.
 ReadResult FileReader::readSome(std::span<std::uint8_t> into) {
-    ReadResult result = source_->read(readPosition_, into);
+    ReadResult result;
+    if (source_ != nullptr) {
+        Result<std::size_t> read = source_->readAt(readPosition_, into);
+        if (read) {
+            result.count = *read;
+        } else {
+            result.error = FileError{read.failure().code, read.failure().reason};
+        }
+    } else if (stream_) {
+        result = stream_->read(into);
+    }
     if (!result.error && result.count == 0 && size_ && readPosition_ < *size_) {
         result.error = FileError{kShrankCode, kShrank};
     }
     if (result.error) {
+        fail(*result.error);
         if (!delivered_) {
-            error_ = result.error;
             ended_ = true;
             return {};
         }
@@ -153,43 +183,20 @@ std::size_t FileReader::readAt(std::uint64_t offset, std::span<std::uint8_t> int
     if (!seekable()) {
         throw std::logic_error("readAt on a stream");
     }
-    std::size_t done = 0;
-    while (done < into.size() && source_ && offset + done < *size_) {
-        const auto wanted = static_cast<std::size_t>(
-            std::min<std::uint64_t>(into.size() - done, *size_ - (offset + done)));
-        const ReadResult result = source_->read(offset + done, into.subspan(done, wanted));
-        if (result.error) {
-            throw ReadError(path_, result.error->reason);
-        }
-        if (result.count == 0) {
-            throw ReadError(path_, kShrank);
-        }
-        done += result.count;
+    if (source_ == nullptr) {
+        return 0;
     }
-    return done;
+    Result<std::size_t> read = source_->readAt(offset, into);
+    if (!read) {
+        throw ReadError(path_, read.failure().reason);
+    }
+    return *read;
 }
 
-// The spool's file and the source that reads it back.
+// The spool's file.
 class Spool::File : public platform::ScratchFile {};
 
-namespace {
-
-class SpoolSource : public InputSource {
-  public:
-    SpoolSource(const platform::ScratchFile& file, std::uint64_t size) : file_(file), size_(size) {}
-    std::optional<std::uint64_t> size() const override { return size_; }
-    ReadResult read(std::uint64_t offset, std::span<std::uint8_t> into) override {
-        return file_.read(offset, into);
-    }
-
-  private:
-    const platform::ScratchFile& file_;
-    std::uint64_t size_;
-};
-
-}  // namespace
-
-Spool::Spool() : file_(std::make_unique<File>()) {
+Spool::Spool(std::string path) : path_(std::move(path)), file_(std::make_unique<File>()) {
     error_ = file_->error();
 }
 
@@ -207,8 +214,22 @@ bool Spool::write(ByteView bytes) {
     return true;
 }
 
-std::unique_ptr<InputSource> Spool::source() const {
-    return std::make_unique<SpoolSource>(*file_, size_);
+Result<std::size_t> Spool::readAt(std::uint64_t offset, std::span<std::uint8_t> into) {
+    if (offset >= size_) {
+        return std::size_t{0};
+    }
+    into =
+        into.first(static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), size_ - offset)));
+    std::size_t done = 0;
+    while (done < into.size()) {
+        const ReadResult result = file_->read(offset + done, into.subspan(done));
+        if (result.error || result.count == 0) {
+            const FileError error = result.error.value_or(FileError{kShrankCode, kShrank});
+            return Failure{Failure::Kind::kRead, path_, error.reason, error.code, {}};
+        }
+        done += result.count;
+    }
+    return done;
 }
 
 }  // namespace tessaloom

@@ -11,6 +11,8 @@
 #include <span>
 #include <string>
 
+#include "byte_source.h"
+#include "failure.h"
 #include "types.h"
 
 namespace tessaloom {
@@ -18,24 +20,19 @@ namespace tessaloom {
 // Large enough that the cost of a read call vanishes, small enough to stay in the cache.
 inline constexpr std::size_t kDefaultChunkSize = std::size_t{256} << 10;
 
-// What one read request gave: a count of bytes (0 at the end of the input), or why it failed.
+// What one read request of a stream gave: a count of bytes (0 at its end), or why it failed.
 struct ReadResult {
     std::size_t count = 0;
     std::optional<FileError> error;
 };
 
-// Where a reader's bytes come from: a file the system opened, a spool, or a test's source that
-// fails on purpose.
-class InputSource {
+// An input that can only be read from start to end: a pipe, a FIFO, a character device, a file
+// whose size says nothing of its content, or a test's source that fails on purpose.
+class InputStream {
   public:
-    virtual ~InputSource() = default;
-    // The size of a seekable input as it was when opened; empty for a stream.
-    virtual std::optional<std::uint64_t> size() const = 0;
-    // Reads up to into.size() bytes: those at offset of a seekable input, or the next ones of a
-    // stream (offset is then how far it has got). Fewer than asked for do not mean the end.
-    virtual ReadResult read(std::uint64_t offset, std::span<std::uint8_t> into) = 0;
-    // What tells the file apart from others and shows that it changed, where there is a file.
-    virtual std::optional<FileIdentity> identity() const { return std::nullopt; }
+    virtual ~InputStream() = default;
+    // Reads up to into.size() of the next bytes. Fewer than asked for do not mean the end.
+    virtual ReadResult read(std::span<std::uint8_t> into) = 0;
 };
 
 // One input and the one way every operation reads it: fill the buffer, look at the bytes
@@ -48,15 +45,23 @@ class InputSource {
 // Anything else (a pipe, a FIFO, a character device, a file whose size says nothing of its content,
 // as in /proc and /sys) is a stream, read to its end; opening a FIFO waits for its writer.
 //
+// A seekable input is a ByteSource too (source()), so that it is also read at any offset.
+//
 // An input that cannot be opened, or whose first read fails, reads as empty and says why in
 // error(). A read that fails after some bytes were delivered throws ReadError: a result made of
-// the bytes read so far would pass for the whole input's.
+// the bytes read so far would pass for the whole input's. failure() holds either, naming the
+// input.
 class FileReader {
   public:
     explicit FileReader(const std::string& path, std::size_t chunkSize = kDefaultChunkSize);
-    // Reads source, which stands for path.
-    FileReader(std::string path, std::unique_ptr<InputSource> source,
+    // Reads stream, which stands for path.
+    FileReader(std::string path, std::unique_ptr<InputStream> stream,
                std::size_t chunkSize = kDefaultChunkSize);
+    // Reads source from start to end, as a seekable input that stands for path.
+    FileReader(std::string path, std::unique_ptr<ByteSource> source,
+               std::size_t chunkSize = kDefaultChunkSize);
+    // The same for a source that the caller owns, which must outlive the reader.
+    FileReader(std::string path, ByteSource& source, std::size_t chunkSize = kDefaultChunkSize);
     ~FileReader();
     FileReader(const FileReader&) = delete;
     FileReader& operator=(const FileReader&) = delete;
@@ -66,10 +71,14 @@ class FileReader {
     // Why the input could not be opened or its first read failed; empty otherwise, also for an
     // empty input.
     const std::optional<FileError>& error() const { return error_; }
+    // Why reading stopped short of the end: the error above, or a later read that failed.
+    const std::optional<Failure>& failure() const { return failure_; }
     // The size of a seekable input when it was opened; empty for a stream.
     std::optional<std::uint64_t> size() const { return size_; }
     bool seekable() const { return size_.has_value(); }
     std::optional<FileIdentity> identity() const;
+    // The seekable input read at any offset; null for a stream, and once closed.
+    ByteSource* source() { return source_; }
 
     // Reads up to one chunk behind the bytes not yet consumed, and returns whether any came:
     // false at the end of the input (or of the window set by stopAt).
@@ -102,11 +111,15 @@ class FileReader {
 
   private:
     ReadResult readSome(std::span<std::uint8_t> into);
+    void fail(const FileError& error);
 
     std::string path_;
     std::size_t chunkSize_;
-    std::unique_ptr<InputSource> source_;
+    std::unique_ptr<ByteSource> ownedSource_;
+    ByteSource* source_ = nullptr;
+    std::unique_ptr<InputStream> stream_;
     std::optional<FileError> error_;
+    std::optional<Failure> failure_;
     std::optional<std::uint64_t> size_;
     ByteBuffer buffer_;
     std::size_t start_ = 0;  // first byte not consumed
@@ -132,24 +145,26 @@ void forEachChunk(FileReader& reader, OnBytes&& onBytes) {
 
 // A stream copied aside into an unnamed temporary file, so that it can be read again at any
 // offset: the bytes of strings that a report shows later, or a stream whose structure points
-// backwards. It leaves nothing on disk, however the program ends, where the system allows.
-class Spool {
+// backwards. It leaves nothing on disk, however the program ends, where the system allows. As a
+// source it holds what was written so far.
+class Spool : public ByteSource {
   public:
-    Spool();
-    ~Spool();
+    // path names what is copied, in failures.
+    explicit Spool(std::string path = {});
+    ~Spool() override;
     Spool(const Spool&) = delete;
     Spool& operator=(const Spool&) = delete;
 
     // Why the temporary file could not be made or written; nothing is kept after that.
     const std::optional<FileError>& error() const { return error_; }
-    std::uint64_t size() const { return size_; }
+    std::uint64_t size() const override { return size_; }
+    Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> into) override;
     // Appends bytes; false, with error() set, when they could not be written.
     bool write(ByteView bytes);
-    // A reader of everything written so far, named path; the spool must outlive it.
-    std::unique_ptr<InputSource> source() const;
 
   private:
     class File;
+    std::string path_;
     std::unique_ptr<File> file_;
     std::optional<FileError> error_;
     std::uint64_t size_ = 0;

@@ -30,17 +30,19 @@ std::uint64_t peHeaderOffset(ByteView head) {
 
 // The kept bytes as the decoders read a file: what was not kept reads as missing, so a decoder
 // reads no further than the header rows need.
-class SampleBytes : public formats::Bytes {
+class SampleBytes : public ByteSource {
   public:
     explicit SampleBytes(const FormatSampler& sampler) : sampler_(sampler) {}
     std::uint64_t size() const override { return sampler_.length(); }
-    bool read(std::uint64_t offset, std::span<std::uint8_t> into) override {
+    Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        into = into.first(static_cast<std::size_t>(std::min<std::uint64_t>(
+            into.size(), sampler_.length() - std::min(offset, sampler_.length()))));
         if (!sampler_.keeps(offset, into.size())) {
-            return false;
+            return Failure{Failure::Kind::kRead, {}, "not kept for format detection", 0, {}};
         }
         const ByteView kept = sampler_.bytesAt(offset, into.size());
         std::ranges::copy(kept, into.begin());
-        return true;
+        return into.size();
     }
 
   private:
@@ -118,7 +120,8 @@ std::vector<HeaderField> FormatSampler::detect(std::string& typeName) const {
     for (const Format& format : kFormats) {
         if (bytesAre(*this, 0, format.magic)) {
             typeName = format.typeName;
-            SampleBytes sample(*this);
+            SampleBytes kept(*this);
+            formats::Bytes sample(kept);
             return format.rows(sample);
         }
     }

@@ -262,7 +262,7 @@ class ListingScan {
 
     Spool& spool() {
         if (!listing_.spool_) {
-            listing_.spool_ = std::make_unique<Spool>();
+            listing_.spool_ = std::make_unique<Spool>(listing_.input_->path());
         }
         return *listing_.spool_;
     }
@@ -350,7 +350,7 @@ void StringListing::writeText(std::size_t index, const TextSink& sink) const {
         static_cast<std::size_t>(std::min<std::uint64_t>(run.length, kDefaultChunkSize)));
     std::unique_ptr<FileReader> spoolReader;
     if (kept.where == Kept::Where::kSpool) {
-        spoolReader = std::make_unique<FileReader>(input_->path(), spool_->source());
+        spoolReader = std::make_unique<FileReader>(input_->path(), *spool_);
     }
     FileReader& from = spoolReader ? *spoolReader : *input_;
     const std::uint64_t start = spoolReader ? kept.spoolOffset : run.offset;

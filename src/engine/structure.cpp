@@ -13,81 +13,8 @@ namespace tessaloom {
 
 namespace {
 
-// The decoders read a header here, a name there: a few pages of the file kept in memory spare a
-// system call for each of those small reads.
-constexpr std::size_t kPageSize = std::size_t{64} << 10;
-constexpr std::size_t kPages = 16;
 // Sections whose entropy is measured; the snapshots of the counts stay below 8 MiB.
 constexpr std::size_t kMaxMeasuredSections = 4096;
-
-class ReaderSource : public ByteSource {
-  public:
-    explicit ReaderSource(FileReader& reader) : reader_(reader) {}
-    std::uint64_t size() const override { return reader_.size().value_or(0); }
-    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
-        return reader_.readAt(offset, into);
-    }
-
-  private:
-    FileReader& reader_;
-};
-
-class CachedBytes : public formats::Bytes {
-  public:
-    explicit CachedBytes(ByteSource& source) : source_(source), size_(source.size()) {}
-    std::uint64_t size() const override { return size_; }
-    bool read(std::uint64_t offset, std::span<std::uint8_t> into) override {
-        if (!holds(offset, into.size())) {
-            return false;
-        }
-        for (std::size_t done = 0; done < into.size();) {
-            const std::uint64_t at = offset + done;
-            const Page* page = pageOf(at / kPageSize);
-            const std::size_t within = static_cast<std::size_t>(at % kPageSize);
-            if (page->length <= within) {
-                return false;
-            }
-            const std::size_t count = std::min(into.size() - done, page->length - within);
-            std::memcpy(into.data() + done, page->bytes.data() + within, count);
-            done += count;
-        }
-        return true;
-    }
-
-  private:
-    struct Page {
-        std::uint64_t index = UINT64_MAX;
-        std::uint64_t lastUsed = 0;
-        std::size_t length = 0;
-        ByteBuffer bytes;
-    };
-
-    const Page* pageOf(std::uint64_t index) {
-        ++clock_;
-        Page* oldest = &pages_[0];
-        for (Page& page : pages_) {
-            if (page.index == index) {
-                page.lastUsed = clock_;
-                return &page;
-            }
-            if (page.lastUsed < oldest->lastUsed) {
-                oldest = &page;
-            }
-        }
-        const std::uint64_t start = index * kPageSize;
-        oldest->bytes.resize(
-            static_cast<std::size_t>(std::min<std::uint64_t>(kPageSize, size_ - start)));
-        oldest->length = source_.readAt(start, oldest->bytes);
-        oldest->index = index;
-        oldest->lastUsed = clock_;
-        return oldest;
-    }
-
-    ByteSource& source_;
-    std::uint64_t size_;
-    std::array<Page, kPages> pages_;
-    std::uint64_t clock_ = 0;
-};
 
 // The entropy of every section's bytes in one pass in order of offset over the bytes the
 // sections cover, reading each of them once: the running counts are noted where a section
@@ -144,8 +71,11 @@ void measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
         while (open > 0 && position < event.position) {
             const auto length = static_cast<std::size_t>(
                 std::min<std::uint64_t>(buffer.size(), event.position - position));
-            const std::size_t got = source.readAt(position, std::span(buffer).first(length));
-            if (got != length) {
+            Result<std::size_t> got = source.readAt(position, std::span(buffer).first(length));
+            if (!got) {
+                throw ReadError("", got.failure().reason);
+            }
+            if (*got != length) {
                 throw ReadError("", "The file ended before its size");
             }
             addByteCounts(ByteView(buffer).first(length), counts);
@@ -197,22 +127,15 @@ void find(const std::vector<StructField>& fields, std::uint64_t offset,
 
 }  // namespace
 
-std::size_t SpanSource::readAt(std::uint64_t offset, std::span<std::uint8_t> into) {
-    if (offset >= bytes_.size()) {
-        return 0;
-    }
-    const auto count =
-        static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), bytes_.size() - offset));
-    std::memcpy(into.data(), bytes_.data() + offset, count);
-    return count;
-}
-
 StructureReport describeStructure(ByteSource& source, std::string path,
                                   const StructureOptions& options) {
     StructureReport report;
     report.path = std::move(path);
     report.size = source.size();
-    CachedBytes bytes(source);
+    // The decoders read a header here, a name there: the cache spares a read of the source for
+    // each of those small reads.
+    CachedSource cached(source);
+    formats::Bytes bytes(cached);
     formats::Decoding decoding(bytes, report, options.entropies == SectionEntropies::kMeasured);
     const bool known =
         std::ranges::any_of(kDecoders, [&decoding](Decoder decode) { return decode(decoding); });
@@ -221,6 +144,9 @@ StructureReport describeStructure(ByteSource& source, std::string path,
                      "raw data of " + formats::decimal(report.size) + " bytes");
     }
     decoding.finish();
+    if (bytes.failure()) {
+        throw ReadError(report.path, bytes.failure()->reason);
+    }
     if (report.sections && options.entropies == SectionEntropies::kMeasured) {
         try {
             measureEntropies(source, *report.sections, options.progress, report.warnings);
@@ -236,11 +162,10 @@ StructureReport describeStructure(FileReader& reader, const StructureOptions& op
         SpanSource empty({});
         return describeStructure(empty, reader.path(), options);
     }
-    if (reader.seekable()) {
-        ReaderSource source(reader);
-        return describeStructure(source, reader.path(), options);
+    if (reader.source() != nullptr) {
+        return describeStructure(*reader.source(), reader.path(), options);
     }
-    Spool spool;
+    Spool spool(reader.path());
     forEachChunk(reader, [&spool, &reader](ByteView chunk) {
         if (!spool.write(chunk)) {
             throw ReadError(reader.path(),
@@ -251,9 +176,7 @@ StructureReport describeStructure(FileReader& reader, const StructureOptions& op
         throw ReadError(reader.path(),
                         "cannot keep a copy of the stream: " + spool.error()->reason);
     }
-    FileReader spooled(reader.path(), spool.source());
-    ReaderSource source(spooled);
-    return describeStructure(source, reader.path(), options);
+    return describeStructure(spool, reader.path(), options);
 }
 
 StructureReport describeStructure(const std::string& path, const StructureOptions& options) {

@@ -8,32 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "byte_source.h"
 #include "types.h"
 
 namespace tessaloom {
 
 class FileReader;
-
-// Bytes read at any offset: a file, a spooled stream, or bytes in memory.
-class ByteSource {
-  public:
-    virtual ~ByteSource() = default;
-    virtual std::uint64_t size() const = 0;
-    // Copies the bytes from offset on into `into` and returns how many there were: fewer only at
-    // the end. Throws ReadError when they cannot be read.
-    virtual std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> into) = 0;
-};
-
-// Bytes in memory that the caller owns.
-class SpanSource : public ByteSource {
-  public:
-    explicit SpanSource(ByteView bytes) : bytes_(bytes) {}
-    std::uint64_t size() const override { return bytes_.size(); }
-    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> into) override;
-
-  private:
-    ByteView bytes_;
-};
 
 // One field of a structure: where its bytes are, what they mean, and the fields inside it. A
 // field's bytes hold those of all its fields.

@@ -58,13 +58,13 @@ class TemporaryFile {
 
 // The bytes of data as a stream hands them out: no size, in pieces of at most pieceSize bytes,
 // failing (as a bad disk does, with an I/O error) once failAt bytes have been handed out.
-class StreamOf : public InputSource {
+class StreamOf : public InputStream {
   public:
     explicit StreamOf(ByteView data, std::size_t pieceSize = SIZE_MAX,
                       std::uint64_t failAt = UINT64_MAX)
         : data_(data.begin(), data.end()), pieceSize_(pieceSize), failAt_(failAt) {}
-    std::optional<std::uint64_t> size() const override { return std::nullopt; }
-    ReadResult read(std::uint64_t offset, std::span<std::uint8_t> into) override {
+    ReadResult read(std::span<std::uint8_t> into) override {
+        const std::uint64_t offset = offset_;
         if (offset >= failAt_) {
             return {0, FileError{5, "Input/output error"}};
         }
@@ -72,10 +72,12 @@ class StreamOf : public InputSource {
         const auto count = static_cast<std::size_t>(
             std::min<std::uint64_t>({into.size(), pieceSize_, end - std::min(end, offset)}));
         std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(offset), count, into.begin());
+        offset_ += count;
         return {count, std::nullopt};
     }
 
   private:
+    std::uint64_t offset_ = 0;
     ByteBuffer data_;
     std::size_t pieceSize_;
     std::uint64_t failAt_;

@@ -195,9 +195,9 @@ TEST(ReadFailureTest, FirstReadIsTheInputsErrorAndLaterOnesThrow) {
 // A file that ends before the size it had when opened shrank while it was read: its report would
 // be that of a file it never was.
 TEST(ReadFailureTest, AFileThatShrinksIsAReadError) {
-    struct Shrunk : StreamOf {
-        using StreamOf::StreamOf;
-        std::optional<std::uint64_t> size() const override { return 100; }
+    struct Shrunk : SpanSource {
+        using SpanSource::SpanSource;
+        std::uint64_t size() const override { return 100; }
     };
     const ByteBuffer half(50, 'x');
     FileReader reader("shrunk", std::make_unique<Shrunk>(half), 16);

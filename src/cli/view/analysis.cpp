@@ -14,8 +14,12 @@ class DocumentSource : public ByteSource {
   public:
     explicit DocumentSource(Document& document) : document_(document) {}
     std::uint64_t size() const override { return document_.size(); }
-    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
-        return document_.read(offset, into);
+    Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        try {
+            return document_.read(offset, into);
+        } catch (const ReadError& error) {
+            return Failure{Failure::Kind::kRead, error.path(), error.reason(), 0, {}};
+        }
     }
 
   private:

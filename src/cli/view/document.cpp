@@ -16,19 +16,15 @@ constexpr std::size_t kPageSize = std::size_t{64} << 10;
 
 // The file the view opened, read again for a save past the view's cache: the bytes the user saw,
 // also when the name has since been taken away or given to another file.
-class ViewedFile : public InputSource {
+class ViewedFile : public ByteSource {
   public:
     ViewedFile(FileReader& viewed, std::uint64_t size) : viewed_(viewed), size_(size) {}
-    std::optional<std::uint64_t> size() const override { return size_; }
-    ReadResult read(std::uint64_t offset, std::span<std::uint8_t> into) override {
+    std::uint64_t size() const override { return size_; }
+    Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
         if (offset >= size_) {
-            return {};
+            return std::size_t{0};
         }
-        try {
-            return {viewed_.readAt(offset, into), std::nullopt};
-        } catch (const ReadError& error) {
-            return {0, FileError{0, error.reason()}};
-        }
+        return viewed_.source()->readAt(offset, into);
     }
     std::optional<FileIdentity> identity() const override { return viewed_.identity(); }
 

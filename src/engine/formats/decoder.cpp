@@ -32,6 +32,20 @@ std::size_t printableSequence(std::string_view text, std::size_t at) {
 
 }  // namespace
 
+bool Bytes::read(std::uint64_t offset, std::span<std::uint8_t> into) {
+    if (!holds(offset, into.size())) {
+        return false;
+    }
+    Result<std::size_t> got = source_.readAt(offset, into);
+    if (!got) {
+        if (!failure_) {
+            failure_ = got.failure();
+        }
+        return false;
+    }
+    return *got == into.size();
+}
+
 std::optional<std::uint64_t> Bytes::number(std::uint64_t offset, std::size_t width,
                                            ByteOrder order) {
     std::array<std::uint8_t, 8> buffer{};

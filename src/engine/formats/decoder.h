@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "../byte_source.h"
+#include "../failure.h"
 #include "../structure.h"
 #include "../types.h"
 
@@ -21,18 +23,22 @@ namespace tessaloom::formats {
 enum class ByteOrder { kLittle, kBig };
 
 // A file's bytes for a decoder: every read says whether all the bytes asked for were there, and
-// nothing is read unless it lies inside the file.
+// nothing is read unless it lies inside the file. A read that fails is kept, and the decoding
+// then fails with it.
 class Bytes {
   public:
-    virtual ~Bytes() = default;
-    virtual std::uint64_t size() const = 0;
+    explicit Bytes(ByteSource& source) : source_(source) {}
+
+    std::uint64_t size() const { return source_.size(); }
     // Copies the bytes at offset into `into`; false, with `into` unspecified, when they are not
-    // all there.
-    virtual bool read(std::uint64_t offset, std::span<std::uint8_t> into) = 0;
+    // all there or could not be read.
+    bool read(std::uint64_t offset, std::span<std::uint8_t> into);
+    // The first read that failed, with its reason.
+    const std::optional<Failure>& failure() const { return failure_; }
 
     // Whether length bytes from offset lie inside the file; never overflows.
     bool holds(std::uint64_t offset, std::uint64_t length) const {
-        return offset <= size() && length <= size() - offset;
+        return source_.holds(offset, length);
     }
     // The unsigned number of width bytes (at most 8) at offset.
     std::optional<std::uint64_t> number(std::uint64_t offset, std::size_t width, ByteOrder order);
@@ -41,6 +47,10 @@ class Bytes {
     // The text at offset up to its NUL (or the end of the file, or maxLength bytes), made safe to
     // show; empty when offset is outside the file.
     std::optional<std::string> cString(std::uint64_t offset, std::size_t maxLength);
+
+  private:
+    ByteSource& source_;
+    std::optional<Failure> failure_;
 };
 
 // One of a format's named constants. brief is the name that the --entropy rows show; empty where

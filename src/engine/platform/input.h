@@ -19,9 +19,12 @@ FileError lastError();
 // The reason the system gives for its error number code.
 FileError errorFromCode(int code);
 
-// An opened input, or why it could not be opened.
+// An opened input: a file (a regular file or block device, read at any offset, its failures
+// naming path), or a stream (anything else, read from start to end), or why it could not be
+// opened.
 struct OpenedInput {
-    std::unique_ptr<InputSource> source;
+    std::unique_ptr<ByteSource> file;
+    std::unique_ptr<InputStream> stream;
     std::optional<FileError> error;
 };
 

@@ -9,12 +9,15 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "input.h"
 
 namespace tessaloom::platform {
 
 namespace {
+
+constexpr const char* kShrank = "The file ended before its size; it shrank while it was read";
 
 FileIdentity identityOf(const struct stat& status) {
     return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
@@ -62,32 +65,68 @@ class Descriptor {
     int descriptor_;
 };
 
-class FileInput : public InputSource {
-  public:
-    FileInput(int descriptor, std::optional<std::uint64_t> size, FileIdentity identity)
-        : descriptor_(descriptor), size_(size), identity_(identity) {}
+ssize_t readSome(int descriptor, std::span<std::uint8_t> into, std::optional<std::uint64_t> at) {
+    for (;;) {
+        const ssize_t got =
+            at ? ::pread(descriptor, into.data(), into.size(), static_cast<off_t>(*at))
+               : ::read(descriptor, into.data(), into.size());
+        if (got >= 0 || errno != EINTR) {
+            return got;
+        }
+    }
+}
 
-    std::optional<std::uint64_t> size() const override { return size_; }
+// A regular file or block device: read at any offset, no further than the size it had when opened.
+class FileSource : public ByteSource {
+  public:
+    FileSource(int descriptor, std::string path, std::uint64_t size, FileIdentity identity)
+        : descriptor_(descriptor), path_(std::move(path)), size_(size), identity_(identity) {}
+
+    std::uint64_t size() const override { return size_; }
     std::optional<FileIdentity> identity() const override { return identity_; }
 
-    ReadResult read(std::uint64_t offset, std::span<std::uint8_t> into) override {
-        for (;;) {
-            const ssize_t got = size_ ? ::pread(descriptor_.get(), into.data(), into.size(),
-                                                static_cast<off_t>(offset))
-                                      : ::read(descriptor_.get(), into.data(), into.size());
-            if (got >= 0) {
-                return {static_cast<std::size_t>(got), std::nullopt};
-            }
-            if (errno != EINTR) {
-                return {0, lastError()};
-            }
+    Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        if (offset >= size_) {
+            return std::size_t{0};
         }
+        into = into.first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), size_ - offset)));
+        std::size_t done = 0;
+        while (done < into.size()) {
+            const ssize_t got = readSome(descriptor_.get(), into.subspan(done), offset + done);
+            if (got < 0) {
+                const FileError error = lastError();
+                return Failure{Failure::Kind::kRead, path_, error.reason, error.code, {}};
+            }
+            if (got == 0) {
+                return Failure{Failure::Kind::kRead, path_, kShrank, EIO, {}};
+            }
+            done += static_cast<std::size_t>(got);
+        }
+        return done;
     }
 
   private:
     Descriptor descriptor_;
-    std::optional<std::uint64_t> size_;
+    std::string path_;
+    std::uint64_t size_;
     FileIdentity identity_;
+};
+
+class StreamInput : public InputStream {
+  public:
+    explicit StreamInput(int descriptor) : descriptor_(descriptor) {}
+
+    ReadResult read(std::span<std::uint8_t> into) override {
+        const ssize_t got = readSome(descriptor_.get(), into, std::nullopt);
+        if (got < 0) {
+            return {0, lastError()};
+        }
+        return {static_cast<std::size_t>(got), std::nullopt};
+    }
+
+  private:
+    Descriptor descriptor_;
 };
 
 }  // namespace
@@ -106,17 +145,17 @@ OpenedInput openInput(const std::string& path) {
         descriptor = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0) {
-        return {nullptr, lastError()};
+        return {nullptr, nullptr, lastError()};
     }
     struct stat status {};
     if (::fstat(descriptor, &status) != 0) {
         const FileError error = lastError();
         ::close(descriptor);
-        return {nullptr, error};
+        return {nullptr, nullptr, error};
     }
     if (S_ISDIR(status.st_mode)) {
         ::close(descriptor);
-        return {nullptr, errorFromCode(EISDIR)};
+        return {nullptr, nullptr, errorFromCode(EISDIR)};
     }
     std::optional<std::uint64_t> size;
     if (S_ISREG(status.st_mode) && status.st_size > 0 && !sizeIsMadeUp(descriptor)) {
@@ -127,11 +166,13 @@ OpenedInput openInput(const std::string& path) {
             size = static_cast<std::uint64_t>(end);
         }
     }
-    if (size) {
-        // The kernel reads ahead further on a file read from start to end.
-        ::posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (!size) {
+        return {nullptr, std::make_unique<StreamInput>(descriptor), std::nullopt};
     }
-    return {std::make_unique<FileInput>(descriptor, size, identityOf(status)), std::nullopt};
+    // The kernel reads ahead further on a file read from start to end.
+    ::posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return {std::make_unique<FileSource>(descriptor, path, *size, identityOf(status)), nullptr,
+            std::nullopt};
 }
 
 ScratchFile::ScratchFile() : handle_(-1) {
@@ -181,16 +222,11 @@ std::optional<FileError> ScratchFile::write(std::uint64_t offset, ByteView bytes
 }
 
 ReadResult ScratchFile::read(std::uint64_t offset, std::span<std::uint8_t> into) const {
-    for (;;) {
-        const ssize_t got = ::pread(static_cast<int>(handle_), into.data(), into.size(),
-                                    static_cast<off_t>(offset));
-        if (got >= 0) {
-            return {static_cast<std::size_t>(got), std::nullopt};
-        }
-        if (errno != EINTR) {
-            return {0, lastError()};
-        }
+    const ssize_t got = readSome(static_cast<int>(handle_), into, offset);
+    if (got < 0) {
+        return {0, lastError()};
     }
+    return {static_cast<std::size_t>(got), std::nullopt};
 }
 
 }  // namespace tessaloom::platform

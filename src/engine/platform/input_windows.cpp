@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "input.h"
@@ -124,33 +125,70 @@ ReadResult readHandle(HANDLE handle, std::optional<std::uint64_t> offset,
     return {0, lastError()};
 }
 
-class HandleInput : public InputSource {
-  public:
-    HandleInput(HANDLE handle, std::optional<std::uint64_t> size,
-                std::optional<FileIdentity> identity, bool device)
-        : handle_(handle), size_(size), identity_(identity), device_(device) {}
-    ~HandleInput() override { CloseHandle(handle_); }
+constexpr const char* kShrank = "The file ended before its size; it shrank while it was read";
 
-    std::optional<std::uint64_t> size() const override { return size_; }
+class Handle {
+  public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle() { CloseHandle(handle_); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+
+  private:
+    HANDLE handle_;
+};
+
+// A file or disk device: read at any offset, no further than the size it had when opened.
+class FileSource : public ByteSource {
+  public:
+    FileSource(HANDLE handle, std::string path, std::uint64_t size,
+               std::optional<FileIdentity> identity, bool device)
+        : handle_(handle),
+          path_(std::move(path)),
+          size_(size),
+          identity_(identity),
+          device_(device) {}
+
+    std::uint64_t size() const override { return size_; }
     std::optional<FileIdentity> identity() const override { return identity_; }
 
-    ReadResult read(std::uint64_t offset, std::span<std::uint8_t> into) override {
-        if (!size_) {
-            return readHandle(handle_, std::nullopt, into);
+    Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        if (offset >= size_) {
+            return std::size_t{0};
         }
+        into = into.first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), size_ - offset)));
+        std::size_t done = 0;
+        while (done < into.size()) {
+            const ReadResult result = readSome(offset + done, into.subspan(done));
+            if (result.error) {
+                return Failure{
+                    Failure::Kind::kRead, path_, result.error->reason, result.error->code, {}};
+            }
+            if (result.count == 0) {
+                return Failure{Failure::Kind::kRead, path_, kShrank, EIO, {}};
+            }
+            done += result.count;
+        }
+        return done;
+    }
+
+  private:
+    ReadResult readSome(std::uint64_t offset, std::span<std::uint8_t> into) {
         if (!device_) {
-            return readHandle(handle_, offset, into);
+            return readHandle(handle_.get(), offset, into);
         }
         // Whole sectors into a buffer of its own, and the bytes wanted out of them.
         const std::uint64_t start = offset / kDeviceAlignment * kDeviceAlignment;
         const std::uint64_t end =
-            std::min<std::uint64_t>(*size_, (offset + into.size() + kDeviceAlignment - 1) /
-                                                kDeviceAlignment * kDeviceAlignment);
+            std::min<std::uint64_t>(size_, (offset + into.size() + kDeviceAlignment - 1) /
+                                               kDeviceAlignment * kDeviceAlignment);
         if (end <= offset) {
             return {0, std::nullopt};
         }
         aligned_.resize(static_cast<std::size_t>(end - start));
-        const ReadResult result = readHandle(handle_, start, aligned_);
+        const ReadResult result = readHandle(handle_.get(), start, aligned_);
         if (result.error || result.count <= offset - start) {
             return result.error ? result : ReadResult{};
         }
@@ -160,12 +198,23 @@ class HandleInput : public InputSource {
         return {count, std::nullopt};
     }
 
-  private:
-    HANDLE handle_;
-    std::optional<std::uint64_t> size_;
+    Handle handle_;
+    std::string path_;
+    std::uint64_t size_;
     std::optional<FileIdentity> identity_;
     bool device_;
     std::vector<std::uint8_t> aligned_;
+};
+
+class StreamInput : public InputStream {
+  public:
+    explicit StreamInput(HANDLE handle) : handle_(handle) {}
+    ReadResult read(std::span<std::uint8_t> into) override {
+        return readHandle(handle_.get(), std::nullopt, into);
+    }
+
+  private:
+    Handle handle_;
 };
 
 std::optional<std::uint64_t> deviceLength(HANDLE handle) {
@@ -205,7 +254,7 @@ OpenedInput openInput(const std::string& path) {
         path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        return {nullptr, lastError()};
+        return {nullptr, nullptr, lastError()};
     }
     std::optional<std::uint64_t> size;
     std::optional<FileIdentity> identity;
@@ -215,7 +264,7 @@ OpenedInput openInput(const std::string& path) {
         if (GetFileInformationByHandle(handle, &info)) {
             if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
                 CloseHandle(handle);
-                return {nullptr, errorFromCode(EISDIR)};
+                return {nullptr, nullptr, errorFromCode(EISDIR)};
             }
             identity = identityOf(info);
         }
@@ -226,7 +275,11 @@ OpenedInput openInput(const std::string& path) {
             size = static_cast<std::uint64_t>(length.QuadPart);
         }
     }
-    return {std::make_unique<HandleInput>(handle, size, identity, device && size), std::nullopt};
+    if (!size) {
+        return {nullptr, std::make_unique<StreamInput>(handle), std::nullopt};
+    }
+    return {std::make_unique<FileSource>(handle, path, *size, identity, device), nullptr,
+            std::nullopt};
 }
 
 ScratchFile::ScratchFile() : handle_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {
