@@ -11,6 +11,8 @@ command -v wine >/dev/null || missing+=(wine)
 [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 install_missing "${missing[@]}"
+# The compression and YAML libraries, built for MinGW-w64 once per machine.
+bash .ci/build-mingw-deps.sh
 
 # A fresh Wine prefix of our own, quiet, with no display: the information window's message box
 # then returns at once instead of waiting for a click.
@@ -43,8 +45,8 @@ cmake --workflow --preset windows
 imports=$(x86_64-w64-mingw32-objdump -p build/windows/tessaloom.exe | grep 'DLL Name')
 echo "Imports of tessaloom.exe:"
 echo "$imports"
-if grep -qiE 'libstdc|libgcc|libwinpthread' <<<"$imports"; then
-  echo "tessaloom.exe needs a MinGW runtime DLL" >&2
+if grep -qiE 'libstdc|libgcc|libwinpthread|zlib|libz|lzma|bz2|zstd|lz4|yaml' <<<"$imports"; then
+  echo "tessaloom.exe needs a MinGW runtime or library DLL" >&2
   exit 1
 fi
 
