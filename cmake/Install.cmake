@@ -62,5 +62,6 @@ write_basic_package_version_file("${PROJECT_BINARY_DIR}/TessaloomConfigVersion.c
 install(FILES
   "${PROJECT_BINARY_DIR}/TessaloomConfig.cmake"
   "${PROJECT_BINARY_DIR}/TessaloomConfigVersion.cmake"
+  "${CMAKE_CURRENT_LIST_DIR}/TessaloomDependencies.cmake"
   DESTINATION ${TESSALOOM_INSTALL_CMAKEDIR}
   COMPONENT Development)

@@ -4,7 +4,9 @@
 #   cmake -DBUILD_DIR=... -DCONFIG=... -DWORK_DIR=... -DSOURCE_DIR=...
 #         -DBINDIR=... -DMANDIR=... -DDATADIR=... -DLIBDIR=... -DINCLUDEDIR=... -DCMAKEDIR=...
 #         -DLIBRARY=<library file name> -DPROGRAM=<executable file name>
-#         [-DGENERATOR=...] [-DCXX_COMPILER=...] [-DLINK_FLAGS=...] -P install_test.cmake
+#         [-DGENERATOR=...] [-DCXX_COMPILER=...] [-DLINK_FLAGS=...]
+#         [-DDEPENDENCY_DIRS=<folders of the static libraries the engine links, "|" between>]
+#         -P install_test.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix "${WORK_DIR}/prefix")
@@ -53,3 +55,34 @@ endif()
 
 set(PREFIX "${prefix}")
 include("${CMAKE_CURRENT_LIST_DIR}/consumer_check.cmake")
+
+# Where the static libraries that the engine links cannot be found, the package is not found, and
+# says which archives are missing and which Debian packages hold them.
+if(NOT DEPENDENCY_DIRS)
+  return()
+endif()
+string(REPLACE "|" ";" dependency_dirs "${DEPENDENCY_DIRS}")
+set(hidden "")
+foreach(dir IN LISTS dependency_dirs)
+  # With /usr merged, /lib/<arch> is the same folder under another name.
+  file(REAL_PATH "${dir}" real_dir)
+  list(APPEND hidden "${dir}" "${real_dir}")
+  if(real_dir MATCHES "^/usr(/.+)$")
+    list(APPEND hidden "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+set(configure_args -S "${SOURCE_DIR}/tests/install/consumer" -B "${WORK_DIR}/consumer-without"
+    "-DCMAKE_PREFIX_PATH=${prefix}")
+if(GENERATOR)
+  list(APPEND configure_args -G "${GENERATOR}")
+endif()
+if(CXX_COMPILER)
+  list(APPEND configure_args "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" ${configure_args} "-DCMAKE_IGNORE_PATH=${hidden}"
+  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+string(REGEX REPLACE "[ \n]+" " " out "${out}")
+if(status EQUAL 0 OR NOT out MATCHES
+   "Tessaloom::engine links the static libz\\.a, .*libyaml\\.a, which were not found .*apt-get install zlib1g-dev ")
+  message(FATAL_ERROR "Configuring the consumer without the static libraries: status ${status}:\n${out}")
+endif()
