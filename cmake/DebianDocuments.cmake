@@ -3,6 +3,7 @@
 # in its machine-readable copyright format, and the history of a package whose version has no
 # Debian revision (a native package) in changelog.gz beside it. Both are made here from LICENSE
 # and debian/changelog.in; the plain LICENSE that the install rules put there is then redundant.
+# The lintian overrides that say why the program embeds libraries go in beside them.
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()
@@ -50,3 +51,16 @@ execute_process(COMMAND "${gzip_program}" -9nf "${doc_dir}/changelog" RESULT_VAR
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "gzip ${doc_dir}/changelog failed")
 endif()
+
+# The lintian overrides: the program links libraries statically on purpose, which lintian would
+# report as embedded copies of them.
+set(share_dir "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}/share")
+set(directory_permissions OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+    WORLD_READ WORLD_EXECUTE)
+foreach(dir IN ITEMS "${share_dir}/lintian" "${share_dir}/lintian/overrides")
+  file(MAKE_DIRECTORY "${dir}")
+  file(CHMOD "${dir}" PERMISSIONS ${directory_permissions})
+endforeach()
+configure_file("${source_dir}/lintian-overrides" "${share_dir}/lintian/overrides/${CPACK_PACKAGE_NAME}"
+  COPYONLY)
+file(CHMOD "${share_dir}/lintian/overrides/${CPACK_PACKAGE_NAME}" PERMISSIONS ${file_permissions})

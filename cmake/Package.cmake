@@ -40,6 +40,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 endif()
 
+# The program links the compression and YAML libraries statically and needs none of them; a
+# project that links the static engine needs their static archives as well, which are in these
+# packages (the CMake package names the missing ones).
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS
+  "zlib1g-dev, liblzma-dev, libbz2-dev, libzstd-dev, liblz4-dev, libyaml-dev")
+
 # For the Debian package: compressed manual pages, no compiler version strings in the binaries,
 # and the copyright file and changelog in place of the plain licence.
 set(CPACK_TESSALOOM_INSTALL_DOCDIR "${TESSALOOM_INSTALL_DOCDIR}")

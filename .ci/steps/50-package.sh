@@ -12,6 +12,7 @@ command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
 command -v file >/dev/null || missing+=(file)
 command -v groff >/dev/null || missing+=(groff-base)
 command -v lintian >/dev/null || missing+=(lintian)
+command -v readelf >/dev/null || missing+=(binutils)
 install_missing "${missing[@]}"
 
 fail() {
@@ -62,6 +63,10 @@ usr=$root/usr
 # The program runs; --help is no command, so it prints the usage text and exits with 1.
 program=$usr/bin/tessaloom
 file "$program" | grep -q 'ELF 64-bit LSB.*executable' || fail "$(file "$program")"
+# The compression and YAML libraries are linked in: the program needs only the C and C++ runtime.
+needed=$(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
+others=$(grep -vxE 'libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1' <<<"$needed" || true)
+[ -z "$others" ] || fail "the program needs shared libraries beyond the C and C++ runtime:" $others
 status=0
 "$program" --help >"$root/usage.txt" 2>"$root/usage.err" || status=$?
 [ "$status" -eq 1 ] || fail "tessaloom --help exited with $status, not 1"
