@@ -87,6 +87,7 @@ chmod 755 "$work"
 # deb-src entry, one is made from the deb entries of Debian's own source lists (not from
 # third-party ones, whose archives may have no sources), and the lists are fetched again.
 has_sources() {
+  # shellcheck disable=SC2016 # apt's own placeholder, not the shell's
   apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx Sources
 }
 add_deb_src() {

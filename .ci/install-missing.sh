@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by .ci/run, its steps and the scripts beside it: installs the Debian packages named, if
 # any, in one go.
 install_missing() {

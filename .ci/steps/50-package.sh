@@ -66,7 +66,7 @@ file "$program" | grep -q 'ELF 64-bit LSB.*executable' || fail "$(file "$program
 # The compression and YAML libraries are linked in: the program needs only the C and C++ runtime.
 needed=$(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
 others=$(grep -vxE 'libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1' <<<"$needed" || true)
-[ -z "$others" ] || fail "the program needs shared libraries beyond the C and C++ runtime:" $others
+[ -z "$others" ] || fail "the program needs shared libraries beyond the C and C++ runtime: ${others//$'\n'/ }"
 status=0
 "$program" --help >"$root/usage.txt" 2>"$root/usage.err" || status=$?
 [ "$status" -eq 1 ] || fail "tessaloom --help exited with $status, not 1"
