@@ -43,8 +43,9 @@ struct RunOptions {
     // Written to standard input through a pipe, which is then closed; without it standard input
     // is /dev/null.
     std::optional<std::string> stdinData;
-    // Seconds after which the run is ended by SIGALRM (status 142).
-    unsigned timeLimitSeconds = 60;
+    // Seconds after which the run is ended by SIGALRM (status 142): a guard against a hang, long
+    // enough that a loaded machine (a 5 GiB sparse image read on a busy CI runner) never trips it.
+    unsigned timeLimitSeconds = 600;
     // Standard error, standard output or both on a pseudo-terminal (one, 80 columns by 24 lines)
     // instead of a pipe, as when the program is run from a terminal window. Standard output goes
     // to a file or to the terminal, not both.
