@@ -15,6 +15,7 @@ declare -A _tessaloom_arguments=(
     [--patch]="file file file"
     [--map]="file"
     [--view]="file file"
+    [--version]=""
 )
 
 # The options of the commands that have any, offered for a word that starts with "-"; the word

@@ -67,6 +67,19 @@ TEST_F(DispatchTest, NoArgumentsOrGuiShowTheInformationWindow) {
     }
 }
 
+TEST_F(DispatchTest, VersionNamesTheProductAndItsVersion) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--version"}, {"--version", "x"}}) {
+        const RunResult result = run(args);
+        EXPECT_EQ(result.out, "Tessaloom Studio " TESSALOOM_VERSION "\n");
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.status, 0);
+    }
+    for (const auto& word : {"--Version", "-version", "--versio", "-V"}) {
+        EXPECT_EQ(run({word}).out, usageText(programName())) << word;
+    }
+}
+
 // Console text ends its lines as the platform's console programs do: CR LF on Windows.
 TEST_F(DispatchTest, LinesEndAsOnThePlatformsConsole) {
     writeFile("abc", "abc");

@@ -37,7 +37,7 @@ expect() {
 }
 
 run_cases() {
-    expect "tessaloom " "--diff --dump --entropy --find --gui --map --patch --replace --strings --struct --view"
+    expect "tessaloom " "--diff --dump --entropy --find --gui --map --patch --replace --strings --struct --version --view"
     expect "tessaloom --d" "--diff --dump"
     expect "tessaloom --s" "--strings --struct"
     expect "tessaloom --struct n" "notes.txt"
