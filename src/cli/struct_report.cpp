@@ -322,13 +322,19 @@ class JsonWriter {
         }
         close(']');
     }
+    // A number past 2^53 also as hex text under key + "_hex": readers that hold numbers as
+    // doubles (JavaScript, jq) read it back wrong.
     void unsignedNumber(std::string_view key, std::uint64_t value) {
         member(key, std::to_string(value));
+        if (value > kLargestExactDouble) {
+            string(std::string(key) + "_hex", "0x" + hexDigits(value, 0));
+        }
     }
     void boolean(std::string_view key, bool value) { member(key, value ? "true" : "false"); }
     std::string take() { return std::move(text_) + "\n"; }
 
   private:
+    static constexpr std::uint64_t kLargestExactDouble = std::uint64_t{1} << 53;
     void newline() {
         text_ += '\n';
         text_.append(2 * depth_, ' ');
@@ -406,13 +412,19 @@ std::string structureJson(const StructureReport& report) {
     if (report.entryPointOffset) {
         json.unsignedNumber("entry_point_offset", *report.entryPointOffset);
     }
-    table(json, "sections", report.sections, [&json](const SectionInfo& s) {
+    // An ELF section's size is its header's, as readelf shows it, also for one that has no bytes
+    // in the file (.bss); file_size counts the bytes it has there.
+    const bool elf = report.format.starts_with("ELF");
+    table(json, "sections", report.sections, [&json, elf](const SectionInfo& s) {
         json.string("name", s.name);
         if (!s.type.empty()) {
             json.string("type", s.type);
         }
         json.unsignedNumber("offset", s.offset);
-        json.unsignedNumber("size", s.size);
+        json.unsignedNumber("size", elf ? s.virtualSize : s.size);
+        if (elf) {
+            json.unsignedNumber("file_size", s.size);
+        }
         json.unsignedNumber("address", s.address);
         json.unsignedNumber("virtual_size", s.virtualSize);
         json.string("flags", s.flags);

@@ -91,8 +91,12 @@ def check_readelf(work):
                     for m in (SECTION.match(line) for line in text.splitlines()) if m]
         expect(f"{path}: sections (name, type, address, offset, size, flags)",
                [(s["name"], s["type"] if not s["type"].startswith("0x") else None, s["address"],
-                 s["offset"], s["virtual_size"], s["flags"]) for s in ours["sections"]],
+                 s["offset"], s["size"], s["flags"]) for s in ours["sections"]],
                sections)
+        # The bytes a section has in the file: none for NOBITS (.bss), all of them otherwise.
+        expect(f"{path}: sections (virtual_size, file_size)",
+               [(s["virtual_size"], s["file_size"]) for s in ours["sections"]],
+               [(s[4], 0 if s[1] == "NOBITS" else s[4]) for s in sections])
         segments = [(m[1], int(m[2], 16), int(m[3], 16), int(m[4], 16), int(m[5], 16),
                      m[6].replace(" ", "-").replace("E", "X"))
                     for m in (SEGMENT.match(line) for line in text.splitlines()) if m]
@@ -105,7 +109,7 @@ def check_readelf(work):
         expect(f"{path}: interpreter", ours.get("interpreter"),
                interpreter.group(1) if interpreter else None)
         for section in ours["sections"]:
-            if section["size"] > 0 and section["entropy"] is None:
+            if section["file_size"] > 0 and section["entropy"] is None:
                 failures.append(f"{path}: section {section['name']} has bytes but no entropy")
     return 0
 

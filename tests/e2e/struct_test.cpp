@@ -87,6 +87,31 @@ TEST_F(StructTest, RawFileInTextAndJson) {
     });
 }
 
+// Numbers past 2^53 come also as hex text, which readers holding numbers as doubles read right.
+TEST_F(StructTest, LargeNumbersAlsoAsHexText) {
+    const std::string elf = std::string(
+                                "\x7f"
+                                "ELF\x02\x01\x01",
+                                7) +
+                            std::string(9, '\0') + le(2, 2) + le(0x3E, 2) + le(1, 4) +
+                            le(0xffffffff81000123, 8) + le(0, 8) + le(0, 8) + le(0, 4) + le(64, 2) +
+                            le(56, 2) + le(0, 2) + le(64, 2) + le(0, 2) + le(0, 2);
+    writeFile("kernel", elf);
+    const RunResult result = run({"--struct", "kernel", "--json"});
+    EXPECT_EQ(result.status, 0);
+    const std::vector<std::string> expected = {
+        "  \"entry_point\": 18446744071578845475,\n  \"entry_point_hex\": "
+        "\"0xffffffff81000123\",\n",
+        "\"value\": 18446744071578845475,\n          \"value_hex\": \"0xffffffff81000123\",\n",
+    };
+    for (const std::string& lines : expected) {
+        EXPECT_NE(result.out.find(lines), std::string::npos) << lines << result.out;
+    }
+    // At or below 2^53 a number is exact as a double and comes alone.
+    EXPECT_EQ(result.out.find("\"size_hex\""), std::string::npos);
+    EXPECT_EQ(result.out.find("\"offset_hex\""), std::string::npos);
+}
+
 // The .far section starts 4 KiB before the 4 GiB mark and ends 4 KiB past it; the overlay takes
 // the rest of the 6 GiB. Only the sections' bytes are read for their entropies.
 TEST_F(StructTest, SixGiBImageWithSectionsPast4GiB) {
