@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace tessaloom {
@@ -48,6 +49,39 @@ inline std::optional<Utf8Char> decodeUtf8(std::string_view text, std::size_t at)
         return Utf8Char{point, form.length};
     }
     return std::nullopt;
+}
+
+// Characters that change how a terminal shows what follows instead of showing themselves: the C0
+// and C1 controls, DEL, and the bidirectional controls that reorder a line (so that
+// "invoice\u202Efdp.exe" would read as "invoiceexe.pdf").
+inline bool isDisplayControl(std::uint32_t point) {
+    return point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x061C || point == 0x200E ||
+           point == 0x200F || (point >= 0x202A && point <= 0x202E) ||
+           (point >= 0x2066 && point <= 0x2069);
+}
+
+// text safe to show on a terminal: UTF-8 characters as they are, and each byte of a display
+// control or of what is not UTF-8 as \xNN.
+inline std::string escapedText(std::string_view text) {
+    constexpr std::string_view kDigits = "0123456789ABCDEF";
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::optional<Utf8Char> decoded = decodeUtf8(text, i);
+        if (decoded && !isDisplayControl(decoded->point)) {
+            shown.append(text.substr(i, decoded->length));
+            i += decoded->length;
+            continue;
+        }
+        const std::size_t end = i + (decoded ? decoded->length : 1);
+        for (; i < end; ++i) {
+            const auto byte = static_cast<std::uint8_t>(text[i]);
+            shown += "\\x";
+            shown += kDigits[byte >> 4];
+            shown += kDigits[byte & 0xF];
+        }
+    }
+    return shown;
 }
 
 }  // namespace tessaloom

@@ -18,18 +18,6 @@ std::string twoDigits(std::uint64_t value) {
            static_cast<char>('0' + value % 10);
 }
 
-// The length of the UTF-8 character at text[at] when it is valid and no control character; 0
-// otherwise.
-std::size_t printableSequence(std::string_view text, std::size_t at) {
-    const auto decoded = decodeUtf8(text, at);
-    if (!decoded) {
-        return 0;
-    }
-    const std::uint32_t point = decoded->point;
-    const bool control = point < 0x20 || (point >= 0x7F && point <= 0x9F);
-    return control ? 0 : decoded->length;
-}
-
 }  // namespace
 
 bool Bytes::read(std::uint64_t offset, std::span<std::uint8_t> into) {
@@ -191,23 +179,7 @@ std::string renderValue(Render render, std::uint64_t value, std::span<const Name
 }
 
 std::string safeText(ByteView bytes) {
-    constexpr std::string_view kDigits = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size());
-    const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t length = printableSequence(raw, i);
-        if (length > 0) {
-            text.append(raw.substr(i, length));
-            i += length;
-        } else {
-            text += "\\x";
-            text += kDigits[bytes[i] >> 4];
-            text += kDigits[bytes[i] & 0xF];
-            ++i;
-        }
-    }
-    return text;
+    return escapedText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 StructField& addField(StructField& parent, std::string name, std::uint64_t offset,
