@@ -59,6 +59,20 @@ void DiffScanner::surplusOfB(ByteView b) {
     position_ += b.size();
 }
 
+Result<bool> differsAt(ByteSource& a, ByteSource& b, std::uint64_t offset) {
+    std::uint8_t byteA = 0;
+    std::uint8_t byteB = 0;
+    Result<std::size_t> readA = a.readAt(offset, std::span(&byteA, 1));
+    if (!readA) {
+        return readA.failure();
+    }
+    Result<std::size_t> readB = b.readAt(offset, std::span(&byteB, 1));
+    if (!readB) {
+        return readB.failure();
+    }
+    return differsAt(ByteView(&byteA, *readA), ByteView(&byteB, *readB), 0);
+}
+
 std::vector<DiffEntry> diffBytes(ByteView a, ByteView b, std::uint64_t limit) {
     std::vector<DiffEntry> entries;
     DiffScanner scanner(limit, [&entries](const DiffEntry& entry) { entries.push_back(entry); });

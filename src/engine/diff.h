@@ -1,11 +1,14 @@
 // Byte-by-byte comparison of two files at equal offsets.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "byte_source.h"
+#include "failure.h"
 #include "types.h"
 
 namespace tessaloom {
@@ -39,6 +42,15 @@ class DiffScanner {
     std::uint64_t found_ = 0;
     std::uint64_t position_ = 0;
 };
+
+// Whether two inputs differ at index i of pieces of them that start at the same offset: a
+// position that only one of them has differs, as in DiffScanner.
+inline bool differsAt(ByteView a, ByteView b, std::size_t i) {
+    return i >= a.size() || i >= b.size() || a[i] != b[i];
+}
+
+// The same at offset of two sources, read there.
+Result<bool> differsAt(ByteSource& a, ByteSource& b, std::uint64_t offset);
 
 // Lists the offsets at which a and b differ, as diffFiles does.
 std::vector<DiffEntry> diffBytes(ByteView a, ByteView b, std::uint64_t limit);

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstring>
 
-#include "file_reader.h"
 #include "utf8.h"
 
 namespace tessaloom {
@@ -179,24 +178,27 @@ std::optional<BytePattern> utf16Pattern(std::string_view text) {
     return BytePattern(bytes);
 }
 
-std::optional<std::uint64_t> findInRange(FileReader& reader, const BytePattern& pattern,
-                                         std::uint64_t begin, std::uint64_t end,
-                                         SearchDirection direction) {
-    if (reader.size()) {
-        end = std::min(end, *reader.size());
-    }
+Result<std::optional<std::uint64_t>> findInRange(ByteSource& source, const BytePattern& pattern,
+                                                 std::uint64_t begin, std::uint64_t end,
+                                                 SearchDirection direction, std::size_t step) {
+    using Found = std::optional<std::uint64_t>;
+    end = std::min(end, source.size());
     if (pattern.empty() || begin >= end) {
-        return std::nullopt;
+        return Found{};
     }
+    step = std::max<std::size_t>(step, 1);
     // Each piece holds the starts of one step and the pattern's tail behind the last of them.
-    const std::size_t step = reader.chunkSize();
-    ByteBuffer piece(step + pattern.size() - 1);
-    const auto search = [&](std::uint64_t from, std::uint64_t to) -> std::optional<std::uint64_t> {
-        const std::size_t read = reader.readAt(
+    ByteBuffer piece(
+        static_cast<std::size_t>(std::min<std::uint64_t>(step, end - begin) + pattern.size() - 1));
+    const auto search = [&](std::uint64_t from, std::uint64_t to) -> Result<Found> {
+        Result<std::size_t> read = source.readAt(
             from, std::span(piece).first(static_cast<std::size_t>(to - from) + pattern.size() - 1));
-        const ByteView bytes = ByteView(piece).first(read);
+        if (!read) {
+            return read.failure();
+        }
+        const ByteView bytes = ByteView(piece).first(*read);
         const auto starts = static_cast<std::size_t>(to - from);
-        std::optional<std::uint64_t> found;
+        Found found;
         for (std::size_t at = pattern.find(bytes, 0); at != kNoMatch && at < starts;
              at = pattern.find(bytes, at + 1)) {
             found = from + at;
@@ -209,18 +211,20 @@ std::optional<std::uint64_t> findInRange(FileReader& reader, const BytePattern& 
     if (direction == SearchDirection::kForward) {
         for (std::uint64_t from = begin; from < end;
              from += std::min<std::uint64_t>(step, end - from)) {
-            if (const auto found = search(from, from + std::min<std::uint64_t>(step, end - from))) {
+            Result<Found> found = search(from, from + std::min<std::uint64_t>(step, end - from));
+            if (!found || *found) {
                 return found;
             }
         }
     } else {
         for (std::uint64_t to = end; to > begin; to -= std::min<std::uint64_t>(step, to - begin)) {
-            if (const auto found = search(to - std::min<std::uint64_t>(step, to - begin), to)) {
+            Result<Found> found = search(to - std::min<std::uint64_t>(step, to - begin), to);
+            if (!found || *found) {
                 return found;
             }
         }
     }
-    return std::nullopt;
+    return Found{};
 }
 
 }  // namespace tessaloom

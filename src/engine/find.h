@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "byte_source.h"
+#include "failure.h"
 #include "types.h"
 
 namespace tessaloom {
-
-class FileReader;
 
 // What BytePattern::find returns when there is no further occurrence.
 inline constexpr std::size_t kNoMatch = static_cast<std::size_t>(-1);
@@ -77,13 +77,14 @@ std::optional<BytePattern> utf16Pattern(std::string_view text);
 enum class SearchDirection { kForward, kBackward };
 
 // The offset of the first occurrence (kForward) or the last (kBackward) of pattern that begins in
-// [begin, end) of a seekable input, read with readAt a piece at a time, nearest piece first, up to
+// [begin, end) of source, read a step of bytes at a time, nearest step first, up to
 // pattern.size() - 1 bytes past end; empty when there is none. Ranges that follow one another hand
 // out every occurrence once, so that a caller that must stay responsive (a viewer searching a
 // huge file) can search in steps of a bounded size: [a, b), then [b, c), or backwards [b, c), then
-// [a, b). Throws ReadError when the input cannot be read.
-std::optional<std::uint64_t> findInRange(FileReader& reader, const BytePattern& pattern,
-                                         std::uint64_t begin, std::uint64_t end,
-                                         SearchDirection direction);
+// [a, b). Fails when the source cannot be read.
+Result<std::optional<std::uint64_t>> findInRange(ByteSource& source, const BytePattern& pattern,
+                                                 std::uint64_t begin, std::uint64_t end,
+                                                 SearchDirection direction,
+                                                 std::size_t step = std::size_t{256} << 10);
 
 }  // namespace tessaloom

@@ -11,6 +11,11 @@
 namespace tessaloom {
 namespace {
 
+std::optional<std::uint64_t> foundIn(const Result<std::optional<std::uint64_t>>& result) {
+    EXPECT_TRUE(result.ok());
+    return result.ok() ? *result : std::nullopt;
+}
+
 TEST(ParseFindPatternTest, PairsWildcardsAndWhatIsRefused) {
     const std::pair<const char*, const char*> valid[] = {
         {"DE AD-be:EF", "de ad be ef"},
@@ -74,24 +79,26 @@ TEST(FindTest, AgreesWithAPlainLoop) {
             if (!reader.seekable()) {
                 return;  // an empty file, read as a stream
             }
-            // Forwards and backwards in steps of 7 from a random place.
+            // Forwards and backwards in steps of 7 from a random place, read in pieces of the
+            // reader's chunk size.
+            const std::size_t step = reader.chunkSize();
             const std::uint64_t from = data.empty() ? 0 : random() % data.size();
             std::vector<std::uint64_t> forwards;
             for (std::uint64_t at = from; at < data.size() + 7; at += 7) {
-                for (auto next =
-                         findInRange(reader, pattern, at, at + 7, SearchDirection::kForward);
-                     next; next = findInRange(reader, pattern, *next + 1, at + 7,
-                                              SearchDirection::kForward)) {
+                for (auto next = foundIn(findInRange(*reader.source(), pattern, at, at + 7,
+                                                     SearchDirection::kForward, step));
+                     next; next = foundIn(findInRange(*reader.source(), pattern, *next + 1, at + 7,
+                                                      SearchDirection::kForward, step))) {
                     forwards.push_back(*next);
                 }
             }
             std::vector<std::uint64_t> backwards;
             for (std::uint64_t to = from; to > 0; to -= std::min<std::uint64_t>(to, 7)) {
                 const std::uint64_t begin = to - std::min<std::uint64_t>(to, 7);
-                for (auto last =
-                         findInRange(reader, pattern, begin, to, SearchDirection::kBackward);
-                     last; last = findInRange(reader, pattern, begin, *last,
-                                              SearchDirection::kBackward)) {
+                for (auto last = foundIn(findInRange(*reader.source(), pattern, begin, to,
+                                                     SearchDirection::kBackward, step));
+                     last; last = foundIn(findInRange(*reader.source(), pattern, begin, *last,
+                                                      SearchDirection::kBackward, step))) {
                     backwards.insert(backwards.begin(), *last);
                 }
             }

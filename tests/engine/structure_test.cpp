@@ -281,5 +281,66 @@ TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
     }
 }
 
+// A small archive of one stored entry, its central directory and its end record.
+ByteBuffer zipArchive() {
+    const std::string name = "dir/a.txt";
+    const std::string data = "hello, archive";
+    const std::string common = le(20, 2) + le(0, 2) + le(0, 2) + le(0x5A21, 2) + le(0x5821, 2) +
+                               le(0x12345678, 4) + le(data.size(), 4) + le(data.size(), 4) +
+                               le(name.size(), 2) + le(0, 2);
+    const std::string local = "PK\x03\x04" + common + name + data;
+    const std::string central = "PK\x01\x02" + le(20, 2) + common + le(0, 2) + le(0, 2) + le(0, 2) +
+                                le(0, 4) + le(0, 4) + name;
+    const std::string end = "PK\x05\x06" + le(0, 2) + le(0, 2) + le(1, 2) + le(1, 2) +
+                            le(central.size(), 4) + le(local.size(), 4) + le(0, 2);
+    return withPieces({{0, local + central + end}});
+}
+
+// A PNG of a 3 x 2 image: its header, a data chunk and its end (the CRCs are not right).
+ByteBuffer pngImage() {
+    const auto be = [](std::uint32_t value) {
+        std::string bytes;
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            bytes.push_back(static_cast<char>(value >> shift & 0xFF));
+        }
+        return bytes;
+    };
+    return withPieces({{0, "\x89PNG\r\n\x1a\n" + be(13) + "IHDR" + be(3) + be(2) +
+                               std::string("\x08\x06\x00\x00\x00", 5) + be(1) + be(5) + "IDAT" +
+                               "abcde" + be(2) + be(0) + "IEND" + be(3)}});
+}
+
+// A decoder reads the object it is given from 0 whatever lies around it: a PE, an ELF, a ZIP and
+// a PNG placed at an odd offset inside other bytes (a firmware image), read through a window, give
+// the report of the file alone.
+TEST(StructureTest, AnObjectInsideOtherBytesDecodesAsTheFileAlone) {
+    const struct {
+        const char* format;
+        ByteBuffer file;
+    } cases[] = {
+        {"PE32", sharedImports("lib")},
+        {"ELF64", elfFile(true, false, mixedContent(), kSections)},
+        {"ELF32", elfFile(false, true, mixedContent(), kSections)},
+        {"ZIP", zipArchive()},
+        {"PNG", pngImage()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        SpanSource alone(c.file);
+        const StructureReport expected = describeStructure(alone, "object");
+        EXPECT_EQ(expected.format, c.format);
+        for (const std::uint64_t at : {std::uint64_t{1}, std::uint64_t{0x40001}}) {
+            ByteBuffer image(static_cast<std::size_t>(at) + c.file.size() + 777);
+            for (std::size_t i = 0; i < image.size(); ++i) {
+                image[i] = static_cast<std::uint8_t>(i * 7 + i / 13);
+            }
+            std::ranges::copy(c.file, image.begin() + static_cast<std::ptrdiff_t>(at));
+            SpanSource whole(image);
+            SourceWindow window(whole, at, c.file.size());
+            EXPECT_TRUE(describeStructure(window, "object") == expected) << at;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tessaloom

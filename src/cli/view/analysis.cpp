@@ -1,30 +1,11 @@
 #include "analysis.h"
 
-#include <span>
-
 #include "document.h"
 #include "engine/structure.h"
 
 namespace tessaloom::cli::view {
 
 namespace {
-
-// The document's bytes, edits included, as --struct reads them.
-class DocumentSource : public ByteSource {
-  public:
-    explicit DocumentSource(Document& document) : document_(document) {}
-    std::uint64_t size() const override { return document_.size(); }
-    Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
-        try {
-            return document_.read(offset, into);
-        } catch (const ReadError& error) {
-            return Failure{Failure::Kind::kRead, error.path(), error.reason(), 0, {}};
-        }
-    }
-
-  private:
-    Document& document_;
-};
 
 void flatten(const std::vector<StructField>& tree, std::size_t depth,
              std::optional<std::size_t> parent, std::vector<StructureField>& fields) {
@@ -48,9 +29,8 @@ std::optional<BytePattern> parseSearchPattern(std::string_view text, std::string
 }
 
 std::vector<StructureField> readStructure(Document& document) {
-    DocumentSource source(document);
     const StructureReport report = describeStructure(
-        source, document.path(), {.entropies = SectionEntropies::kSkipped, .progress = {}});
+        document, document.path(), {.entropies = SectionEntropies::kSkipped, .progress = {}});
     std::string summary = report.format;
     if (!report.warnings.empty()) {
         summary += ", " + std::to_string(report.warnings.size()) +

@@ -13,25 +13,7 @@ namespace {
 // A screen of a few hundred rows fits in two pages; eight keep both files of a comparison and
 // the places jumped between.
 constexpr std::size_t kPageSize = std::size_t{64} << 10;
-
-// The file the view opened, read again for a save past the view's cache: the bytes the user saw,
-// also when the name has since been taken away or given to another file.
-class ViewedFile : public ByteSource {
-  public:
-    ViewedFile(FileReader& viewed, std::uint64_t size) : viewed_(viewed), size_(size) {}
-    std::uint64_t size() const override { return size_; }
-    Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
-        if (offset >= size_) {
-            return std::size_t{0};
-        }
-        return viewed_.source()->readAt(offset, into);
-    }
-    std::optional<FileIdentity> identity() const override { return viewed_.identity(); }
-
-  private:
-    FileReader& viewed_;
-    std::uint64_t size_;
-};
+constexpr std::size_t kPages = 8;
 
 // Thrown out of a copy that the user stopped: the writer then discards what it wrote.
 struct SaveStopped {};
@@ -43,14 +25,15 @@ Document::Document(std::string path) : path_(std::move(path)) {
 }
 
 void Document::open() {
-    for (Page& page : pages_) {
-        page.number = UINT64_MAX;
-    }
+    cache_.reset();
     size_ = 0;
     reader_ = std::make_unique<FileReader>(path_);
     error_ = reader_->error();
     if (error_ || reader_->seekable()) {
         size_ = reader_->size().value_or(0);
+        if (reader_->source() != nullptr) {
+            cache_ = std::make_unique<CachedSource>(*reader_->source(), kPageSize, kPages);
+        }
         return;
     }
     // A stream has no offsets to go back to. An empty file reads as one too, as do the files of
@@ -62,39 +45,16 @@ void Document::open() {
     }
 }
 
-const Document::Page& Document::page(std::uint64_t number) {
-    ++uses_;
-    Page* oldest = &pages_[0];
-    for (Page& page : pages_) {
-        if (page.number == number) {
-            page.lastUse = uses_;
-            return page;
-        }
-        if (page.lastUse < oldest->lastUse) {
-            oldest = &page;
-        }
-    }
-    // Read aside first: a page that cannot be read costs no page that could.
-    spare_.resize(kPageSize);
-    const std::size_t length = reader_->readAt(number * kPageSize, spare_);
-    std::swap(oldest->bytes, spare_);
-    oldest->length = length;
-    oldest->number = number;
-    oldest->lastUse = uses_;
-    return *oldest;
-}
-
 std::uint8_t Document::original(std::uint64_t offset) {
-    if (error_) {
+    if (error_ || !cache_) {
         // Opened again after a save, and no longer readable.
-        throw ReadError(path_, error_->reason);
+        throw ReadError(path_, error_ ? error_->reason : "The file ended early");
     }
-    const Page& cached = page(offset / kPageSize);
-    const std::size_t index = static_cast<std::size_t>(offset % kPageSize);
-    if (index >= cached.length) {
-        throw ReadError(path_, "The file ended early");
+    Result<std::uint8_t> byte = cache_->at(offset);
+    if (!byte) {
+        throw ReadError(path_, byte.failure().reason);
     }
-    return cached.bytes[index];
+    return *byte;
 }
 
 std::uint8_t Document::at(std::uint64_t offset) {
@@ -102,19 +62,38 @@ std::uint8_t Document::at(std::uint64_t offset) {
     return edit != edits_.end() ? edit->second : original(offset);
 }
 
-std::size_t Document::read(std::uint64_t offset, std::span<std::uint8_t> into) {
+Result<std::size_t> Document::readAt(std::uint64_t offset, std::span<std::uint8_t> into) {
+    return readEdited(offset, into, true);
+}
+
+Result<std::size_t> Document::scan(std::uint64_t offset, std::span<std::uint8_t> into) {
+    return readEdited(offset, into, false);
+}
+
+Result<std::size_t> Document::readEdited(std::uint64_t offset, std::span<std::uint8_t> into,
+                                         bool cached) {
     if (offset >= size_) {
-        return 0;
+        return std::size_t{0};
     }
-    if (error_) {
-        throw ReadError(path_, error_->reason);
+    if (error_ || !cache_) {
+        return Failure{Failure::Kind::kRead,
+                       path_,
+                       error_ ? error_->reason : "The file ended early",
+                       error_ ? error_->code : 0,
+                       {}};
     }
-    const std::size_t count = reader_->readAt(offset, into);
+    Result<std::size_t> read =
+        cached ? cache_->readAt(offset, into) : reader_->source()->readAt(offset, into);
+    if (!read) {
+        Failure failure = read.failure();
+        failure.path = path_;
+        return failure;
+    }
     for (auto edit = edits_.lower_bound(offset);
-         edit != edits_.end() && edit->first < offset + count; ++edit) {
+         edit != edits_.end() && edit->first < offset + *read; ++edit) {
         into[static_cast<std::size_t>(edit->first - offset)] = edit->second;
     }
-    return count;
+    return read;
 }
 
 // Reads before it changes anything, so that a byte that cannot be read leaves the edits as they
@@ -191,6 +170,9 @@ std::optional<std::string> Document::save(const std::string& target, const SaveP
     if (nameLost && replacing) {
         return *nameLost;
     }
+    if (reader_->source() == nullptr) {
+        return "Cannot read " + path_ + ": " + (error_ ? error_->reason : "not open");
+    }
     const bool keptName = !nameLost;
     std::vector<DiffEntry> patches;
     patches.reserve(edits_.size());
@@ -203,7 +185,10 @@ std::optional<std::string> Document::save(const std::string& target, const SaveP
     bool letGo = false;
     std::optional<std::string> failure;
     try {
-        FileReader copy(path_, std::make_unique<ViewedFile>(*reader_, size_));
+        // The file the view opened, read again past the cache: the bytes the user saw, also when
+        // the name has since been taken away or given to another file.
+        SourceWindow viewed(*reader_->source(), 0, size_);
+        FileReader copy(path_, viewed);
         if (progress) {
             copy.onProgress([&progress](const ScanProgress& done) {
                 if (!progress(done)) {

@@ -1,8 +1,8 @@
-// One file in the viewer: its bytes read on demand through a small cache, and the edits over
-// them, held as a map of changed bytes with undo and redo, never as a copy of the file.
+// One file in the viewer: its bytes read on demand through the engine's page cache, and the edits
+// over them, held as a map of changed bytes with undo and redo, never as a copy of the file. As a
+// source it reads as edited, so that search, difference and structure see the edits.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,8 +11,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "engine/byte_source.h"
 #include "engine/file_reader.h"
 #include "engine/types.h"
 
@@ -26,7 +28,17 @@ struct ByteEdit {
     std::uint8_t after = 0;
 };
 
-class Document {
+// The value of result, or its failure thrown as a ReadError: the viewer stops what it does at a
+// byte it cannot read and says why on its status line.
+template <typename T>
+T readOrThrow(Result<T> result) {
+    if (!result) {
+        throw ReadError(result.failure().path, result.failure().reason);
+    }
+    return std::move(*result);
+}
+
+class Document : public ByteSource {
   public:
     // Opens path; error() says why it cannot be viewed (a stream is refused: it has no offsets to
     // go back to).
@@ -34,16 +46,19 @@ class Document {
 
     const std::string& path() const { return path_; }
     const std::optional<FileError>& error() const { return error_; }
-    std::uint64_t size() const { return size_; }
+    std::uint64_t size() const override { return size_; }
 
     // The byte at offset as edited. Throws ReadError when the file cannot be read there.
     std::uint8_t at(std::uint64_t offset);
     // The byte at offset as the file holds it.
     std::uint8_t original(std::uint64_t offset);
     bool changed(std::uint64_t offset) const { return edits_.contains(offset); }
-    // Copies the edited bytes from offset on into `into`, past the cache: for scans over the
-    // whole file. Returns how many there were.
-    std::size_t read(std::uint64_t offset, std::span<std::uint8_t> into);
+    // Copies the edited bytes from offset on into `into`, through the screen's pages for a read
+    // shorter than one.
+    Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> into) override;
+    // The same past the pages: for the scans over the whole file, which would only push out the
+    // screen's.
+    Result<std::size_t> scan(std::uint64_t offset, std::span<std::uint8_t> into);
 
     // Overwrites the byte at offset (inside the file) and records it for undo; forgets the redo
     // history. With join, a change of the byte that the last edit changed too becomes part of that
@@ -75,26 +90,18 @@ class Document {
                                     const SaveProgress& progress = {});
 
   private:
-    struct Page {
-        std::uint64_t number = UINT64_MAX;
-        std::uint64_t lastUse = 0;
-        std::size_t length = 0;
-        std::vector<std::uint8_t> bytes;
-    };
     void open();
     void put(std::uint64_t offset, std::uint8_t value);
-    const Page& page(std::uint64_t number);
+    Result<std::size_t> readEdited(std::uint64_t offset, std::span<std::uint8_t> into, bool cached);
 
     std::string path_;
     std::unique_ptr<FileReader> reader_;
+    std::unique_ptr<CachedSource> cache_;  // over the reader's source, when it has one
     std::optional<FileError> error_;
     std::uint64_t size_ = 0;
     std::map<std::uint64_t, std::uint8_t> edits_;
     std::vector<ByteEdit> undo_;
     std::vector<ByteEdit> redo_;
-    std::array<Page, 8> pages_;
-    std::vector<std::uint8_t> spare_;
-    std::uint64_t uses_ = 0;
 };
 
 }  // namespace tessaloom::cli::view

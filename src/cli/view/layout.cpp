@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/diff.h"
+
 namespace tessaloom::cli::view {
 
 namespace {
@@ -109,12 +111,11 @@ class DrawnBytes {
         if (documents.size() < 2) {
             return false;
         }
-        if (offset >= documents[0]->size() || offset >= documents[1]->size()) {
-            return true;
+        const Result<bool> differs = differsAt(*documents[0], *documents[1], offset);
+        if (!differs && !failure_) {
+            failure_ = "Cannot read " + differs.failure().path + ": " + differs.failure().reason;
         }
-        const std::optional<std::uint8_t> a = at(*documents[0], offset);
-        const std::optional<std::uint8_t> b = at(*documents[1], offset);
-        return a && b && *a != *b;
+        return differs && *differs;
     }
     const std::optional<std::string>& failure() const { return failure_; }
 

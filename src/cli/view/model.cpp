@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "args.h"
+#include "engine/diff.h"
 
 namespace tessaloom::cli::view {
 
@@ -89,9 +90,7 @@ bool Model::differs(std::uint64_t offset) {
     if (documents_.size() < 2) {
         return false;
     }
-    Document& a = *documents_[0];
-    Document& b = *documents_[1];
-    return offset >= a.size() || offset >= b.size() || a.at(offset) != b.at(offset);
+    return readOrThrow(differsAt(*documents_[0], *documents_[1], offset));
 }
 
 const StructureField* Model::fieldAtCursor() const {
@@ -161,7 +160,7 @@ void Model::step() {
         if (!seek_->step()) {
             return;
         }
-        const bool search = dynamic_cast<PatternSeek*>(seek_.get()) != nullptr;
+        const bool search = dynamic_cast<SearchSeek*>(seek_.get()) != nullptr;
         if (const std::optional<std::uint64_t> found = seek_->found()) {
             moveTo(*found);
             message_ = (search ? "Found at " : "Difference at ") + hex(*found);
@@ -496,7 +495,7 @@ void Model::startSearch(bool forward) {
         message_ = "No pattern yet: / asks for one";
         return;
     }
-    seek_ = std::make_unique<PatternSeek>(document(), *pattern_, cursor_, forward);
+    seek_ = std::make_unique<SearchSeek>(document(), *pattern_, cursor_, forward);
 }
 
 void Model::startDifference(bool forward) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "document.h"
+#include "engine/diff.h"
 
 namespace tessaloom::cli::view {
 
@@ -20,66 +21,39 @@ double fraction(std::uint64_t part, std::uint64_t whole) {
 // Reads count bytes of document from offset into buffer (missing ones as nothing).
 ByteView readInto(Document& document, std::uint64_t offset, std::size_t count, ByteBuffer& buffer) {
     buffer.resize(count);
-    return ByteView(buffer).first(document.read(offset, buffer));
-}
-
-// Whether a and b differ at index i of two pieces that start at the same offset.
-bool differsAt(ByteView a, ByteView b, std::size_t i) {
-    return i >= a.size() || i >= b.size() || a[i] != b[i];
+    return ByteView(buffer).first(readOrThrow(document.scan(offset, buffer)));
 }
 
 }  // namespace
 
-PatternSeek::PatternSeek(Document& document, BytePattern pattern, std::uint64_t from, bool forward)
+SearchSeek::SearchSeek(Document& document, BytePattern pattern, std::uint64_t from, bool forward)
     : document_(document),
       pattern_(std::move(pattern)),
       forward_(forward),
       start_(forward ? from + 1 : from),
       next_(start_) {}
 
-double PatternSeek::done() const {
+double SearchSeek::done() const {
     return forward_
                ? fraction(next_ - start_, document_.size() - std::min(start_, document_.size()))
                : fraction(start_ - next_, start_);
 }
 
-bool PatternSeek::step() {
+bool SearchSeek::step() {
     const std::uint64_t size = document_.size();
-    const std::size_t tail = pattern_.size() - 1;
-    if (forward_) {
-        if (next_ >= size || size - next_ < pattern_.size()) {
-            next_ = std::max(next_, size);
-            return true;
-        }
-        const std::size_t length =
-            static_cast<std::size_t>(std::min<std::uint64_t>(size - next_, kScanStep + tail));
-        const ByteView bytes = readInto(document_, next_, length, buffer_);
-        if (const std::size_t at = pattern_.find(bytes, 0); at != kNoMatch) {
-            found_ = next_ + at;
-            return true;
-        }
-        next_ += bytes.size() - std::min(tail, bytes.size());
-        return bytes.size() < length;
-    }
-    if (next_ == 0) {
+    if (forward_ ? next_ >= size : next_ == 0) {
+        next_ = forward_ ? std::max(next_, size) : next_;
         return true;
     }
-    // Starts before next_ are tried; the last pattern's tail may reach past it.
-    const std::uint64_t first = next_ - std::min<std::uint64_t>(next_, kScanStep);
-    const std::size_t length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(next_ - first + tail, size - first));
-    const ByteView bytes = readInto(document_, first, length, buffer_);
-    std::optional<std::uint64_t> last;
-    for (std::size_t at = pattern_.find(bytes, 0); at != kNoMatch && first + at < next_;
-         at = pattern_.find(bytes, at + 1)) {
-        last = first + at;
-    }
-    next_ = first;
-    if (last) {
-        found_ = last;
-        return true;
-    }
-    return next_ == 0;
+    const std::uint64_t begin =
+        forward_ ? next_ : next_ - std::min<std::uint64_t>(next_, kScanStep);
+    const std::uint64_t end =
+        forward_ ? next_ + std::min<std::uint64_t>(size - next_, kScanStep) : next_;
+    found_ = readOrThrow(
+        findInRange(document_, pattern_, begin, end,
+                    forward_ ? SearchDirection::kForward : SearchDirection::kBackward, kScanStep));
+    next_ = forward_ ? end : begin;
+    return found_.has_value() || (forward_ ? next_ >= size : next_ == 0);
 }
 
 DifferenceSeek::DifferenceSeek(Document& a, Document& b, std::uint64_t from, bool forward)
@@ -92,8 +66,7 @@ DifferenceSeek::DifferenceSeek(Document& a, Document& b, std::uint64_t from, boo
       inRun_(false) {
     if (forward && from < end_) {
         // Set off from inside a run of differences: the next run is the one after it.
-        const bool differs = from >= a.size() || from >= b.size() || a.at(from) != b.at(from);
-        inRun_ = differs;
+        inRun_ = readOrThrow(differsAt(a, b, from));
         next_ = from + 1;
     }
 }

@@ -34,10 +34,11 @@ class Seek {
     std::optional<std::uint64_t> found_;
 };
 
-// The next occurrence of pattern starting after offset `from`, or the last starting before it.
-class PatternSeek : public Seek {
+// The next occurrence of pattern starting after offset `from`, or the last starting before it:
+// the engine's findInRange over the edited document, a step of its range at a time.
+class SearchSeek : public Seek {
   public:
-    PatternSeek(Document& document, BytePattern pattern, std::uint64_t from, bool forward);
+    SearchSeek(Document& document, BytePattern pattern, std::uint64_t from, bool forward);
     bool step() override;
     double done() const override;
     std::string what() const override { return "Searching"; }
@@ -48,7 +49,6 @@ class PatternSeek : public Seek {
     bool forward_;
     std::uint64_t start_;
     std::uint64_t next_;  // forwards: the first start not yet tried; backwards: one past the last
-    ByteBuffer buffer_;
 };
 
 // The start of the next run of bytes that differ between a and b after offset `from`, or of the

@@ -353,8 +353,8 @@ TEST(ViewTest, ScansAgreeWithEveryByteLookedAt) {
                               ? std::optional<std::uint64_t>(at)
                               : std::nullopt;
         }
-        EXPECT_EQ(run(PatternSeek(documentA, pattern, from, true)), next) << from;
-        EXPECT_EQ(run(PatternSeek(documentA, pattern, from, false)), previous) << from;
+        EXPECT_EQ(run(SearchSeek(documentA, pattern, from, true)), next) << from;
+        EXPECT_EQ(run(SearchSeek(documentA, pattern, from, false)), previous) << from;
         EXPECT_EQ(run(DifferenceSeek(documentA, documentB, from, true)), nextRun) << from;
         EXPECT_EQ(run(DifferenceSeek(documentA, documentB, from, false)), previousRun) << from;
     }
