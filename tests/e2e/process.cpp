@@ -149,6 +149,38 @@ std::string withUnixLineEnds(const std::string& text) {
     return lines;
 }
 
+// The program as another user can start it: a copy in a folder of its own that anyone may
+// enter, as the checkout may lie under a folder that only its owner can (a home folder of mode
+// 0700). Made once, removed when the tests end.
+std::string executableForAnyUser() {
+    struct Copy {
+        std::filesystem::path folder;
+        std::filesystem::path program;
+        Copy() {
+            std::string pattern =
+                (std::filesystem::temp_directory_path() / "tessaloom-e2e-program-XXXXXX").string();
+            if (mkdtemp(pattern.data()) == nullptr) {
+                return;
+            }
+            folder = pattern;
+            program = folder / std::filesystem::path(executablePath()).filename();
+            std::error_code failed;
+            std::filesystem::permissions(folder, std::filesystem::perms(0755), failed);
+            std::filesystem::copy_file(executablePath(), program, failed);
+            std::filesystem::permissions(program, std::filesystem::perms(0755), failed);
+            if (failed) {
+                program.clear();
+            }
+        }
+        ~Copy() {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        }
+    };
+    static const Copy copy;
+    return copy.program.empty() ? executablePath() : copy.program.string();
+}
+
 }  // namespace
 
 std::string executablePath() {
@@ -250,7 +282,8 @@ RunResult runTessaloom(const std::vector<std::string>& args, const std::filesyst
     }
     std::vector<std::string> command =
         splitWords(environmentOr("TESSALOOM_LAUNCHER", TESSALOOM_DEFAULT_LAUNCHER));
-    command.push_back(executablePath());
+    command.push_back(options.user && !windowsExecutable() ? executableForAnyUser()
+                                                           : executablePath());
     command.insert(command.end(), args.begin(), args.end());
 
     if (options.stdoutOnTerminal && !options.stdoutPath.empty()) {
