@@ -6,6 +6,7 @@
 
 #include "file_reader.h"
 #include "find.h"
+#include "utf8.h"
 
 namespace tessaloom {
 
@@ -97,6 +98,14 @@ bool isDiffCountLine(std::string_view line) {
                      10);
 }
 
+// A piece of a line as an error quotes it: cut to a few dozen bytes, with its controls escaped,
+// so that a line of a binary file or an escape sequence cannot reach the terminal or fill it.
+std::string quoted(std::string_view text) {
+    constexpr std::size_t kShown = 40;
+    std::string shown = '"' + escapedText(text.substr(0, kShown)) + '"';
+    return text.size() > kShown ? shown + "..." : shown;
+}
+
 }  // namespace
 
 bool PatchListParser::write(ByteView text) {
@@ -152,7 +161,7 @@ void PatchListParser::takeLine(std::string_view text) {
     const std::string_view offsetText = trim(line.substr(0, colon));
     const std::optional<std::uint64_t> offset = parseOffset(offsetText);
     if (!offset) {
-        return fail("invalid OFFSET \"" + std::string(offsetText) + "\"");
+        return fail("invalid OFFSET " + quoted(offsetText));
     }
     const std::string_view rest = line.substr(colon + 1);
     const std::size_t arrow = rest.find("->");
@@ -160,13 +169,13 @@ void PatchListParser::takeLine(std::string_view text) {
         arrow == std::string_view::npos ? rest : rest.substr(arrow + 2);
     const std::optional<ByteBuffer> newBytes = parseBytes(newText);
     if (!newBytes) {
-        return fail("invalid NEW \"" + std::string(trim(newText)) + "\"");
+        return fail("invalid NEW " + quoted(trim(newText)));
     }
     std::optional<ByteBuffer> oldBytes;
     if (arrow != std::string_view::npos) {
         oldBytes = parseBytes(rest.substr(0, arrow));
         if (!oldBytes) {
-            return fail("invalid OLD \"" + std::string(trim(rest.substr(0, arrow))) + "\"");
+            return fail("invalid OLD " + quoted(trim(rest.substr(0, arrow))));
         }
         if (oldBytes->size() != newBytes->size()) {
             return fail("OLD and NEW differ in length");

@@ -47,6 +47,14 @@ TEST(PatchListParserTest, LinesAndErrors) {
         {"1: ?? -> 00", "line 1: invalid OLD \"??\""},
         {"1: 0x100", "line 1: invalid NEW \"0x100\""},
         {"1: 01 02 -> 03", "line 1: OLD and NEW differ in length"},
+        // What an error quotes of a line is cut and escaped, whatever the line holds.
+        {"1: 01\x1b]2;owned\x07", "line 1: invalid NEW \"01\\x1B]2;owned\\x07\""},
+        {"1: zz\rSUCCESS: Applied 1 changes",
+         "line 1: invalid NEW \"zz\\x0DSUCCESS: Applied 1 changes\""},
+        {"1: " + std::string(100, 'g'), "line 1: invalid NEW \"" + std::string(40, 'g') + "\"..."},
+        {"\x9b" + std::string(60, '1') + ": 00",
+         "line 1: invalid OFFSET \"\\x9B" + std::string(39, '1') + "\"..."},
+        {"1: \xe2\x80\xae -> 00", "line 1: invalid OLD \"\\xE2\\x80\\xAE\""},
     };
     for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(text);
