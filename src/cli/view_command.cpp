@@ -1,6 +1,7 @@
 // --view: the interactive viewer and editor, one file or two compared, on the whole terminal.
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -27,7 +28,7 @@ constexpr auto kWorkSlice = std::chrono::milliseconds(8);
 // The viewer on the console until the user quits or the terminal goes away.
 void runViewer(view::Model& model) {
     view::Console console;
-    view::ScreenWriter writer;
+    view::ScreenWriter writer(view::colourWanted(std::getenv("NO_COLOR")));
     view::ScreenSize size = console.size();
     const auto fit = [&] {
         model.resize(

@@ -35,6 +35,34 @@ constexpr std::array<std::string_view, 23> kStyleColours{
     "0;1;37;44",  // panel: chosen line
 };
 
+// The same without colour, for NO_COLOR: what must stand out does so by weight, underline and
+// reverse video, which that convention leaves to programs.
+constexpr std::array<std::string_view, 23> kStyleMonochrome{
+    "0",        // plain
+    "0",        // offset
+    "0",        // zero byte
+    "0",        // printable
+    "0",        // white space
+    "0",        // other ASCII
+    "0",        // high byte
+    "0;7",      // cursor
+    "0;1;4",    // changed
+    "0;1",      // differs
+    "0;4",      // field under the cursor
+    "0;7",      // status line
+    "0;1",      // title
+    "0;1;7",    // map marker
+    "0",        // map: not known yet
+    "0",        // map: zeros
+    "0",        // map: one value repeated
+    "0",        // map: text
+    "0",        // map: code and data
+    "0",        // map: compressed
+    "0",        // map: compressed or encrypted
+    "0;7",      // panel
+    "0;1;4;7",  // panel: chosen line
+};
+
 void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out.push_back(static_cast<char>(c));
@@ -49,6 +77,10 @@ void appendUtf8(std::string& out, char32_t c) {
 }
 
 }  // namespace
+
+bool colourWanted(const char* noColor) {
+    return noColor == nullptr || *noColor == '\0';
+}
 
 std::string ScreenWriter::frame(const Grid& grid) {
     std::string out;
@@ -75,7 +107,8 @@ std::string ScreenWriter::frame(const Grid& grid) {
             if (style != static_cast<int>(cell.style)) {
                 style = static_cast<int>(cell.style);
                 out += "\x1b[";
-                out += kStyleColours[static_cast<std::size_t>(cell.style)];
+                out += (colour_ ? kStyleColours
+                                : kStyleMonochrome)[static_cast<std::size_t>(cell.style)];
                 out += "m";
             }
             appendUtf8(out, cell.ch);

@@ -8,8 +8,14 @@
 
 namespace tessaloom::cli::view {
 
+// Whether the screen may use colour, given the value of NO_COLOR: not when it is set and not
+// empty.
+bool colourWanted(const char* noColor);
+
 class ScreenWriter {
   public:
+    // Without colour, the styles that must stand out use weight, underline and reverse video.
+    explicit ScreenWriter(bool colour = true) : colour_(colour) {}
     // The bytes that turn the last frame into grid; the whole screen after a change of size or
     // invalidate().
     std::string frame(const Grid& grid);
@@ -17,6 +23,7 @@ class ScreenWriter {
     void invalidate() { shown_ = Grid(); }
 
   private:
+    bool colour_;
     Grid shown_;
 };
 

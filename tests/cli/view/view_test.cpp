@@ -13,6 +13,7 @@
 #include "engine/text_bytes.h"
 #include "view/layout.h"
 #include "view/model.h"
+#include "view/screen.h"
 
 namespace tessaloom::cli::view {
 namespace {
@@ -363,6 +364,40 @@ TEST(ViewTest, ScansAgreeWithEveryByteLookedAt) {
         differing += differsAt(at) ? 1U : 0U;
     }
     EXPECT_EQ(viewer.model().differenceCount(), differing);
+}
+
+// NO_COLOR set and not empty turns colour off: no style then sends a colour, and those that must
+// stand out (cursor, edits, differences, status line) still differ from plain text and from each
+// other.
+TEST(ViewTest, NoColorDrawsWithoutColourButKeepsWhatStandsOut) {
+    const std::pair<const char*, bool> settings[] = {
+        {nullptr, true}, {"", true}, {"1", false}, {"0", false}, {"yes", false}};
+    for (const auto& [value, colour] : settings) {
+        EXPECT_EQ(colourWanted(value), colour) << (value ? value : "unset");
+    }
+    const auto sequence = [](bool colour, Style style) {
+        Grid grid(1, 1);
+        grid.set(0, 0, {U'x', style});
+        ScreenWriter writer(colour);
+        const std::string frame = writer.frame(grid);
+        const std::size_t at = frame.find("H\x1b[");
+        return at == std::string::npos ? std::string("0")
+                                       : frame.substr(at + 3, frame.find('m', at) - at - 3);
+    };
+    std::vector<std::string> standingOut;
+    for (int i = 0; i <= static_cast<int>(Style::kPanelChoice); ++i) {
+        const std::string parameters = sequence(false, static_cast<Style>(i));
+        for (std::size_t at = 0; at < parameters.size();) {
+            const std::size_t end = std::min(parameters.find(';', at), parameters.size());
+            const int number = std::stoi(parameters.substr(at, end - at));
+            EXPECT_TRUE(number < 30 || (number >= 50 && number < 90)) << i << ": " << parameters;
+            at = end + 1;
+        }
+    }
+    for (const Style style : {Style::kCursor, Style::kChanged, Style::kDiffers, Style::kStatus}) {
+        standingOut.push_back(sequence(false, style));
+    }
+    EXPECT_EQ(standingOut, (std::vector<std::string>{"0;7", "0;1;4", "0;1", "0;7"}));
 }
 
 }  // namespace
