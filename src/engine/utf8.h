@@ -51,6 +51,25 @@ inline std::optional<Utf8Char> decodeUtf8(std::string_view text, std::size_t at)
     return std::nullopt;
 }
 
+// Appends the UTF-8 bytes of point.
+inline void appendUtf8(std::string& out, char32_t point) {
+    if (point < 0x80) {
+        out.push_back(static_cast<char>(point));
+    } else if (point < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (point >> 6)));
+        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    } else if (point < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (point >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (point >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    }
+}
+
 // Characters that change how a terminal shows what follows instead of showing themselves: the C0
 // and C1 controls, DEL, and the bidirectional controls that reorder a line (so that
 // "invoice\u202Efdp.exe" would read as "invoiceexe.pdf").

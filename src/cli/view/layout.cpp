@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/diff.h"
+#include "engine/utf8.h"
 
 namespace tessaloom::cli::view {
 
@@ -303,9 +304,29 @@ void drawStatus(Grid& grid, Model& model, std::size_t y) {
 
 void drawMessage(Grid& grid, Model& model, const DrawnBytes& bytes, std::size_t y) {
     if (model.mode() == Mode::kPrompt) {
-        const std::size_t x =
-            grid.put(0, y, model.promptLabel() + model.promptText(), Style::kPlain);
+        // The end of a text longer than the line, where the typing goes on, after a mark.
+        const std::string label = model.promptLabel();
+        std::string text = escapedText(model.promptText());
+        const std::size_t room =
+            grid.width() > label.size() + 2 ? grid.width() - label.size() - 2 : 0;
+        // Where the last count characters of text start.
+        const auto tail = [&text](std::size_t count) {
+            std::size_t from = text.size();
+            for (; from > 0 && count > 0; --count) {
+                do {
+                    --from;
+                } while (from > 0 && (static_cast<std::uint8_t>(text[from]) & 0xC0) == 0x80);
+            }
+            return from;
+        };
+        if (tail(room) > 0) {
+            text = "\u2026" + text.substr(tail(room > 0 ? room - 1 : 0));
+        }
+        std::size_t x = grid.put(0, y, label + text, Style::kPlain);
         grid.setStyle(x, y, Style::kCursor);
+        if (!model.message().empty()) {
+            grid.put(x + 2, y, model.message(), Style::kPlain);
+        }
         return;
     }
     const std::string message = model.message();
@@ -358,11 +379,13 @@ void Grid::setStyle(std::size_t x, std::size_t y, Style style) {
 }
 
 std::size_t Grid::put(std::size_t x, std::size_t y, std::string_view text, Style style) {
-    for (const char c : text) {
-        if (x >= width_) {
-            break;
-        }
-        set(x++, y, {static_cast<char32_t>(static_cast<unsigned char>(c)), style});
+    // Names and messages come from files and users: UTF-8 is decoded, and controls (C0, C1 and
+    // the bidirectional ones) and bytes that are not UTF-8 are shown escaped, never sent.
+    const std::string shown = escapedText(text);
+    for (std::size_t i = 0; i < shown.size() && x < width_;) {
+        const std::optional<Utf8Char> decoded = decodeUtf8(shown, i);
+        set(x++, y, {decoded ? decoded->point : U'?', style});
+        i += decoded ? decoded->length : 1;
     }
     return x;
 }
@@ -376,17 +399,7 @@ void Grid::fill(std::size_t y, Style style) {
 std::string Grid::text(std::size_t y) const {
     std::string line;
     for (std::size_t x = 0; x < width_; ++x) {
-        const char32_t c = at(x, y).ch;
-        if (c < 0x80) {
-            line.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            line.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            line.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            line.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            line.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            line.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+        appendUtf8(line, at(x, y).ch);
     }
     return line;
 }

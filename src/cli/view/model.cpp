@@ -13,6 +13,9 @@ namespace tessaloom::cli::view {
 
 namespace {
 
+// What a prompt takes: more than any path a system allows (4096 bytes on Linux).
+constexpr std::size_t kPromptLimit = 4096;
+
 // Where "Go to offset:" text leads from cursor: an offset, or +N / -N from the cursor. Empty when
 // text is no offset, or, with beforeStart set, when it leads before the start of the file.
 std::optional<std::uint64_t> parseOffset(std::string_view text, std::uint64_t cursor,
@@ -435,15 +438,29 @@ bool Model::handlePrompt(const Key& key) {
             runPrompt();
             return true;
         case KeyCode::kBackspace:
+            // A whole character: its continuation bytes, then the byte that leads them.
+            while (!promptText_.empty() &&
+                   (static_cast<std::uint8_t>(promptText_.back()) & 0xC0) == 0x80) {
+                promptText_.pop_back();
+            }
             if (!promptText_.empty()) {
                 promptText_.pop_back();
             }
             return true;
-        case KeyCode::kChar:
-            if (isPrintableAscii(static_cast<std::uint8_t>(key.ch)) && promptText_.size() < 256) {
-                promptText_.push_back(key.ch);
+        case KeyCode::kChar: {
+            // Printable ASCII and the bytes of UTF-8 characters, which a terminal sends as they
+            // are; a typed name is never cut without a word.
+            const auto byte = static_cast<std::uint8_t>(key.ch);
+            if (!isPrintableAscii(byte) && byte < 0x80) {
+                return true;
             }
+            if (promptText_.size() >= kPromptLimit) {
+                message_ = "The text is limited to " + std::to_string(kPromptLimit) + " bytes";
+                return true;
+            }
+            promptText_.push_back(key.ch);
             return true;
+        }
         default:
             return true;
     }

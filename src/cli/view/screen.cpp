@@ -3,6 +3,8 @@
 #include <array>
 #include <string_view>
 
+#include "engine/utf8.h"
+
 namespace tessaloom::cli::view {
 
 namespace {
@@ -62,19 +64,6 @@ constexpr std::array<std::string_view, 23> kStyleMonochrome{
     "0;7",      // panel
     "0;1;4;7",  // panel: chosen line
 };
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 
 }  // namespace
 

@@ -281,6 +281,40 @@ TEST(ViewTest, AFileRemovedOrReplacedCanStillBeSavedElsewhere) {
     }
 }
 
+// A prompt takes UTF-8 names and names longer than 256 bytes whole; its line shows the end of a
+// long text after a mark, controls escaped, and Backspace takes back a whole character.
+TEST(ViewTest, PromptsTakeUtf8AndLongNamesWhole) {
+    Viewer viewer({"0123456789"}, 60);
+    const std::string folder = viewer.file(0).sibling("d");
+    std::filesystem::create_directories(folder + "/" + std::string(200, 'x'));
+    const struct {
+        std::string name;
+        std::string typed;  // after the name, before Enter
+    } cases[] = {
+        {viewer.file(0).sibling("c\xC3\xB3pia-\xE6\x97\xA5\xF0\x9F\x93\x84"), ""},
+        {folder + "/" + std::string(200, 'x') + "/" + std::string(200, 'y'), ""},
+        {viewer.file(0).sibling("k"), "\xC3\xA9\x7f"},  // typed, then taken back
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.size());
+        viewer.press("g0\re4" + std::to_string(&c - cases) + "\x1b");
+        viewer.press("W" + c.name + c.typed);
+        const std::string line = viewer.grid().text(11);
+        const std::string end = c.name.substr(c.name.size() - 8);
+        EXPECT_NE(line.find(end), std::string::npos) << line;
+        viewer.press("\r");
+        EXPECT_EQ(contentOf(c.name).substr(0, 1),
+                  std::string(1, static_cast<char>(0x40 + (&c - cases))))
+            << viewer.grid().text(11);
+    }
+    viewer.press(
+        "W\xC2\x9B"
+        "31m");
+    EXPECT_NE(viewer.grid().text(11).find("\\xC2\\x9B31m"), std::string::npos)
+        << viewer.grid().text(11);
+    viewer.press("\x1b");
+}
+
 // A file that shrinks under the viewer costs neither the viewer nor the edits: the reason shows,
 // the scan that met it stops, and no save writes a short file.
 TEST(ViewTest, AFileThatShrinksKeepsTheViewerAndTheEdits) {
