@@ -1,12 +1,45 @@
 #include "console.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iostream>
+
+#include "engine/utf8.h"
+#include "platform/terminal.h"
 
 namespace tessaloom::cli {
 
+namespace {
+
+bool onTerminal(const std::ostream& out) {
+    static const bool outputIsTerminal = standardOutputIsTerminal();
+    static const bool errorIsTerminal = standardErrorIsTerminal();
+    return (&out == &std::cout && outputIsTerminal) || (&out == &std::cerr && errorIsTerminal);
+}
+
+void writeRaw(std::ostream& out, std::string_view text) {
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+}  // namespace
+
+void writeText(std::ostream& out, std::string_view text) {
+    if (!onTerminal(out)) {
+        writeRaw(out, text);
+        return;
+    }
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find_first_of("\n\t"), text.size());
+        writeRaw(out, escapedText(text.substr(0, end)));
+        const std::size_t kept = std::min<std::size_t>(end + 1, text.size());
+        writeRaw(out, text.substr(end, kept - end));
+        text.remove_prefix(kept);
+    }
+}
+
 void writeLine(std::ostream& out, std::initializer_list<std::string_view> parts) {
     for (const std::string_view part : parts) {
-        out.write(part.data(), static_cast<std::streamsize>(part.size()));
+        writeText(out, part);
     }
     out << std::endl;
 }

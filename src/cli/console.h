@@ -9,6 +9,12 @@
 
 namespace tessaloom::cli {
 
+// Writes text to standard output or standard error as it is into a pipe or a file, so that
+// scripts get the bytes of names unchanged; on a terminal, as ls does, with every control
+// character but line ends and tabs, and every byte that is not UTF-8, escaped as \xNN, so that no
+// file name or content can send the terminal a sequence.
+void writeText(std::ostream& out, std::string_view text);
+
 // Writes text, a newline and a flush: every report line ends this way.
 void writeLine(std::ostream& out, std::string_view text);
 

@@ -100,7 +100,7 @@ class FoundWriter {
 
     void flush() {
         if (!block_.empty()) {
-            std::cout.write(block_.data(), static_cast<std::streamsize>(block_.size()));
+            writeText(std::cout, block_);
             std::cout.flush();
             block_.clear();
         }

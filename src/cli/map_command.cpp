@@ -195,7 +195,7 @@ class MapWriter {
     }
 
     void flush() {
-        std::cout.write(block_.data(), static_cast<std::streamsize>(block_.size()));
+        writeText(std::cout, block_);
         std::cout.flush();
         block_.clear();
     }

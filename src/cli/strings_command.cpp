@@ -17,7 +17,7 @@ namespace {
 constexpr std::uint64_t kDefaultMinLength = 4;
 constexpr std::size_t kRecordsShown = 100;
 
-void writeText(std::string_view text) {
+void writeOut(std::string_view text) {
     std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
@@ -36,9 +36,9 @@ int runStrings(const Arguments& args) {
     writeLine(std::cout, {"Extracted ", std::to_string(listing.count()), " strings (min length ",
                           std::to_string(minLength), "):"});
     for (std::size_t i = 0; i < listing.runs().size(); ++i) {
-        writeText("0x" + lowerHex(listing.runs()[i].offset) + ": ");
+        writeOut("0x" + lowerHex(listing.runs()[i].offset) + ": ");
         // A run's text may be gigabytes long: it goes out a piece at a time.
-        listing.writeText(i, writeText);
+        listing.writeText(i, writeOut);
         writeLine(std::cout, "");
     }
     return 0;

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "commands.h"
+#include "console.h"
 #include "engine/file_reader.h"
 #include "engine/structure.h"
 #include "inputs.h"
@@ -27,7 +28,7 @@ int runStruct(const Arguments& args) {
     progress.erase();
     requireReadable(reader);
     const std::string text = json ? structureJson(report) : structureText(report);
-    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+    writeText(std::cout, text);
     return 0;
 }
 

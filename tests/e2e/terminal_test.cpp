@@ -87,6 +87,39 @@ TEST_F(TerminalTest, ScreenShowsExactlyTheStreamsSentToIt) {
     }
 }
 
+// No control character of a file name reaches a terminal: reports and messages escape them
+// there, as ls does, and write the name's bytes unchanged into a pipe or a file.
+TEST_F(TerminalTest, NamesReachATerminalEscapedAndAPipeUnchanged) {
+    TESSALOOM_SKIP_FOR_WINDOWS("Windows file names cannot hold control characters");
+    const std::string name =
+        "a\x1b]2;owned\x07\xc2\x9b"
+        "b";
+    const std::string shown = "a\\x1B]2;owned\\x07\\xC2\\x9Bb";
+    writeFile(name, "hello");
+    const struct {
+        std::vector<std::string> args;
+        std::string line;  // where the name shows
+    } cases[] = {
+        {{"--entropy", name}, "File:            "},
+        {{"--struct", name}, ""},
+        {{"--dump", name + "-gone"}, "ERROR: Cannot read "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        RunOptions terminal;
+        terminal.stdoutOnTerminal = true;
+        terminal.stderrOnTerminal = true;
+        const RunResult onTerminal = run(c.args, terminal);
+        const std::string screen = screenText(onTerminal.terminal);
+        EXPECT_NE(screen.find(c.line + shown), std::string::npos) << screen;
+        EXPECT_EQ(onTerminal.terminal.find(name), std::string::npos);
+        const RunResult piped = run(c.args);
+        EXPECT_NE((piped.out + piped.err).find(c.line + name), std::string::npos)
+            << piped.out << piped.err;
+        EXPECT_EQ(piped.status, onTerminal.status);
+    }
+}
+
 // The line appears while the work goes on and is gone when the report is written: the screen
 // shows exactly the report, and the report itself is the same byte for byte as without a
 // terminal, where standard error gets nothing.

@@ -9,6 +9,9 @@ namespace tessaloom::cli {
 // console.
 bool standardErrorIsTerminal();
 
+// True when standard output is a terminal device, or on Windows the console.
+bool standardOutputIsTerminal();
+
 // True when standard output is a regular file, not a terminal, a pipe or a device.
 bool standardOutputIsFile();
 

@@ -10,6 +10,10 @@ bool standardErrorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
+bool standardOutputIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
 bool standardOutputIsFile() {
     struct stat out {};
     return fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode);

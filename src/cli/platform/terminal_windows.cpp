@@ -20,6 +20,10 @@ bool standardErrorIsTerminal() {
     return isConsole(STD_ERROR_HANDLE);
 }
 
+bool standardOutputIsTerminal() {
+    return isConsole(STD_OUTPUT_HANDLE);
+}
+
 bool standardOutputIsFile() {
     const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
     return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
