@@ -54,17 +54,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (scan.advance([&found](std::uint64_t offset, std::size_t) { found.push_back(offset); })) {
     }
     check(found == expectedMasked, "with wildcards, every occurrence and only those");
-    if (!again.seekable()) {
+    tessaloom::ByteSource* source = again.source();
+    if (source == nullptr) {
         return 0;
     }
-    std::vector<std::uint64_t> backwards;
     const std::uint64_t stride = step % 64 + 1;
+    const auto lastIn = [&](std::uint64_t begin, std::uint64_t end) {
+        auto found = tessaloom::findInRange(*source, wildcards, begin, end,
+                                            tessaloom::SearchDirection::kBackward, stride);
+        check(found.ok(), "a file that reads reads again at any offset");
+        return *found;
+    };
+    std::vector<std::uint64_t> backwards;
     for (std::uint64_t to = bytes.size(); to > 0; to -= std::min(to, stride)) {
         const std::uint64_t begin = to - std::min(to, stride);
-        for (auto last = tessaloom::findInRange(again, wildcards, begin, to,
-                                                tessaloom::SearchDirection::kBackward);
-             last; last = tessaloom::findInRange(again, wildcards, begin, *last,
-                                                 tessaloom::SearchDirection::kBackward)) {
+        for (auto last = lastIn(begin, to); last; last = lastIn(begin, *last)) {
             backwards.push_back(*last);
         }
     }
