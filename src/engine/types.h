@@ -83,6 +83,9 @@ struct FileIdentity {
     std::uint64_t file = 0;
     std::uint64_t size = 0;
     std::int64_t modified = 0;  // in the system's own units
+    // When the file itself last changed (its bytes, size, name or times), in the system's own
+    // units: a program can set the modification time back, but not this.
+    std::int64_t changed = 0;
 
     bool sameFile(const FileIdentity& other) const {
         return device == other.device && file == other.file;

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include "engine/file_io.h"
@@ -233,18 +235,55 @@ TEST_F(FileIoTest, SaveWritesInPlaceWhereNoTemporaryFileCanBeMade) {
 }
 
 // Another program's write to a file being patched in place is not lost: the patched copy does not
-// replace it.
+// replace it, even where that program puts the file's size and modification time back as they
+// were (cp -p over it, or a rewrite in place followed by touch -d).
 TEST_F(FileIoTest, PatchingInPlaceFailsWhenTheInputChangedMeanwhile) {
-    write("file", "original");
-    FileReader reader(path("file"));
-    OutputFile output(path("file"), {.finalSize = 8, .source = &reader});
-    EXPECT_TRUE(output.write(textBytes("patched!")));
-    std::ofstream(path("file"), std::ios::binary | std::ios::app) << " and more";
-    EXPECT_FALSE(output.commit());
-    ASSERT_TRUE(output.error());
-    EXPECT_EQ(output.error()->reason, "It was changed by another program while it was read");
-    EXPECT_EQ(read("file"), "original and more");
-    EXPECT_EQ(list(), std::set<std::string>{"file"});
+    const auto restoreTime = [this](const std::function<void()>& change) {
+        struct stat before {};
+        ASSERT_EQ(::stat(path("file").c_str(), &before), 0);
+        change();
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path("file").c_str(), times, 0), 0);
+    };
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        const char* after;
+    } kCases[] = {
+        {"appended",
+         [this] { std::ofstream(path("file"), std::ios::binary | std::ios::app) << " and more"; },
+         "original and more"},
+        {"rewritten, its time set back",
+         [&] {
+             restoreTime([this] {
+                 std::fstream(path("file"), std::ios::binary | std::ios::in | std::ios::out)
+                     << "OTHER";
+             });
+         },
+         "OTHERnal"},
+        {"copied over with cp -p, its time kept",
+         [&] {
+             write("other", "another!");
+             restoreTime([this] {
+                 fs::copy_file(path("other"), path("file"), fs::copy_options::overwrite_existing);
+             });
+             fs::remove(path("other"));
+         },
+         "another!"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        write("file", "original");
+        FileReader reader(path("file"));
+        OutputFile output(path("file"), {.finalSize = 8, .source = &reader});
+        EXPECT_TRUE(output.write(textBytes("patched!")));
+        c.change();
+        EXPECT_FALSE(output.commit());
+        ASSERT_TRUE(output.error());
+        EXPECT_EQ(output.error()->reason, "It was changed by another program while it was read");
+        EXPECT_EQ(read("file"), c.after);
+        EXPECT_EQ(list(), std::set<std::string>{"file"});
+    }
 }
 
 }  // namespace

@@ -28,6 +28,10 @@ struct OpenedInput {
     std::optional<FileError> error;
 };
 
+// What tells the open file behind handle (a descriptor, or on Windows a HANDLE) apart from
+// others and shows that it changed; empty where the system cannot say.
+std::optional<FileIdentity> identityOfOpenFile(std::intptr_t handle);
+
 // Opens path for reading. A directory is refused ("Is a directory").
 OpenedInput openInput(const std::string& path);
 

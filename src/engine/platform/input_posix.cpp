@@ -19,10 +19,14 @@ namespace {
 
 constexpr const char* kShrank = "The file ended before its size; it shrank while it was read";
 
+std::int64_t nanoseconds(const struct timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
 FileIdentity identityOf(const struct stat& status) {
     return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-            static_cast<std::uint64_t>(status.st_size),
-            static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+            static_cast<std::uint64_t>(status.st_size), nanoseconds(status.st_mtim),
+            nanoseconds(status.st_ctim)};
 }
 
 // File systems whose files make up their content as they are read: the size they report (0, or a
@@ -173,6 +177,14 @@ OpenedInput openInput(const std::string& path) {
     ::posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
     return {std::make_unique<FileSource>(descriptor, path, *size, identityOf(status)), nullptr,
             std::nullopt};
+}
+
+std::optional<FileIdentity> identityOfOpenFile(std::intptr_t handle) {
+    struct stat status {};
+    if (::fstat(static_cast<int>(handle), &status) != 0) {
+        return std::nullopt;
+    }
+    return identityOf(status);
 }
 
 ScratchFile::ScratchFile() : handle_(-1) {

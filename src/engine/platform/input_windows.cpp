@@ -90,12 +90,18 @@ FileError windowsError(DWORD windowsCode) {
     return {EIO, reason};
 }
 
-FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info) {
-    return {info.dwVolumeSerialNumber,
-            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
-            (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
-            static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
-                                      info.ftLastWriteTime.dwLowDateTime)};
+FileIdentity identityOf(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info) {
+    FileIdentity identity{
+        info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+        (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+        static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                  info.ftLastWriteTime.dwLowDateTime)};
+    // The change time is kept by the system alone; no program sets it back.
+    FILE_BASIC_INFO basic{};
+    if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+        identity.changed = basic.ChangeTime.QuadPart;
+    }
+    return identity;
 }
 
 // A read of a disk device must start and end on sector boundaries; this covers every sector size.
@@ -248,6 +254,15 @@ FileError lastError() {
     return windowsError(failure);
 }
 
+std::optional<FileIdentity> identityOfOpenFile(std::intptr_t handle) {
+    const auto file = reinterpret_cast<HANDLE>(handle);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) {
+        return std::nullopt;
+    }
+    return identityOf(file, info);
+}
+
 OpenedInput openInput(const std::string& path) {
     // Backup semantics open a folder too, which is then told apart and refused.
     const HANDLE handle = CreateFileA(
@@ -266,7 +281,7 @@ OpenedInput openInput(const std::string& path) {
                 CloseHandle(handle);
                 return {nullptr, nullptr, errorFromCode(EISDIR)};
             }
-            identity = identityOf(info);
+            identity = identityOf(handle, info);
         }
         LARGE_INTEGER length{};
         if (device) {

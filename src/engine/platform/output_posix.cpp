@@ -504,15 +504,11 @@ class ReplaceTarget : public OutputTarget {
         if (!sourceWhenOpened_ || !existing_) {
             return std::nullopt;
         }
-        struct stat now {};
-        if (::fstat(target_.get(), &now) != 0) {
+        const std::optional<FileIdentity> current = identityOfOpenFile(target_.get());
+        if (!current) {
             return lastError();
         }
-        const FileIdentity current{
-            static_cast<std::uint64_t>(now.st_dev), static_cast<std::uint64_t>(now.st_ino),
-            static_cast<std::uint64_t>(now.st_size),
-            static_cast<std::int64_t>(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec};
-        if (!current.sameFile(*sourceWhenOpened_) || current == *sourceWhenOpened_) {
+        if (!current->sameFile(*sourceWhenOpened_) || *current == *sourceWhenOpened_) {
             return std::nullopt;
         }
         return FileError{EAGAIN, "It was changed by another program while it was read"};

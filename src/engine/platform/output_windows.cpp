@@ -270,17 +270,12 @@ class ReplaceTarget : public OutputTarget {
         if (!sourceWhenOpened_ || !existing_.valid()) {
             return std::nullopt;
         }
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!GetFileInformationByHandle(existing_.get(), &info)) {
+        const std::optional<FileIdentity> current =
+            identityOfOpenFile(reinterpret_cast<std::intptr_t>(existing_.get()));
+        if (!current) {
             return lastError();
         }
-        const FileIdentity current{
-            info.dwVolumeSerialNumber,
-            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
-            (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
-            static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
-                                      info.ftLastWriteTime.dwLowDateTime)};
-        if (!current.sameFile(*sourceWhenOpened_) || current == *sourceWhenOpened_) {
+        if (!current->sameFile(*sourceWhenOpened_) || *current == *sourceWhenOpened_) {
             return std::nullopt;
         }
         return FileError{EAGAIN, "It was changed by another program while it was read"};
