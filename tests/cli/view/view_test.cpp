@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -14,6 +15,11 @@
 #include "view/layout.h"
 #include "view/model.h"
 #include "view/screen.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 namespace tessaloom::cli::view {
 namespace {
@@ -340,6 +346,26 @@ TEST(ViewTest, AFileThatShrinksKeepsTheViewerAndTheEdits) {
     EXPECT_EQ(viewer.model().document().changeCount(), 1U);
     EXPECT_FALSE(viewer.press("y"));
 }
+
+#ifndef _WIN32
+// Bytes rewritten under the viewer by a program that then sets the file's time back (cp -p, or
+// touch -d) are still seen as a change: the edits are not saved over bytes nobody saw.
+TEST(ViewTest, AFileRewrittenWithItsTimeSetBackIsNotSavedOver) {
+    Viewer viewer({"0123456789"}, 200);
+    viewer.press("e41\x1b");
+    const std::string path = viewer.file(0).path();
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    std::fstream(path, std::ios::binary | std::ios::in | std::ios::out) << "abcdefghij";
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    viewer.press("w");
+    EXPECT_NE(viewer.grid().text(11).find("changed on disk since it was opened"), std::string::npos)
+        << viewer.grid().text(11);
+    EXPECT_EQ(contentOf(path), "abcdefghij");
+    EXPECT_EQ(viewer.model().document().changeCount(), 1U);
+}
+#endif
 
 // The scans that run a step at a time agree with a plain look at every byte, across the
 // boundaries of their steps.
