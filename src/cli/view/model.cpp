@@ -165,7 +165,7 @@ void Model::step() {
         }
         const bool search = dynamic_cast<SearchSeek*>(seek_.get()) != nullptr;
         if (const std::optional<std::uint64_t> found = seek_->found()) {
-            moveTo(*found);
+            jumpTo(*found);
             message_ = (search ? "Found at " : "Difference at ") + hex(*found);
         } else {
             message_ = search ? "Not found" : "No more differences";
@@ -182,6 +182,22 @@ void Model::moveTo(std::uint64_t offset) {
     cursor_ = length_ == 0 ? 0 : std::min(offset, length_ - 1);
     highNibble_ = true;
     scroll();
+}
+
+// A jump (to an offset, a field, a match, a difference, a region) that leaves the screen shows
+// its row near the top, with a little of what comes before it above: what follows the target is
+// what the user came to read.
+void Model::jumpTo(std::uint64_t offset) {
+    const std::uint64_t rows = std::max<std::uint64_t>(pane_.rows, 1);
+    const std::uint64_t wasTop = topRow_;
+    moveTo(offset);
+    const std::uint64_t row = cursor_ / kBytesPerRow;
+    if (row >= wasTop && row < wasTop + rows) {
+        return;
+    }
+    const std::uint64_t lastRow = length_ == 0 ? 0 : (length_ - 1) / kBytesPerRow;
+    const std::uint64_t lastTop = lastRow >= rows ? lastRow - rows + 1 : 0;
+    topRow_ = std::min(row - std::min<std::uint64_t>(row, (rows - 1) / 4), lastTop);
 }
 
 void Model::moveBy(std::int64_t delta) {
@@ -475,7 +491,7 @@ void Model::runPrompt() {
                 if (*offset >= length_ && !(length_ == 0 && *offset == 0)) {
                     message_ = "Past the end: the file has " + plural(length_, "byte");
                 } else {
-                    moveTo(*offset);
+                    jumpTo(*offset);
                 }
             } else {
                 message_ = beforeStart ? "Before the start of the file: " + promptText_
@@ -536,7 +552,7 @@ void Model::nextRegion() {
             return;
         }
         if (cells[cell] != cells[here]) {
-            moveTo(map_.cellStart(cell));
+            jumpTo(map_.cellStart(cell));
             return;
         }
     }
@@ -628,7 +644,7 @@ void Model::handleStructure(const Key& key) {
     } else if (key.code == KeyCode::kEnd || key.code == KeyCode::kCtrlEnd || key.is('G')) {
         structureChoice_ = last;
     } else if (key.code == KeyCode::kEnter) {
-        moveTo(structure_[structureChoice_].offset);
+        jumpTo(structure_[structureChoice_].offset);
         mode_ = Mode::kView;
     }
 }

@@ -91,6 +91,7 @@ class Model {
     void openPrompt(PromptKind kind);
     void runPrompt();
     void moveTo(std::uint64_t offset);
+    void jumpTo(std::uint64_t offset);
     void moveBy(std::int64_t delta);
     void scroll();
     void edit(std::uint8_t value, bool join = false);

@@ -168,6 +168,46 @@ TEST(ViewTest, KeysMakeTheExpectedScreen) {
     }
 }
 
+// A jump off the screen (to an offset, a field of the structure, a match, a difference, the next
+// region) shows the row it lands on near the top, with a quarter of the rows above it; a jump
+// inside the screen moves only the cursor, and one near the end shows no rows past it.
+TEST(ViewTest, JumpsLandNearTheTop) {
+    std::string elf = kElf + std::string(0x10000 - kElf.size(), '\0');
+    elf[0x20] = '\x00';
+    elf[0x21] = '\x80';  // e_phoff 0x8000
+    elf[0x36] = 56;      // e_phentsize
+    elf[0x38] = 1;       // e_phnum
+    elf[0x4005] = 'Z';
+    std::mt19937 random(7);
+    for (std::size_t i = 0xC000; i < elf.size(); ++i) {
+        elf[i] = static_cast<char>(random());
+    }
+    std::string other = elf;
+    other[0x6003] ^= 1;
+    const struct {
+        const char* keys;
+        std::uint64_t cursor;
+        std::uint64_t top;
+    } kJumps[] = {
+        {"g0x3000\r", 0x3000, 0x3000 - 0x10 * 2},
+        {"g0x3000\rg0x3010\r", 0x3010, 0x3000 - 0x10 * 2},  // already on the screen
+        {"/\"Z\"\r", 0x4005, 0x4000 - 0x10 * 2},
+        {"sG\r", 0x8030, 0x8030 - 0x10 * 2},  // p_align, the last field
+        {"G", 0xFFFF, 0x10000 - 0x10 * 9},
+        {"g0xFFF0\r", 0xFFF0, 0x10000 - 0x10 * 9},
+    };
+    for (const auto& jump : kJumps) {
+        Viewer viewer({elf}, 78, 14);
+        viewer.press(jump.keys);
+        EXPECT_EQ(viewer.model().cursor(), jump.cursor) << jump.keys;
+        EXPECT_EQ(viewer.model().top(), jump.top) << jump.keys;
+    }
+    Viewer two({elf, other}, 78, 24);
+    two.press("]");
+    EXPECT_EQ(two.model().cursor(), 0x6003U);
+    EXPECT_EQ(two.model().top(), 0x6000U - 0x10);  // each file has half the rows
+}
+
 // However small the terminal, each row of bytes drawn is the file's row, cut only where the sidebar
 // no longer fits (a row that ran past the edge would spill into the next), or the screen says it
 // is too small.
