@@ -23,7 +23,7 @@ declare -A _tessaloom_arguments=(
 declare -A _tessaloom_options=(
     [--find]="--text --utf16 --json"
     [--map]="--block --json --svg"
-    [--struct]="--json"
+    [--struct]="--json --stream-limit"
 )
 
 _tessaloom_complete_files() {

@@ -37,7 +37,7 @@ constexpr std::array kCommands{
     Command{"--patch",   3, runPatch,  "<IN> <PATCHES> <O>"},
     Command{"--map",     1, runMap,    "<FILE> [--block SIZE] [--json | --svg OUT]"},
     Command{"--view",    1, runView, "<FILE> [FILE_B]"},
-    Command{"--struct",  1, runStruct,  "<FILE> [--json]"},
+    Command{"--struct",  1, runStruct,  "<FILE> [--json] [--stream-limit SIZE]"},
     Command{"--version", 0, runVersion},
 };
 // clang-format on

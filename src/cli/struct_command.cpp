@@ -1,6 +1,9 @@
+#include <cstdint>
 #include <iostream>
+#include <optional>
 #include <string>
 
+#include "args.h"
 #include "commands.h"
 #include "console.h"
 #include "engine/file_reader.h"
@@ -12,19 +15,40 @@
 namespace tessaloom::cli {
 
 int runStruct(const Arguments& args) {
-    const bool json = args.size() == 2 && args[1] == "--json";
-    if (args.size() > 2 || (args.size() == 2 && !json)) {
-        throw UsageError();
+    bool json = false;
+    StructureOptions options;
+    bool limited = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--json" && !json) {
+            json = true;
+        } else if (args[i] == "--stream-limit" && !limited && i + 1 < args.size()) {
+            const std::optional<std::uint64_t> limit = parseSize(args[++i]);
+            if (!limit || *limit == 0) {
+                throw UsageError();
+            }
+            options.streamLimit = *limit;
+            limited = true;
+        } else {
+            throw UsageError();
+        }
     }
     FileReader reader(args[0]);
     requireReadable(reader);
     ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
     progress.follow(reader);
-    StructureOptions options;
     options.progress = [&progress](const ScanProgress& done) {
         progress.update(done.done, done.total);
     };
-    const StructureReport report = describeStructure(reader, options);
+    const StructureReport report = [&] {
+        try {
+            return describeStructure(reader, options);
+        } catch (const ReadError& error) {
+            if (error.reason() != streamTooLong(options.streamLimit)) {
+                throw;
+            }
+            throw ReadError(error.path(), error.reason() + " (--stream-limit SIZE raises it)");
+        }
+    }();
     progress.erase();
     requireReadable(reader);
     const std::string text = json ? structureJson(report) : structureText(report);

@@ -157,6 +157,11 @@ StructureReport describeStructure(ByteSource& source, std::string path,
     return report;
 }
 
+std::string streamTooLong(std::uint64_t limit) {
+    return "The stream is longer than the " + std::to_string(limit) +
+           " bytes that are kept aside of one";
+}
+
 StructureReport describeStructure(FileReader& reader, const StructureOptions& options) {
     if (reader.error()) {
         SpanSource empty({});
@@ -166,7 +171,10 @@ StructureReport describeStructure(FileReader& reader, const StructureOptions& op
         return describeStructure(*reader.source(), reader.path(), options);
     }
     Spool spool(reader.path());
-    forEachChunk(reader, [&spool, &reader](ByteView chunk) {
+    forEachChunk(reader, [&](ByteView chunk) {
+        if (chunk.size() > options.streamLimit - spool.size()) {
+            throw ReadError(reader.path(), streamTooLong(options.streamLimit));
+        }
         if (!spool.write(chunk)) {
             throw ReadError(reader.path(),
                             "cannot keep a copy of the stream: " + spool.error()->reason);

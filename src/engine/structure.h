@@ -131,11 +131,20 @@ struct StructureReport {
 // once; then the CRCs of PNG chunks are not checked either.
 enum class SectionEntropies { kMeasured, kSkipped };
 
+// How many bytes of a stream are kept aside at most, unless told otherwise: a stream that never
+// ends (/dev/urandom, a pipe left open) must not fill the temporary folder's file system.
+inline constexpr std::uint64_t kStreamCopyLimit = std::uint64_t{1} << 30;
+
 struct StructureOptions {
     SectionEntropies entropies = SectionEntropies::kMeasured;
     // Told how far the read for the entropies, or the copy of a stream, has got.
     ProgressCallback progress;
+    // A stream longer than this is not described: its copy stops there, with streamTooLong().
+    std::uint64_t streamLimit = kStreamCopyLimit;
 };
+
+// The reason given when a stream passes limit bytes.
+std::string streamTooLong(std::uint64_t limit);
 
 // The structure of the bytes of source, reported as those of the file at path. Malformed or
 // hostile structure becomes warnings; memory and time stay bounded by the source's size whatever
@@ -144,8 +153,9 @@ StructureReport describeStructure(ByteSource& source, std::string path,
                                   const StructureOptions& options = {});
 
 // The same for what reader reads: a seekable input is read where its structures are; a stream is
-// copied aside to a temporary file first (Spool), so that it gives the same report in bounded
-// memory. An input that cannot be read is described as empty (the reader's error says why).
+// copied aside to a temporary file first (Spool), up to options.streamLimit bytes, so that it
+// gives the same report in bounded memory. An input that cannot be read is described as empty (the
+// reader's error says why).
 StructureReport describeStructure(FileReader& reader, const StructureOptions& options = {});
 
 // The same for the file at path.

@@ -181,7 +181,8 @@ TEST_F(BadInputTest, StreamsAreReadToTheirEnd) {
     EXPECT_EQ(waiting.out, "");
     EXPECT_EQ(waiting.status, 128 + SIGALRM);
 
-    // An endless stream: the dump shows its window, the diff stops at its limit.
+    // An endless stream: the dump shows its window, the diff stops at its limit, the structure
+    // keeps no more of it aside than it is allowed.
     std::string zeros;
     for (const char* offset : {"00100000", "00100010"}) {
         zeros += std::string(offset) +
@@ -202,7 +203,20 @@ TEST_F(BadInputTest, StreamsAreReadToTheirEnd) {
              "  ... (and 99950 more differences)\n",
          "",
          0},
+        {{"--struct", "/dev/zero", "--stream-limit", "1MiB"},
+         "",
+         "ERROR: Cannot read /dev/zero: The stream is longer than the 1048576 bytes that are kept "
+         "aside of one (--stream-limit SIZE raises it)\n",
+         2},
     });
+    RunOptions megabyte;
+    megabyte.stdinData = std::string(std::size_t{1} << 20, 'x');
+    for (const char* limit : {"1MiB", "2MiB"}) {
+        const RunResult within =
+            run({"--struct", "/dev/stdin", "--json", "--stream-limit", limit}, megabyte);
+        EXPECT_EQ(within.status, 0) << limit << within.err;
+        EXPECT_NE(within.out.find("\"size\": 1048576,"), std::string::npos) << within.out;
+    }
     EXPECT_EQ(run({"--dump", "/dev/zero"}).out.size(), 32u * 79u);
 }
 

@@ -56,12 +56,20 @@ std::vector<std::pair<std::uint64_t, std::string>> peImage(std::uint64_t farOffs
 // Unreadable inputs are among those of bad_input_test.cpp.
 TEST_F(StructTest, Usage) {
     writeFile("f", "data");
-    const std::string usage = "Usage: " + programName() + " --struct <FILE> [--json]\n";
+    const std::string usage =
+        "Usage: " + programName() + " --struct <FILE> [--json] [--stream-limit SIZE]\n";
     expectRuns({
         {{"--struct"}, "", usage, 2},
         {{"--struct", "f", "--xml"}, "", usage, 2},
         {{"--struct", "f", "--json", "more"}, "", usage, 2},
+        {{"--struct", "f", "--json", "--json"}, "", usage, 2},
+        {{"--struct", "f", "--stream-limit"}, "", usage, 2},
+        {{"--struct", "f", "--stream-limit", "0"}, "", usage, 2},
+        {{"--struct", "f", "--stream-limit", "lots"}, "", usage, 2},
+        {{"--struct", "f", "--stream-limit", "1", "--stream-limit", "2"}, "", usage, 2},
     });
+    const RunResult limited = run({"--struct", "f", "--stream-limit", "1", "--json"});
+    EXPECT_EQ(limited.status, 0) << "a file is read where it lies, whatever the limit";
 }
 
 TEST_F(StructTest, RawFileInTextAndJson) {
