@@ -178,6 +178,34 @@ TEST_F(FileIoTest, HolesDoNotDependOnHowTheContentIsCut) {
     }
 }
 
+// A folder marked append-only (chattr +a) takes new names but lets none go: the file is written in
+// place, and no temporary file is left behind for good. Needs the superuser.
+TEST_F(FileIoTest, SaveIntoAnAppendOnlyFolderLeavesNoTemporaryFile) {
+    fs::create_directory(path("kept"));
+    write("kept/target", "old");
+    const int folder = open(path("kept").c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    const bool appendOnly = folder >= 0 && ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 &&
+                            (flags |= FS_APPEND_FL, ioctl(folder, FS_IOC_SETFLAGS, &flags) == 0);
+    bool saved = false;
+    std::set<std::string> names;
+    if (appendOnly) {
+        saved = saveFile(path("kept/target"), textBytes("new content"));
+        names = list("kept");
+        flags &= ~FS_APPEND_FL;
+        ioctl(folder, FS_IOC_SETFLAGS, &flags);
+    }
+    if (folder >= 0) {
+        close(folder);
+    }
+    if (!appendOnly) {
+        GTEST_SKIP() << "cannot mark a folder append-only here";
+    }
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(read("kept/target"), "new content");
+    EXPECT_EQ(names, std::set<std::string>{"target"});
+}
+
 // A small file system of its own that fills up; needs the right to mount.
 TEST_F(FileIoTest, FullDiskLeavesTheTargetAsItWas) {
     fs::create_directory(path("disk"));

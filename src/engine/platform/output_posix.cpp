@@ -333,6 +333,19 @@ bool folderRefusesNewFiles(const FileError& error) {
     return error.code == EACCES || error.code == EPERM;
 }
 
+// A folder marked append-only (chattr +a) takes new names but lets none go: a temporary file
+// renamed over the target would leave its own name behind for good.
+bool folderKeepsEveryName(int folder) {
+#ifdef FS_IOC_GETFLAGS
+    const Descriptor opened(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int flags = 0;
+    return opened.valid() && ::ioctl(opened.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
+           (flags & FS_APPEND_FL) != 0;
+#else
+    return false;
+#endif
+}
+
 bool renameImpossible(int code) {
     return code == EBUSY || code == EPERM || code == EXDEV || code == EACCES;
 }
@@ -664,28 +677,33 @@ OpenedOutput replaceExisting(const std::string& path, Descriptor target, bool wr
     if (std::holds_alternative<FileError>(located)) {
         return failure(std::get<FileError>(located));
     }
+    const auto inPlace = [&]() -> OpenedOutput {
+        if (std::optional<FileError> failed = reserve(target.get(), *options.finalSize)) {
+            return failure(*failed);
+        }
+        return {std::make_unique<InPlaceTarget<Descriptor>>(std::move(target)), std::nullopt};
+    };
     if (std::holds_alternative<std::monostate>(located)) {
         // Reached through a name of an open stream: written where it stands.
         if (!options.finalSize) {
             return {std::make_unique<StreamTarget<Descriptor>>(std::move(target)), std::nullopt};
         }
-        if (std::optional<FileError> failed = reserve(target.get(), *options.finalSize)) {
-            return failure(*failed);
-        }
-        return {std::make_unique<InPlaceTarget<Descriptor>>(std::move(target)), std::nullopt};
+        return inPlace();
     }
     Location location = std::move(std::get<Location>(located));
+    // A folder that takes no new file, or that would keep the temporary file's name for good: the
+    // target itself is written, once there is room.
+    const bool inPlaceAllowed = writable && options.finalSize;
+    if (inPlaceAllowed && folderKeepsEveryName(location.folder.get())) {
+        return inPlace();
+    }
     auto temp = createTemp(location.folder.get(), location.name);
     if (std::holds_alternative<FileError>(temp)) {
         const FileError error = std::get<FileError>(temp);
-        // A folder that takes no new file: the target itself is written, once there is room.
-        if (!folderRefusesNewFiles(error) || !writable || !options.finalSize) {
+        if (!folderRefusesNewFiles(error) || !inPlaceAllowed) {
             return failure(error);
         }
-        if (std::optional<FileError> failed = reserve(target.get(), *options.finalSize)) {
-            return failure(*failed);
-        }
-        return {std::make_unique<InPlaceTarget<Descriptor>>(std::move(target)), std::nullopt};
+        return inPlace();
     }
     std::optional<FileIdentity> source;
     if (options.source != nullptr) {
