@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/diff.h"
 #include "engine/utf8.h"
@@ -15,7 +16,12 @@ namespace tessaloom::cli::view {
 namespace {
 
 constexpr std::size_t kStatusRows = 2;  // the status line and the message line
-constexpr std::size_t kInspectorRows = 3;
+// The inspector takes three rows where its widest row (64-bit integers and the double beside
+// them) fits the screen, and four where the floating-point numbers need a row of their own.
+constexpr std::size_t kInspectorWideWidth = 90;
+std::size_t inspectorRows(std::size_t width) {
+    return width >= kInspectorWideWidth ? 3 : 4;
+}
 constexpr std::size_t kMapWidth = 2;  // the marker and the map itself
 
 struct HelpLine {
@@ -237,8 +243,25 @@ std::optional<std::uint64_t> numberAtCursor(Model& model, DrawnBytes& bytes, std
     return value;
 }
 
+// The items of one row, three columns apart, as many as fit the width whole: a number is never
+// shown cut, as if it were another; where some do not fit, an ellipsis says so.
+void putWhole(Grid& grid, std::size_t y, const std::vector<std::string>& items, std::size_t width) {
+    std::string line;
+    for (const std::string& item : items) {
+        const std::string next = line.empty() ? item : line + "   " + item;
+        if (next.size() > width) {
+            if (width > 0) {
+                grid.put(std::min(line.size() + 1, width - 1), y, "\u2026", Style::kPlain);
+            }
+            break;
+        }
+        line = next;
+    }
+    grid.put(0, y, line, Style::kPlain);
+}
+
 // The integers and floating-point numbers that the bytes at the cursor make.
-void drawInspector(Grid& grid, Model& model, DrawnBytes& bytes, std::size_t y) {
+void drawInspector(Grid& grid, Model& model, DrawnBytes& bytes, std::size_t y, std::size_t width) {
     constexpr std::size_t kWidths[4] = {1, 2, 4, 8};
     std::optional<std::uint64_t> values[4];
     for (std::size_t i = 0; i < 4; ++i) {
@@ -261,17 +284,25 @@ void drawInspector(Grid& grid, Model& model, DrawnBytes& bytes, std::size_t y) {
     const std::uint64_t wide = values[3].value_or(0);
     std::memcpy(&single, &low, sizeof single);
     std::memcpy(&twice, &wide, sizeof twice);
+    const std::string floatItem =
+        "float " + (values[2] ? format("%.9g", static_cast<double>(single)) : std::string("-"));
+    const std::string doubleItem =
+        "double " + (values[3] ? format("%.17g", twice) : std::string("-"));
     const std::string order = model.bigEndian() ? "big endian (t)" : "little endian (t)";
-    grid.put(0, y, " 8 bit  " + integer(0) + "   16 bit  " + integer(1) + "   " + order,
-             Style::kPlain);
-    grid.put(0, y + 1,
-             "32 bit  " + integer(2) + "   float " +
-                 (values[2] ? format("%.9g", static_cast<double>(single)) : std::string("-")),
-             Style::kPlain);
-    grid.put(0, y + 2,
-             "64 bit  " + integer(3) + "   double " +
-                 (values[3] ? format("%.17g", twice) : std::string("-")),
-             Style::kPlain);
+    std::vector<std::vector<std::string>> rows = {
+        {" 8 bit  " + integer(0), "16 bit  " + integer(1), order},
+        {"32 bit  " + integer(2)},
+        {"64 bit  " + integer(3)},
+    };
+    if (inspectorRows(width) == 3) {
+        rows[1].push_back(floatItem);
+        rows[2].push_back(doubleItem);
+    } else {
+        rows.push_back({floatItem, doubleItem});
+    }
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        putWhole(grid, y + row, rows[row], width);
+    }
 }
 
 void drawStatus(Grid& grid, Model& model, std::size_t y) {
@@ -432,8 +463,8 @@ Geometry geometryFor(std::size_t width, std::size_t height, std::size_t files,
     if (!geometry.sidebar) {
         geometry.lineWidth = geometry.offsetDigits + 50;
     }
-    geometry.inspector = height >= kStatusRows + kInspectorRows + 6;
-    const std::size_t bottom = kStatusRows + (geometry.inspector ? kInspectorRows : 0);
+    geometry.inspector = height >= kStatusRows + inspectorRows(width) + 6;
+    const std::size_t bottom = kStatusRows + (geometry.inspector ? inspectorRows(width) : 0);
     geometry.areaRows = height > bottom ? height - bottom : 0;
     std::size_t rows = geometry.areaRows;
     std::size_t used = geometry.lineWidth;
@@ -497,7 +528,7 @@ Grid render(Model& model, std::size_t width, std::size_t height) {
         drawStructure(grid, model, geometry);
     }
     if (geometry.inspector) {
-        drawInspector(grid, model, bytes, geometry.areaRows);
+        drawInspector(grid, model, bytes, geometry.areaRows, width);
     }
     drawStatus(grid, model, height - 2);
     drawMessage(grid, model, bytes, height - 1);

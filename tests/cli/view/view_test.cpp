@@ -144,8 +144,10 @@ const ViewCase kViewCases[] = {
     {"inspector",
      {"\x01\x02\x03\x04\x05\x06\x07\x08"},
      "",
-     {{7, " 8 bit  u 1  i 1   16 bit  u 513  i 513", ""}, {8, "32 bit  u 67305985", ""}}},
-    {"inspector big endian", {"\x01\x02\x03\x04\x05\x06\x07\x08"}, "t", {{7, "u 258  i 258", ""}}},
+     {{6, " 8 bit  u 1  i 1   16 bit  u 513  i 513", ""},
+      {7, "32 bit  u 67305985  i 67305985", ""},
+      {9, "float 1.53998961e-36   double 5.447603722011605e-270", ""}}},
+    {"inspector big endian", {"\x01\x02\x03\x04\x05\x06\x07\x08"}, "t", {{6, "u 258  i 258", ""}}},
     {"region map",
      {std::string(8, '\0')},
      "",
@@ -165,6 +167,42 @@ TEST(ViewTest, KeysMakeTheExpectedScreen) {
             EXPECT_EQ(grid.styles(check.row).substr(0, check.styles.size()), check.styles)
                 << test.name << ", row " << check.row;
         }
+    }
+}
+
+// The inspector shows each number whole or not at all: at any width its rows hold the full values
+// or stop before one, marked with an ellipsis; from 62 columns on every number is shown, from 70
+// the byte order's hint beside them.
+TEST(ViewTest, InspectorNumbersAreNeverCut) {
+    // -7.759047810296154e+288 as a double; its 64-bit integers are as long as they get.
+    const std::string bytes = "\xe0\x39\x64\x94\x53\x7a\xe9\xfb";
+    const std::string kWhole[] = {
+        "u 18152174272483965408", "i -294569801225586208", "double -7.7590478102961535e+288",
+        "float -1.15224722e-26",  "u 2489596384",          "i -1805370912",
+        "little endian (t)",
+    };
+    for (const std::size_t width :
+         std::initializer_list<std::size_t>{30, 45, 58, 61, 62, 70, 80, 89, 90, 120}) {
+        Viewer viewer({bytes}, width, 14);
+        const Grid grid = viewer.grid();
+        std::string inspector;
+        for (std::size_t row = 0; row < 14; ++row) {
+            inspector += grid.text(row) + "\n";
+        }
+        for (const std::string& whole : kWhole) {
+            // A value shown in part would show its label and first digits without the rest.
+            const std::string start = whole.substr(0, whole.find(' ') + 3);
+            const bool shown = inspector.find(whole) != std::string::npos;
+            EXPECT_TRUE(shown || inspector.find(start) == std::string::npos)
+                << width << " columns, " << whole << ":\n"
+                << inspector;
+            EXPECT_TRUE(shown || width < 62 || whole == "little endian (t)")
+                << width << " columns, " << whole << ":\n"
+                << inspector;
+        }
+        // Narrower than 58 columns the screen says it is too small.
+        EXPECT_EQ(inspector.find("\u2026") != std::string::npos, width >= 58 && width < 70)
+            << inspector;
     }
 }
 
@@ -197,12 +235,12 @@ TEST(ViewTest, JumpsLandNearTheTop) {
         {"g0xFFF0\r", 0xFFF0, 0x10000 - 0x10 * 9},
     };
     for (const auto& jump : kJumps) {
-        Viewer viewer({elf}, 78, 14);
+        Viewer viewer({elf}, 100, 14);
         viewer.press(jump.keys);
         EXPECT_EQ(viewer.model().cursor(), jump.cursor) << jump.keys;
         EXPECT_EQ(viewer.model().top(), jump.top) << jump.keys;
     }
-    Viewer two({elf, other}, 78, 24);
+    Viewer two({elf, other}, 100, 24);
     two.press("]");
     EXPECT_EQ(two.model().cursor(), 0x6003U);
     EXPECT_EQ(two.model().top(), 0x6000U - 0x10);  // each file has half the rows
