@@ -47,7 +47,7 @@ constexpr std::array kHelp{
     HelpLine{"Esc", "stop a search or a save"},
     HelpLine{"q  Ctrl-C", "quit (asks before dropping changes)"},
     HelpLine{"Ctrl-Z", "stop, with the terminal given back; fg comes back"},
-    HelpLine{"?", "this help; any key closes it"},
+    HelpLine{"?", "this help; ? again: the colours and marks"},
 };
 // clang-format on
 
@@ -369,8 +369,48 @@ void drawPanelLine(Grid& grid, std::size_t y, std::string_view text, Style style
     grid.put(1, y, text, style);
 }
 
+// What each colour and mark means, each shown as it is drawn.
+struct LegendLine {
+    std::u32string_view sample;
+    Style style;
+    std::string_view what;
+};
+
+// clang-format off
+constexpr std::array kLegendLines{
+    LegendLine{U"00", Style::kZero, "a zero byte"},
+    LegendLine{U"41", Style::kPrintable, "printable ASCII"},
+    LegendLine{U"0A", Style::kWhitespace, "white space: tab, line end, space"},
+    LegendLine{U"1B", Style::kOtherAscii, "other ASCII: control characters, 7F"},
+    LegendLine{U"C3", Style::kHigh, "above 7F"},
+    LegendLine{U"4D", Style::kCursor, "the cursor"},
+    LegendLine{U"4D", Style::kChanged, "changed and not saved"},
+    LegendLine{U"4D", Style::kDiffers, "differs from the other file"},
+    LegendLine{U"4D", Style::kField, "the structure field the cursor is in"},
+    LegendLine{U"▶", Style::kMarker, "strip: the stretches of the file the view is in"},
+    LegendLine{U"█", Style::kMapZeros, "strip: zeros"},
+    LegendLine{U"█", Style::kMapFill, "strip: one value repeated"},
+    LegendLine{U"█", Style::kMapText, "strip: text"},
+    LegendLine{U"█", Style::kMapCode, "strip: code or data"},
+    LegendLine{U"█", Style::kMapCompressed, "strip: compressed"},
+    LegendLine{U"█", Style::kMapRandom, "strip: compressed or encrypted"},
+    LegendLine{U"·", Style::kMapUnknown, "strip: not measured yet"},
+};
+// clang-format on
+
+void drawLegend(Grid& grid, const Geometry& geometry) {
+    drawPanelLine(grid, 0, "Colours and marks (? keys, any other key closes this)", Style::kTitle);
+    for (std::size_t i = 0; i < kLegendLines.size() && i + 1 < geometry.areaRows; ++i) {
+        drawPanelLine(grid, i + 1, std::string(6, ' ') + std::string(kLegendLines[i].what),
+                      Style::kPanel);
+        for (std::size_t c = 0; c < kLegendLines[i].sample.size(); ++c) {
+            grid.set(2 + c, i + 1, {kLegendLines[i].sample[c], kLegendLines[i].style});
+        }
+    }
+}
+
 void drawHelp(Grid& grid, const Geometry& geometry) {
-    drawPanelLine(grid, 0, "Keys (any key closes this)", Style::kTitle);
+    drawPanelLine(grid, 0, "Keys (? colours and marks, any other key closes this)", Style::kTitle);
     for (std::size_t i = 0; i < kHelp.size() && i + 1 < geometry.areaRows; ++i) {
         std::string line(kHelp[i].keys);
         line.resize(std::max<std::size_t>(line.size() + 2, 24), ' ');
@@ -524,6 +564,8 @@ Grid render(Model& model, std::size_t width, std::size_t height) {
     }
     if (model.mode() == Mode::kHelp) {
         drawHelp(grid, geometry);
+    } else if (model.mode() == Mode::kLegend) {
+        drawLegend(grid, geometry);
     } else if (model.mode() == Mode::kStructure) {
         drawStructure(grid, model, geometry);
     }

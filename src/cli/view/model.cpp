@@ -252,7 +252,9 @@ bool Model::dispatch(const Key& key) {
         case Mode::kPrompt:
             return handlePrompt(key);
         case Mode::kHelp:
-            mode_ = Mode::kView;
+        case Mode::kLegend:
+            // ? turns between the keys and what the colours and marks mean; any other key closes.
+            mode_ = !key.is('?') ? Mode::kView : mode_ == Mode::kHelp ? Mode::kLegend : Mode::kHelp;
             return true;
         case Mode::kStructure:
             handleStructure(key);

@@ -20,7 +20,7 @@ namespace tessaloom::cli::view {
 
 inline constexpr std::uint64_t kBytesPerRow = 16;
 
-enum class Mode { kView, kEditHex, kEditText, kPrompt, kHelp, kStructure };
+enum class Mode { kView, kEditHex, kEditText, kPrompt, kHelp, kLegend, kStructure };
 
 enum class PromptKind { kGoto, kSearch, kSaveAs, kDiscard };
 
