@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <string_view>
 
 #include "file_reader.h"
 #include "find.h"
@@ -189,6 +190,29 @@ void PatchListParser::takeLine(std::string_view text) {
         list_.bytes.push_back(
             {*offset + i, oldBytes ? (*oldBytes)[i] : std::uint8_t{0}, (*newBytes)[i]});
     }
+}
+
+std::string patchListLine(std::uint64_t offset, ByteView old, ByteView replacement) {
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    std::string line = "0x";
+    bool leading = true;
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        const char digit = kDigits[(offset >> shift) & 0xF];
+        leading = leading && digit == '0' && shift > 0;
+        if (!leading) {
+            line.push_back(digit);
+        }
+    }
+    line += ":";
+    const auto bytes = [&line, kDigits](ByteView values) {
+        for (const std::uint8_t value : values) {
+            line += {' ', kDigits[value >> 4], kDigits[value & 0xF]};
+        }
+    };
+    bytes(old);
+    line += " ->";
+    bytes(replacement);
+    return line;
 }
 
 PatchList readPatchList(FileReader& reader) {

@@ -61,6 +61,10 @@ class PatchListParser {
     std::uint64_t lineNumber_ = 0;
 };
 
+// The line of a patch list that replaces old, at offset, with replacement (as long as old), as
+// PatchListParser reads it: "0x1f0: 4d 5a -> 50 4b".
+std::string patchListLine(std::uint64_t offset, ByteView old, ByteView replacement);
+
 // Reads the patch list that reader reads, to its end or to its first wrong line.
 PatchList readPatchList(FileReader& reader);
 

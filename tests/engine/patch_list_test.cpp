@@ -71,6 +71,34 @@ TEST(PatchListParserTest, LinesAndErrors) {
     }
 }
 
+// A line written by patchListLine reads back as the change it was made from.
+TEST(PatchListLineTest, ReadsBackAsWritten) {
+    const struct {
+        std::uint64_t offset;
+        std::string old;
+        std::string replacement;
+        std::string line;
+    } cases[] = {
+        {0, "0", "A", "0x0: 30 -> 41"},
+        {0x1f0, "MZ", "PK", "0x1f0: 4d 5a -> 50 4b"},
+        {0x7ffffffffffffffd, std::string(1, '\0'), "\xff", "0x7ffffffffffffffd: 00 -> ff"},
+    };
+    for (const auto& c : cases) {
+        const std::string line =
+            patchListLine(c.offset, textBytes(c.old), textBytes(c.replacement));
+        EXPECT_EQ(line, c.line);
+        PatchListParser parser;
+        parser.write(textBytes(line));
+        const PatchList list = parser.finish();
+        ASSERT_FALSE(list.error) << line << ": " << list.error->what;
+        ASSERT_EQ(list.bytes.size(), c.old.size());
+        for (std::size_t i = 0; i < c.old.size(); ++i) {
+            EXPECT_EQ(list.bytes[i], (DiffEntry{c.offset + i, static_cast<std::uint8_t>(c.old[i]),
+                                                static_cast<std::uint8_t>(c.replacement[i])}));
+        }
+    }
+}
+
 // OLD is compared with the input as it is, 0 past its end; the first mismatch by offset is told.
 TEST(OldBytesCheckTest, SeekableAndStreamedAgree) {
     const ByteBuffer input = textBytes("abcdef");

@@ -5,6 +5,8 @@
 
 #include "engine/output_file.h"
 #include "engine/patch.h"
+#include "engine/patch_list.h"
+#include "engine/utf8.h"
 
 namespace tessaloom::cli::view {
 
@@ -59,7 +61,7 @@ std::uint8_t Document::original(std::uint64_t offset) {
 
 std::uint8_t Document::at(std::uint64_t offset) {
     const auto edit = edits_.find(offset);
-    return edit != edits_.end() ? edit->second : original(offset);
+    return edit != edits_.end() ? edit->second.value : original(offset);
 }
 
 Result<std::size_t> Document::readAt(std::uint64_t offset, std::span<std::uint8_t> into) {
@@ -91,7 +93,7 @@ Result<std::size_t> Document::readEdited(std::uint64_t offset, std::span<std::ui
     }
     for (auto edit = edits_.lower_bound(offset);
          edit != edits_.end() && edit->first < offset + *read; ++edit) {
-        into[static_cast<std::size_t>(edit->first - offset)] = edit->second;
+        into[static_cast<std::size_t>(edit->first - offset)] = edit->second.value;
     }
     return read;
 }
@@ -99,10 +101,11 @@ Result<std::size_t> Document::readEdited(std::uint64_t offset, std::span<std::ui
 // Reads before it changes anything, so that a byte that cannot be read leaves the edits as they
 // were.
 void Document::put(std::uint64_t offset, std::uint8_t value) {
-    if (value == original(offset)) {
+    const std::uint8_t held = original(offset);
+    if (value == held) {
         edits_.erase(offset);
     } else {
-        edits_[offset] = value;
+        edits_.try_emplace(offset, EditedByte{held, value}).first->second.value = value;
     }
 }
 
@@ -176,8 +179,8 @@ std::optional<std::string> Document::save(const std::string& target, const SaveP
     const bool keptName = !nameLost;
     std::vector<DiffEntry> patches;
     patches.reserve(edits_.size());
-    for (const auto& [offset, value] : edits_) {
-        patches.push_back({offset, 0, value});
+    for (const auto& [offset, edit] : edits_) {
+        patches.push_back({offset, 0, edit.value});
     }
     const PatchPlan plan(patches);
     // Where an open file cannot be replaced (Windows), the view lets go of the file it replaces,
@@ -227,6 +230,40 @@ std::optional<std::string> Document::save(const std::string& target, const SaveP
     path_ = destination;
     edits_.clear();
     open();
+    return std::nullopt;
+}
+
+std::optional<std::string> Document::exportPatches(const std::string& target) const {
+    // A line holds at most this many bytes, so that it stays readable.
+    constexpr std::size_t kLineBytes = 16;
+    // The name is escaped: a line end in it would start a line of the list.
+    std::string text = "# " + std::to_string(edits_.size()) +
+                       (edits_.size() == 1 ? " changed byte of " : " changed bytes of ") +
+                       escapedText(path_) + "\n";
+    ByteBuffer old;
+    ByteBuffer replacement;
+    std::uint64_t start = 0;
+    const auto endLine = [&] {
+        if (!old.empty()) {
+            text += patchListLine(start, old, replacement) + "\n";
+            old.clear();
+            replacement.clear();
+        }
+    };
+    for (const auto& [offset, edit] : edits_) {
+        if (old.size() == kLineBytes || offset != start + old.size()) {
+            endLine();
+            start = offset;
+        }
+        old.push_back(edit.original);
+        replacement.push_back(edit.value);
+    }
+    endLine();
+    OutputFile out(target, {.finalSize = text.size()});
+    if (!out.write(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) ||
+        !out.commit()) {
+        return "Cannot write " + target + ": " + out.error()->reason;
+    }
     return std::nullopt;
 }
 

@@ -89,6 +89,13 @@ class Document : public ByteSource {
     std::optional<std::string> save(const std::string& target = {},
                                     const SaveProgress& progress = {});
 
+    // Writes the edits to target through the safe writer as a patch list that --patch applies:
+    // a line for each run of changed bytes, with the bytes the file held there when they were
+    // first changed as OLD, so that applying it to a file that changed since fails instead of
+    // mixing the two. Works also when the file changed on disk or is gone; the edits stay. Empty
+    // on success; otherwise a line that says why and names the file.
+    std::optional<std::string> exportPatches(const std::string& target) const;
+
   private:
     void open();
     void put(std::uint64_t offset, std::uint8_t value);
@@ -99,7 +106,11 @@ class Document : public ByteSource {
     std::unique_ptr<CachedSource> cache_;  // over the reader's source, when it has one
     std::optional<FileError> error_;
     std::uint64_t size_ = 0;
-    std::map<std::uint64_t, std::uint8_t> edits_;
+    struct EditedByte {
+        std::uint8_t original;  // as the file held it when it was first changed
+        std::uint8_t value;
+    };
+    std::map<std::uint64_t, EditedByte> edits_;
     std::vector<ByteEdit> undo_;
     std::vector<ByteEdit> redo_;
 };

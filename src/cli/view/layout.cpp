@@ -43,7 +43,7 @@ constexpr std::array kHelp{
     HelpLine{"t", "inspector: little or big endian"},
     HelpLine{"e", "edit: hex digits; Tab switches to text; Esc leaves"},
     HelpLine{"u  Ctrl-R", "undo and redo"},
-    HelpLine{"w  W", "save; save as another file"},
+    HelpLine{"w  W  p", "save; save as; export the changes as a patch list"},
     HelpLine{"Esc", "stop a search or a save"},
     HelpLine{"q  Ctrl-C", "quit (asks before dropping changes)"},
     HelpLine{"Ctrl-Z", "stop, with the terminal given back; fg comes back"},

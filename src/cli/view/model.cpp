@@ -121,6 +121,8 @@ std::string Model::promptLabel() const {
             return "Find (hex as --find, or \"text\"): ";
         case PromptKind::kSaveAs:
             return "Save as: ";
+        case PromptKind::kExport:
+            return "Export the changes as a patch list to: ";
         case PromptKind::kDiscard:
             return "Discard " + plural(document().changeCount(), "change") + "? (y/n) ";
     }
@@ -289,6 +291,9 @@ bool Model::handleView(const Key& key) {
         {{KeyCode::kChar, 'e'}, [](Model& m) { m.mode_ = Mode::kEditHex; m.highNibble_ = true; }},
         {{KeyCode::kChar, 'w'}, [](Model& m) { m.save({}); }},
         {{KeyCode::kChar, 'W'}, [](Model& m) { m.openPrompt(PromptKind::kSaveAs); }},
+        {{KeyCode::kChar, 'p'}, [](Model& m) {
+            if (m.document().changeCount() == 0) { m.message_ = "No changes to export"; }
+            else { m.openPrompt(PromptKind::kExport); } }},
         {{KeyCode::kEscape}, [](Model& m) {
             if (m.seek_) { m.seek_.reset(); m.message_ = "Stopped"; } }},
         {{KeyCode::kChar, 'u'}, [](Model& m) { m.undoOrRedo(false); }},
@@ -520,6 +525,17 @@ void Model::runPrompt() {
                 save(promptText_);
             }
             return;
+        case PromptKind::kExport:
+            if (promptText_.empty()) {
+                message_ = "Not exported: no name given";
+            } else if (const std::optional<std::string> failure =
+                           document().exportPatches(promptText_)) {
+                message_ = "Not exported: " + *failure;
+            } else {
+                message_ = "Exported " + plural(document().changeCount(), "change") + " to " +
+                           promptText_ + ": tessaloom --patch FILE " + promptText_ + " OUT";
+            }
+            return;
         case PromptKind::kDiscard:
             return;
     }
@@ -592,6 +608,9 @@ void Model::save(const std::string& target) {
     }
     if (failure) {
         message_ = "Not saved: " + *failure;
+        if (failure->find("changed on disk") != std::string::npos) {
+            message_ += "; p exports the changes as a patch list";
+        }
         return;
     }
     message_ = "Saved " + plural(changes, "change") + " to " + destination;

@@ -22,7 +22,7 @@ inline constexpr std::uint64_t kBytesPerRow = 16;
 
 enum class Mode { kView, kEditHex, kEditText, kPrompt, kHelp, kLegend, kStructure };
 
-enum class PromptKind { kGoto, kSearch, kSaveAs, kDiscard };
+enum class PromptKind { kGoto, kSearch, kSaveAs, kExport, kDiscard };
 
 // The rows of bytes each pane shows, which the layout decides from the screen size.
 struct PaneSize {

@@ -405,6 +405,37 @@ TEST(ViewTest, PromptsTakeUtf8AndLongNamesWhole) {
     viewer.press("\x1b");
 }
 
+// p writes the edits as a patch list: one line per run of adjacent changed bytes, at most 16 bytes
+// a line, with the bytes the file held as OLD; --patch applied to the file gives what w saves.
+TEST(ViewTest, EditsExportAsAPatchList) {
+    Viewer viewer({std::string(64, 'a')});
+    viewer.press("p");
+    EXPECT_NE(viewer.grid().text(11).find("No changes to export"), std::string::npos);
+    // Bytes 1 and 2, then 0x10 to 0x22 (19 bytes), then byte 0x30 changed and changed back.
+    viewer.press("le4243\x1bg0x10\re" + std::string(38, '5') + "\x1bg0x30\re62\x1bu");
+    const std::string patches = viewer.file(0).sibling("edits.txt");
+    viewer.press("p\r");
+    EXPECT_NE(viewer.grid().text(11).find("Not exported: no name given"), std::string::npos);
+    viewer.press("p" + patches + "\r");
+    EXPECT_EQ(
+        contentOf(patches),
+        "# 21 changed bytes of " + viewer.file(0).path() + "\n0x1: 61 61 -> 42 43\n0x10: " + [] {
+            std::string old;
+            for (int i = 0; i < 16; ++i) {
+                old += i ? " 61" : "61";
+            }
+            std::string replacement;
+            for (int i = 0; i < 16; ++i) {
+                replacement += " 55";
+            }
+            return old + " ->" + replacement + "\n0x20: 61 61 61 -> 55 55 55\n";
+        }());
+    EXPECT_EQ(viewer.model().document().changeCount(), 21U);
+    viewer.press("p" + viewer.file(0).sibling("missing/edits.txt") + "\r");
+    EXPECT_NE(viewer.grid().text(11).find("Not exported: Cannot write "), std::string::npos)
+        << viewer.grid().text(11);
+}
+
 // A file that shrinks under the viewer costs neither the viewer nor the edits: the reason shows,
 // the scan that met it stops, and no save writes a short file.
 TEST(ViewTest, AFileThatShrinksKeepsTheViewerAndTheEdits) {
@@ -444,10 +475,18 @@ TEST(ViewTest, AFileRewrittenWithItsTimeSetBackIsNotSavedOver) {
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     viewer.press("w");
-    EXPECT_NE(viewer.grid().text(11).find("changed on disk since it was opened"), std::string::npos)
+    EXPECT_NE(viewer.grid().text(11).find("changed on disk since it was opened; p exports"),
+              std::string::npos)
         << viewer.grid().text(11);
     EXPECT_EQ(contentOf(path), "abcdefghij");
     EXPECT_EQ(viewer.model().document().changeCount(), 1U);
+    // The edits leave as a patch list that expects the bytes the user saw: it applies to the file
+    // as it was, and is refused by the file as it is now.
+    const std::string patches = viewer.file(0).sibling("edits.txt");
+    viewer.press("p" + patches + "\r");
+    EXPECT_NE(viewer.grid().text(11).find("Exported 1 change to " + patches), std::string::npos)
+        << viewer.grid().text(11);
+    EXPECT_EQ(contentOf(patches), "# 1 changed byte of " + path + "\n0x0: 30 -> 41\n");
 }
 #endif
 
