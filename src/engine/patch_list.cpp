@@ -64,7 +64,9 @@ std::optional<std::uint64_t> parseOffset(std::string_view text) {
 std::optional<ByteBuffer> parseBytes(std::string_view text) {
     ByteBuffer bytes;
     while (!(text = trim(text)).empty()) {
-        const std::size_t end = std::min(text.find(' '), text.find('\t'));
+        // The nearest blank of either kind: looking for each through the whole rest would make a
+        // long line cost the square of its length.
+        const std::size_t end = text.find_first_of(" \t");
         const std::string_view token = text.substr(0, end);
         text.remove_prefix(token.size());
         if (startsWith(token, "0x") || startsWith(token, "0X")) {
