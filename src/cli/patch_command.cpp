@@ -3,6 +3,8 @@
 #include <iostream>
 #include <limits>
 #include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -66,7 +68,16 @@ int runPatch(const Arguments& args) {
     const std::string& outputPath = args[2];
     const std::unique_ptr<FileReader> patches = openPatches(args[1]);
     requireReadable(*patches);
-    const PatchList list = readPatchList(*patches);
+    // The list is held whole, a few words a line: past the memory there is, the message says
+    // which input did not fit.
+    std::optional<PatchList> read;
+    try {
+        read = readPatchList(*patches);
+    } catch (const std::bad_alloc&) {
+        writeLine(std::cerr, {"ERROR: Not enough memory to hold the patch list ", args[1]});
+        return 2;
+    }
+    const PatchList& list = *read;
     requireReadable(*patches);
     if (list.error) {
         return failOnLine(list.error->line, list.error->what);
@@ -83,7 +94,7 @@ int runPatch(const Arguments& args) {
             return mismatched(*mismatch);
         }
     }
-    const PatchPlan plan(list.bytes);
+    const PatchPlan plan(list);
     const std::optional<std::uint64_t> finalSize =
         reader.size() ? std::optional(plan.patchedLength(*reader.size(),
                                                          std::numeric_limits<std::int64_t>::max()))

@@ -6,6 +6,7 @@
 
 #include "file_reader.h"
 #include "output_file.h"
+#include "patch_list.h"
 #include "search_replace.h"
 
 namespace tessaloom {
@@ -36,27 +37,69 @@ std::vector<std::uint64_t> findPatternOffsets(FileReader& reader, ByteView patte
 }
 
 PatchPlan::PatchPlan(std::span<const DiffEntry> patches) {
-    patches_.reserve(patches.size());
-    for (const DiffEntry& patch : patches) {
-        patches_.emplace_back(patch.offset, patch.byteB);
+    planBytes(patches);
+}
+
+PatchPlan::PatchPlan(const PatchList& list) {
+    runs_.reserve(list.lines.size());
+    for (const PatchLine& line : list.lines) {
+        if (line.byteCount > 0) {
+            const DiffEntry* first = list.bytes.data() + line.firstByte;
+            runs_.push_back({first->offset, line.byteCount, first});
+        }
     }
+    // Lines already in order of offsets, as most lists are, need no sort. Of lines at one offset
+    // the later comes later (the records lie in list order), which the overlap check then finds.
+    const auto byOffsetThenOrder = [](const Run& a, const Run& b) {
+        return a.offset != b.offset ? a.offset < b.offset : a.first < b.first;
+    };
+    if (!std::ranges::is_sorted(runs_, byOffsetThenOrder)) {
+        std::ranges::sort(runs_, byOffsetThenOrder);
+    }
+    const auto overlaps = [](const Run& a, const Run& b) { return b.offset <= a.last(); };
+    if (std::ranges::adjacent_find(runs_, overlaps) != runs_.end()) {
+        // A byte written twice: the plan resolves it byte by byte, the later line deciding.
+        runs_.clear();
+        runs_.shrink_to_fit();
+        planBytes(list.bytes);
+    }
+}
+
+void PatchPlan::planBytes(std::span<const DiffEntry> patches) {
+    owned_.assign(patches.begin(), patches.end());
     // Stable, so that of the records for one offset the last in the list stays last.
-    std::ranges::stable_sort(patches_, {}, &std::pair<std::uint64_t, std::uint8_t>::first);
-    const auto sameOffset = [](const auto& a, const auto& b) { return a.first == b.first; };
-    auto kept = patches_.begin();
-    for (auto record = patches_.begin(); record != patches_.end(); ++record) {
-        if (std::next(record) == patches_.end() || !sameOffset(*record, *std::next(record))) {
+    if (!std::ranges::is_sorted(owned_, {}, &DiffEntry::offset)) {
+        std::ranges::stable_sort(owned_, {}, &DiffEntry::offset);
+    }
+    auto kept = owned_.begin();
+    for (auto record = owned_.begin(); record != owned_.end(); ++record) {
+        if (std::next(record) == owned_.end() || record->offset != std::next(record)->offset) {
             *kept++ = *record;
         }
     }
-    patches_.erase(kept, patches_.end());
+    owned_.erase(kept, owned_.end());
+    // Records at adjacent offsets make one run; offsets now rise strictly, so none wraps.
+    for (std::size_t i = 0; i < owned_.size();) {
+        std::size_t end = i + 1;
+        while (end < owned_.size() && owned_[end].offset == owned_[end - 1].offset + 1) {
+            ++end;
+        }
+        runs_.push_back({owned_[i].offset, end - i, owned_.data() + i});
+        i = end;
+    }
+}
+
+std::vector<PatchPlan::Run>::const_iterator PatchPlan::firstRunEndingAtOrAfter(
+    std::uint64_t position) const {
+    return std::ranges::partition_point(
+        runs_, [position](const Run& run) { return run.last() < position; });
 }
 
 std::uint64_t PatchPlan::patchedLength(std::uint64_t length, std::uint64_t maxLength) const {
-    if (patches_.empty()) {
+    if (runs_.empty()) {
         return length;
     }
-    const std::uint64_t highest = patches_.back().first;
+    const std::uint64_t highest = runs_.back().last();
     if (highest >= maxLength) {
         throw std::length_error("patch offset beyond the largest possible length");
     }
@@ -64,17 +107,24 @@ std::uint64_t PatchPlan::patchedLength(std::uint64_t length, std::uint64_t maxLe
 }
 
 void PatchPlan::apply(std::span<std::uint8_t> bytes, std::uint64_t position) const {
-    auto patch = std::ranges::lower_bound(patches_, position, {},
-                                          &std::pair<std::uint64_t, std::uint8_t>::first);
-    for (; patch != patches_.end() && patch->first - position < bytes.size(); ++patch) {
-        bytes[static_cast<std::size_t>(patch->first - position)] = patch->second;
+    if (bytes.empty()) {
+        return;
+    }
+    const std::uint64_t lastByte = position + (bytes.size() - 1);
+    for (auto run = firstRunEndingAtOrAfter(position);
+         run != runs_.end() && run->offset <= lastByte; ++run) {
+        const std::uint64_t from = std::max(run->offset, position);
+        const std::uint64_t to = std::min(run->last(), lastByte);
+        for (std::uint64_t at = from; at <= to; ++at) {
+            bytes[static_cast<std::size_t>(at - position)] =
+                run->first[static_cast<std::size_t>(at - run->offset)].byteB;
+        }
     }
 }
 
 std::optional<std::uint64_t> PatchPlan::nextPatch(std::uint64_t position) const {
-    const auto patch = std::ranges::lower_bound(patches_, position, {},
-                                                &std::pair<std::uint64_t, std::uint8_t>::first);
-    return patch == patches_.end() ? std::nullopt : std::optional(patch->first);
+    const auto run = firstRunEndingAtOrAfter(position);
+    return run == runs_.end() ? std::nullopt : std::optional(std::max(run->offset, position));
 }
 
 void applyPatches(ByteBuffer& data, std::span<const DiffEntry> patches) {

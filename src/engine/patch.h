@@ -27,12 +27,22 @@ std::vector<std::uint64_t> findPatternOffsets(FileReader& reader, ByteView patte
 // The same for the file at path.
 std::vector<std::uint64_t> findPatternOffsets(const std::string& path, ByteView pattern);
 
+struct PatchList;
+
 // A patch list in order of offsets, the last record for an offset deciding it, so that the
 // patches that fall into any stretch of the data are found at once. Of each record only offset
 // and byteB count.
 class PatchPlan {
   public:
     explicit PatchPlan(std::span<const DiffEntry> patches);
+    // The changes of a patch list, which must outlive the plan. Lines that do not overlap (as in
+    // a --diff report, or an exported list) cost the plan a few words each, not a copy of their
+    // bytes.
+    explicit PatchPlan(const PatchList& list);
+    PatchPlan(const PatchPlan&) = delete;
+    PatchPlan& operator=(const PatchPlan&) = delete;
+    PatchPlan(PatchPlan&&) = default;
+    PatchPlan& operator=(PatchPlan&&) = default;
 
     // The length of data of the given length once patched: the larger of it and the highest
     // offset plus one. Throws std::length_error when that exceeds maxLength (an offset of
@@ -46,7 +56,19 @@ class PatchPlan {
     std::optional<std::uint64_t> nextPatch(std::uint64_t position) const;
 
   private:
-    std::vector<std::pair<std::uint64_t, std::uint8_t>> patches_;
+    // Bytes written from offset on: byteB of first[0] to first[count - 1]. Runs are in order of
+    // offsets and never overlap.
+    struct Run {
+        std::uint64_t offset;
+        std::uint64_t count;
+        const DiffEntry* first;
+        std::uint64_t last() const { return offset + (count - 1); }
+    };
+    void planBytes(std::span<const DiffEntry> patches);
+    std::vector<Run>::const_iterator firstRunEndingAtOrAfter(std::uint64_t position) const;
+
+    std::vector<Run> runs_;
+    std::vector<DiffEntry> owned_;  // the records the runs point into, where the plan copied them
 };
 
 // Writes byteB of each patch at its offset in data, in list order, so that the last record for

@@ -1,5 +1,6 @@
 // The --patch command on real files: --diff reports applied as they stand, and lists that are
 // refused whole.
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -87,6 +88,32 @@ TEST_F(PatchTest, RefusedListsLeaveTheOutputAlone) {
         {{"--patch", "in", "list", "in"}, "SUCCESS: Applied 2 changes -> in\n"},
     });
     EXPECT_EQ(readFile("in"), bytes({'A', 'b', 'c', 'd', 'e', 'f', 0, 0, '!'}));
+}
+
+// A patch list too large for the memory allowed fails with one line that names it, and O is not
+// made; a list of the same kind that fits is applied.
+TEST_F(PatchTest, AListTooLargeForMemoryIsNamed) {
+    TESSALOOM_SKIP_WITHOUT_ADDRESS_SPACE_LIMIT();
+    writeFile("in", "abc");
+    std::string huge = "0:";
+    for (int i = 0; i < 5000000; ++i) {
+        huge += " 00";
+    }
+    writeFile("huge.txt", huge);
+    writeFile("small.txt", "0: 41\n1: 42 -> 43\n");
+    RunOptions limited;
+    limited.addressSpaceLimit = std::uint64_t{64} << 20;
+    expectRuns({{{"--patch", "in", "huge.txt", "out"},
+                 "",
+                 "ERROR: Not enough memory to hold the patch list huge.txt\n",
+                 2}},
+               limited);
+    EXPECT_FALSE(std::filesystem::exists(path("out")));
+    const RunResult fits = run({"--patch", "in", "small.txt", "out"}, limited);
+    EXPECT_EQ(fits.err, "ERROR: PATCHES line 2: IN holds 0x62 at 0x1 where OLD says 0x42\n");
+    writeFile("small.txt", "0: 41\n1: 62 -> 43\n");
+    EXPECT_EQ(run({"--patch", "in", "small.txt", "out"}, limited).status, 0);
+    EXPECT_EQ(readFile("out"), "ACc");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "engine/file_io.h"
 #include "engine/file_io_fixture.h"
 #include "engine/output_file.h"
+#include "engine/patch_list.h"
 
 namespace tessaloom {
 namespace {
@@ -99,6 +100,58 @@ TEST(ApplyPatchesTest, AgreesWithApplyingTheRecordsOneByOne) {
         ByteBuffer data = input;
         applyPatches(data, patches);
         ASSERT_EQ(data, expected) << "round " << round;
+    }
+}
+
+// A plan made from a patch list (lines in and out of order, apart, adjacent, overlapping) writes
+// what its lines applied one by one in list order write, into any piece of the data, and finds
+// the next patch from any position.
+TEST(PatchPlanTest, FromAListAgreesWithItsLinesOneByOne) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 200; ++round) {
+        const bool overlapping = round % 2 == 0;
+        std::string text;
+        const std::size_t inputSize = static_cast<std::size_t>(random() % 50);
+        ByteBuffer expected(inputSize, 0x11);
+        std::uint64_t next = random() % 4;
+        for (int line = 0, lines = static_cast<int>(random() % 12); line < lines; ++line) {
+            const std::uint64_t offset = overlapping ? random() % 70 : next;
+            const std::size_t count = 1 + random() % 5;
+            next = offset + count + random() % 3;
+            text += std::to_string(offset) + ":";
+            for (std::size_t i = 0; i < count; ++i) {
+                const auto value = static_cast<std::uint8_t>(random());
+                text += " " + std::to_string(value % 10) + std::to_string(value % 7);
+                if (offset + i >= expected.size()) {
+                    expected.resize(offset + i + 1);
+                }
+                expected[offset + i] = static_cast<std::uint8_t>((value % 10) * 16 + value % 7);
+            }
+            text += "\n";
+        }
+        PatchListParser parser;
+        parser.write(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+        const PatchList list = parser.finish();
+        ASSERT_FALSE(list.error) << text;
+        const PatchPlan plan(list);
+        ASSERT_EQ(plan.patchedLength(inputSize, 1000), expected.size()) << text;
+        for (std::size_t piece = 1; piece <= 9; ++piece) {
+            ByteBuffer data(inputSize, 0x11);
+            data.resize(expected.size());
+            for (std::size_t at = 0; at < data.size(); at += piece) {
+                plan.apply(std::span(data).subspan(at, std::min(piece, data.size() - at)), at);
+            }
+            ASSERT_EQ(data, expected) << text << "pieces of " << piece;
+        }
+        for (std::uint64_t at = 0; at <= expected.size(); ++at) {
+            std::optional<std::uint64_t> written;
+            for (const DiffEntry& record : list.bytes) {
+                if (record.offset >= at && (!written || record.offset < *written)) {
+                    written = record.offset;
+                }
+            }
+            ASSERT_EQ(plan.nextPatch(at), written) << text << "from " << at;
+        }
     }
 }
 
