@@ -2,7 +2,8 @@
 # Installs the Debian packages that the build needs and the machine lacks: the compiler, CMake,
 # make and the static compression and YAML libraries that the program links. With "test", also
 # what the test suite runs: GoogleTest, tmux for the viewer, and the established tools that
-# --struct is checked against. Does nothing when all of it is there; installing needs root.
+# --struct and --map are checked against. Does nothing when all of it is there; installing needs
+# root.
 #
 #   .ci/install-deps.sh [test]
 set -euo pipefail
@@ -46,5 +47,7 @@ if [ "$with_tests" -eq 1 ]; then
   /usr/bin/python3 -c 'import pefile' 2>/dev/null || missing+=(python3-pefile)
   command -v pngcheck >/dev/null || missing+=(pngcheck)
   command -v zip >/dev/null || missing+=(zip)
+  # The entropy edges of --map are checked against binwalk's.
+  command -v binwalk >/dev/null || missing+=(binwalk)
 fi
 install_missing "${missing[@]}"
