@@ -387,14 +387,14 @@ constexpr std::array kLegendLines{
     LegendLine{U"4D", Style::kChanged, "changed and not saved"},
     LegendLine{U"4D", Style::kDiffers, "differs from the other file"},
     LegendLine{U"4D", Style::kField, "the structure field the cursor is in"},
-    LegendLine{U"▶", Style::kMarker, "strip: the stretches of the file the view is in"},
-    LegendLine{U"█", Style::kMapZeros, "strip: zeros"},
-    LegendLine{U"█", Style::kMapFill, "strip: one value repeated"},
-    LegendLine{U"█", Style::kMapText, "strip: text"},
-    LegendLine{U"█", Style::kMapCode, "strip: code or data"},
-    LegendLine{U"█", Style::kMapCompressed, "strip: compressed"},
-    LegendLine{U"█", Style::kMapRandom, "strip: compressed or encrypted"},
-    LegendLine{U"·", Style::kMapUnknown, "strip: not measured yet"},
+    LegendLine{U"\u25B6", Style::kMarker, "strip: the stretches of the file the view is in"},
+    LegendLine{U"\u2588", Style::kMapZeros, "strip: zeros"},
+    LegendLine{U"\u2588", Style::kMapFill, "strip: one value repeated"},
+    LegendLine{U"\u2588", Style::kMapText, "strip: text"},
+    LegendLine{U"\u2588", Style::kMapCode, "strip: code or data"},
+    LegendLine{U"\u2588", Style::kMapCompressed, "strip: compressed"},
+    LegendLine{U"\u2588", Style::kMapRandom, "strip: compressed or encrypted"},
+    LegendLine{U"\u00B7", Style::kMapUnknown, "strip: not measured yet"},
 };
 // clang-format on
 

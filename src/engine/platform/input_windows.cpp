@@ -96,7 +96,7 @@ FileIdentity identityOf(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info) {
         (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
         static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
                                   info.ftLastWriteTime.dwLowDateTime)};
-    // The change time is kept by the system alone; no program sets it back.
+    // The change time, which copying a file over it or setting its times back leaves changed.
     FILE_BASIC_INFO basic{};
     if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
         identity.changed = basic.ChangeTime.QuadPart;
