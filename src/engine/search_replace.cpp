@@ -1,5 +1,7 @@
 #include "search_replace.h"
 
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "file_reader.h"
@@ -138,11 +140,22 @@ bool searchAndReplace(const std::string& inputPath, ByteView search, ByteView re
     return searchAndReplace(reader, search, replacement, outputPath, count);
 }
 
-bool searchAndReplace(FileReader& reader, ByteView search, ByteView replacement,
-                      const std::string& outputPath, std::int64_t& count) {
+namespace {
+
+// The replacements of replaceInto, counted into count as they are made, also where the output
+// then fails.
+Result<void> replaceCounting(FileReader& reader, ByteView search, ByteView replacement,
+                             const std::string& outputPath, std::int64_t& count) {
     count = 0;
+    const auto failure = [](Failure::Kind kind, const std::string& path,
+                            const std::optional<FileError>& error, std::string reason) {
+        return Failure{kind, path, error ? error->reason : std::move(reason),
+                       error ? error->code : 0, std::nullopt};
+    };
     if (!usablePatterns(search, replacement)) {
-        return false;
+        return failure(Failure::Kind::kInvalid, {}, std::nullopt,
+                       search.empty() ? "The pattern is empty"
+                                      : "The pattern and its replacement differ in length");
     }
     WindowedScan scan(reader, search, PatternScanner::Occurrences::kLeftmostApart);
     const MatchCallback replace = [&](std::uint64_t, std::size_t at) {
@@ -151,17 +164,39 @@ bool searchAndReplace(FileReader& reader, ByteView search, ByteView replacement,
     };
     // The first window is read before the output is touched: an empty input leaves it alone.
     if (!scan.advance(replace)) {
-        return false;
+        return reader.error() ? failure(Failure::Kind::kRead, reader.path(), reader.error(), {})
+                              : failure(Failure::Kind::kInvalid, reader.path(), std::nullopt,
+                                        "The input is empty");
     }
     OutputFile output(outputPath, {.finalSize = reader.size(), .source = &reader});
     do {
         if (!output.write(scan.done())) {
-            return false;
+            return failure(Failure::Kind::kWrite, outputPath, output.error(), "not written");
         }
     } while (scan.advance(replace));
     // Where an open file cannot be replaced, the input may be the output.
     reader.close();
-    return output.commit();
+    if (!output.commit()) {
+        return failure(Failure::Kind::kWrite, outputPath, output.error(), "not written");
+    }
+    return {};
+}
+
+}  // namespace
+
+bool searchAndReplace(FileReader& reader, ByteView search, ByteView replacement,
+                      const std::string& outputPath, std::int64_t& count) {
+    return replaceCounting(reader, search, replacement, outputPath, count).ok();
+}
+
+Result<std::int64_t> replaceInto(FileReader& reader, ByteView search, ByteView replacement,
+                                 const std::string& outputPath) {
+    std::int64_t count = 0;
+    Result<void> done = replaceCounting(reader, search, replacement, outputPath, count);
+    if (!done) {
+        return done.failure();
+    }
+    return count;
 }
 
 }  // namespace tessaloom

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "failure.h"
 #include "file_reader.h"
 #include "find.h"
 #include "types.h"
@@ -90,5 +91,12 @@ bool searchAndReplace(const std::string& inputPath, ByteView search, ByteView re
 // The same for the input that reader reads, which it closes before the output replaces a file.
 bool searchAndReplace(FileReader& reader, ByteView search, ByteView replacement,
                       const std::string& outputPath, std::int64_t& count);
+
+// The same, for a caller that wants to know why it failed: the number of replacements, or the
+// Failure: kInvalid for patterns that cannot be used or an empty input, kRead (the input's path
+// and the system's reason) for an input that cannot be read, kWrite (the output's) for an output
+// that cannot be written or made the target's.
+Result<std::int64_t> replaceInto(FileReader& reader, ByteView search, ByteView replacement,
+                                 const std::string& outputPath);
 
 }  // namespace tessaloom

@@ -170,5 +170,50 @@ TEST(SearchAndReplaceTest, FailuresResetTheCount) {
     EXPECT_EQ(count, 0);
 }
 
+// A library caller is told why a replacement failed: which file, what failed, the system's words;
+// the count it made comes with a success.
+TEST(ReplaceIntoTest, SaysWhyItFailed) {
+    const TemporaryFile input(ByteView(ByteBuffer{1, 2, 1}));
+    const TemporaryFile empty(ByteView{});
+    const std::string missing = input.sibling("missing/out");
+    const ByteBuffer one{1};
+    const ByteBuffer two{2, 2};
+    const struct {
+        std::string in;
+        ByteBuffer search;
+        ByteBuffer replacement;
+        std::string out;
+        std::string told;  // kind, path and reason, or the count
+    } cases[] = {
+        {input.path(), one, two, input.sibling("out"),
+         "invalid: The pattern and its replacement "
+         "differ in length"},
+        {input.path(), {}, {}, input.sibling("out"), "invalid: The pattern is empty"},
+        {input.sibling("none"), one, ByteBuffer{3}, input.sibling("out"),
+         "read " + input.sibling("none") + ": No such file or directory"},
+        {empty.path(), one, ByteBuffer{3}, input.sibling("out"),
+         "invalid " + empty.path() + ": The input is empty"},
+        {input.path(), one, ByteBuffer{3}, missing,
+         "write " + missing + ": No such file or directory"},
+        {input.path(), one, ByteBuffer{3}, input.sibling("out"), "2 replaced"},
+    };
+    for (const auto& c : cases) {
+        FileReader reader(c.in);
+        const Result<std::int64_t> result = replaceInto(reader, c.search, c.replacement, c.out);
+        std::string told;
+        if (result) {
+            told = std::to_string(*result) + " replaced";
+        } else {
+            const Failure& why = result.failure();
+            told = why.kind == Failure::Kind::kRead    ? "read"
+                   : why.kind == Failure::Kind::kWrite ? "write"
+                                                       : "invalid";
+            told += (why.path.empty() ? "" : " " + why.path) + ": " + why.reason;
+        }
+        EXPECT_EQ(told, c.told);
+    }
+    EXPECT_EQ(loadFile(input.sibling("out")), (ByteBuffer{3, 2, 3}));
+}
+
 }  // namespace
 }  // namespace tessaloom
