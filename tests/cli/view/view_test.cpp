@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "engine/chunked_file.h"
+#include "engine/patch.h"
+#include "engine/patch_list.h"
 #include "engine/text_bytes.h"
 #include "view/layout.h"
 #include "view/model.h"
@@ -434,6 +436,14 @@ TEST(ViewTest, EditsExportAsAPatchList) {
     viewer.press("p" + viewer.file(0).sibling("missing/edits.txt") + "\r");
     EXPECT_NE(viewer.grid().text(11).find("Not exported: Cannot write "), std::string::npos)
         << viewer.grid().text(11);
+    // The list applied to the file as it was gives what w saves.
+    FileReader list(patches);
+    const PatchList read = readPatchList(list);
+    ASSERT_FALSE(read.error);
+    ByteBuffer patched(64, 'a');
+    applyPatches(patched, read.bytes);
+    viewer.press("w");
+    EXPECT_EQ(contentOf(viewer.file(0).path()), std::string(patched.begin(), patched.end()));
 }
 
 // A file that shrinks under the viewer costs neither the viewer nor the edits: the reason shows,
