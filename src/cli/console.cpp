@@ -4,6 +4,7 @@
 #include <charconv>
 #include <iostream>
 
+#include "engine/hex_text.h"
 #include "engine/utf8.h"
 #include "platform/terminal.h"
 
@@ -49,9 +50,7 @@ void writeLine(std::ostream& out, std::string_view text) {
 }
 
 std::string lowerHex(std::uint64_t value) {
-    char digits[16];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
-    return {digits, end};
+    return hexNumber(value);
 }
 
 std::string fixedDecimals(double value, int decimals) {

@@ -8,6 +8,7 @@
 #include "console.h"
 #include "engine/file_reader.h"
 #include "engine/find.h"
+#include "engine/hex_text.h"
 #include "engine/search_replace.h"
 #include "inputs.h"
 #include "json.h"
@@ -24,10 +25,9 @@ constexpr std::size_t kBlockSize = 64 * 1024;
 // The two lower-case hex digits of every byte value and a space, made once.
 const std::array<std::array<char, 3>, 256>& hexPairs() {
     static const auto pairs = [] {
-        static constexpr char kDigits[] = "0123456789abcdef";
         std::array<std::array<char, 3>, 256> table{};
         for (std::size_t value = 0; value < table.size(); ++value) {
-            table[value] = {kDigits[value >> 4], kDigits[value & 0xF], ' '};
+            table[value] = {kLowerHexDigits[value >> 4], kLowerHexDigits[value & 0xF], ' '};
         }
         return table;
     }();

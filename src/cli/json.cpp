@@ -2,12 +2,12 @@
 
 #include <charconv>
 
+#include "engine/hex_text.h"
 #include "engine/utf8.h"
 
 namespace tessaloom::cli {
 
 std::string jsonString(std::string_view text) {
-    static constexpr char kDigits[] = "0123456789abcdef";
     std::string json = "\"";
     for (std::size_t i = 0; i < text.size();) {
         const auto decoded = decodeUtf8(text, i);
@@ -22,8 +22,8 @@ std::string jsonString(std::string_view text) {
             json += c;
         } else if (decoded->point < 0x20 || decoded->point == 0x7F) {
             json += "\\u00";
-            json += kDigits[decoded->point >> 4];
-            json += kDigits[decoded->point & 0xF];
+            json += kLowerHexDigits[decoded->point >> 4];
+            json += kLowerHexDigits[decoded->point & 0xF];
         } else {
             json.append(text.substr(i, decoded->length));
         }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "hex_text.h"
 #include "utf8.h"
 
 namespace tessaloom {
@@ -110,14 +111,14 @@ std::size_t BytePattern::find(ByteView data, std::size_t from) const {
 }
 
 std::string BytePattern::text() const {
-    static constexpr char kDigits[] = "0123456789abcdef";
     std::string text;
     for (std::size_t i = 0; i < values_.size(); ++i) {
         if (i > 0) {
             text += ' ';
         }
         for (const int shift : {4, 0}) {
-            text += (masks_[i] >> shift & 0xF) == 0 ? '?' : kDigits[values_[i] >> shift & 0xF];
+            text +=
+                (masks_[i] >> shift & 0xF) == 0 ? '?' : kLowerHexDigits[values_[i] >> shift & 0xF];
         }
     }
     return text;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "file_reader.h"
+#include "hex_text.h"
 
 namespace tessaloom {
 
@@ -15,8 +16,6 @@ constexpr std::size_t kBytesPerLine = 16;
 constexpr std::size_t kBlockSize = std::size_t{1} << 16;
 // 16 offset digits, 2 spaces, 49 byte columns, " |", 16 sidebar characters, "|\n".
 constexpr std::size_t kMaxLineLength = 16 + 2 + 49 + 2 + 16 + 2;
-
-constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
 // Every byte's column: two upper-case hexadecimal digits and a space, and a fourth character so
 // that a column is one 4-byte copy; the next column overwrites it.

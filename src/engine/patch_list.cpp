@@ -7,6 +7,7 @@
 
 #include "file_reader.h"
 #include "find.h"
+#include "hex_text.h"
 #include "utf8.h"
 
 namespace tessaloom {
@@ -195,20 +196,11 @@ void PatchListParser::takeLine(std::string_view text) {
 }
 
 std::string patchListLine(std::uint64_t offset, ByteView old, ByteView replacement) {
-    constexpr std::string_view kDigits = "0123456789abcdef";
-    std::string line = "0x";
-    bool leading = true;
-    for (int shift = 60; shift >= 0; shift -= 4) {
-        const char digit = kDigits[(offset >> shift) & 0xF];
-        leading = leading && digit == '0' && shift > 0;
-        if (!leading) {
-            line.push_back(digit);
-        }
-    }
-    line += ":";
-    const auto bytes = [&line, kDigits](ByteView values) {
+    std::string line = "0x" + hexNumber(offset) + ":";
+    const auto bytes = [&line](ByteView values) {
         for (const std::uint8_t value : values) {
-            line += {' ', kDigits[value >> 4], kDigits[value & 0xF]};
+            line += ' ';
+            appendHexByte(line, value);
         }
     };
     bytes(old);

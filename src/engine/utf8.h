@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "hex_text.h"
+
 namespace tessaloom {
 
 // One character of UTF-8 text: its code point and how many bytes it takes.
@@ -82,7 +84,6 @@ inline bool isDisplayControl(std::uint32_t point) {
 // text safe to show on a terminal: UTF-8 characters as they are, and each byte of a display
 // control or of what is not UTF-8 as \xNN.
 inline std::string escapedText(std::string_view text) {
-    constexpr std::string_view kDigits = "0123456789ABCDEF";
     std::string shown;
     shown.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -94,10 +95,8 @@ inline std::string escapedText(std::string_view text) {
         }
         const std::size_t end = i + (decoded ? decoded->length : 1);
         for (; i < end; ++i) {
-            const auto byte = static_cast<std::uint8_t>(text[i]);
             shown += "\\x";
-            shown += kDigits[byte >> 4];
-            shown += kDigits[byte & 0xF];
+            appendHexByte(shown, static_cast<std::uint8_t>(text[i]), HexLetters::kUpper);
         }
     }
     return shown;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/diff.h"
+#include "engine/hex_text.h"
 #include "engine/utf8.h"
 
 namespace tessaloom::cli::view {
@@ -51,8 +52,6 @@ constexpr std::array kHelp{
 };
 // clang-format on
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 Style byteStyle(std::uint8_t byte) {
     if (byte == 0) {
         return Style::kZero;
@@ -92,7 +91,7 @@ Style mapStyle(RegionClass region) {
 std::string hexOffset(std::uint64_t value, std::size_t digits) {
     std::string text(digits, '0');
     for (std::size_t i = digits; i-- > 0 && value != 0; value >>= 4) {
-        text[i] = kHexDigits[value & 0xF];
+        text[i] = kUpperHexDigits[value & 0xF];
     }
     return text;
 }
@@ -192,8 +191,8 @@ void drawPane(Grid& grid, Model& model, DrawnBytes& bytes, const Geometry& geome
                                : Style::kCursor;
                 textStyle = editing && model.mode() == Mode::kEditHex ? style : Style::kCursor;
             }
-            grid.set(x, y, {static_cast<char32_t>(kHexDigits[byte >> 4]), hexStyle});
-            grid.set(x + 1, y, {static_cast<char32_t>(kHexDigits[byte & 0xF]), hexStyle});
+            grid.set(x, y, {static_cast<char32_t>(kUpperHexDigits[byte >> 4]), hexStyle});
+            grid.set(x + 1, y, {static_cast<char32_t>(kUpperHexDigits[byte & 0xF]), hexStyle});
             if (offset == model.cursor() && model.mode() == Mode::kEditHex && editing) {
                 // The digit that the next key types stands out from the other.
                 grid.setStyle(model.highNibble() ? x + 1 : x, y, style);

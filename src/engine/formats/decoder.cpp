@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "../byte_order.h"
+#include "../hex_text.h"
 #include "../utf8.h"
 
 namespace tessaloom::formats {
@@ -108,14 +109,7 @@ std::string decimal(std::uint64_t value) {
 }
 
 std::string hex(std::uint64_t value) {
-    constexpr std::string_view kDigits = "0123456789abcdef";
-    std::string digits;
-    do {
-        digits.push_back(kDigits[value & 0xF]);
-        value >>= 4;
-    } while (value != 0);
-    std::ranges::reverse(digits);
-    return "0x" + digits;
+    return "0x" + hexNumber(value);
 }
 
 std::string indexLabel(std::uint64_t index) {
@@ -201,10 +195,8 @@ bool readFields(Bytes& bytes, std::uint64_t base, std::span<const FieldLayout> l
         if (layout.render == Render::kBytes) {
             std::string shown;
             for (const std::uint8_t byte : field) {
-                constexpr std::string_view kDigits = "0123456789ABCDEF";
                 shown += shown.empty() ? "" : " ";
-                shown += kDigits[byte >> 4];
-                shown += kDigits[byte & 0xF];
+                appendHexByte(shown, byte, HexLetters::kUpper);
             }
             addField(parent, std::string(layout.name), offset, layout.size, std::move(shown));
             continue;
