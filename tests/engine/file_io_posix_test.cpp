@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <functional>
@@ -266,12 +267,21 @@ TEST_F(FileIoTest, SaveWritesInPlaceWhereNoTemporaryFileCanBeMade) {
 // replace it, even where that program puts the file's size and modification time back as they
 // were (cp -p over it, or a rewrite in place followed by touch -d).
 TEST_F(FileIoTest, PatchingInPlaceFailsWhenTheInputChangedMeanwhile) {
+    // Made again until the file system's clock has moved on: where it keeps coarse times, a
+    // change made at once would carry the time the file already had.
     const auto restoreTime = [this](const std::function<void()>& change) {
         struct stat before {};
         ASSERT_EQ(::stat(path("file").c_str(), &before), 0);
-        change();
-        const struct timespec times[2] = {before.st_atim, before.st_mtim};
-        ASSERT_EQ(::utimensat(AT_FDCWD, path("file").c_str(), times, 0), 0);
+        struct stat after = before;
+        for (int attempt = 0; attempt < 1000 && after.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+                              after.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
+             ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(attempt == 0 ? 0 : 1));
+            change();
+            const struct timespec times[2] = {before.st_atim, before.st_mtim};
+            ASSERT_EQ(::utimensat(AT_FDCWD, path("file").c_str(), times, 0), 0);
+            ASSERT_EQ(::stat(path("file").c_str(), &after), 0);
+        }
     };
     const struct {
         const char* name;

@@ -1,12 +1,14 @@
 // The viewer without a terminal: keys into the model, the grid the layout makes out of it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -481,9 +483,17 @@ TEST(ViewTest, AFileRewrittenWithItsTimeSetBackIsNotSavedOver) {
     const std::string path = viewer.file(0).path();
     struct stat before {};
     ASSERT_EQ(::stat(path.c_str(), &before), 0);
-    std::fstream(path, std::ios::binary | std::ios::in | std::ios::out) << "abcdefghij";
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    // Made again until the file system's clock has moved on past the time the file had.
+    struct stat after = before;
+    for (int attempt = 0; attempt < 1000 && after.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+                          after.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
+         ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(attempt == 0 ? 0 : 1));
+        std::fstream(path, std::ios::binary | std::ios::in | std::ios::out) << "abcdefghij";
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    }
     viewer.press("w");
     EXPECT_NE(viewer.grid().text(11).find("changed on disk since it was opened; p exports"),
               std::string::npos)
