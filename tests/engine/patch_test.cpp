@@ -121,7 +121,9 @@ TEST(PatchPlanTest, FromAListAgreesWithItsLinesOneByOne) {
             text += std::to_string(offset) + ":";
             for (std::size_t i = 0; i < count; ++i) {
                 const auto value = static_cast<std::uint8_t>(random());
-                text += " " + std::to_string(value % 10) + std::to_string(value % 7);
+                text += ' ';
+                text += std::to_string(value % 10);
+                text += std::to_string(value % 7);
                 if (offset + i >= expected.size()) {
                     expected.resize(offset + i + 1);
                 }

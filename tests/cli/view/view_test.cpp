@@ -435,7 +435,8 @@ TEST(ViewTest, EditsExportAsAPatchList) {
             return old + " ->" + replacement + "\n0x20: 61 61 61 -> 55 55 55\n";
         }());
     EXPECT_EQ(viewer.model().document().changeCount(), 21U);
-    viewer.press("p" + viewer.file(0).sibling("missing/edits.txt") + "\r");
+    const std::string nowhere = viewer.file(0).sibling("missing/edits.txt");
+    viewer.press("p" + nowhere + "\r");
     EXPECT_NE(viewer.grid().text(11).find("Not exported: Cannot write "), std::string::npos)
         << viewer.grid().text(11);
     // The list applied to the file as it was gives what w saves.
