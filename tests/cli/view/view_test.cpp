@@ -378,6 +378,10 @@ TEST(ViewTest, AFileRemovedOrReplacedCanStillBeSavedElsewhere) {
 // A prompt takes UTF-8 names and names longer than 256 bytes whole; its line shows the end of a
 // long text after a mark, controls escaped, and Backspace takes back a whole character.
 TEST(ViewTest, PromptsTakeUtf8AndLongNamesWhole) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the test's names are UTF-8 and 450 bytes long, which std::filesystem on "
+                    "Windows reads in the ANSI code page and the system refuses past MAX_PATH";
+#endif
     Viewer viewer({"0123456789"}, 60);
     const std::string folder = viewer.file(0).sibling("d");
     std::filesystem::create_directories(folder + "/" + std::string(200, 'x'));
