@@ -83,6 +83,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" >&2
 fi
 
+# The build's own compiler and libraries, when the machine lacks them.
+.ci/install-deps.sh >&2
 cmake --workflow --preset bench >/dev/null
 tessaloom=${tessaloom:-$PWD/build/bench/tessaloom}
 if ! [ -f "$tessaloom" ] || ! [ -x "$tessaloom" ]; then
