@@ -49,6 +49,22 @@ void writeLine(std::ostream& out, std::string_view text) {
     writeLine(out, {text});
 }
 
+std::string failureText(const Failure& failure) {
+    switch (failure.kind) {
+        case Failure::Kind::kWrite:
+            return "Cannot write " + failure.path + ": " + failure.reason;
+        case Failure::Kind::kChanged:
+            return failure.path + " " + failure.reason;
+        case Failure::Kind::kStopped:
+            return "Stopped; " + failure.path + " is as it was";
+        case Failure::Kind::kRead:
+        case Failure::Kind::kMemory:
+        case Failure::Kind::kInvalid:
+            break;
+    }
+    return "Cannot read " + failure.path + ": " + failure.reason;
+}
+
 std::string lowerHex(std::uint64_t value) {
     return hexNumber(value);
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/failure.h"
+
 namespace tessaloom::cli {
 
 // Writes text to standard output or standard error as it is into a pipe or a file, so that
@@ -21,6 +23,11 @@ void writeLine(std::ostream& out, std::string_view text);
 // The same for a line given in parts, written one after the other, so that a long text (a string
 // run of many megabytes) goes out without being copied into a line first.
 void writeLine(std::ostream& out, std::initializer_list<std::string_view> parts);
+
+// The sentence that says why an operation failed, as every message of the program words it:
+// "Cannot read FILE: reason", "Cannot write FILE: reason", "FILE changed on disk since it was
+// opened", "Stopped; FILE is as it was".
+std::string failureText(const Failure& failure);
 
 // Lower-case hexadecimal with no prefix, width or fill: 0 is "0", 171 is "ab".
 std::string lowerHex(std::uint64_t value);

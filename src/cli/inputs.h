@@ -9,7 +9,7 @@ namespace tessaloom::cli {
 // its input or its first read failed.
 inline void requireReadable(const FileReader& reader) {
     if (reader.error()) {
-        throw ReadError(reader.path(), reader.error()->reason);
+        throw ReadError(*reader.failure());
     }
 }
 

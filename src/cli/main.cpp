@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     } catch (const tessaloom::cli::ArgumentError& error) {
         return fail(std::string("ERROR: ") + error.what());
     } catch (const tessaloom::ReadError& error) {
-        return fail(std::string("ERROR: ") + error.what());
+        return fail("ERROR: " + tessaloom::cli::failureText(error.failure()));
     } catch (const std::bad_alloc&) {
         return fail("ERROR: Not enough memory to load the file");
     } catch (const std::length_error&) {

@@ -53,8 +53,7 @@ int mismatched(const PatchMismatch& mismatch) {
 }
 
 int cannotWrite(const OutputFile& output) {
-    writeLine(std::cerr, {"ERROR: Cannot write ", output.path(), ": ",
-                          output.error() ? output.error()->reason : "unknown error"});
+    writeLine(std::cerr, "ERROR: " + failureText(output.failure()));
     return 2;
 }
 

@@ -43,10 +43,12 @@ int runStruct(const Arguments& args) {
         try {
             return describeStructure(reader, options);
         } catch (const ReadError& error) {
-            if (error.reason() != streamTooLong(options.streamLimit)) {
+            if (error.failure().kind != Failure::Kind::kMemory) {
                 throw;
             }
-            throw ReadError(error.path(), error.reason() + " (--stream-limit SIZE raises it)");
+            Failure failure = error.failure();
+            failure.reason += " (--stream-limit SIZE raises it)";
+            throw ReadError(std::move(failure));
         }
     }();
     progress.erase();

@@ -17,6 +17,8 @@ struct Failure {
         kWrite,    // the output could not be created, written or made the target's
         kMemory,   // what the input asks for does not fit in memory, or passes a stated limit
         kInvalid,  // the input is read, but is not what it must be (a line of a patch list)
+        kChanged,  // the file changed on disk since it was opened, or while it was read
+        kStopped,  // the user asked to stop; nothing was written
     };
 
     Kind kind = Kind::kRead;

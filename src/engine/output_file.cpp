@@ -41,6 +41,14 @@ OutputFile::OutputFile(const std::string& path, const OutputOptions& options) : 
 
 OutputFile::~OutputFile() = default;
 
+Failure OutputFile::failure() const {
+    return Failure{Failure::Kind::kWrite,
+                   path_,
+                   error_ ? error_->reason : "unknown error",
+                   error_ ? error_->code : 0,
+                   {}};
+}
+
 bool OutputFile::fail(FileError error) {
     error_ = std::move(error);
     target_.reset();

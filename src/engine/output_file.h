@@ -52,6 +52,8 @@ class OutputFile {
     const std::string& path() const { return path_; }
     // Why the output cannot be written, or could not be; empty while all is well.
     const std::optional<FileError>& error() const { return error_; }
+    // The same as a Failure of kind kWrite that names the target.
+    Failure failure() const;
 
     // Appends bytes to the content. False, with error() set, when they could not be written; a
     // failure may also show only at the next call.

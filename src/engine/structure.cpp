@@ -73,7 +73,7 @@ void measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
                 std::min<std::uint64_t>(buffer.size(), event.position - position));
             Result<std::size_t> got = source.readAt(position, std::span(buffer).first(length));
             if (!got) {
-                throw ReadError("", got.failure().reason);
+                throw ReadError(got.failure());
             }
             if (*got != length) {
                 throw ReadError("", "The file ended before its size");
@@ -151,15 +151,12 @@ StructureReport describeStructure(ByteSource& source, std::string path,
         try {
             measureEntropies(source, *report.sections, options.progress, report.warnings);
         } catch (const ReadError& error) {
-            throw ReadError(report.path, error.reason());
+            Failure failure = error.failure();
+            failure.path = report.path;
+            throw ReadError(std::move(failure));
         }
     }
     return report;
-}
-
-std::string streamTooLong(std::uint64_t limit) {
-    return "The stream is longer than the " + std::to_string(limit) +
-           " bytes that are kept aside of one";
 }
 
 StructureReport describeStructure(FileReader& reader, const StructureOptions& options) {
@@ -173,7 +170,13 @@ StructureReport describeStructure(FileReader& reader, const StructureOptions& op
     Spool spool(reader.path());
     forEachChunk(reader, [&](ByteView chunk) {
         if (chunk.size() > options.streamLimit - spool.size()) {
-            throw ReadError(reader.path(), streamTooLong(options.streamLimit));
+            throw ReadError(Failure{Failure::Kind::kMemory,
+                                    reader.path(),
+                                    "The stream is longer than the " +
+                                        std::to_string(options.streamLimit) +
+                                        " bytes that are kept aside of one",
+                                    0,
+                                    {}});
         }
         if (!spool.write(chunk)) {
             throw ReadError(reader.path(),

@@ -139,12 +139,10 @@ struct StructureOptions {
     SectionEntropies entropies = SectionEntropies::kMeasured;
     // Told how far the read for the entropies, or the copy of a stream, has got.
     ProgressCallback progress;
-    // A stream longer than this is not described: its copy stops there, with streamTooLong().
+    // A stream longer than this is not described: its copy stops there, with a ReadError of kind
+    // kMemory.
     std::uint64_t streamLimit = kStreamCopyLimit;
 };
-
-// The reason given when a stream passes limit bytes.
-std::string streamTooLong(std::uint64_t limit);
 
 // The structure of the bytes of source, reported as those of the file at path. Malformed or
 // hostile structure becomes warnings; memory and time stay bounded by the source's size whatever

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "failure.h"
+
 namespace tessaloom {
 
 // Stands for a byte that is about to be overwritten: a ByteBuffer element made from it is left
@@ -94,18 +96,22 @@ struct FileIdentity {
 };
 
 // An input whose reading failed part way, after some of its bytes were used: a result made of
-// those bytes alone would pass for the whole input's. The message names the input and the reason.
+// those bytes alone would pass for the whole input's. It carries the Failure, which names the
+// input and the reason.
 class ReadError : public std::runtime_error {
   public:
+    explicit ReadError(Failure failure)
+        : std::runtime_error("Cannot read " + failure.path + ": " + failure.reason),
+          failure_(std::move(failure)) {}
     ReadError(const std::string& path, const std::string& reason)
-        : std::runtime_error("Cannot read " + path + ": " + reason), path_(path), reason_(reason) {}
+        : ReadError(Failure{Failure::Kind::kRead, path, reason, 0, {}}) {}
 
-    const std::string& path() const { return path_; }
-    const std::string& reason() const { return reason_; }
+    const Failure& failure() const { return failure_; }
+    const std::string& path() const { return failure_.path; }
+    const std::string& reason() const { return failure_.reason; }
 
   private:
-    std::string path_;
-    std::string reason_;
+    Failure failure_;
 };
 
 // One labelled row of a file's structure; offset and size give the bytes it was read from.

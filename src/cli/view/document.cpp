@@ -149,13 +149,13 @@ std::optional<std::uint64_t> Document::redo() {
     return edit.offset;
 }
 
-std::optional<std::string> Document::save(const std::string& target, const SaveProgress& progress) {
+Result<void> Document::save(const std::string& target, const SaveProgress& progress) {
     const std::string destination = target.empty() ? path_ : target;
     const bool replacing = destination == path_;
     // Bytes that changed under the viewer would mix with the edits into a file nobody saw. Where
     // the name now leads to another file or to none, the view's own file is still whole: it can
     // be saved elsewhere, but not over what took its name.
-    std::optional<std::string> nameLost;
+    std::optional<Failure> nameLost;
     const auto changedOnDisk = [&]() {
         const FileReader current(path_);
         const std::optional<FileIdentity> now = current.identity();
@@ -163,18 +163,29 @@ std::optional<std::string> Document::save(const std::string& target, const SaveP
         if (now && then && now->sameFile(*then)) {
             return *now != *then;
         }
-        nameLost = current.error() ? "Cannot read " + path_ + ": " + current.error()->reason
-                                   : path_ + " was replaced by another file";
+        nameLost =
+            current.error()
+                ? Failure{Failure::Kind::kRead,
+                          path_,
+                          current.error()->reason,
+                          current.error()->code,
+                          {}}
+                : Failure{Failure::Kind::kChanged, path_, "was replaced by another file", 0, {}};
         return false;
     };
     if (changedOnDisk()) {
-        return path_ + " changed on disk since it was opened";
+        return Failure{
+            Failure::Kind::kChanged, path_, "changed on disk since it was opened", 0, {}};
     }
     if (nameLost && replacing) {
         return *nameLost;
     }
     if (reader_->source() == nullptr) {
-        return "Cannot read " + path_ + ": " + (error_ ? error_->reason : "not open");
+        return Failure{Failure::Kind::kRead,
+                       path_,
+                       error_ ? error_->reason : "not open",
+                       error_ ? error_->code : 0,
+                       {}};
     }
     const bool keptName = !nameLost;
     std::vector<DiffEntry> patches;
@@ -186,7 +197,7 @@ std::optional<std::string> Document::save(const std::string& target, const SaveP
     // Where an open file cannot be replaced (Windows), the view lets go of the file it replaces,
     // and opens it again whatever the outcome.
     bool letGo = false;
-    std::optional<std::string> failure;
+    std::optional<Failure> failure;
     try {
         // The file the view opened, read again past the cache: the bytes the user saw, also when
         // the name has since been taken away or given to another file.
@@ -203,9 +214,11 @@ std::optional<std::string> Document::save(const std::string& target, const SaveP
         bool copied = applyPatches(copy, plan, out);
         if (copy.error()) {
             // A first read that failed ends the copy as an empty input would: the output is short.
-            failure = "Cannot read " + path_ + ": " + copy.error()->reason;
+            failure =
+                Failure{Failure::Kind::kRead, path_, copy.error()->reason, copy.error()->code, {}};
         } else if (copied && keptName && (changedOnDisk() || (replacing && nameLost))) {
-            failure = path_ + " changed on disk while it was saved";
+            failure = Failure{
+                Failure::Kind::kChanged, path_, "changed on disk while it was saved", 0, {}};
         } else if (copied) {
             if (replacing) {
                 reader_->close();
@@ -214,26 +227,27 @@ std::optional<std::string> Document::save(const std::string& target, const SaveP
             copied = out.commit();
         }
         if (!failure && !copied) {
-            failure = "Cannot write " + destination + ": " + out.error()->reason;
+            failure = Failure{
+                Failure::Kind::kWrite, destination, out.error()->reason, out.error()->code, {}};
         }
     } catch (const ReadError& error) {
-        failure = error.what();
+        failure = error.failure();
     } catch (const SaveStopped&) {
-        failure = "Stopped; " + destination + " is as it was";
+        failure = Failure{Failure::Kind::kStopped, destination, "stopped", 0, {}};
     }
     if (failure) {
         if (letGo) {
             open();
         }
-        return failure;
+        return *failure;
     }
     path_ = destination;
     edits_.clear();
     open();
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> Document::exportPatches(const std::string& target) const {
+Result<void> Document::exportPatches(const std::string& target) const {
     // A line holds at most this many bytes, so that it stays readable.
     constexpr std::size_t kLineBytes = 16;
     // The name is escaped: a line end in it would start a line of the list.
@@ -262,9 +276,9 @@ std::optional<std::string> Document::exportPatches(const std::string& target) co
     OutputFile out(target, {.finalSize = text.size()});
     if (!out.write(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) ||
         !out.commit()) {
-        return "Cannot write " + target + ": " + out.error()->reason;
+        return Failure{Failure::Kind::kWrite, target, out.error()->reason, out.error()->code, {}};
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace tessaloom::cli::view

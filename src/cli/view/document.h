@@ -33,7 +33,7 @@ struct ByteEdit {
 template <typename T>
 T readOrThrow(Result<T> result) {
     if (!result) {
-        throw ReadError(result.failure().path, result.failure().reason);
+        throw ReadError(result.failure());
     }
     return std::move(*result);
 }
@@ -78,23 +78,20 @@ class Document : public ByteSource {
     std::size_t changeCount() const { return edits_.size(); }
 
     // Writes the edited bytes to target (the file itself when empty) through the safe writer, and
-    // then views target. Empty on success; otherwise a line that says why and names the file
-    // (`Cannot read FILE: reason`, `Cannot write TARGET: reason`, `FILE changed on disk since it
-    // was opened`), with the edits kept and nothing written. The file must be as it was when it
+    // then views target. Otherwise the Failure says why, with the edits kept and nothing written:
+    // the file cannot be read or target written, or the file changed on disk (kChanged) since it
     // was opened: the edits were made to what it held then. Should the name lead to another file
     // or to none by then, the bytes viewed can still be saved to another target. progress is told
-    // how far the copy got after every chunk; when it returns false the save stops, with nothing
-    // written.
+    // how far the copy got after every chunk; when it returns false the save stops (kStopped),
+    // with nothing written.
     using SaveProgress = std::function<bool(const ScanProgress&)>;
-    std::optional<std::string> save(const std::string& target = {},
-                                    const SaveProgress& progress = {});
+    Result<void> save(const std::string& target = {}, const SaveProgress& progress = {});
 
     // Writes the edits to target through the safe writer as a patch list that --patch applies:
     // a line for each run of changed bytes, with the bytes the file held there when they were
     // first changed as OLD, so that applying it to a file that changed since fails instead of
-    // mixing the two. Works also when the file changed on disk or is gone; the edits stay. Empty
-    // on success; otherwise a line that says why and names the file.
-    std::optional<std::string> exportPatches(const std::string& target) const;
+    // mixing the two. Works also when the file changed on disk or is gone; the edits stay.
+    Result<void> exportPatches(const std::string& target) const;
 
   private:
     void open();

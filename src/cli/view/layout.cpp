@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "console.h"
 #include "engine/diff.h"
 #include "engine/hex_text.h"
 #include "engine/utf8.h"
@@ -24,6 +25,8 @@ std::size_t inspectorRows(std::size_t width) {
     return width >= kInspectorWideWidth ? 3 : 4;
 }
 constexpr std::size_t kMapWidth = 2;  // the marker and the map itself
+// The structure panel goes beside the bytes where it gets this many columns at least.
+constexpr std::size_t kPanelWidth = 40;
 
 struct HelpLine {
     std::string_view keys;
@@ -39,7 +42,7 @@ constexpr std::array kHelp{
     HelpLine{"g", "go to an offset: 0x1F0, 496, +16, -0x10, 4KiB, 1MiB"},
     HelpLine{"/  n  N", "find hex as --find (4D 5A ?? 0?) or \"text\"; next; prev."},
     HelpLine{"]  [", "next and previous difference (two files)"},
-    HelpLine{"s", "structure of the file; Enter goes to a field"},
+    HelpLine{"s", "structure: Enter goes, / n N find a field, h l fold"},
     HelpLine{"m", "next region of the map"},
     HelpLine{"t", "inspector: little or big endian"},
     HelpLine{"e", "edit: hex digits; Tab switches to text; Esc leaves"},
@@ -106,7 +109,7 @@ class DrawnBytes {
             return document.at(offset);
         } catch (const ReadError& error) {
             if (!failure_) {
-                failure_ = error.what();
+                failure_ = failureText(error.failure());
             }
             return std::nullopt;
         }
@@ -119,7 +122,7 @@ class DrawnBytes {
         }
         const Result<bool> differs = differsAt(*documents[0], *documents[1], offset);
         if (!differs && !failure_) {
-            failure_ = "Cannot read " + differs.failure().path + ": " + differs.failure().reason;
+            failure_ = failureText(differs.failure());
         }
         return differs && *differs;
     }
@@ -135,17 +138,20 @@ std::string baseName(const std::string& path) {
     return folder == std::string::npos ? path : path.substr(folder + 1);
 }
 
-std::string format(const char* pattern, auto... values) {
-    char text[128];
-    std::snprintf(text, sizeof text, pattern, values...);
-    return text;
+// A floating-point number in the shortest of fixed and scientific notation, with digits
+// significant digits: as printf's %g writes it, whatever the locale.
+std::string general(double value, int digits) {
+    char text[64];
+    const std::to_chars_result written =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
+    return std::string(text, written.ptr);
 }
 
 // Draws the rows of one file from the model's top row on.
 void drawPane(Grid& grid, Model& model, DrawnBytes& bytes, const Geometry& geometry,
               std::size_t file, std::size_t x0, std::size_t y0) {
     Document& document = *model.documents()[file];
-    const StructureField* field = model.fieldAtCursor();
+    const StructureField* field = model.highlightedField();
     const bool editing =
         file == 0 && (model.mode() == Mode::kEditHex || model.mode() == Mode::kEditText);
     const std::size_t hexStart = x0 + geometry.offsetDigits + 2;
@@ -274,8 +280,7 @@ void drawInspector(Grid& grid, Model& model, DrawnBytes& bytes, std::size_t y, s
         const unsigned shift = static_cast<unsigned>(64 - 8 * kWidths[i]);
         // Sign-extended from the width's top bit.
         const auto signedValue = static_cast<std::int64_t>(value << shift) >> shift;
-        return format("u %llu  i %lld", static_cast<unsigned long long>(value),
-                      static_cast<long long>(signedValue));
+        return "u " + std::to_string(value) + "  i " + std::to_string(signedValue);
     };
     float single = 0;
     double twice = 0;
@@ -284,9 +289,8 @@ void drawInspector(Grid& grid, Model& model, DrawnBytes& bytes, std::size_t y, s
     std::memcpy(&single, &low, sizeof single);
     std::memcpy(&twice, &wide, sizeof twice);
     const std::string floatItem =
-        "float " + (values[2] ? format("%.9g", static_cast<double>(single)) : std::string("-"));
-    const std::string doubleItem =
-        "double " + (values[3] ? format("%.17g", twice) : std::string("-"));
+        "float " + (values[2] ? general(static_cast<double>(single), 9) : std::string("-"));
+    const std::string doubleItem = "double " + (values[3] ? general(twice, 17) : std::string("-"));
     const std::string order = model.bigEndian() ? "big endian (t)" : "little endian (t)";
     std::vector<std::vector<std::string>> rows = {
         {" 8 bit  " + integer(0), "16 bit  " + integer(1), order},
@@ -304,13 +308,30 @@ void drawInspector(Grid& grid, Model& model, DrawnBytes& bytes, std::size_t y, s
     }
 }
 
+// What the status line says of the mode, where the keys do something else than move and find.
+std::string_view modeName(Mode mode) {
+    switch (mode) {
+        case Mode::kEditHex:
+            return "  [EDIT HEX]";
+        case Mode::kEditText:
+            return "  [EDIT TEXT]";
+        case Mode::kView:
+        case Mode::kPrompt:
+        case Mode::kHelp:
+        case Mode::kLegend:
+        case Mode::kStructure:
+            break;
+    }
+    return "";
+}
+
 void drawStatus(Grid& grid, Model& model, std::size_t y) {
     Document& document = model.document();
     // The name alone: the folders would push the rest of the line off a narrow screen.
     const std::string name = baseName(document.path());
-    std::string line = " " + name + "  " + std::to_string(document.size()) + " bytes  " +
-                       format("0x%llX (%llu)", static_cast<unsigned long long>(model.cursor()),
-                              static_cast<unsigned long long>(model.cursor()));
+    std::string line = " " + name + "  " + std::to_string(document.size()) + " bytes  0x" +
+                       hexNumber(model.cursor(), HexLetters::kUpper) + " (" +
+                       std::to_string(model.cursor()) + ")";
     if (const StructureField* field = model.fieldAtCursor()) {
         line += "  ";
         if (field->parent) {
@@ -318,8 +339,7 @@ void drawStatus(Grid& grid, Model& model, std::size_t y) {
         }
         line += field->label;
     }
-    constexpr std::array kModes{"", "  [EDIT HEX]", "  [EDIT TEXT]", "", "", ""};
-    line += kModes[static_cast<std::size_t>(model.mode())];
+    line += modeName(model.mode());
     if (const std::size_t changes = document.changeCount()) {
         line += "  " + std::to_string(changes) + (changes == 1 ? " change" : " changes");
     }
@@ -417,20 +437,47 @@ void drawHelp(Grid& grid, const Geometry& geometry) {
     }
 }
 
+// The structure as a tree: a row for each field that a folded one does not hide, with ▸ before
+// a folded field and ▾ before an open one. Over the bytes while it has the keys on a narrow
+// screen, beside them otherwise.
 void drawStructure(Grid& grid, Model& model, const Geometry& geometry) {
-    const auto& fields = model.structure();
-    drawPanelLine(grid, 0, "Structure (Enter goes to the field, Esc closes)", Style::kTitle);
+    const bool beside = model.paneSize().structureBeside;
+    const std::size_t x0 = beside ? geometry.panelColumn : 0;
+    const bool focused = model.mode() == Mode::kStructure;
+    const auto line = [&](std::size_t y, std::string_view text, Style style) {
+        for (std::size_t x = x0; x < grid.width(); ++x) {
+            grid.set(x, y, {U' ', style});
+        }
+        grid.put(x0 + 1, y, text, style);
+    };
+    line(0,
+         focused  ? "Structure: Enter goes, / n N find, h l fold, Tab back"
+         : beside ? "Structure (s: keys to it, Esc closes)"
+                  : "Structure",
+         Style::kTitle);
+    const std::vector<std::size_t> list = model.structureList();
     const std::size_t rows = geometry.areaRows > 1 ? geometry.areaRows - 1 : 0;
-    const std::size_t first =
-        model.structureChoice() >= rows ? model.structureChoice() - rows + 1 : 0;
-    for (std::size_t i = first; i < fields.size() && i - first < rows; ++i) {
-        const StructureField& field = fields[i];
-        const std::string line =
-            format("0x%08llX %10llu  ", static_cast<unsigned long long>(field.offset),
-                   static_cast<unsigned long long>(field.size)) +
-            std::string(2 * field.depth, ' ') + field.label + "  " + field.value;
-        drawPanelLine(grid, i - first + 1, line,
-                      i == model.structureChoice() ? Style::kPanelChoice : Style::kPanel);
+    const std::size_t first = std::min(model.structureTop(), list.size() - 1);
+    // The size column goes first where the panel is narrow.
+    const bool sizes = grid.width() - x0 >= 64;
+    for (std::size_t row = 0; first + row < list.size() && row < rows; ++row) {
+        const std::size_t index = list[first + row];
+        const StructureField& field = model.structure()[index];
+        std::string text = "0x" + hexOffset(field.offset, geometry.offsetDigits);
+        if (sizes) {
+            const std::string size = std::to_string(field.size);
+            text += std::string(size.size() < 11 ? 11 - size.size() : 1, ' ') + size;
+        }
+        // Deep trees keep room for their names.
+        text += std::string(2 + 2 * std::min<std::size_t>(field.depth, 8), ' ');
+        text += !model.holdsFields(index) ? "  " : model.collapsed(index) ? "\u25B8 " : "\u25BE ";
+        text += field.label + "  " + field.value;
+        line(row + 1, text,
+             index == model.structureChoice() && (focused || beside) ? Style::kPanelChoice
+                                                                     : Style::kPanel);
+    }
+    for (std::size_t row = list.size() - first; row < rows; ++row) {
+        line(row + 1, "", Style::kPanel);
     }
 }
 
@@ -526,6 +573,11 @@ Geometry geometryFor(std::size_t width, std::size_t height, std::size_t files,
         geometry.mapColumn = used;
         geometry.pane.mapCells = geometry.areaRows;
     }
+    geometry.pane.structureRows = std::max<std::size_t>(geometry.areaRows, 2) - 1;
+    if (width >= used + kMapWidth + 1 + kPanelWidth) {
+        geometry.panelColumn = used + kMapWidth + 1;
+        geometry.pane.structureBeside = true;
+    }
     return geometry;
 }
 
@@ -565,7 +617,8 @@ Grid render(Model& model, std::size_t width, std::size_t height) {
         drawHelp(grid, geometry);
     } else if (model.mode() == Mode::kLegend) {
         drawLegend(grid, geometry);
-    } else if (model.mode() == Mode::kStructure) {
+    }
+    if (model.structureShown()) {
         drawStructure(grid, model, geometry);
     }
     if (geometry.inspector) {

@@ -88,6 +88,8 @@ struct Geometry {
     bool inspector = false;
     std::size_t areaRows = 0;  // the rows above the inspector and status line
     std::size_t mapColumn = 0;
+    // The structure panel beside the bytes and the map, where pane.structureBeside.
+    std::size_t panelColumn = 0;
     PaneSize pane;
 };
 

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdio>
 #include <utility>
 
 #include "args.h"
+#include "console.h"
 #include "engine/diff.h"
+#include "engine/hex_text.h"
 
 namespace tessaloom::cli::view {
 
@@ -45,9 +46,7 @@ std::optional<std::uint64_t> parseOffset(std::string_view text, std::uint64_t cu
 }
 
 std::string hex(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
+    return "0x" + hexNumber(value, HexLetters::kUpper);
 }
 
 int hexDigit(char c) {
@@ -73,7 +72,7 @@ Model::Model(std::vector<std::unique_ptr<Document>> documents) : documents_(std:
     for (const auto& document : documents_) {
         length_ = std::max(length_, document->size());
     }
-    structure_ = readStructure(document());
+    setStructure(readStructure(document()));
     if (documents_.size() == 2) {
         differences_ = DifferenceCount(length_);
     }
@@ -119,6 +118,8 @@ std::string Model::promptLabel() const {
             return "Go to offset: ";
         case PromptKind::kSearch:
             return "Find (hex as --find, or \"text\"): ";
+        case PromptKind::kFieldSearch:
+            return "Find a field (name or value): ";
         case PromptKind::kSaveAs:
             return "Save as: ";
         case PromptKind::kExport:
@@ -131,9 +132,7 @@ std::string Model::promptLabel() const {
 
 std::string Model::message() const {
     if (seek_) {
-        char percent[16];
-        std::snprintf(percent, sizeof percent, "%.0f%%", seek_->done() * 100);
-        return seek_->what() + "... " + percent + " (Esc stops)";
+        return seek_->what() + "... " + fixedDecimals(seek_->done() * 100, 0) + "% (Esc stops)";
     }
     return message_;
 }
@@ -149,7 +148,7 @@ void Model::work() {
     try {
         step();
     } catch (const ReadError& error) {
-        message_ = error.what();
+        message_ = failureText(error.failure());
         if (seek_) {
             seek_.reset();
         } else if (!differences_.complete() && !differencesStopped_) {
@@ -231,9 +230,13 @@ bool Model::handle(const Key& key) {
     // A file that cannot be read (it shrank or failed under the viewer) ends what the key began,
     // and not the viewer: the edits stay, to be saved elsewhere or dropped when asked.
     try {
-        return dispatch(key);
+        const bool open = dispatch(key);
+        if (structurePinned_ && mode_ == Mode::kView) {
+            followCursor();
+        }
+        return open;
     } catch (const ReadError& error) {
-        message_ = error.what();
+        message_ = failureText(error.failure());
         return true;
     }
 }
@@ -295,7 +298,8 @@ bool Model::handleView(const Key& key) {
             if (m.document().changeCount() == 0) { m.message_ = "No changes to export"; }
             else { m.openPrompt(PromptKind::kExport); } }},
         {{KeyCode::kEscape}, [](Model& m) {
-            if (m.seek_) { m.seek_.reset(); m.message_ = "Stopped"; } }},
+            if (m.seek_) { m.seek_.reset(); m.message_ = "Stopped"; }
+            else { m.structurePinned_ = false; } }},
         {{KeyCode::kChar, 'u'}, [](Model& m) { m.undoOrRedo(false); }},
         {{KeyCode::kChar, kCtrlR}, [](Model& m) { m.undoOrRedo(true); }},
     };
@@ -518,6 +522,12 @@ void Model::runPrompt() {
             }
             startSearch(true);
             return;
+        case PromptKind::kFieldSearch:
+            if (!promptText_.empty()) {
+                fieldQuery_ = promptText_;
+            }
+            findField(true);
+            return;
         case PromptKind::kSaveAs:
             if (promptText_.empty()) {
                 message_ = "Not saved: no name given";
@@ -528,9 +538,9 @@ void Model::runPrompt() {
         case PromptKind::kExport:
             if (promptText_.empty()) {
                 message_ = "Not exported: no name given";
-            } else if (const std::optional<std::string> failure =
-                           document().exportPatches(promptText_)) {
-                message_ = "Not exported: " + *failure;
+            } else if (const Result<void> exported = document().exportPatches(promptText_);
+                       !exported) {
+                message_ = "Not exported: " + failureText(exported.failure());
             } else {
                 message_ = "Exported " + plural(document().changeCount(), "change") + " to " +
                            promptText_ + ": tessaloom --patch FILE " + promptText_ + " OUT";
@@ -594,21 +604,20 @@ void Model::save(const std::string& target) {
             return true;
         }
         shown = now;
-        char percent[16];
-        std::snprintf(
-            percent, sizeof percent, "%.0f%%",
-            size == 0 ? 100.0 : 100.0 * static_cast<double>(done.done) / static_cast<double>(size));
-        message_ = "Saving to " + destination + "... " + percent + " (Esc stops)";
+        const double percent =
+            size == 0 ? 100.0 : 100.0 * static_cast<double>(done.done) / static_cast<double>(size);
+        message_ =
+            "Saving to " + destination + "... " + fixedDecimals(percent, 0) + "% (Esc stops)";
         return interlude_();
     };
-    const std::optional<std::string> failure = edited.save(target, progress);
+    const Result<void> saved = edited.save(target, progress);
     if (edited.size() != size) {
         // Opened again after a failure, the file had changed under the viewer.
         refit();
     }
-    if (failure) {
-        message_ = "Not saved: " + *failure;
-        if (failure->find("changed on disk") != std::string::npos) {
+    if (!saved) {
+        message_ = "Not saved: " + failureText(saved.failure());
+        if (saved.failure().kind == Failure::Kind::kChanged) {
             message_ += "; p exports the changes as a patch list";
         }
         return;
@@ -617,9 +626,9 @@ void Model::save(const std::string& target) {
     map_ = RegionMap(edited.size(), pane_.mapCells);
     mapStopped_ = false;
     try {
-        structure_ = readStructure(edited);
+        setStructure(readStructure(edited));
     } catch (const ReadError& error) {
-        message_ += std::string("; ") + error.what();
+        message_ += "; " + failureText(error.failure());
     }
 }
 
@@ -637,36 +646,183 @@ void Model::refit() {
     moveTo(cursor_);
 }
 
+void Model::setStructure(std::vector<StructureField> fields) {
+    structure_ = std::move(fields);
+    collapsed_.assign(structure_.size(), false);
+    structureChoice_ = 0;
+    structureTop_ = 0;
+}
+
+std::vector<std::size_t> Model::structureList() const {
+    std::vector<std::size_t> list;
+    for (std::size_t i = 0; i < structure_.size(); ++i) {
+        list.push_back(i);
+        if (collapsed_[i]) {
+            // The fields inside it follow it, deeper than it.
+            const std::size_t depth = structure_[i].depth;
+            while (i + 1 < structure_.size() && structure_[i + 1].depth > depth) {
+                ++i;
+            }
+        }
+    }
+    return list;
+}
+
+bool Model::holdsFields(std::size_t field) const {
+    return field + 1 < structure_.size() && structure_[field + 1].depth > structure_[field].depth;
+}
+
+bool Model::structureShown() const {
+    const bool focused =
+        mode_ == Mode::kStructure || (mode_ == Mode::kPrompt && promptReturn_ == Mode::kStructure);
+    return !structure_.empty() && (focused || (structurePinned_ && pane_.structureBeside));
+}
+
+const StructureField* Model::highlightedField() const {
+    if (mode_ == Mode::kStructure && structureChoice_ > 0 && structureChoice_ < structure_.size()) {
+        return &structure_[structureChoice_];
+    }
+    return fieldAtCursor();
+}
+
 void Model::openStructure() {
+    // The panel opens on the field the cursor is in, or the one that holds it folded.
+    followCursor();
     mode_ = Mode::kStructure;
-    // The panel opens on the field the cursor is in.
-    if (const StructureField* field = fieldAtCursor()) {
-        structureChoice_ = static_cast<std::size_t>(field - structure_.data());
+    structurePinned_ = pane_.structureBeside;
+}
+
+// Makes field the chosen one, its folded parents opened, and scrolls the panel to it: by a row
+// when it is the next or the one before, otherwise a quarter of the panel from the top. Beside
+// the bytes, the view goes to it.
+void Model::chooseField(std::size_t field, bool jumped) {
+    for (std::optional<std::size_t> parent = structure_[field].parent; parent;
+         parent = structure_[*parent].parent) {
+        collapsed_[*parent] = false;
+    }
+    structureChoice_ = field;
+    const std::vector<std::size_t> list = structureList();
+    const auto row = static_cast<std::size_t>(std::ranges::lower_bound(list, field) - list.begin());
+    const std::size_t rows = std::max<std::size_t>(pane_.structureRows, 1);
+    structureTop_ = std::min(structureTop_, list.size() - 1);
+    if (row < structureTop_ || row >= structureTop_ + rows) {
+        structureTop_ = jumped                ? row - std::min(row, (rows - 1) / 4)
+                        : row < structureTop_ ? row
+                                              : row - rows + 1;
+    }
+    if (pane_.structureBeside && mode_ == Mode::kStructure && structure_[field].size > 0) {
+        jumpTo(structure_[field].offset);
     }
 }
 
+// Chooses the field the cursor is in, or the folded field that holds it.
+void Model::followCursor() {
+    if (structure_.empty()) {
+        return;
+    }
+    const StructureField* field = fieldAtCursor();
+    std::size_t shown = field != nullptr ? static_cast<std::size_t>(field - structure_.data()) : 0;
+    for (std::optional<std::size_t> parent = structure_[shown].parent; parent;
+         parent = structure_[*parent].parent) {
+        if (collapsed_[*parent]) {
+            shown = *parent;
+        }
+    }
+    if (shown != structureChoice_) {
+        chooseField(shown, true);
+    }
+}
+
+void Model::findField(bool forward) {
+    if (fieldQuery_.empty()) {
+        message_ = "No field searched for yet: / asks for a name or value";
+        return;
+    }
+    const auto lower = [](std::string text) {
+        for (char& c : text) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+        return text;
+    };
+    const std::string query = lower(fieldQuery_);
+    const std::size_t count = structure_.size();
+    for (std::size_t step = 1; step <= count; ++step) {
+        const std::size_t i = forward ? (structureChoice_ + step) % count
+                                      : (structureChoice_ + count - step % count) % count;
+        if (lower(structure_[i].label).find(query) != std::string::npos ||
+            lower(structure_[i].value).find(query) != std::string::npos) {
+            chooseField(i, true);
+            return;
+        }
+    }
+    message_ = "No field holds \"" + fieldQuery_ + "\"";
+}
+
 void Model::handleStructure(const Key& key) {
-    if (structure_.empty() || key.code == KeyCode::kEscape || key.is('s') || key.is('q')) {
+    if (structure_.empty() || key.code == KeyCode::kEscape || key.is('q')) {
+        mode_ = Mode::kView;
+        structurePinned_ = false;
+        return;
+    }
+    if (key.is('s') || key.code == KeyCode::kTab || key.code == KeyCode::kEnter) {
+        // Back to the bytes; beside them the panel stays and follows the cursor.
+        if (key.code == KeyCode::kEnter) {
+            jumpTo(structure_[structureChoice_].offset);
+        }
         mode_ = Mode::kView;
         return;
     }
-    const std::size_t last = structure_.size() - 1;
-    const std::size_t page = std::max<std::size_t>(pane_.rows, 2) - 1;
-    if (key.code == KeyCode::kUp || key.is('k')) {
-        structureChoice_ -= structureChoice_ > 0 ? 1 : 0;
-    } else if (key.code == KeyCode::kDown || key.is('j')) {
-        structureChoice_ += structureChoice_ < last ? 1 : 0;
-    } else if (key.code == KeyCode::kPageUp) {
-        structureChoice_ -= std::min(structureChoice_, page);
-    } else if (key.code == KeyCode::kPageDown) {
-        structureChoice_ = std::min(last, structureChoice_ + page);
-    } else if (key.code == KeyCode::kHome || key.code == KeyCode::kCtrlHome) {
-        structureChoice_ = 0;
-    } else if (key.code == KeyCode::kEnd || key.code == KeyCode::kCtrlEnd || key.is('G')) {
-        structureChoice_ = last;
-    } else if (key.code == KeyCode::kEnter) {
-        jumpTo(structure_[structureChoice_].offset);
-        mode_ = Mode::kView;
+    if (key.is('/')) {
+        openPrompt(PromptKind::kFieldSearch);
+        return;
+    }
+    if (key.is('n') || key.is('N')) {
+        findField(key.is('n'));
+        return;
+    }
+    const std::size_t choice = structureChoice_;
+    const std::optional<std::size_t> parent = structure_[choice].parent;
+    const bool folds = holdsFields(choice);
+    if ((key.code == KeyCode::kLeft || key.is('h')) && folds && !collapsed_[choice]) {
+        collapsed_[choice] = true;
+        chooseField(choice, false);
+    } else if ((key.code == KeyCode::kLeft || key.is('h')) && parent) {
+        chooseField(*parent, false);
+    } else if ((key.code == KeyCode::kRight || key.is('l')) && folds) {
+        if (collapsed_[choice]) {
+            collapsed_[choice] = false;
+            chooseField(choice, false);
+        } else {
+            chooseField(choice + 1, false);
+        }
+    } else if (key.is(' ') && folds) {
+        collapsed_[choice] = !collapsed_[choice];
+        chooseField(choice, false);
+    } else {
+        const std::vector<std::size_t> list = structureList();
+        const auto row =
+            static_cast<std::size_t>(std::ranges::lower_bound(list, choice) - list.begin());
+        const std::size_t last = list.size() - 1;
+        const std::size_t page = std::max<std::size_t>(pane_.structureRows, 2) - 1;
+        std::size_t to = row;
+        if (key.code == KeyCode::kUp || key.is('k')) {
+            to -= row > 0 ? 1 : 0;
+        } else if (key.code == KeyCode::kDown || key.is('j')) {
+            to += row < last ? 1 : 0;
+        } else if (key.code == KeyCode::kPageUp) {
+            to -= std::min(row, page);
+        } else if (key.code == KeyCode::kPageDown) {
+            to = std::min(last, row + page);
+        } else if (key.code == KeyCode::kHome || key.code == KeyCode::kCtrlHome) {
+            to = 0;
+        } else if (key.code == KeyCode::kEnd || key.code == KeyCode::kCtrlEnd || key.is('G')) {
+            to = last;
+        }
+        if (to != row) {
+            chooseField(list[to], false);
+        }
     }
 }
 

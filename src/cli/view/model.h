@@ -22,12 +22,14 @@ inline constexpr std::uint64_t kBytesPerRow = 16;
 
 enum class Mode { kView, kEditHex, kEditText, kPrompt, kHelp, kLegend, kStructure };
 
-enum class PromptKind { kGoto, kSearch, kSaveAs, kExport, kDiscard };
+enum class PromptKind { kGoto, kSearch, kFieldSearch, kSaveAs, kExport, kDiscard };
 
 // The rows of bytes each pane shows, which the layout decides from the screen size.
 struct PaneSize {
     std::size_t rows = 1;
-    std::size_t mapCells = 0;  // rows of the region map beside them
+    std::size_t mapCells = 0;       // rows of the region map beside them
+    std::size_t structureRows = 1;  // rows of fields the structure panel lists
+    bool structureBeside = false;   // whether the structure panel fits beside the bytes
 };
 
 class Model {
@@ -69,8 +71,22 @@ class Model {
     bool highNibble() const { return highNibble_; }
     const std::vector<StructureField>& structure() const { return structure_; }
     std::size_t structureChoice() const { return structureChoice_; }
+    // The fields the structure panel lists, as indices into structure() in its order: every
+    // field but those inside a collapsed one.
+    std::vector<std::size_t> structureList() const;
+    // The first of structureList() that the panel shows.
+    std::size_t structureTop() const { return structureTop_; }
+    bool collapsed(std::size_t field) const { return collapsed_[field]; }
+    // Whether other fields lie inside the field.
+    bool holdsFields(std::size_t field) const;
+    // Whether the structure panel is drawn: over the bytes while it has the keys, or beside
+    // them, following the cursor, where the screen is wide enough.
+    bool structureShown() const;
     // The smallest field of the structure that holds the cursor, other than the whole file.
     const StructureField* fieldAtCursor() const;
+    // The field whose bytes stand out: the one chosen in the structure panel while it has the
+    // keys, otherwise the one the cursor is in.
+    const StructureField* highlightedField() const;
     const RegionMap& regionMap() const { return map_; }
     // Differences counted between two files so far, and whether the count is complete.
     std::uint64_t differenceCount() const { return differences_.count(); }
@@ -88,6 +104,10 @@ class Model {
     bool handlePrompt(const Key& key);
     void handleStructure(const Key& key);
     void openStructure();
+    void setStructure(std::vector<StructureField> fields);
+    void chooseField(std::size_t field, bool jumped);
+    void followCursor();
+    void findField(bool forward);
     void openPrompt(PromptKind kind);
     void runPrompt();
     void moveTo(std::uint64_t offset);
@@ -118,6 +138,11 @@ class Model {
     std::unique_ptr<Seek> seek_;
     std::vector<StructureField> structure_;
     std::size_t structureChoice_ = 0;
+    std::size_t structureTop_ = 0;
+    std::vector<bool> collapsed_;
+    // Whether the panel stays beside the bytes once the keys went back to them.
+    bool structurePinned_ = false;
+    std::string fieldQuery_;
     RegionMap map_;
     DifferenceCount differences_;
     // Background work that stopped at a byte that could not be read.

@@ -216,6 +216,59 @@ TEST(ViewTest, InspectorNumbersAreNeverCut) {
     }
 }
 
+// The structure panel: beside the bytes on a wide screen (following the cursor once the keys are
+// back with the bytes), over them on a narrow one; folding, going to the field that holds one,
+// and finding fields by name or value whatever the case.
+TEST(ViewTest, StructurePanelFoldsFindsAndFollows) {
+    const struct {
+        std::string keys;
+        std::size_t width;
+        std::string chosen;  // the label of the field chosen in the panel
+        bool beside;         // the bytes still show beside the panel
+        std::string shown;   // text of a row of the panel
+        std::string status;  // text of the status or message line
+    } kCases[] = {
+        {"s", 78, "EI_MAG", false, "Structure: Enter goes", ""},
+        {"s", 130, "EI_MAG", true, "Structure: Enter goes", ""},
+        {"shh", 130, "e_ident", true, "\u25B8 e_ident", ""},
+        {"shh ", 130, "e_ident", true, "\u25BE e_ident", ""},
+        {"shhjj", 130, "e_machine", true, "e_type", "0x12 (18)"},
+        {"shhl", 130, "e_ident", true, "\u25BE e_ident", ""},
+        {"shhll", 130, "EI_MAG", true, "EI_CLASS", ""},
+        {"s/ei_data\r", 78, "EI_DATA", false, "EI_DATA", ""},
+        {"s/ei_data\r\r", 78, "EI_DATA", false, "", "0x5 (5)  e_ident > EI_DATA"},
+        {"shhh/EI_osabi\r", 130, "EI_OSABI", true, "\u25BE e_ident", "0x7 (7)"},
+        {"s/e_\rnnN", 130, "e_machine", true, "e_version", "0x12 (18)"},
+        {"s/nowhere\r", 78, "EI_MAG", false, "", "No field holds \"nowhere\""},
+        {"s\tll", 130, "EI_MAG", true, "Structure (s: keys to it, Esc closes)", "0x2 (2)"},
+        {"s\tllllll", 130, "EI_VERSION", true, "EI_VERSION", "0x6 (6)"},
+        {"shh\tllllll", 130, "e_ident", true, "\u25B8 e_ident", "0x6 (6)"},
+        {"s\t\x1b", 130, "EI_MAG", true, "", ""},
+    };
+    for (const auto& test : kCases) {
+        Viewer viewer({kElf}, test.width, 20);
+        viewer.press(test.keys);
+        const Model& model = viewer.model();
+        const std::string name = test.keys + " at " + std::to_string(test.width);
+        EXPECT_EQ(model.structure()[model.structureChoice()].label, test.chosen) << name;
+        const Grid grid = viewer.grid();
+        std::string screen;
+        for (std::size_t row = 0; row < grid.height(); ++row) {
+            screen += grid.text(row) + "\n";
+        }
+        EXPECT_EQ(screen.find("00000000  7F 45 4C 46") != std::string::npos,
+                  test.beside || !model.structureShown())
+            << name << ":\n"
+            << screen;
+        EXPECT_NE(screen.find(test.shown), std::string::npos) << name << ":\n" << screen;
+        EXPECT_NE(screen.find(test.status), std::string::npos) << name << ":\n" << screen;
+        if (test.keys.ends_with('\x1b')) {
+            EXPECT_FALSE(model.structureShown()) << name << ":\n" << screen;
+            EXPECT_EQ(screen.find("Structure"), std::string::npos) << name << ":\n" << screen;
+        }
+    }
+}
+
 // A jump off the screen (to an offset, a field of the structure, a match, a difference, the next
 // region) shows the row it lands on near the top, with a quarter of the rows above it; a jump
 // inside the screen moves only the cursor, and one near the end shows no rows past it.
