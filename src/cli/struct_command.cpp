@@ -53,8 +53,12 @@ int runStruct(const Arguments& args) {
     }();
     progress.erase();
     requireReadable(reader);
-    const std::string text = json ? structureJson(report) : structureText(report);
-    writeText(std::cout, text);
+    const TextSink out = [](std::string_view piece) { writeText(std::cout, piece); };
+    if (json) {
+        writeStructureJson(report, out);
+    } else {
+        writeStructureText(report, out);
+    }
     return 0;
 }
 

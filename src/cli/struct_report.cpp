@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cstdio>
 
+#include "console.h"
 #include "json.h"
 
 namespace tessaloom::cli {
@@ -33,20 +33,22 @@ std::string entropyText(const std::optional<double>& entropy) {
     if (!entropy) {
         return "-";
     }
-    std::array<char, 32> text{};
-    const int length = std::snprintf(text.data(), text.size(), "%.3f", *entropy);
-    return std::string(text.data(), static_cast<std::size_t>(std::max(length, 0)));
+    return fixedDecimals(*entropy, 3);
 }
 
-// Writes lines into one string, which goes out in one piece.
+// How much of a report is gathered before it goes to the sink: a report of many rows (an
+// archive of many entries) goes out as it is written, never held whole.
+constexpr std::size_t kPieceSize = 64 << 10;
+
+// Writes lines, which go to the sink a piece of whole lines at a time.
 class TextWriter {
   public:
-    explicit TextWriter(const StructureReport& report) : report_(report) {
+    TextWriter(const StructureReport& report, const TextSink& sink) : report_(report), sink_(sink) {
         offsetWidth_ = std::max<std::size_t>(hexDigits(report.size, 0).size(), 8);
         addressWidth_ = report.format == "ELF64" ? 16 : 8;
     }
 
-    std::string write() {
+    void write() {
         summary();
         fields();
         if (report_.segments) {
@@ -73,13 +75,17 @@ class TextWriter {
                 line("  " + warning);
             }
         }
-        return std::move(text_);
+        sink_(text_);
     }
 
   private:
     void line(const std::string& text) {
         text_ += text;
         text_ += '\n';
+        if (text_.size() >= kPieceSize) {
+            sink_(text_);
+            text_.clear();
+        }
     }
     void heading(const std::string& title, std::size_t count) {
         line("");
@@ -271,6 +277,7 @@ class TextWriter {
 
     static constexpr std::size_t kNameWidth = 36;
     const StructureReport& report_;
+    const TextSink& sink_;
     std::string text_;
     std::size_t offsetWidth_ = 0;
     std::size_t addressWidth_ = 8;
@@ -281,6 +288,7 @@ class TextWriter {
 // Builds objects and arrays, one member or element per line, indented by depth.
 class JsonWriter {
   public:
+    explicit JsonWriter(const TextSink& sink) : sink_(sink) {}
     void open(char bracket) {
         text_ += bracket;
         first_ = true;
@@ -331,14 +339,23 @@ class JsonWriter {
         }
     }
     void boolean(std::string_view key, bool value) { member(key, value ? "true" : "false"); }
-    std::string take() { return std::move(text_) + "\n"; }
+    void finish() {
+        text_ += '\n';
+        sink_(text_);
+    }
 
   private:
     static constexpr std::uint64_t kLargestExactDouble = std::uint64_t{1} << 53;
     void newline() {
+        // Between two members or elements: the pieces end at whole tokens.
+        if (text_.size() >= kPieceSize) {
+            sink_(text_);
+            text_.clear();
+        }
         text_ += '\n';
         text_.append(2 * depth_, ' ');
     }
+    const TextSink& sink_;
     std::string text_;
     std::size_t depth_ = 0;
     bool first_ = true;
@@ -387,12 +404,24 @@ void table(JsonWriter& json, std::string_view key, const std::optional<std::vect
 
 }  // namespace
 
+void writeStructureText(const StructureReport& report, const TextSink& sink) {
+    TextWriter(report, sink).write();
+}
+
 std::string structureText(const StructureReport& report) {
-    return TextWriter(report).write();
+    std::string text;
+    writeStructureText(report, [&text](std::string_view piece) { text += piece; });
+    return text;
 }
 
 std::string structureJson(const StructureReport& report) {
-    JsonWriter json;
+    std::string text;
+    writeStructureJson(report, [&text](std::string_view piece) { text += piece; });
+    return text;
+}
+
+void writeStructureJson(const StructureReport& report, const TextSink& sink) {
+    JsonWriter json(sink);
     json.open('{');
     json.string("path", report.path);
     json.unsignedNumber("size", report.size);
@@ -478,7 +507,7 @@ std::string structureJson(const StructureReport& report) {
     }
     json.strings("warnings", report.warnings);
     json.close('}');
-    return json.take();
+    json.finish();
 }
 
 }  // namespace tessaloom::cli

@@ -296,6 +296,54 @@ ByteBuffer zipArchive() {
     return withPieces({{0, local + central + end}});
 }
 
+// An archive of count stored entries of a few bytes each, with their central directory.
+ByteBuffer zipOfEntries(std::size_t count) {
+    std::string locals;
+    std::string centrals;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string name = "entry" + std::to_string(i) + ".txt";
+        const std::string common = le(20, 2) + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 2) +
+                                   le(0, 4) + le(1, 4) + le(1, 4) + le(name.size(), 2) + le(0, 2);
+        centrals += "PK\x01\x02" + le(20, 2) + common + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 4) +
+                    le(locals.size(), 4) + name;
+        locals += "PK\x03\x04" + common + name + "x";
+    }
+    const std::string end = "PK\x05\x06" + le(0, 2) + le(0, 2) + le(count, 2) + le(count, 2) +
+                            le(centrals.size(), 4) + le(locals.size(), 4) + le(0, 2);
+    return withPieces({{0, locals + centrals + end}});
+}
+
+// The reports of an archive of many entries go out in pieces as they are written, never held
+// whole: each piece ends at a line's end (text) or between two tokens (JSON), so that a terminal's
+// escaping of a piece never cuts a character, and none is much larger than a piece's size.
+TEST(StructureTest, LargeReportsGoOutInPiecesOfWholeLines) {
+    const ByteBuffer file = zipOfEntries(2000);
+    SpanSource source(file);
+    const StructureReport report = describeStructure(source, "many.zip");
+    ASSERT_EQ(report.entries->size(), 2000U);
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json ? "JSON" : "text");
+        std::vector<std::string> pieces;
+        const TextSink sink = [&pieces](std::string_view piece) { pieces.emplace_back(piece); };
+        if (json) {
+            cli::writeStructureJson(report, sink);
+        } else {
+            cli::writeStructureText(report, sink);
+        }
+        ASSERT_GT(pieces.size(), 4U);
+        std::string whole;
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            EXPECT_LE(pieces[i].size(), (64U << 10) + 4096) << i;
+            if (i + 1 < pieces.size()) {
+                EXPECT_EQ(json ? pieces[i + 1].front() : pieces[i].back(), '\n') << i;
+            }
+            whole += pieces[i];
+        }
+        EXPECT_EQ(whole, json ? cli::structureJson(report) : cli::structureText(report));
+        EXPECT_NE(whole.find("entry1999.txt"), std::string::npos);
+    }
+}
+
 // A PNG of a 3 x 2 image: its header, a data chunk and its end (the CRCs are not right).
 ByteBuffer pngImage() {
     const auto be = [](std::uint32_t value) {
