@@ -15,9 +15,17 @@ set(TESSALOOM_INSTALL_DOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/tessaloom" CACHE 
     "Where the licence is installed, relative to the prefix")
 mark_as_advanced(TESSALOOM_INSTALL_DOCDIR)
 
-# The engine's headers include each other by bare name, so installed side by side in
-# include/tessaloom/ they are found as <tessaloom/engine.h>, <tessaloom/types.h> and so on.
-file(GLOB TESSALOOM_ENGINE_HEADERS CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/src/engine/*.h")
+# The engine's public headers: engine.h and those it includes. They include each other by bare
+# name, so installed side by side in include/tessaloom/ they are found as <tessaloom/engine.h>,
+# <tessaloom/types.h> and so on. The engine's own helpers (byte_order.h, hex_text.h, utf8.h, the
+# format decoders and the platform layer) are not installed.
+set(TESSALOOM_ENGINE_HEADERS)
+foreach(header IN ITEMS
+    byte_source diff engine entropy entropy_map failure file_io file_reader find format_detect
+    hex_dump output_file patch patch_list search_replace string_extract structure types
+    whole_units)
+  list(APPEND TESSALOOM_ENGINE_HEADERS "${PROJECT_SOURCE_DIR}/src/engine/${header}.h")
+endforeach()
 
 # Consumers get the language level that the headers need (std::span), and the static library can
 # be linked into their shared libraries as well as their programs.

@@ -68,10 +68,6 @@ ByteBuffer parseHexPattern(std::string_view text) {
     return pattern;
 }
 
-std::size_t findPattern(ByteView data, ByteView pattern, std::size_t from) {
-    return BytePattern(pattern).find(data, from);
-}
-
 PatternScanner::PatternScanner(ByteView pattern, Occurrences occurrences)
     : PatternScanner(BytePattern(pattern), occurrences) {}
 

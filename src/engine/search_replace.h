@@ -21,10 +21,6 @@ namespace tessaloom {
 // ignored, and fewer than two characters give an empty pattern.
 ByteBuffer parseHexPattern(std::string_view text);
 
-// The offset of the first occurrence of pattern in data at or after from, or kNoMatch. An empty
-// pattern never occurs. BytePattern::find for these exact bytes.
-std::size_t findPattern(ByteView data, ByteView pattern, std::size_t from);
-
 // Receives each occurrence: its offset in the whole data and its position in the window scanned.
 using MatchCallback = std::function<void(std::uint64_t offset, std::size_t inWindow)>;
 

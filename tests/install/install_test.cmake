@@ -10,7 +10,20 @@
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix "${WORK_DIR}/prefix")
-file(GLOB HEADERS RELATIVE "${SOURCE_DIR}/src/engine" "${SOURCE_DIR}/src/engine/*.h")
+# The public headers: engine.h and every header it includes, followed through the includes.
+set(HEADERS engine.h)
+set(unread engine.h)
+while(unread)
+  list(POP_FRONT unread header)
+  file(STRINGS "${SOURCE_DIR}/src/engine/${header}" includes REGEX "^#include \"[a-z_]+\\.h\"")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^#include \"([a-z_]+\\.h)\".*" "\\1" included "${line}")
+    if(NOT included IN_LIST HEADERS)
+      list(APPEND HEADERS "${included}")
+      list(APPEND unread "${included}")
+    endif()
+  endforeach()
+endwhile()
 file(REMOVE_RECURSE "${WORK_DIR}")
 execute_process(
   COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --config "${CONFIG}" --prefix "${prefix}"
@@ -36,7 +49,7 @@ foreach(file IN LISTS expected)
   endif()
 endforeach()
 
-# Exactly the engine's headers, nothing of the front end or the tests.
+# Exactly the engine's public headers, nothing of its own helpers, the front end or the tests.
 file(GLOB installed_headers RELATIVE "${prefix}/${INCLUDEDIR}/tessaloom"
   "${prefix}/${INCLUDEDIR}/tessaloom/*")
 list(SORT installed_headers)
