@@ -185,6 +185,9 @@ StructField& addField(StructField& parent, std::string name, std::uint64_t offse
 bool readFields(Bytes& bytes, std::uint64_t base, std::span<const FieldLayout> layouts,
                 ByteOrder order, StructField& parent) {
     std::array<std::uint8_t, 32> buffer{};
+    // A header's fields, with room for the few that follow them (a name, an extra field), and
+    // not a doubling's worth more: an archive holds tens of thousands of them.
+    parent.fields.reserve(parent.fields.size() + layouts.size() + 3);
     for (const FieldLayout& layout : layouts) {
         const std::uint64_t offset = base + layout.offset;
         if (offset < base || layout.size > buffer.size() ||
