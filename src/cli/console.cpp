@@ -49,6 +49,10 @@ void writeLine(std::ostream& out, std::string_view text) {
     writeLine(out, {text});
 }
 
+void writeRaw(std::string_view text) {
+    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
 std::string failureText(const Failure& failure) {
     switch (failure.kind) {
         case Failure::Kind::kWrite:

@@ -17,6 +17,10 @@ namespace tessaloom::cli {
 // file name or content can send the terminal a sequence.
 void writeText(std::ostream& out, std::string_view text);
 
+// Writes text to standard output as it is, for reports whose every byte is already safe on a
+// terminal (a hex dump, the offsets before a string's escaped text).
+void writeRaw(std::string_view text);
+
 // Writes text, a newline and a flush: every report line ends this way.
 void writeLine(std::ostream& out, std::string_view text);
 

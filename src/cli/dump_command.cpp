@@ -4,6 +4,7 @@
 
 #include "args.h"
 #include "commands.h"
+#include "console.h"
 #include "engine/file_reader.h"
 #include "engine/hex_dump.h"
 #include "inputs.h"
@@ -16,10 +17,6 @@ namespace {
 
 constexpr std::uint64_t kDefaultLength = 512;
 constexpr std::size_t kPipePiece = 4096;
-
-void writeText(std::string_view text) {
-    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
 
 }  // namespace
 
@@ -39,9 +36,9 @@ int runDump(const Arguments& args) {
     // The text goes out in blocks as it is made, so a dump of any size needs little memory.
     writeHexDump(reader, offset, length, [toPipe](std::string_view text) {
         for (; toPipe && text.size() > kPipePiece; text.remove_prefix(kPipePiece)) {
-            writeText(text.substr(0, kPipePiece));
+            writeRaw(text.substr(0, kPipePiece));
         }
-        writeText(text);
+        writeRaw(text);
     });
     requireReadable(reader);
     return 0;

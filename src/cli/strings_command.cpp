@@ -17,10 +17,6 @@ namespace {
 constexpr std::uint64_t kDefaultMinLength = 4;
 constexpr std::size_t kRecordsShown = 100;
 
-void writeOut(std::string_view text) {
-    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
-
 }  // namespace
 
 int runStrings(const Arguments& args) {
@@ -36,9 +32,9 @@ int runStrings(const Arguments& args) {
     writeLine(std::cout, {"Extracted ", std::to_string(listing.count()), " strings (min length ",
                           std::to_string(minLength), "):"});
     for (std::size_t i = 0; i < listing.runs().size(); ++i) {
-        writeOut("0x" + lowerHex(listing.runs()[i].offset) + ": ");
+        writeRaw("0x" + lowerHex(listing.runs()[i].offset) + ": ");
         // A run's text may be gigabytes long: it goes out a piece at a time.
-        listing.writeText(i, writeOut);
+        listing.writeText(i, writeRaw);
         writeLine(std::cout, "");
     }
     return 0;

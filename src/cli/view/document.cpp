@@ -128,24 +128,24 @@ bool Document::set(std::uint64_t offset, std::uint8_t value, bool join) {
 }
 
 std::optional<std::uint64_t> Document::undo() {
-    if (undo_.empty()) {
-        return std::nullopt;
-    }
-    const ByteEdit edit = undo_.back();
-    put(edit.offset, edit.before);
-    undo_.pop_back();
-    redo_.push_back(edit);
-    return edit.offset;
+    return replay(undo_, redo_, false);
 }
 
 std::optional<std::uint64_t> Document::redo() {
-    if (redo_.empty()) {
+    return replay(redo_, undo_, true);
+}
+
+// Takes the last edit of from, sets the byte as it was before it or after it, and keeps the edit
+// in to.
+std::optional<std::uint64_t> Document::replay(std::vector<ByteEdit>& from,
+                                              std::vector<ByteEdit>& to, bool after) {
+    if (from.empty()) {
         return std::nullopt;
     }
-    const ByteEdit edit = redo_.back();
-    put(edit.offset, edit.after);
-    redo_.pop_back();
-    undo_.push_back(edit);
+    const ByteEdit edit = from.back();
+    put(edit.offset, after ? edit.after : edit.before);
+    from.pop_back();
+    to.push_back(edit);
     return edit.offset;
 }
 

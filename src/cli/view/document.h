@@ -96,6 +96,8 @@ class Document : public ByteSource {
   private:
     void open();
     void put(std::uint64_t offset, std::uint8_t value);
+    std::optional<std::uint64_t> replay(std::vector<ByteEdit>& from, std::vector<ByteEdit>& to,
+                                        bool after);
     Result<std::size_t> readEdited(std::uint64_t offset, std::span<std::uint8_t> into, bool cached);
 
     std::string path_;

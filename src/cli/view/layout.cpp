@@ -310,19 +310,7 @@ void drawInspector(Grid& grid, Model& model, DrawnBytes& bytes, std::size_t y, s
 
 // What the status line says of the mode, where the keys do something else than move and find.
 std::string_view modeName(Mode mode) {
-    switch (mode) {
-        case Mode::kEditHex:
-            return "  [EDIT HEX]";
-        case Mode::kEditText:
-            return "  [EDIT TEXT]";
-        case Mode::kView:
-        case Mode::kPrompt:
-        case Mode::kHelp:
-        case Mode::kLegend:
-        case Mode::kStructure:
-            break;
-    }
-    return "";
+    return mode == Mode::kEditHex ? "  [EDIT HEX]" : mode == Mode::kEditText ? "  [EDIT TEXT]" : "";
 }
 
 void drawStatus(Grid& grid, Model& model, std::size_t y) {

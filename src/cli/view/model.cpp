@@ -50,16 +50,8 @@ std::string hex(std::uint64_t value) {
 }
 
 int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    const int value = conversionDigitValue(c);
+    return value < 16 ? value : -1;
 }
 
 std::string plural(std::uint64_t count, std::string_view word) {
