@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows leg: cross-compiles tessaloom.exe with MinGW-w64, then runs the cross-built unit
-# tests and the whole end-to-end suite of the Linux test build against the .exe under Wine.
+# tests, the viewer in a tmux pane, and the whole end-to-end suite of the Linux test build against
+# the .exe under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -10,6 +11,7 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x8
 command -v wine >/dev/null || missing+=(wine)
 [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+command -v tmux >/dev/null || missing+=(tmux)
 install_missing "${missing[@]}"
 # The compression and YAML libraries, built for MinGW-w64 once per machine.
 bash .ci/build-mingw-deps.sh
@@ -40,6 +42,9 @@ wine net start rpcss </dev/null >>"$scratch/wine.log" 2>&1 || true
 
 # Configure, cross-build, and run the unit tests under Wine (the preset's emulator).
 cmake --workflow --preset windows
+
+# The viewer on a terminal: the .exe under Wine in a tmux pane, driven by its keys.
+bash tests/e2e/view_wine.sh build/windows/tessaloom.exe
 
 # Linked statically, the .exe needs only DLLs that every Windows has.
 imports=$(x86_64-w64-mingw32-objdump -p build/windows/tessaloom.exe | grep 'DLL Name')

@@ -27,8 +27,7 @@ constexpr auto kWorkSlice = std::chrono::milliseconds(8);
 
 // The viewer on the console until the user quits or the terminal goes away.
 void runViewer(view::Model& model) {
-    view::Console console;
-    view::ScreenWriter writer(view::colourWanted(std::getenv("NO_COLOR")));
+    view::Console console(view::colourWanted(std::getenv("NO_COLOR")));
     view::ScreenSize size = console.size();
     const auto fit = [&] {
         model.resize(
@@ -40,7 +39,7 @@ void runViewer(view::Model& model) {
     // blind. A new size waits until the work is over.
     bool resized = false;
     model.onLongWork([&] {
-        console.write(writer.frame(view::render(model, size.columns, size.rows)));
+        console.draw(view::render(model, size.columns, size.rows));
         const view::ConsoleInput input = console.wait(0);
         resized = resized || input.resized;
         return !input.closed && std::ranges::none_of(input.keys, [](const view::Key& key) {
@@ -50,13 +49,13 @@ void runViewer(view::Model& model) {
     const auto refit = [&] {
         size = console.size();
         fit();
-        writer.invalidate();
+        console.invalidate();
     };
     for (;;) {
         if (std::exchange(resized, false)) {
             refit();
         }
-        console.write(writer.frame(view::render(model, size.columns, size.rows)));
+        console.draw(view::render(model, size.columns, size.rows));
         const view::ConsoleInput input = console.wait(model.busy() ? 0 : -1);
         if (input.closed) {
             return;

@@ -1,13 +1,14 @@
-// The terminal the viewer takes over: raw keys in, escape sequences out, the alternate screen,
-// and the terminal given back exactly as it was however the program ends.
+// The terminal the viewer takes over: raw keys in, the grid out (as escape sequences, or on a
+// Windows console that does not interpret them through its screen buffer calls), the alternate
+// screen, and the terminal given back exactly as it was however the program ends.
 #pragma once
 
 #include <cstddef>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 #include "../keys.h"
+#include "../layout.h"
 
 namespace tessaloom::cli::view {
 
@@ -28,10 +29,11 @@ class Console {
     // Whether standard input and standard output are both a terminal (on Windows, the console).
     static bool available();
 
-    // Takes the terminal over: raw keys, the alternate screen, no cursor. The terminal is given
-    // back by the destructor, and from a signal handler should a signal end the program first.
-    // Throws std::runtime_error, with the system's reason, when the terminal cannot be set up.
-    Console();
+    // Takes the terminal over: raw keys, the alternate screen, no cursor; the screen in colour or
+    // not (see ScreenWriter). The terminal is given back by the destructor, and from a signal
+    // handler should a signal end the program first. Throws std::runtime_error, with the
+    // system's reason, when the terminal cannot be set up.
+    explicit Console(bool colour);
     ~Console();
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
@@ -39,8 +41,10 @@ class Console {
     ScreenSize size() const;
     // Waits for keys or a change of size, at most timeoutMs milliseconds (forever when negative).
     ConsoleInput wait(int timeoutMs);
-    // Sends bytes to the terminal, all of them.
-    void write(std::string_view bytes);
+    // Shows grid, sending only the cells that changed since the last one.
+    void draw(const Grid& grid);
+    // Forgets what the screen shows, so that the next draw() draws it whole.
+    void invalidate();
     // Stops the program as Ctrl-Z does in a shell, with the terminal given back until it goes on
     // (the next wait() then reports a resize, for the screen to be drawn whole). Also done on a
     // SIGTSTP from another program. Nothing on Windows.

@@ -117,7 +117,10 @@ extern "C" void noteResize(int) {
 
 class Console::State {
   public:
+    explicit State(bool colour) : writer(colour) {}
+
     VtKeyDecoder decoder;
+    ScreenWriter writer;
     struct sigaction previousResize {};
     struct sigaction previousSuspend {};
 };
@@ -126,7 +129,7 @@ bool Console::available() {
     return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
 }
 
-Console::Console() : state_(std::make_unique<State>()) {
+Console::Console(bool colour) : state_(std::make_unique<State>(colour)) {
     if (tcgetattr(STDIN_FILENO, &savedModes) != 0) {
         fail("Cannot read the terminal's modes");
     }
@@ -190,8 +193,13 @@ ScreenSize Console::size() const {
     return {size.ws_col, size.ws_row};
 }
 
-void Console::write(std::string_view bytes) {
+void Console::draw(const Grid& grid) {
+    const std::string bytes = state_->writer.frame(grid);
     writeAll(bytes.data(), bytes.size());
+}
+
+void Console::invalidate() {
+    state_->writer.invalidate();
 }
 
 ConsoleInput Console::wait(int timeoutMs) {

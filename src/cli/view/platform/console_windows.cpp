@@ -5,9 +5,11 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "../screen.h"
 #include "console.h"
+#include "console_cells_windows.h"
 #include "console_keys.h"
 #include "platform/interrupt.h"
 
@@ -28,6 +30,9 @@ HANDLE output = INVALID_HANDLE_VALUE;
 DWORD savedInputMode = 0;
 DWORD savedOutputMode = 0;
 UINT savedCodePage = 0;
+// The screen buffer of the viewer's own, active while it runs, where the console does not
+// interpret VT sequences; INVALID_HANDLE_VALUE where it does.
+HANDLE screen = INVALID_HANDLE_VALUE;
 std::atomic<bool> taken{false};
 
 void writeAll(const char* bytes, std::size_t size) {
@@ -43,7 +48,13 @@ void writeAll(const char* bytes, std::size_t size) {
 
 void giveBack() {
     if (taken.exchange(false)) {
-        writeAll(kLeaveScreen, sizeof kLeaveScreen - 1);
+        if (screen != INVALID_HANDLE_VALUE) {
+            SetConsoleActiveScreenBuffer(output);
+            CloseHandle(screen);
+            screen = INVALID_HANDLE_VALUE;
+        } else {
+            writeAll(kLeaveScreen, sizeof kLeaveScreen - 1);
+        }
         SetConsoleMode(input, savedInputMode);
         SetConsoleMode(output, savedOutputMode);
         SetConsoleOutputCP(savedCodePage);
@@ -54,9 +65,52 @@ void giveBack() {
     throw std::runtime_error(std::string(what) + ": error " + std::to_string(GetLastError()));
 }
 
+// Whether the console interprets VT sequences written to buffer, a screen buffer not shown: one
+// that accepts the mode may still take the sequences for text (Wine's does). A cursor moved to
+// the second row's third column is the proof.
+bool interpretsVt(HANDLE buffer) {
+    if (!SetConsoleMode(buffer, ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING |
+                                    DISABLE_NEWLINE_AUTO_RETURN)) {
+        return false;
+    }
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    constexpr char kMove[] = "\x1b[2;3H";
+    DWORD wrote = 0;
+    if (!WriteFile(buffer, kMove, sizeof kMove - 1, &wrote, nullptr) ||
+        !GetConsoleScreenBufferInfo(buffer, &info)) {
+        return false;
+    }
+    return info.dwCursorPosition.X == info.srWindow.Left + 2 &&
+           info.dwCursorPosition.Y == info.srWindow.Top + 1;
+}
+
+// Makes buffer, a screen buffer of the viewer's own, the screen: as large as the window, without
+// a cursor, with the console's own calls and no VT sequences.
+bool showScreen(HANDLE buffer) {
+    SetConsoleMode(buffer, ENABLE_PROCESSED_OUTPUT);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(output, &info)) {
+        const COORD window{static_cast<SHORT>(info.srWindow.Right - info.srWindow.Left + 1),
+                           static_cast<SHORT>(info.srWindow.Bottom - info.srWindow.Top + 1)};
+        SetConsoleScreenBufferSize(buffer, window);
+    }
+    const CONSOLE_CURSOR_INFO cursor{1, FALSE};
+    SetConsoleCursorInfo(buffer, &cursor);
+    SetConsoleCursorPosition(buffer, COORD{0, 0});
+    return SetConsoleActiveScreenBuffer(buffer) != 0;
+}
+
 }  // namespace
 
-class Console::State {};
+class Console::State {
+  public:
+    explicit State(bool colour) : writer(colour), cells(colour) {}
+
+    ScreenWriter writer;  // where the console interprets VT sequences
+    CellScreen cells;     // where it does not
+    // The corner of the window in the screen buffer, where the grid's first cell goes.
+    COORD origin{0, 0};
+};
 
 bool Console::available() {
     DWORD mode = 0;
@@ -64,7 +118,7 @@ bool Console::available() {
            GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
-Console::Console() : state_(std::make_unique<State>()) {
+Console::Console(bool colour) : state_(std::make_unique<State>(colour)) {
     input = GetStdHandle(STD_INPUT_HANDLE);
     output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (!GetConsoleMode(input, &savedInputMode) || !GetConsoleMode(output, &savedOutputMode)) {
@@ -74,16 +128,41 @@ Console::Console() : state_(std::make_unique<State>()) {
     cli::onInterrupt(giveBack);
     taken = true;
     // Ctrl-C arrives as a key, for the viewer to handle; a change of size as an event.
-    if (!SetConsoleMode(input, ENABLE_WINDOW_INPUT | ENABLE_EXTENDED_FLAGS) ||
-        !SetConsoleMode(output, ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING |
-                                    DISABLE_NEWLINE_AUTO_RETURN)) {
+    if (!SetConsoleMode(input, ENABLE_WINDOW_INPUT | ENABLE_EXTENDED_FLAGS)) {
         const DWORD error = GetLastError();
         giveBack();
         SetLastError(error);
-        fail("Cannot set the console's modes (a console of Windows 10 or later is needed)");
+        fail("Cannot set the console's modes");
     }
-    SetConsoleOutputCP(CP_UTF8);
-    writeAll(kEnterScreen, sizeof kEnterScreen - 1);
+    // The screen is drawn one way for the whole run, chosen here: VT sequences where the console
+    // interprets them (Windows 10 and later), else the cells written into a screen buffer of the
+    // viewer's own, which then stands in for the alternate screen.
+    HANDLE buffer =
+        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (buffer != INVALID_HANDLE_VALUE && interpretsVt(buffer)) {
+        CloseHandle(buffer);
+        buffer = INVALID_HANDLE_VALUE;
+    }
+    if (buffer == INVALID_HANDLE_VALUE) {
+        if (!SetConsoleMode(output, ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING |
+                                        DISABLE_NEWLINE_AUTO_RETURN)) {
+            const DWORD error = GetLastError();
+            giveBack();
+            SetLastError(error);
+            fail("Cannot set the console's modes");
+        }
+        SetConsoleOutputCP(CP_UTF8);
+        writeAll(kEnterScreen, sizeof kEnterScreen - 1);
+        return;
+    }
+    screen = buffer;
+    if (!showScreen(buffer)) {
+        const DWORD error = GetLastError();
+        giveBack();
+        SetLastError(error);
+        fail("Cannot show the viewer's screen buffer");
+    }
 }
 
 Console::~Console() {
@@ -92,7 +171,7 @@ Console::~Console() {
 
 ScreenSize Console::size() const {
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!GetConsoleScreenBufferInfo(output, &info)) {
+    if (!GetConsoleScreenBufferInfo(screen != INVALID_HANDLE_VALUE ? screen : output, &info)) {
         return {};
     }
     return {static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1),
@@ -101,8 +180,31 @@ ScreenSize Console::size() const {
 
 void Console::suspend() {}
 
-void Console::write(std::string_view bytes) {
-    writeAll(bytes.data(), bytes.size());
+void Console::draw(const Grid& grid) {
+    if (screen == INVALID_HANDLE_VALUE) {
+        const std::string bytes = state_->writer.frame(grid);
+        writeAll(bytes.data(), bytes.size());
+        return;
+    }
+    // A window moved within the buffer shows other cells: all of them are drawn again.
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(screen, &info) &&
+        (info.srWindow.Left != state_->origin.X || info.srWindow.Top != state_->origin.Y)) {
+        state_->origin = COORD{info.srWindow.Left, info.srWindow.Top};
+        state_->cells.invalidate();
+    }
+    for (const CellRun& run : state_->cells.frame(grid)) {
+        const SHORT width = static_cast<SHORT>(run.cells.size());
+        const SHORT left = static_cast<SHORT>(state_->origin.X + static_cast<SHORT>(run.x));
+        const SHORT top = static_cast<SHORT>(state_->origin.Y + static_cast<SHORT>(run.y));
+        SMALL_RECT region{left, top, static_cast<SHORT>(left + width - 1), top};
+        WriteConsoleOutputW(screen, run.cells.data(), COORD{width, 1}, COORD{0, 0}, &region);
+    }
+}
+
+void Console::invalidate() {
+    state_->writer.invalidate();
+    state_->cells.invalidate();
 }
 
 ConsoleInput Console::wait(int timeoutMs) {
