@@ -9,6 +9,7 @@
 #include "console.h"
 #include "engine/diff.h"
 #include "engine/hex_text.h"
+#include "platform/command_text.h"
 
 namespace tessaloom::cli::view {
 
@@ -53,6 +54,10 @@ int hexDigit(char c) {
     const int value = conversionDigitValue(c);
     return value < 16 ? value : -1;
 }
+
+// Why a typed name cannot be used on this system (only Windows has such names).
+constexpr std::string_view kNoSystemName =
+    "the name has a character that this system's code page for file names lacks";
 
 std::string plural(std::uint64_t count, std::string_view word) {
     return std::to_string(count) + " " + std::string(word) + (count == 1 ? "" : "s");
@@ -523,14 +528,19 @@ void Model::runPrompt() {
         case PromptKind::kSaveAs:
             if (promptText_.empty()) {
                 message_ = "Not saved: no name given";
+            } else if (const std::optional<std::string> name = systemFileName(promptText_)) {
+                save(*name);
             } else {
-                save(promptText_);
+                message_ = std::string("Not saved: ").append(kNoSystemName);
             }
             return;
         case PromptKind::kExport:
             if (promptText_.empty()) {
                 message_ = "Not exported: no name given";
-            } else if (const Result<void> exported = document().exportPatches(promptText_);
+            } else if (!systemFileName(promptText_)) {
+                message_ = std::string("Not exported: ").append(kNoSystemName);
+            } else if (const Result<void> exported =
+                           document().exportPatches(*systemFileName(promptText_));
                        !exported) {
                 message_ = "Not exported: " + failureText(exported.failure());
             } else {
