@@ -7,7 +7,8 @@
 namespace tessaloom {
 
 Result<std::size_t> SpanSource::readAt(std::uint64_t offset, std::span<std::uint8_t> into) {
-    if (offset >= bytes_.size()) {
+    // An empty span may have no storage at all, which memcpy must not be given.
+    if (offset >= bytes_.size() || into.empty()) {
         return std::size_t{0};
     }
     const auto count =
