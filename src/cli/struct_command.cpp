@@ -54,10 +54,26 @@ int runStruct(const Arguments& args) {
     progress.erase();
     requireReadable(reader);
     const TextSink out = [](std::string_view piece) { writeText(std::cout, piece); };
+    // The fields an archive of many entries deferred are read from the file as they are written,
+    // through a cache: their headers lie side by side.
+    std::optional<CachedSource> cached;
+    if (reader.source() != nullptr) {
+        cached.emplace(*reader.source());
+    }
+    const FieldReader read = [&](const StructField& field) {
+        if (!cached) {
+            return std::vector<StructField>{};
+        }
+        Result<std::vector<StructField>> fields = expandField(*cached, report, field);
+        if (!fields) {
+            throw ReadError(fields.failure());
+        }
+        return std::move(*fields);
+    };
     if (json) {
-        writeStructureJson(report, out);
+        writeStructureJson(report, out, read);
     } else {
-        writeStructureText(report, out);
+        writeStructureText(report, out, read);
     }
     return 0;
 }

@@ -36,6 +36,17 @@ std::string entropyText(const std::optional<double>& entropy) {
     return fixedDecimals(*entropy, 3);
 }
 
+// The fields inside field: its own, or those read for it into holder where they were deferred (an
+// archive of many entries), which go once they are written.
+const std::vector<StructField>& innerFields(const StructField& field, const FieldReader& read,
+                                            std::vector<StructField>& holder) {
+    if (field.deferred == 0 || !read) {
+        return field.fields;
+    }
+    holder = read(field);
+    return holder;
+}
+
 // How much of a report is gathered before it goes to the sink: a report of many rows (an
 // archive of many entries) goes out as it is written, never held whole.
 constexpr std::size_t kPieceSize = 64 << 10;
@@ -43,7 +54,8 @@ constexpr std::size_t kPieceSize = 64 << 10;
 // Writes lines, which go to the sink a piece of whole lines at a time.
 class TextWriter {
   public:
-    TextWriter(const StructureReport& report, const TextSink& sink) : report_(report), sink_(sink) {
+    TextWriter(const StructureReport& report, const TextSink& sink, const FieldReader& read)
+        : report_(report), sink_(sink), read_(read) {
         offsetWidth_ = std::max<std::size_t>(hexDigits(report.size, 0).size(), 8);
         addressWidth_ = report.format == "ELF64" ? 16 : 8;
     }
@@ -146,7 +158,8 @@ class TextWriter {
         }
         row.erase(row.find_last_not_of(' ') + 1);
         line(row);
-        for (const StructField& inner : field.fields) {
+        std::vector<StructField> holder;
+        for (const StructField& inner : innerFields(field, read_, holder)) {
             fieldLine(inner, depth + 1);
         }
     }
@@ -278,6 +291,7 @@ class TextWriter {
     static constexpr std::size_t kNameWidth = 36;
     const StructureReport& report_;
     const TextSink& sink_;
+    const FieldReader& read_;
     std::string text_;
     std::size_t offsetWidth_ = 0;
     std::size_t addressWidth_ = 8;
@@ -361,7 +375,7 @@ class JsonWriter {
     bool first_ = true;
 };
 
-void writeField(JsonWriter& json, const StructField& field) {
+void writeField(JsonWriter& json, const StructField& field, const FieldReader& read) {
     json.next();
     json.open('{');
     json.string("name", field.name);
@@ -377,8 +391,9 @@ void writeField(JsonWriter& json, const StructField& field) {
     }
     json.next("fields");
     json.open('[');
-    for (const StructField& inner : field.fields) {
-        writeField(json, inner);
+    std::vector<StructField> holder;
+    for (const StructField& inner : innerFields(field, read, holder)) {
+        writeField(json, inner, read);
     }
     json.close(']');
     json.close('}');
@@ -404,23 +419,27 @@ void table(JsonWriter& json, std::string_view key, const std::optional<std::vect
 
 }  // namespace
 
-void writeStructureText(const StructureReport& report, const TextSink& sink) {
-    TextWriter(report, sink).write();
+void writeStructureText(const StructureReport& report, const TextSink& sink,
+                        const FieldReader& read) {
+    TextWriter(report, sink, read).write();
 }
 
-std::string structureText(const StructureReport& report) {
+std::string structureText(const StructureReport& report, const FieldReader& read) {
     std::string text;
-    writeStructureText(report, [&text](std::string_view piece) { text += piece; });
+    writeStructureText(
+        report, [&text](std::string_view piece) { text += piece; }, read);
     return text;
 }
 
-std::string structureJson(const StructureReport& report) {
+std::string structureJson(const StructureReport& report, const FieldReader& read) {
     std::string text;
-    writeStructureJson(report, [&text](std::string_view piece) { text += piece; });
+    writeStructureJson(
+        report, [&text](std::string_view piece) { text += piece; }, read);
     return text;
 }
 
-void writeStructureJson(const StructureReport& report, const TextSink& sink) {
+void writeStructureJson(const StructureReport& report, const TextSink& sink,
+                        const FieldReader& read) {
     JsonWriter json(sink);
     json.open('{');
     json.string("path", report.path);
@@ -429,7 +448,7 @@ void writeStructureJson(const StructureReport& report, const TextSink& sink) {
     json.next("fields");
     json.open('[');
     for (const StructField& field : report.fields) {
-        writeField(json, field);
+        writeField(json, field, read);
     }
     json.close(']');
     if (report.machine) {

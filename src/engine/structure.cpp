@@ -137,6 +137,7 @@ StructureReport describeStructure(ByteSource& source, std::string path,
     CachedSource cached(source);
     formats::Bytes bytes(cached);
     formats::Decoding decoding(bytes, report, options.entropies == SectionEntropies::kMeasured);
+    decoding.eagerEntries = options.eagerEntries;
     const bool known =
         std::ranges::any_of(kDecoders, [&decoding](Decoder decode) { return decode(decoding); });
     if (!known && report.size > 0) {
@@ -167,6 +168,9 @@ StructureReport describeStructure(FileReader& reader, const StructureOptions& op
     if (reader.source() != nullptr) {
         return describeStructure(*reader.source(), reader.path(), options);
     }
+    // Deferred fields would be read from the copy, which goes with this call.
+    StructureOptions whole = options;
+    whole.eagerEntries = UINT64_MAX;
     Spool spool(reader.path());
     forEachChunk(reader, [&](ByteView chunk) {
         if (chunk.size() > options.streamLimit - spool.size()) {
@@ -187,7 +191,22 @@ StructureReport describeStructure(FileReader& reader, const StructureOptions& op
         throw ReadError(reader.path(),
                         "cannot keep a copy of the stream: " + spool.error()->reason);
     }
-    return describeStructure(spool, reader.path(), options);
+    return describeStructure(spool, reader.path(), whole);
+}
+
+Result<std::vector<StructField>> expandField(ByteSource& source, const StructureReport& report,
+                                             const StructField& field) {
+    if (field.deferred == 0 || report.format != "ZIP") {
+        return std::vector<StructField>{};
+    }
+    formats::Bytes bytes(source);
+    std::vector<StructField> fields = formats::expandZipField(bytes, field);
+    if (bytes.failure()) {
+        Failure failure = *bytes.failure();
+        failure.path = report.path;
+        return failure;
+    }
+    return fields;
 }
 
 StructureReport describeStructure(const std::string& path, const StructureOptions& options) {

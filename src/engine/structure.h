@@ -24,6 +24,10 @@ struct StructField {
     std::string value;                    // as people read it; may be empty for a group
     std::optional<std::uint64_t> number;  // the raw number, where the field is one
     std::vector<StructField> fields;
+    // Not 0 where the fields inside it are not read yet (expandField reads them), so that an
+    // archive of many entries costs a row for each of its headers and not their fields; for the
+    // decoder, where they are.
+    std::uint64_t deferred = 0;
 
     bool operator==(const StructField&) const = default;
 };
@@ -135,6 +139,9 @@ enum class SectionEntropies { kMeasured, kSkipped };
 // ends (/dev/urandom, a pipe left open) must not fill the temporary folder's file system.
 inline constexpr std::uint64_t kStreamCopyLimit = std::uint64_t{1} << 30;
 
+// The entries of an archive whose headers' fields are read at once, by default.
+inline constexpr std::uint64_t kEagerEntries = 4096;
+
 struct StructureOptions {
     SectionEntropies entropies = SectionEntropies::kMeasured;
     // Told how far the read for the entropies, or the copy of a stream, has got.
@@ -142,6 +149,10 @@ struct StructureOptions {
     // A stream longer than this is not described: its copy stops there, with a ReadError of kind
     // kMemory.
     std::uint64_t streamLimit = kStreamCopyLimit;
+    // An archive of more entries than this has its headers' fields read when they are asked for
+    // (StructField::deferred, expandField), not all at once. A stream is always read whole: its
+    // copy is gone once it is described.
+    std::uint64_t eagerEntries = kEagerEntries;
 };
 
 // The structure of the bytes of source, reported as those of the file at path. Malformed or
@@ -158,6 +169,12 @@ StructureReport describeStructure(FileReader& reader, const StructureOptions& op
 
 // The same for the file at path.
 StructureReport describeStructure(const std::string& path, const StructureOptions& options = {});
+
+// The fields inside field, read from source, where report says that field.deferred: as they
+// would have been read at once (warnings aside, which the report already holds); none for a field
+// that is not deferred. The failure where source cannot be read.
+Result<std::vector<StructField>> expandField(ByteSource& source, const StructureReport& report,
+                                             const StructField& field);
 
 // The fields that hold the byte at offset, from the outermost to the innermost; empty when none
 // does. Only the fields around offset are looked into.

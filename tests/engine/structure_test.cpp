@@ -313,6 +313,102 @@ ByteBuffer zipOfEntries(std::size_t count) {
     return withPieces({{0, locals + centrals + end}});
 }
 
+// An entry of a hand-made archive, and what is odd about it.
+struct ZipEntrySpec {
+    std::string name;
+    std::string data = "x";
+    bool descriptor = false;   // its sizes follow its data, in a data descriptor
+    std::string comment = {};  // in its central header
+    bool sharesLocal = false;  // its central header points at the local header before
+};
+
+// An archive of entries (stored), after prefix (a self-extracting stub: every offset moves by it).
+ByteBuffer zipOf(const std::vector<ZipEntrySpec>& entries, const std::string& prefix = {}) {
+    std::string locals;
+    std::string centrals;
+    std::uint64_t lastLocal = 0;
+    for (const ZipEntrySpec& e : entries) {
+        const std::uint64_t flags = e.descriptor ? 8 : 0;
+        const auto common = [&](bool central) {
+            const std::uint64_t size = e.descriptor && !central ? 0 : e.data.size();
+            return le(20, 2) + le(flags, 2) + le(0, 2) + le(0, 2) + le(0, 2) + le(0x1234, 4) +
+                   le(size, 4) + le(size, 4) + le(e.name.size(), 2) + le(0, 2);
+        };
+        if (!e.sharesLocal) {
+            lastLocal = locals.size();
+            locals += "PK\x03\x04" + common(false) + e.name + e.data;
+            if (e.descriptor) {
+                locals +=
+                    "PK\x07\x08" + le(0x1234, 4) + le(e.data.size(), 4) + le(e.data.size(), 4);
+            }
+        }
+        centrals += "PK\x01\x02" + le(20, 2) + common(true) + le(e.comment.size(), 2) + le(0, 2) +
+                    le(0, 2) + le(0, 4) + le(lastLocal, 4) + e.name + e.comment;
+    }
+    const std::string end = "PK\x05\x06" + le(0, 2) + le(0, 2) + le(entries.size(), 2) +
+                            le(entries.size(), 2) + le(centrals.size(), 4) + le(locals.size(), 4) +
+                            le(0, 2);
+    return withPieces({{0, prefix + locals + centrals + end}});
+}
+
+// An archive of many entries keeps a row for each of its headers and reads their fields when
+// they are written: read so, its reports are those of the same archive read at once, whatever
+// is odd about its entries.
+TEST(StructureTest, DeferredFieldsAreReadAsTheyWouldHaveBeenAtOnce) {
+    std::vector<ZipEntrySpec> odd = {
+        {"first.txt", "hello"},
+        {"", "no name"},
+        {"(no name)", "a name that reads as the stand-in"},
+        {"described.bin", "data after which its sizes come", true},
+        {"commented.txt", "x", false, "a comment"},
+        {"again.txt", "x", false, {}, true},
+        {"caf\xc3\xa9 \xff.txt", "not all UTF-8"},
+    };
+    const struct {
+        const char* what;
+        ByteBuffer file;
+    } kCases[] = {
+        {"many small entries", zipOfEntries(300)},
+        {"one entry", zipArchive()},
+        {"odd entries", zipOf(odd)},
+        {"odd entries after a stub", zipOf(odd, std::string(37, 'S'))},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        SpanSource source(c.file);
+        const auto describe = [&](std::uint64_t eager) {
+            return describeStructure(source, "a.zip",
+                                     {.entropies = SectionEntropies::kSkipped,
+                                      .progress = {},
+                                      .streamLimit = kStreamCopyLimit,
+                                      .eagerEntries = eager});
+        };
+        const StructureReport whole = describe(UINT64_MAX);
+        const StructureReport deferred = describe(0);
+        const cli::FieldReader read = [&](const StructField& field) {
+            Result<std::vector<StructField>> fields = expandField(source, deferred, field);
+            EXPECT_TRUE(fields.ok());
+            return fields ? *fields : std::vector<StructField>{};
+        };
+        std::size_t rows = 0;
+        const auto count = [&rows](const auto& self,
+                                   const std::vector<StructField>& fields) -> void {
+            for (const StructField& field : fields) {
+                rows += field.deferred != 0 ? 1 : 0;
+                self(self, field.fields);
+            }
+        };
+        count(count, deferred.fields);
+        EXPECT_GT(rows, 0U);
+        EXPECT_EQ(deferred.warnings, whole.warnings);
+        EXPECT_EQ(deferred.entries, whole.entries);
+        EXPECT_EQ(cli::structureText(deferred, read), cli::structureText(whole));
+        EXPECT_EQ(cli::structureJson(deferred, read), cli::structureJson(whole));
+        // A field that was read at once has nothing deferred to read.
+        EXPECT_TRUE(expandField(source, whole, whole.fields.front())->empty());
+    }
+}
+
 // The reports of an archive of many entries go out in pieces as they are written, never held
 // whole: each piece ends at a line's end (text) or between two tokens (JSON), so that a terminal's
 // escaping of a piece never cuts a character, and none is much larger than a piece's size.

@@ -230,7 +230,7 @@ std::optional<std::uint64_t> numberOf(const StructField& group, std::string_view
 void fitFields(std::vector<StructField>& fields, std::uint64_t fileSize) {
     for (StructField& field : fields) {
         if (field.name.empty()) {
-            field.name = "(no name)";  // a name read from the file may be empty
+            field.name = kNoName;  // a name read from the file may be empty
         }
         field.offset = std::min(field.offset, fileSize);
         field.size = std::min(field.size, fileSize - field.offset);

@@ -132,6 +132,9 @@ std::optional<std::uint64_t> numberOf(const StructField& group, std::string_view
 const StructField* fieldOf(const StructField& group, std::string_view name);
 StructField* fieldOf(StructField& group, std::string_view name);
 
+// The name of a field whose name read from the file is empty, or not shown.
+inline constexpr std::string_view kNoName = "(no name)";
+
 // Cuts each field to the bytes of a file of fileSize bytes, then makes each field's bytes take in
 // those of the fields inside it; names an unnamed field.
 void fitFields(std::vector<StructField>& fields, std::uint64_t fileSize);
@@ -145,6 +148,8 @@ class Decoding {
     // Whether the bytes that headers only describe are read too: the data of each PNG chunk, for
     // its CRC. Without them a file of any size is decoded in a few reads.
     const bool readsData;
+    // An archive of more entries defers its headers' fields (StructField::deferred).
+    std::uint64_t eagerEntries = UINT64_MAX;
     // The fields at the top of the tree, which become the report's; kept where they are while
     // more are added, so that a decoder can hold on to one.
     std::deque<StructField> top;
@@ -185,6 +190,9 @@ bool decodePe(Decoding& decoding);
 bool decodeElf(Decoding& decoding);
 bool decodeZip(Decoding& decoding);
 bool decodePng(Decoding& decoding);
+
+// The fields inside a field that decodeZip deferred, read again as it would have read them.
+std::vector<StructField> expandZipField(Bytes& bytes, const StructField& field);
 
 // The rows of the --entropy report, read by the same decoders out of the few bytes that format
 // detection keeps, and shown in that report's own words.

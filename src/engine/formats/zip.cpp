@@ -144,11 +144,21 @@ class ZipDecoder {
     explicit ZipDecoder(Decoding& decoding) : d_(decoding), bytes_(decoding.bytes) {}
     void decode(std::uint64_t end);
     void walkLocalHeaders();
+    // The fields inside a field that decode() deferred.
+    std::vector<StructField> expand(const StructField& field);
 
   private:
     // The name at offset, charged for each of the places it is shown in; empty when that does
     // not fit in the budget for names.
     std::string name(std::uint64_t offset, std::uint64_t length, std::uint64_t places = 1);
+    // The same without the charge.
+    std::string text(std::uint64_t offset, std::uint64_t length);
+    // Reads what follows the fixed fields of the central header at `at` into header and entry;
+    // returns the header's whole length.
+    std::uint64_t readCentral(std::uint64_t at, StructField& header, CentralEntry& entry,
+                              std::uint64_t shift, std::optional<std::uint64_t>& localOffset);
+    // Makes field a row without its fields, which expand() reads again from key.
+    void deferFields(StructField& field, std::uint64_t key);
     void applyZip64(std::uint64_t extra, std::uint64_t length, CentralEntry& entry);
     // Reads the local header of entry into a field of its own and returns where the next one
     // would start; empty when the header is not there.
@@ -157,19 +167,38 @@ class ZipDecoder {
 
     Decoding& d_;
     Bytes& bytes_;
+    // Whether the headers' fields are deferred: an archive of many entries.
+    bool defer_ = false;
+    // Where the central header of the entry whose local header is read lies.
+    std::uint64_t central_ = 0;
+    // For an entry read again, the name as it was shown the first time (the budget for names was
+    // spent then, not now).
+    std::optional<std::string> shown_;
     std::uint64_t firstLocal_ = UINT64_MAX;
     // The local headers read so far: entries of the central directory that share one (as the
     // overlapping entries of a ZIP bomb do) do not repeat it.
     std::set<std::uint64_t> locals_;
 };
 
-std::string ZipDecoder::name(std::uint64_t offset, std::uint64_t length, std::uint64_t places) {
+std::string ZipDecoder::text(std::uint64_t offset, std::uint64_t length) {
     ByteBuffer raw(static_cast<std::size_t>(length));
-    if (!bytes_.read(offset, raw)) {
-        return {};
-    }
-    std::string text = safeText(raw);
-    return d_.charge(text.size() * places) ? text : std::string();
+    return bytes_.read(offset, raw) ? safeText(raw) : std::string();
+}
+
+std::string ZipDecoder::name(std::uint64_t offset, std::uint64_t length, std::uint64_t places) {
+    std::string shown = text(offset, length);
+    return d_.charge(shown.size() * places) ? shown : std::string();
+}
+
+void ZipDecoder::deferFields(StructField& field, std::uint64_t key) {
+    // Its bytes as they will be once its fields are in.
+    std::vector<StructField> alone;
+    alone.push_back(std::move(field));
+    fitFields(alone, bytes_.size());
+    field = std::move(alone.front());
+    // Its fields go, and the room they took with them.
+    std::vector<StructField>().swap(field.fields);
+    field.deferred = key;
 }
 
 void ZipDecoder::applyZip64(std::uint64_t extra, std::uint64_t length, CentralEntry& entry) {
@@ -236,7 +265,7 @@ std::optional<std::uint64_t> ZipDecoder::readLocal(CentralEntry& entry, bool fro
         fromLocal.size = number("Uncompressed size");
         applyZip64(nameAt + nameLength, extraLength, fromLocal);
         entry.zip64 = entry.zip64 || fromLocal.zip64;
-        shown = d_.charge(2 * entry.name.size()) ? entry.name : std::string();
+        shown = shown_ ? *shown_ : d_.charge(2 * entry.name.size()) ? entry.name : std::string();
     }
     local.name = shown;
     addField(local, "File name", nameAt, nameLength, std::move(shown));
@@ -282,6 +311,9 @@ std::optional<std::uint64_t> ZipDecoder::readLocal(CentralEntry& entry, bool fro
                     " is cut short by the end of the file");
         }
     }
+    if (defer_ && fromCentral) {
+        deferFields(local, central_ + 1);
+    }
     d_.top.push_back(std::move(local));
     addEntry(entry, descriptor);
     return next;
@@ -291,6 +323,38 @@ void ZipDecoder::addEntry(const CentralEntry& entry, bool descriptor) {
     d_.report.entries->push_back({entry.name, entry.localOffset, entry.compressedSize, entry.size,
                                   renderValue(Render::kName, entry.method, kMethods),
                                   static_cast<std::uint32_t>(entry.crc), descriptor});
+}
+
+std::uint64_t ZipDecoder::readCentral(std::uint64_t at, StructField& header, CentralEntry& entry,
+                                      std::uint64_t shift,
+                                      std::optional<std::uint64_t>& localOffset) {
+    const auto field = [&header](std::string_view name) {
+        return numberOf(header, name).value_or(0);
+    };
+    const std::uint64_t nameLength = field("File name length");
+    const std::uint64_t extraLength = field("Extra field length");
+    const std::uint64_t commentSize = field("File comment length");
+    // As the header's label, its field and in the table of entries.
+    entry.name = shown_ ? *shown_ : name(at + kCentralHeaderSize, nameLength, 3);
+    entry.flags = field("General purpose flags");
+    entry.method = field("Compression method");
+    entry.crc = field("CRC-32");
+    entry.compressedSize = field("Compressed size");
+    entry.size = field("Uncompressed size");
+    entry.localOffset = field("Local header offset");
+    applyZip64(at + kCentralHeaderSize + nameLength, extraLength, entry);
+    localOffset = d_.checkedAdd(entry.localOffset, shift, "A local header");
+    header.name = entry.name;
+    addField(header, "File name", at + kCentralHeaderSize, nameLength, entry.name);
+    if (extraLength > 0) {
+        addField(header, "Extra field", at + kCentralHeaderSize + nameLength, extraLength);
+    }
+    if (commentSize > 0) {
+        addField(header, "File comment", at + kCentralHeaderSize + nameLength + extraLength,
+                 commentSize,
+                 name(at + kCentralHeaderSize + nameLength + extraLength, commentSize));
+    }
+    return kCentralHeaderSize + nameLength + extraLength + commentSize;
 }
 
 void ZipDecoder::decode(std::uint64_t end) {
@@ -330,6 +394,7 @@ void ZipDecoder::decode(std::uint64_t end) {
             d_.warn("No ZIP64 end of central directory record before its locator");
         }
     }
+    defer_ = count > d_.eagerEntries;
     // Data in front of the archive (a self-extracting program) moves everything by its length.
     std::uint64_t shift = 0;
     if (directorySize > directoryEnd) {
@@ -366,42 +431,21 @@ void ZipDecoder::decode(std::uint64_t end) {
             break;
         }
         ++read;
-        const auto field = [&header](std::string_view name) {
-            return numberOf(header, name).value_or(0);
-        };
         CentralEntry entry;
-        const std::uint64_t nameLength = field("File name length");
-        const std::uint64_t extraLength = field("Extra field length");
-        const std::uint64_t commentSize = field("File comment length");
-        // As the header's label, its field and in the table of entries.
-        entry.name = name(at + kCentralHeaderSize, nameLength, 3);
-        entry.flags = field("General purpose flags");
-        entry.method = field("Compression method");
-        entry.crc = field("CRC-32");
-        entry.compressedSize = field("Compressed size");
-        entry.size = field("Uncompressed size");
-        entry.localOffset = field("Local header offset");
-        applyZip64(at + kCentralHeaderSize + nameLength, extraLength, entry);
-        const std::optional<std::uint64_t> localOffset =
-            d_.checkedAdd(entry.localOffset, shift, "A local header");
-        header.name = entry.name;
-        addField(header, "File name", at + kCentralHeaderSize, nameLength, entry.name);
-        if (extraLength > 0) {
-            addField(header, "Extra field", at + kCentralHeaderSize + nameLength, extraLength);
-        }
-        if (commentSize > 0) {
-            addField(header, "File comment", at + kCentralHeaderSize + nameLength + extraLength,
-                     commentSize,
-                     name(at + kCentralHeaderSize + nameLength + extraLength, commentSize));
+        std::optional<std::uint64_t> localOffset;
+        const std::uint64_t length = readCentral(at, header, entry, shift, localOffset);
+        if (defer_ && !fieldOf(header, "File comment")) {
+            deferFields(header, at + 1);
         }
         directory.fields.push_back(std::move(header));
         if (localOffset) {
             entry.localOffset = *localOffset;
+            central_ = at;
             readLocal(entry, true);
         } else {
             addEntry(entry, false);
         }
-        at += kCentralHeaderSize + nameLength + extraLength + commentSize;
+        at += length;
     }
     if (read != count && !cut) {
         d_.warn("The end record counts " + decimal(count) +
@@ -439,6 +483,36 @@ void ZipDecoder::walkLocalHeaders() {
     }
 }
 
+std::vector<StructField> ZipDecoder::expand(const StructField& field) {
+    const std::uint64_t at = field.deferred - 1;
+    StructField header{"", at, kCentralHeaderSize, {}, std::nullopt, {}};
+    if (!bytes_.matches(at, kCentralSignature) ||
+        !readFields(bytes_, at, kCentralHeader, kLittle, header)) {
+        return {};
+    }
+    // The name as the field shows it, unless that is only the stand-in for a name not shown.
+    const std::string real =
+        text(at + kCentralHeaderSize, numberOf(header, "File name length").value_or(0));
+    shown_ = field.name == kNoName && real != kNoName ? std::string() : field.name;
+    CentralEntry entry;
+    std::optional<std::uint64_t> localOffset;
+    readCentral(at, header, entry, 0, localOffset);
+    std::vector<StructField> read;
+    read.push_back(std::move(header));
+    if (at != field.offset) {
+        // The entry's local header, where the first reading found it.
+        entry.localOffset = field.offset;
+        d_.report.entries.emplace();
+        readLocal(entry, true);
+        if (d_.top.empty()) {
+            return {};
+        }
+        read.front() = std::move(d_.top.back());
+    }
+    fitFields(read, bytes_.size());
+    return std::move(read.front().fields);
+}
+
 // Where the end of central directory record is: the last signature in the last 64 KiB and 22
 // bytes, as unzip and Python's zipfile take it.
 std::optional<std::uint64_t> findEndRecord(Bytes& bytes) {
@@ -474,6 +548,12 @@ bool decodeZip(Decoding& decoding) {
         return true;
     }
     return false;
+}
+
+std::vector<StructField> expandZipField(Bytes& bytes, const StructField& field) {
+    StructureReport scratch;
+    Decoding decoding(bytes, scratch, false);
+    return ZipDecoder(decoding).expand(field);
 }
 
 std::vector<HeaderField> zipSummary(Bytes& sample) {
