@@ -35,11 +35,27 @@ struct StructureField {
     std::uint64_t size = 0;
     std::size_t depth = 0;
     std::optional<std::size_t> parent;  // the index of the field that holds it
+    // Not 0 where the fields inside it are read when it is opened (an archive of many entries).
+    std::uint64_t deferred = 0;
+};
+
+// The structure of the file as edited, and its format: what readDeferred needs.
+struct Structure {
+    std::vector<StructureField> fields;
+    std::string format;
 };
 
 // The structure of the file as edited, as --struct reads it without the entropies of sections:
 // first the whole file (its format and the count of warnings as its value), then every field.
 // Only the headers are read, so it comes at once whatever the file's size.
-std::vector<StructureField> readStructure(Document& document);
+Structure readStructure(Document& document);
+
+// The fields inside fields[index], read from the document where they were deferred (format is the
+// structure's), flattened
+// as readStructure flattens them, to go right after it; none where it has none to read. Throws
+// ReadError when they cannot be read.
+std::vector<StructureField> readDeferred(Document& document, const std::string& format,
+                                         const std::vector<StructureField>& fields,
+                                         std::size_t index);
 
 }  // namespace tessaloom::cli::view

@@ -648,11 +648,39 @@ void Model::refit() {
     moveTo(cursor_);
 }
 
-void Model::setStructure(std::vector<StructureField> fields) {
-    structure_ = std::move(fields);
-    collapsed_.assign(structure_.size(), false);
+void Model::setStructure(Structure structure) {
+    structure_ = std::move(structure.fields);
+    structureFormat_ = std::move(structure.format);
+    // A field whose fields are still to be read shows folded.
+    collapsed_.clear();
+    for (const StructureField& field : structure_) {
+        collapsed_.push_back(field.deferred != 0);
+    }
     structureChoice_ = 0;
     structureTop_ = 0;
+}
+
+void Model::openField(std::size_t field) {
+    if (structure_[field].deferred != 0) {
+        std::vector<StructureField> inner =
+            readDeferred(document(), structureFormat_, structure_, field);
+        const std::size_t count = inner.size();
+        // The rows after it move down by count.
+        for (std::size_t i = field + 1; i < structure_.size(); ++i) {
+            if (structure_[i].parent && *structure_[i].parent > field) {
+                *structure_[i].parent += count;
+            }
+        }
+        const auto at = static_cast<std::ptrdiff_t>(field + 1);
+        structure_.insert(structure_.begin() + at, std::make_move_iterator(inner.begin()),
+                          std::make_move_iterator(inner.end()));
+        collapsed_.insert(collapsed_.begin() + at, count, false);
+        structure_[field].deferred = 0;
+        if (structureChoice_ > field) {
+            structureChoice_ += count;
+        }
+    }
+    collapsed_[field] = false;
 }
 
 std::vector<std::size_t> Model::structureList() const {
@@ -671,7 +699,8 @@ std::vector<std::size_t> Model::structureList() const {
 }
 
 bool Model::holdsFields(std::size_t field) const {
-    return field + 1 < structure_.size() && structure_[field + 1].depth > structure_[field].depth;
+    return structure_[field].deferred != 0 ||
+           (field + 1 < structure_.size() && structure_[field + 1].depth > structure_[field].depth);
 }
 
 bool Model::structureShown() const {
@@ -794,13 +823,17 @@ void Model::handleStructure(const Key& key) {
         chooseField(*parent, false);
     } else if ((key.code == KeyCode::kRight || key.is('l')) && folds) {
         if (collapsed_[choice]) {
-            collapsed_[choice] = false;
+            openField(choice);
             chooseField(choice, false);
         } else {
             chooseField(choice + 1, false);
         }
     } else if (key.is(' ') && folds) {
-        collapsed_[choice] = !collapsed_[choice];
+        if (collapsed_[choice]) {
+            openField(choice);
+        } else {
+            collapsed_[choice] = true;
+        }
         chooseField(choice, false);
     } else {
         const std::vector<std::size_t> list = structureList();

@@ -104,7 +104,9 @@ class Model {
     bool handlePrompt(const Key& key);
     void handleStructure(const Key& key);
     void openStructure();
-    void setStructure(std::vector<StructureField> fields);
+    void setStructure(Structure structure);
+    // Unfolds a field, its fields read first where they were deferred.
+    void openField(std::size_t field);
     void chooseField(std::size_t field, bool jumped);
     void followCursor();
     void findField(bool forward);
@@ -137,6 +139,7 @@ class Model {
     std::optional<BytePattern> pattern_;
     std::unique_ptr<Seek> seek_;
     std::vector<StructureField> structure_;
+    std::string structureFormat_;
     std::size_t structureChoice_ = 0;
     std::size_t structureTop_ = 0;
     std::vector<bool> collapsed_;

@@ -269,6 +269,67 @@ TEST(ViewTest, StructurePanelFoldsFindsAndFollows) {
     }
 }
 
+// An archive of count stored entries of one byte, named e0, e1...
+std::string zipOfEntries(std::size_t count) {
+    const auto le = [](std::uint64_t value, int n) {
+        std::string bytes;
+        for (int i = 0; i < n; ++i, value >>= 8) {
+            bytes.push_back(static_cast<char>(value & 0xFF));
+        }
+        return bytes;
+    };
+    std::string locals;
+    std::string centrals;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string name = std::string("e").append(std::to_string(i));
+        const std::string common =
+            le(20, 2) + le(0, 8) + le(0, 4) + le(1, 4) + le(1, 4) + le(name.size(), 2) + le(0, 2);
+        // After the name and extra lengths: the comment's length, the disk, the attributes.
+        centrals +=
+            "PK\x01\x02" + le(20, 2) + common + le(0, 6) + le(0, 4) + le(locals.size(), 4) + name;
+        locals += "PK\x03\x04" + common + name + "x";
+    }
+    return locals + centrals + "PK\x05\x06" + le(0, 4) + le(count, 2) + le(count, 2) +
+           le(centrals.size(), 4) + le(locals.size(), 4) + le(0, 2);
+}
+
+// The headers of an archive of many entries are read when the panel opens them: an entry shows
+// folded until then, its fields come in under it, and the view goes to them.
+TEST(ViewTest, AnArchiveOfManyEntriesIsReadAsItsEntriesAreOpened) {
+    Viewer viewer({zipOfEntries(5000)}, 130, 20);
+    viewer.press("s");
+    std::string screen;
+    const auto show = [&] {
+        const Grid grid = viewer.grid();
+        screen.clear();
+        for (std::size_t row = 0; row < grid.height(); ++row) {
+            screen += grid.text(row) + "\n";
+        }
+    };
+    show();
+    EXPECT_NE(screen.find("\u25B8 e0 "), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("Local file header"), std::string::npos) << screen;
+    const std::size_t rows = viewer.model().structure().size();
+    viewer.press("jl");
+    show();
+    EXPECT_NE(screen.find("\u25BE e1 "), std::string::npos) << screen;
+    EXPECT_NE(screen.find("Compressed size  1"), std::string::npos) << screen;
+    EXPECT_GT(viewer.model().structure().size(), rows);
+    const auto chosen = [&viewer] {
+        return viewer.model().structure()[viewer.model().structureChoice()].label;
+    };
+    // The rows read in hold each other as the entry's fields do, and the rows after them keep
+    // the fields that hold them.
+    viewer.press(std::string(1, 'l').append(12, 'j'));
+    EXPECT_EQ(chosen(), "File name");
+    viewer.press("h");
+    EXPECT_EQ(chosen(), "e1");
+    viewer.press("Gh");
+    EXPECT_EQ(chosen(), "End of central directory record");
+    viewer.press("kkh");
+    EXPECT_EQ(chosen(), "Central directory");
+}
+
 // A jump off the screen (to an offset, a field of the structure, a match, a difference, the next
 // region) shows the row it lands on near the top, with a quarter of the rows above it; a jump
 // inside the screen moves only the cursor, and one near the end shows no rows past it.
