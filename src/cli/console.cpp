@@ -53,6 +53,11 @@ void writeRaw(std::string_view text) {
     std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
+int failWith(std::string_view message, int status) {
+    writeLine(std::cerr, {"ERROR: ", message});
+    return status;
+}
+
 std::string failureText(const Failure& failure) {
     switch (failure.kind) {
         case Failure::Kind::kWrite:

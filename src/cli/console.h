@@ -33,6 +33,10 @@ void writeLine(std::ostream& out, std::initializer_list<std::string_view> parts)
 // opened", "Stopped; FILE is as it was".
 std::string failureText(const Failure& failure);
 
+// Writes the run's one error line, "ERROR: " and message, to standard error; returns the status
+// the run ends with (2 unless told otherwise). Every error of every command is written here.
+int failWith(std::string_view message, int status = 2);
+
 // Lower-case hexadecimal with no prefix, width or fill: 0 is "0", 171 is "ab".
 std::string lowerHex(std::uint64_t value);
 

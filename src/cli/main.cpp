@@ -13,15 +13,12 @@
 
 namespace {
 
-int fail(std::string_view message) {
-    tessaloom::cli::writeLine(std::cerr, message);
-    return 2;
-}
+using tessaloom::cli::failWith;
 
 // A report that never reached standard output (a full disk, a closed pipe) is a failure.
 int checkOutput(int status) {
     if (!std::cout.flush()) {
-        return fail("ERROR: Cannot write to standard output");
+        return failWith("Cannot write to standard output");
     }
     return status;
 }
@@ -41,12 +38,12 @@ int main(int argc, char** argv) {
     try {
         return checkOutput(tessaloom::cli::runCommandLine(argc, argv));
     } catch (const tessaloom::cli::ArgumentError& error) {
-        return fail(std::string("ERROR: ") + error.what());
+        return failWith(error.what());
     } catch (const tessaloom::ReadError& error) {
-        return fail("ERROR: " + tessaloom::cli::failureText(error.failure()));
+        return failWith(tessaloom::cli::failureText(error.failure()));
     } catch (const std::bad_alloc&) {
-        return fail("ERROR: Not enough memory to load the file");
+        return failWith("Not enough memory to load the file");
     } catch (const std::length_error&) {
-        return fail("ERROR: Not enough memory to load the file");
+        return failWith("Not enough memory to load the file");
     }
 }

@@ -219,8 +219,7 @@ int writeSvg(const MapRequest& request, FileReader& reader, const EntropyMapper&
         output.write(ByteView(reinterpret_cast<const std::uint8_t*>(svg.data()), svg.size()));
     }
     if (output.error() || !output.commit()) {
-        writeLine(std::cerr, "ERROR: " + failureText(output.failure()));
-        return 2;
+        return failWith(failureText(output.failure()));
     }
     writeLine(std::cout, {"SUCCESS: Mapped ", std::to_string(rows.size()), " rows of ",
                           reader.path(), " -> ", request.svgPath});

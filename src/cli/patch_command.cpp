@@ -42,8 +42,8 @@ std::unique_ptr<FileReader> openPatches(const std::string& path) {
 }
 
 int failOnLine(std::uint64_t line, const std::string& what) {
-    writeLine(std::cerr, {"ERROR: PATCHES line ", std::to_string(line), ": ", what});
-    return 2;
+    return failWith(
+        std::string("PATCHES line ").append(std::to_string(line)).append(": ").append(what));
 }
 
 int mismatched(const PatchMismatch& mismatch) {
@@ -53,8 +53,7 @@ int mismatched(const PatchMismatch& mismatch) {
 }
 
 int cannotWrite(const OutputFile& output) {
-    writeLine(std::cerr, "ERROR: " + failureText(output.failure()));
-    return 2;
+    return failWith(failureText(output.failure()));
 }
 
 }  // namespace
@@ -73,8 +72,7 @@ int runPatch(const Arguments& args) {
     try {
         read = readPatchList(*patches);
     } catch (const std::bad_alloc&) {
-        writeLine(std::cerr, {"ERROR: Not enough memory to hold the patch list ", args[1]});
-        return 2;
+        return failWith("Not enough memory to hold the patch list " + args[1]);
     }
     const PatchList& list = *read;
     requireReadable(*patches);

@@ -21,8 +21,7 @@ int runReplace(const Arguments& args) {
     const bool replaced = searchAndReplace(reader, search, replacement, output, count);
     progress.erase();
     if (!replaced) {
-        writeLine(std::cerr, "ERROR: Failed to search and replace.");
-        return 1;
+        return failWith("Failed to search and replace.", 1);
     }
     writeLine(std::cout,
               "SUCCESS: Replaced " + std::to_string(count) + " pattern occurrences -> " + output);

@@ -84,8 +84,7 @@ int runView(const Arguments& args) {
         throw UsageError();
     }
     if (!view::Console::available()) {
-        writeLine(std::cerr, "ERROR: --view needs a terminal");
-        return 2;
+        return failWith("--view needs a terminal");
     }
     std::vector<std::unique_ptr<view::Document>> documents;
     for (const std::string& path : args) {
@@ -106,8 +105,7 @@ int runView(const Arguments& args) {
     } catch (const std::length_error&) {
         throw;
     } catch (const std::exception& error) {
-        writeLine(std::cerr, std::string("ERROR: ") + error.what());
-        return 2;
+        return failWith(error.what());
     }
     return 0;
 }
