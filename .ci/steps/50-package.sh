@@ -90,12 +90,22 @@ completion=$usr/share/bash-completion/completions/tessaloom
 [ -f "$completion" ] || fail "no bash completion"
 bash tests/install/completion_test.sh "$completion"
 
-# The library, every engine header, the CMake package.
+# The library, the engine's public headers (engine.h and every header it includes, followed
+# through the includes) and nothing else, the CMake package.
 library=$(find "$usr/lib" -name libtessaloom_engine.a)
 [ -n "$library" ] || fail "no libtessaloom_engine.a"
 file "$library" | grep -q 'ar archive' || fail "$(file "$library")"
-for header in src/engine/*.h; do
-  [ -f "$usr/include/tessaloom/${header##*/}" ] || fail "header ${header##*/} missing"
+public=(engine.h)
+for ((i = 0; i < ${#public[@]}; i++)); do
+  for included in $(sed -n 's/^#include "\([a-z_]*\.h\)".*/\1/p' "src/engine/${public[i]}"); do
+    [[ " ${public[*]} " == *" $included "* ]] || public+=("$included")
+  done
+done
+for header in "${public[@]}"; do
+  [ -f "$usr/include/tessaloom/$header" ] || fail "header $header missing"
+done
+for installed in "$usr/include/tessaloom"/*; do
+  [[ " ${public[*]} " == *" ${installed##*/} "* ]] || fail "header ${installed##*/} is not public"
 done
 config=$(find "$usr/lib" -path '*/cmake/Tessaloom/TessaloomConfig.cmake')
 [ -n "$config" ] || fail "no TessaloomConfig.cmake"
