@@ -537,11 +537,9 @@ void Model::runPrompt() {
         case PromptKind::kExport:
             if (promptText_.empty()) {
                 message_ = "Not exported: no name given";
-            } else if (!systemFileName(promptText_)) {
+            } else if (const std::optional<std::string> name = systemFileName(promptText_); !name) {
                 message_ = std::string("Not exported: ").append(kNoSystemName);
-            } else if (const Result<void> exported =
-                           document().exportPatches(*systemFileName(promptText_));
-                       !exported) {
+            } else if (const Result<void> exported = document().exportPatches(*name); !exported) {
                 message_ = "Not exported: " + failureText(exported.failure());
             } else {
                 message_ = "Exported " + plural(document().changeCount(), "change") + " to " +
