@@ -1,5 +1,6 @@
 #include "engine/entropy.h"
 #include "micro.h"
+#include "support/in_memory.h"
 
 namespace tessaloom::bench {
 namespace {

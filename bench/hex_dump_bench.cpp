@@ -2,6 +2,7 @@
 
 #include "engine/hex_dump.h"
 #include "micro.h"
+#include "support/in_memory.h"
 
 namespace tessaloom::bench {
 namespace {

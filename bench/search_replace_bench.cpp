@@ -1,6 +1,7 @@
 #include "engine/patch.h"
 #include "engine/search_replace.h"
 #include "micro.h"
+#include "support/in_memory.h"
 
 namespace tessaloom::bench {
 namespace {

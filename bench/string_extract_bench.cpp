@@ -3,6 +3,7 @@
 
 #include "engine/string_extract.h"
 #include "micro.h"
+#include "support/in_memory.h"
 
 namespace tessaloom::bench {
 namespace {

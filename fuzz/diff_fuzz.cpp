@@ -7,6 +7,7 @@
 #include "engine/diff.h"
 #include "engine/file_reader.h"
 #include "fuzz_support.h"
+#include "support/in_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using tessaloom::fuzz::check;

@@ -8,6 +8,7 @@
 #include "engine/file_reader.h"
 #include "engine/hex_dump.h"
 #include "fuzz_support.h"
+#include "support/in_memory.h"
 
 namespace {
 

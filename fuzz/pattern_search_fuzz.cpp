@@ -10,6 +10,7 @@
 #include "engine/patch.h"
 #include "engine/search_replace.h"
 #include "fuzz_support.h"
+#include "support/in_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using tessaloom::fuzz::check;

@@ -6,6 +6,7 @@
 #include "engine/file_reader.h"
 #include "engine/string_extract.h"
 #include "fuzz_support.h"
+#include "support/in_memory.h"
 
 namespace {
 

@@ -73,16 +73,6 @@ Result<bool> differsAt(ByteSource& a, ByteSource& b, std::uint64_t offset) {
     return differsAt(ByteView(&byteA, *readA), ByteView(&byteB, *readB), 0);
 }
 
-std::vector<DiffEntry> diffBytes(ByteView a, ByteView b, std::uint64_t limit) {
-    std::vector<DiffEntry> entries;
-    DiffScanner scanner(limit, [&entries](const DiffEntry& entry) { entries.push_back(entry); });
-    const std::size_t common = std::min(a.size(), b.size());
-    scanner.compare(a.first(common), b.first(common));
-    scanner.surplusOfA(a.subspan(common));
-    scanner.surplusOfB(b.subspan(common));
-    return entries;
-}
-
 void diffFiles(FileReader& readerA, FileReader& readerB, std::uint64_t limit,
                const DiffEntryCallback& onEntry) {
     DiffScanner scanner(limit, onEntry);

@@ -52,9 +52,6 @@ inline bool differsAt(ByteView a, ByteView b, std::size_t i) {
 // The same at offset of two sources, read there.
 Result<bool> differsAt(ByteSource& a, ByteSource& b, std::uint64_t offset);
 
-// Lists the offsets at which a and b differ, as diffFiles does.
-std::vector<DiffEntry> diffBytes(ByteView a, ByteView b, std::uint64_t limit);
-
 // Reads the inputs of readerA and readerB side by side, a chunk of each at a time, and hands on
 // the offsets at which they differ, in ascending order and never more than limit of them;
 // reading stops at the limit. An input that cannot be read counts as empty.

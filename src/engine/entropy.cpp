@@ -266,12 +266,6 @@ AnalysisReport Analyzer::finish(std::string path) {
     return report;
 }
 
-AnalysisReport analyzeBytes(std::string path, ByteView data) {
-    Analyzer analyzer;
-    analyzer.write(data);
-    return analyzer.finish(std::move(path));
-}
-
 AnalysisReport analyzeFile(FileReader& reader, BlockEntropies blocks) {
     Analyzer analyzer(blocks);
     forEachChunk(reader, [&analyzer](ByteView chunk) { analyzer.write(chunk); });

@@ -59,10 +59,6 @@ class Analyzer {
     WholeUnits<kBlockSize> wholeBlocks_;
 };
 
-// The analysis of data as the content of the file at path: the report names path but reads
-// nothing from it.
-AnalysisReport analyzeBytes(std::string path, ByteView data);
-
 // Reads the input that reader reads, a chunk at a time, to its end and reports its size, entropy,
 // type, header rows and, unless skipped, the entropy of each 1024-byte block. An input that cannot
 // be read is analysed as an empty one (the reader's error says why). The report names the

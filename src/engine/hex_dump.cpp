@@ -135,17 +135,6 @@ void HexDumpWriter::writeLines(ByteView bytes) {
     lineOffset_ = lineOffset;
 }
 
-void writeHexDump(ByteView data, std::uint64_t offset, std::uint64_t length, const TextSink& sink) {
-    if (offset >= data.size()) {
-        sink(kOffsetOutOfBounds);
-        return;
-    }
-    const std::uint64_t count = std::min<std::uint64_t>(length, data.size() - offset);
-    HexDumpWriter writer(offset, sink);
-    writer.write(data.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(count)));
-    writer.finish();
-}
-
 void writeHexDump(FileReader& reader, std::uint64_t offset, std::uint64_t length,
                   const TextSink& sink) {
     reader.skipTo(offset);
@@ -170,24 +159,14 @@ void writeHexDump(FileReader& reader, std::uint64_t offset, std::uint64_t length
     writer.finish();
 }
 
-void writeHexDump(const std::string& path, std::uint64_t offset, std::uint64_t length,
-                  const TextSink& sink) {
+std::string hexDump(const std::string& path, std::uint64_t offset, std::uint64_t length) {
+    std::string text;
+    const TextSink sink = [&text](std::string_view part) { text.append(part); };
     FileReader reader(path);
     writeHexDump(reader, offset, length, sink);
     if (reader.error()) {
         sink(kOffsetOutOfBounds);
     }
-}
-
-std::string hexDump(ByteView data, std::uint64_t offset, std::uint64_t length) {
-    std::string text;
-    writeHexDump(data, offset, length, [&text](std::string_view part) { text.append(part); });
-    return text;
-}
-
-std::string hexDump(const std::string& path, std::uint64_t offset, std::uint64_t length) {
-    std::string text;
-    writeHexDump(path, offset, length, [&text](std::string_view part) { text.append(part); });
     return text;
 }
 

@@ -41,23 +41,14 @@ class HexDumpWriter {
     WholeUnits<16> lines_;
 };
 
-// Formats the dump of up to length bytes of data from offset on and hands it to sink in blocks.
-void writeHexDump(ByteView data, std::uint64_t offset, std::uint64_t length, const TextSink& sink);
-
-// The same for the input that reader reads, a chunk at a time: it seeks to offset where the input
+// Formats the dump of up to length bytes from offset on of the input that reader reads, a chunk at a
+// time, and hands it to sink in blocks: it seeks to offset where the input
 // can seek, and reads nothing past the window. An input that cannot be read writes nothing; the
 // reader's error says why.
 void writeHexDump(FileReader& reader, std::uint64_t offset, std::uint64_t length,
                   const TextSink& sink);
 
-// The same for the file at path; one that cannot be read counts as empty.
-void writeHexDump(const std::string& path, std::uint64_t offset, std::uint64_t length,
-                  const TextSink& sink);
-
-// The dump of data as one string.
-std::string hexDump(ByteView data, std::uint64_t offset, std::uint64_t length);
-
-// The dump of the file at path as one string.
+// The dump of the file at path as one string; a file that cannot be read counts as empty.
 std::string hexDump(const std::string& path, std::uint64_t offset, std::uint64_t length);
 
 }  // namespace tessaloom

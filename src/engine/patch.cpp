@@ -11,14 +11,6 @@
 
 namespace tessaloom {
 
-std::vector<std::uint64_t> findPatternOffsets(ByteView data, ByteView pattern) {
-    std::vector<std::uint64_t> offsets;
-    PatternScanner scanner(pattern, PatternScanner::Occurrences::kOverlapping);
-    scanner.scan(data,
-                 [&offsets](std::uint64_t offset, std::size_t) { offsets.push_back(offset); });
-    return offsets;
-}
-
 std::vector<std::uint64_t> findPatternOffsets(const std::string& path, ByteView pattern) {
     FileReader reader(path);
     return findPatternOffsets(reader, pattern);

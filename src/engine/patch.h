@@ -16,12 +16,9 @@ namespace tessaloom {
 class FileReader;
 class OutputFile;
 
-// Every offset at which pattern occurs in data, overlapping occurrences included, in ascending
-// order. Empty for an empty pattern or one longer than data.
-std::vector<std::uint64_t> findPatternOffsets(ByteView data, ByteView pattern);
-
-// The same for the input that reader reads, a chunk at a time, to its end; an unreadable input
-// gives an empty list.
+// Every offset at which pattern occurs in the input that reader reads, a chunk at a time, to its
+// end, overlapping occurrences included, in ascending order. Empty for an empty pattern, one
+// longer than the input, or an unreadable input.
 std::vector<std::uint64_t> findPatternOffsets(FileReader& reader, ByteView pattern);
 
 // The same for the file at path.

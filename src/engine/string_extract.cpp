@@ -301,23 +301,6 @@ StringListing scanListing(FileReader& reader, std::uint64_t minLength, std::size
 
 }  // namespace
 
-void scanStrings(ByteView data, std::uint64_t minLength, const StringRunSink& onRun) {
-    StringScanner scanner(minLength, [&](const StringRun& run) {
-        onRun(run.offset, {reinterpret_cast<const char*>(data.data() + run.offset),
-                           static_cast<std::size_t>(run.length)});
-    });
-    scanner.write(data);
-    scanner.finish();
-}
-
-std::vector<FoundString> extractStrings(ByteView data, std::uint64_t minLength) {
-    std::vector<FoundString> found;
-    scanStrings(data, minLength, [&found](std::uint64_t offset, std::string_view text) {
-        found.push_back({offset, std::string(text)});
-    });
-    return found;
-}
-
 std::vector<FoundString> extractStrings(FileReader& reader, std::uint64_t minLength) {
     const StringListing listing = scanListing(reader, minLength, SIZE_MAX, UINT64_MAX);
     std::vector<FoundString> found;

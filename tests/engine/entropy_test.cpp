@@ -11,6 +11,7 @@
 
 #include "engine/chunked_file.h"
 #include "engine/text_bytes.h"
+#include "support/in_memory.h"
 
 namespace tessaloom {
 namespace {

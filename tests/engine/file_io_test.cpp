@@ -18,6 +18,7 @@
 #include "engine/output_file.h"
 #include "engine/patch.h"
 #include "engine/string_extract.h"
+#include "support/in_memory.h"
 
 namespace tessaloom {
 namespace {

@@ -14,6 +14,7 @@
 #include "engine/file_io_fixture.h"
 #include "engine/output_file.h"
 #include "engine/patch_list.h"
+#include "support/in_memory.h"
 
 namespace tessaloom {
 namespace {
