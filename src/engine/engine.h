@@ -15,6 +15,7 @@
 #include "output_file.h"
 #include "patch.h"
 #include "patch_list.h"
+#include "scan.h"
 #include "search_replace.h"
 #include "string_extract.h"
 #include "structure.h"

@@ -232,4 +232,27 @@ Result<std::size_t> Spool::readAt(std::uint64_t offset, std::span<std::uint8_t> 
     return done;
 }
 
+std::unique_ptr<Spool> spoolStream(FileReader& reader, std::uint64_t limit) {
+    auto spool = std::make_unique<Spool>(reader.path());
+    forEachChunk(reader, [&](ByteView chunk) {
+        if (chunk.size() > limit - spool->size()) {
+            throw ReadError(Failure{Failure::Kind::kMemory,
+                                    reader.path(),
+                                    "The stream is longer than the " + std::to_string(limit) +
+                                        " bytes that are kept aside of one",
+                                    0,
+                                    {}});
+        }
+        if (!spool->write(chunk)) {
+            throw ReadError(reader.path(),
+                            "cannot keep a copy of the stream: " + spool->error()->reason);
+        }
+    });
+    if (spool->error()) {
+        throw ReadError(reader.path(),
+                        "cannot keep a copy of the stream: " + spool->error()->reason);
+    }
+    return spool;
+}
+
 }  // namespace tessaloom

@@ -170,4 +170,12 @@ class Spool : public ByteSource {
     std::uint64_t size_ = 0;
 };
 
+// How many bytes of a stream are kept aside at most, unless told otherwise: a stream that never
+// ends (/dev/urandom, a pipe left open) must not fill the temporary folder's file system.
+inline constexpr std::uint64_t kStreamCopyLimit = std::uint64_t{1} << 30;
+
+// Copies what is left of reader's stream into a Spool, up to limit bytes. Throws ReadError when
+// it is longer (kind kMemory) or the copy cannot be written.
+std::unique_ptr<Spool> spoolStream(FileReader& reader, std::uint64_t limit);
+
 }  // namespace tessaloom

@@ -171,27 +171,8 @@ StructureReport describeStructure(FileReader& reader, const StructureOptions& op
     // Deferred fields would be read from the copy, which goes with this call.
     StructureOptions whole = options;
     whole.eagerEntries = UINT64_MAX;
-    Spool spool(reader.path());
-    forEachChunk(reader, [&](ByteView chunk) {
-        if (chunk.size() > options.streamLimit - spool.size()) {
-            throw ReadError(Failure{Failure::Kind::kMemory,
-                                    reader.path(),
-                                    "The stream is longer than the " +
-                                        std::to_string(options.streamLimit) +
-                                        " bytes that are kept aside of one",
-                                    0,
-                                    {}});
-        }
-        if (!spool.write(chunk)) {
-            throw ReadError(reader.path(),
-                            "cannot keep a copy of the stream: " + spool.error()->reason);
-        }
-    });
-    if (spool.error()) {
-        throw ReadError(reader.path(),
-                        "cannot keep a copy of the stream: " + spool.error()->reason);
-    }
-    return describeStructure(spool, reader.path(), whole);
+    const std::unique_ptr<Spool> spool = spoolStream(reader, options.streamLimit);
+    return describeStructure(*spool, reader.path(), whole);
 }
 
 Result<std::vector<StructField>> expandField(ByteSource& source, const StructureReport& report,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "file_reader.h"
 #include "types.h"
 
 namespace tessaloom {
@@ -134,10 +135,6 @@ struct StructureReport {
 // sections cover. Skipped, only the headers are read, so the tree of a file of any size comes at
 // once; then the CRCs of PNG chunks are not checked either.
 enum class SectionEntropies { kMeasured, kSkipped };
-
-// How many bytes of a stream are kept aside at most, unless told otherwise: a stream that never
-// ends (/dev/urandom, a pipe left open) must not fill the temporary folder's file system.
-inline constexpr std::uint64_t kStreamCopyLimit = std::uint64_t{1} << 30;
 
 // The entries of an archive whose headers' fields are read at once, by default.
 inline constexpr std::uint64_t kEagerEntries = 4096;

@@ -1,0 +1,265 @@
+#include "scan.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "scan/signature.h"
+
+namespace tessaloom {
+
+namespace {
+
+using scan::Interior;
+using scan::Signature;
+
+// The input is read a block at a time, with the bytes that a magic starting near the block's end
+// needs behind it.
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+
+// Every row, and for each pair of first magic bytes whether a row begins with it: a position is
+// looked at further only where one does.
+class Table {
+  public:
+    Table() {
+        for (const auto family :
+             {scan::compressedSignatures, scan::archiveSignatures, scan::fileSystemSignatures,
+              scan::firmwareSignatures, scan::executableSignatures, scan::mediaSignatures}) {
+            for (const Signature& row : family()) {
+                byKey_.push_back({key(row.magic), &row});
+                longestMagic_ = std::max(longestMagic_, row.magic.size());
+                farthestMagic_ = std::max<std::uint64_t>(farthestMagic_, row.magicOffset);
+            }
+        }
+        std::ranges::stable_sort(byKey_, {}, &Keyed::key);
+        for (const Keyed& keyed : byKey_) {
+            bits_[keyed.key >> 6] |= std::uint64_t{1} << (keyed.key & 63);
+        }
+    }
+
+    static std::uint16_t key(std::string_view magic) {
+        return static_cast<std::uint16_t>(static_cast<std::uint8_t>(magic[0]) |
+                                          static_cast<std::uint8_t>(magic[1]) << 8);
+    }
+    bool mayStart(std::uint16_t pair) const { return ((bits_[pair >> 6] >> (pair & 63)) & 1) != 0; }
+    template <typename OnRow>
+    void forEachRow(std::uint16_t pair, OnRow&& onRow) const {
+        const auto first = std::ranges::lower_bound(byKey_, pair, {}, &Keyed::key);
+        for (auto row = first; row != byKey_.end() && row->key == pair; ++row) {
+            onRow(*row->signature);
+        }
+    }
+    std::size_t longestMagic() const { return longestMagic_; }
+    std::uint64_t farthestMagic() const { return farthestMagic_; }
+    std::vector<std::string> formats() const {
+        std::vector<std::string> names;
+        for (const Keyed& keyed : byKey_) {
+            if (std::ranges::find(names, keyed.signature->format) == names.end()) {
+                names.emplace_back(keyed.signature->format);
+            }
+        }
+        std::ranges::sort(names);
+        return names;
+    }
+
+  private:
+    struct Keyed {
+        std::uint16_t key;
+        const Signature* signature;
+    };
+    std::vector<Keyed> byKey_;
+    std::array<std::uint64_t, 1024> bits_{};
+    std::size_t longestMagic_ = 2;
+    std::uint64_t farthestMagic_ = 0;
+};
+
+const Table& table() {
+    static const Table rows;
+    return rows;
+}
+
+// A hit found, and whether its size is to run to the next object.
+struct Found {
+    ScanHit hit;
+    bool open = false;
+    bool skipsInterior = false;
+};
+
+// Hands hits on in order of offsets. Hits are found where their magic is, which for a format whose
+// magic lies far into it (a tar header's "ustar") is after objects that start later: a hit is held
+// until no object found later can start before it. Objects whose interior is not scanned hide the
+// hits inside them; an object without a size waits for the next one to end it.
+class Delivery {
+  public:
+    Delivery(const ScanHitCallback& onHit, std::uint64_t inputSize)
+        : onHit_(onHit), inputSize_(inputSize) {}
+
+    void add(Found found) { pending_.push_back(std::move(found)); }
+
+    // Hands on every hit that starts before `before`.
+    void release(std::uint64_t before) {
+        std::ranges::stable_sort(pending_, {}, [](const Found& f) { return f.hit.offset; });
+        std::size_t done = 0;
+        for (; done < pending_.size() && pending_[done].hit.offset < before; ++done) {
+            Found& found = pending_[done];
+            if (found.hit.offset < coveredUntil_ ||
+                (last_ && last_->offset == found.hit.offset && last_->format == found.hit.format)) {
+                continue;
+            }
+            if (found.skipsInterior && found.hit.sizeExact) {
+                coveredUntil_ = std::max(coveredUntil_, found.hit.offset + found.hit.size);
+            }
+            deliver(std::move(found));
+        }
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
+    }
+
+    void finish() {
+        release(UINT64_MAX);
+        if (open_) {
+            open_->size = inputSize_ - open_->offset;
+            hand(*open_);
+            open_.reset();
+        }
+    }
+
+    std::uint64_t count() const { return count_; }
+
+  private:
+    void deliver(Found found) {
+        if (open_) {
+            open_->size = found.hit.offset - open_->offset;
+            hand(*open_);
+            open_.reset();
+        }
+        last_ = {found.hit.offset, found.hit.format};
+        if (found.open) {
+            open_ = std::move(found.hit);
+        } else {
+            hand(found.hit);
+        }
+    }
+    void hand(const ScanHit& hit) {
+        ++count_;
+        onHit_(hit);
+    }
+
+    struct Last {
+        std::uint64_t offset;
+        std::string format;
+    };
+    const ScanHitCallback& onHit_;
+    std::uint64_t inputSize_;
+    std::vector<Found> pending_;
+    std::optional<ScanHit> open_;
+    std::optional<Last> last_;
+    std::uint64_t coveredUntil_ = 0;
+    std::uint64_t count_ = 0;
+};
+
+}  // namespace
+
+Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit,
+                                const ScanOptions& options) {
+    const Table& rows = table();
+    const std::uint64_t size = source.size();
+    CachedSource cached(source);
+    Delivery delivery(onHit, size);
+    ByteBuffer block(kBlockSize + rows.longestMagic());
+    // The object whose interior the scan passes over, while it does.
+    std::uint64_t skipFrom = 0;
+    std::uint64_t skipUntil = 0;
+    for (std::uint64_t base = 0; base < size; base += kBlockSize) {
+        const std::size_t wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - base));
+        const Result<std::size_t> got = source.readAt(base, std::span(block).first(wanted));
+        if (!got) {
+            return got.failure();
+        }
+        const std::size_t length = *got;
+        const std::size_t examined = std::min(length, kBlockSize);
+        const std::uint8_t* bytes = block.data();
+        for (std::size_t p = 0; p < examined && p + 1 < length; ++p) {
+            const auto pair = static_cast<std::uint16_t>(bytes[p] | bytes[p + 1] << 8);
+            if (!rows.mayStart(pair)) {
+                continue;
+            }
+            std::optional<Failure> failed;
+            rows.forEachRow(pair, [&](const Signature& row) {
+                const std::uint64_t position = base + p;
+                if (failed || row.magic.size() > length - p ||
+                    std::memcmp(bytes + p, row.magic.data(), row.magic.size()) != 0 ||
+                    position < row.magicOffset) {
+                    return;
+                }
+                const std::uint64_t start = position - row.magicOffset;
+                if (start >= skipFrom && start < skipUntil) {
+                    return;
+                }
+                SourceWindow window(cached, start, size - start);
+                scan::Bytes object(window);
+                std::optional<scan::Object> found = row.validate(object);
+                if (object.failure()) {
+                    failed = object.failure();
+                    return;
+                }
+                if (!found) {
+                    return;
+                }
+                Found hit;
+                hit.hit.offset = start;
+                hit.hit.format = std::string(row.format);
+                hit.hit.description = std::move(found->description);
+                hit.hit.fields = std::move(found->fields);
+                hit.open = !found->size;
+                hit.hit.size = std::min(found->size.value_or(0), size - start);
+                hit.hit.sizeExact = found->size && found->exact && *found->size <= size - start;
+                hit.skipsInterior = row.interior == Interior::kSkipped;
+                if (hit.skipsInterior && hit.hit.sizeExact && start + hit.hit.size > skipUntil) {
+                    skipFrom = start;
+                    skipUntil = start + hit.hit.size;
+                }
+                delivery.add(std::move(hit));
+            });
+            if (failed) {
+                return *failed;
+            }
+        }
+        const std::uint64_t next = base + examined;
+        // A hit whose magic lies in a later block starts at least this far back from it.
+        delivery.release(next > rows.farthestMagic() ? next - rows.farthestMagic() : 0);
+        if (options.progress) {
+            options.progress({next, size});
+        }
+    }
+    delivery.finish();
+    return ScanSummary{delivery.count(), size};
+}
+
+Result<ScanSummary> scanObjects(FileReader& reader, const ScanHitCallback& onHit,
+                                const ScanOptions& options) {
+    if (reader.error()) {
+        return Failure{
+            Failure::Kind::kRead, reader.path(), reader.error()->reason, reader.error()->code, {}};
+    }
+    std::unique_ptr<Spool> spool;
+    ByteSource* source = reader.source();
+    if (source == nullptr) {
+        spool = spoolStream(reader, options.streamLimit);
+        source = spool.get();
+    }
+    Result<ScanSummary> summary = scanObjects(*source, onHit, options);
+    if (!summary && summary.failure().path.empty()) {
+        Failure failure = summary.failure();
+        failure.path = reader.path();
+        return failure;
+    }
+    return summary;
+}
+
+std::vector<std::string> scanFormats() {
+    return table().formats();
+}
+
+}  // namespace tessaloom

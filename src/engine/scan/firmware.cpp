@@ -1,0 +1,9 @@
+#include "signature.h"
+
+namespace tessaloom::scan {
+
+std::span<const Signature> firmwareSignatures() {
+    return {};
+}
+
+}  // namespace tessaloom::scan

@@ -1,0 +1,71 @@
+// The scanner's table of formats: one row per format, with the magic that makes a candidate, the
+// validator that decides whether the bytes there really are such an object, measures it and
+// describes it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../formats/decoder.h"
+#include "../scan.h"
+
+namespace tessaloom::scan {
+
+using formats::ByteOrder;
+using formats::Bytes;
+
+// What a validator found.
+struct Object {
+    // The exact size where the format gives one (found by walking it), an estimate (a lower bound
+    // the headers promise) with exact false, or none: the object then runs to the next one found
+    // or the end of the input.
+    std::optional<std::uint64_t> size;
+    bool exact = false;
+    std::string description;
+    std::vector<ScanField> fields;
+};
+
+// Whether the bytes inside an object of the format are scanned for further objects. A compressed
+// stream or an archive holds nothing that shows as it is stored (or holds the members the archive
+// lists, which the scanner would report once each); an executable or a firmware header holds
+// embedded objects at their own offsets.
+enum class Interior : std::uint8_t { kSkipped, kScanned };
+
+// The object's bytes as a validator reads them: offset 0 is the candidate's start, and the bytes
+// run to the end of the input. Returns nothing where they are not an object of the format; a read
+// that fails is kept in the Bytes and ends the scan.
+using Validator = std::optional<Object> (*)(Bytes& object);
+
+struct Signature {
+    std::string_view format;        // as ScanHit::format
+    std::string_view magic;         // at least two bytes
+    std::uint32_t magicOffset = 0;  // where the magic lies in the object
+    Interior interior = Interior::kScanned;
+    Validator validate = nullptr;
+};
+
+// The rows, by family; the scanner's table is all of them.
+std::span<const Signature> compressedSignatures();
+std::span<const Signature> archiveSignatures();
+std::span<const Signature> fileSystemSignatures();
+std::span<const Signature> firmwareSignatures();
+std::span<const Signature> executableSignatures();
+std::span<const Signature> mediaSignatures();
+
+// "512 bytes", "3.1 MiB": a size for a description.
+std::string sizeText(std::uint64_t bytes);
+
+// A field with its number shown in decimal, and one with text only.
+ScanField numberField(std::string name, std::uint64_t value);
+ScanField hexField(std::string name, std::uint64_t value);
+ScanField textField(std::string name, std::string text);
+
+// The description's quoted text: the bytes made safe (formats::safeText), cut to a few dozen
+// characters with "..." where longer.
+std::string quoted(ByteView bytes);
+
+}  // namespace tessaloom::scan
