@@ -28,6 +28,7 @@ int runPatch(const Arguments& args);
 int runMap(const Arguments& args);
 int runView(const Arguments& args);
 int runStruct(const Arguments& args);
+int runScan(const Arguments& args);
 int runVersion(const Arguments& args);
 
 }  // namespace tessaloom::cli

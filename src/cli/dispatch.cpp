@@ -38,6 +38,7 @@ constexpr std::array kCommands{
     Command{"--map",     1, runMap,    "<FILE> [--block SIZE] [--json | --svg OUT]"},
     Command{"--view",    1, runView, "<FILE> [FILE_B]"},
     Command{"--struct",  1, runStruct,  "<FILE> [--json] [--stream-limit SIZE]"},
+    Command{"--scan",    1, runScan,    "<FILE> [--json] [--stream-limit SIZE]"},
     Command{"--version", 0, runVersion},
 };
 // clang-format on

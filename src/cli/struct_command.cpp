@@ -39,18 +39,8 @@ int runStruct(const Arguments& args) {
     options.progress = [&progress](const ScanProgress& done) {
         progress.update(done.done, done.total);
     };
-    const StructureReport report = [&] {
-        try {
-            return describeStructure(reader, options);
-        } catch (const ReadError& error) {
-            if (error.failure().kind != Failure::Kind::kMemory) {
-                throw;
-            }
-            Failure failure = error.failure();
-            failure.reason += " (--stream-limit SIZE raises it)";
-            throw ReadError(std::move(failure));
-        }
-    }();
+    const StructureReport report =
+        withStreamLimitHint([&] { return describeStructure(reader, options); });
     progress.erase();
     requireReadable(reader);
     const TextSink out = [](std::string_view piece) { writeText(std::cout, piece); };

@@ -1,0 +1,132 @@
+#include <cstdint>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "args.h"
+#include "commands.h"
+#include "console.h"
+#include "engine/file_reader.h"
+#include "engine/scan.h"
+#include "inputs.h"
+#include "json.h"
+#include "progress_line.h"
+
+namespace tessaloom::cli {
+
+namespace {
+
+// Numbers up to this are exact in every JSON reader (jq and JavaScript hold doubles); larger ones
+// are written as hex text.
+constexpr std::uint64_t kExactInJson = std::uint64_t{1} << 53;
+
+std::string jsonCount(std::uint64_t value) {
+    return value < kExactInJson ? std::to_string(value) : jsonString("0x" + lowerHex(value));
+}
+
+// "0x00001a00": at least eight hex digits, so that the column lines up below 4 GiB.
+std::string paddedHex(std::uint64_t value) {
+    std::string digits = lowerHex(value);
+    if (digits.size() < 8) {
+        digits.insert(0, 8 - digits.size(), '0');
+    }
+    return "0x" + digits;
+}
+
+std::string padded(std::string text, std::size_t width) {
+    if (text.size() < width) {
+        text.append(width - text.size(), ' ');
+    }
+    return text;
+}
+
+// The column widths of the text report.
+constexpr std::size_t kOffsetColumn = 12;
+constexpr std::size_t kSizeColumn = 13;
+constexpr std::size_t kFormatColumn = 13;
+
+std::string textLine(const ScanHit& hit) {
+    std::string line = padded(paddedHex(hit.offset), kOffsetColumn);
+    line += padded((hit.sizeExact ? "" : "~") + paddedHex(hit.size), kSizeColumn);
+    line += padded(hit.format, kFormatColumn);
+    line += hit.description;
+    return line;
+}
+
+std::string jsonLine(const ScanHit& hit) {
+    std::string line =
+        "{\"offset\": " + jsonCount(hit.offset) + ", \"size\": " + jsonCount(hit.size) +
+        ", \"size_exact\": " + (hit.sizeExact ? "true" : "false") +
+        ", \"format\": " + jsonString(hit.format) +
+        ", \"description\": " + jsonString(hit.description) + ", \"path\": [], \"fields\": {";
+    bool first = true;
+    for (const ScanField& field : hit.fields) {
+        line += first ? "" : ", ";
+        first = false;
+        line += jsonString(field.name) + ": ";
+        line += field.number ? jsonCount(*field.number) : jsonString(field.text);
+    }
+    line += "}}";
+    return line;
+}
+
+std::string summaryLine(std::uint64_t objects, std::uint64_t scanned) {
+    const std::string found = objects == 0   ? std::string("No object found")
+                              : objects == 1 ? std::string("1 object found")
+                                             : std::to_string(objects) + " objects found";
+    return found + " in " + std::to_string(scanned) + (scanned == 1 ? " byte" : " bytes");
+}
+
+}  // namespace
+
+int runScan(const Arguments& args) {
+    bool json = false;
+    ScanOptions options;
+    bool limited = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--json" && !json) {
+            json = true;
+        } else if (args[i] == "--stream-limit" && !limited && i + 1 < args.size()) {
+            const std::optional<std::uint64_t> limit = parseSize(args[++i]);
+            if (!limit || *limit == 0) {
+                throw UsageError();
+            }
+            options.streamLimit = *limit;
+            limited = true;
+        } else {
+            throw UsageError();
+        }
+    }
+    FileReader reader(args[0]);
+    requireReadable(reader);
+    ProgressLine progress(progressWanted(CommandOutput::kWrittenAsItGoes));
+    progress.follow(reader);
+    options.progress = [&progress](const ScanProgress& done) {
+        progress.update(done.done, done.total);
+    };
+    bool headed = false;
+    const ScanHitCallback onHit = [&](const ScanHit& hit) {
+        if (json) {
+            writeLine(std::cout, jsonLine(hit));
+            return;
+        }
+        if (!headed) {
+            headed = true;
+            writeLine(std::cout, padded("OFFSET", kOffsetColumn) + padded("SIZE", kSizeColumn) +
+                                     padded("FORMAT", kFormatColumn) + "DESCRIPTION");
+        }
+        writeLine(std::cout, textLine(hit));
+    };
+    const Result<ScanSummary> summary =
+        withStreamLimitHint([&] { return scanObjects(reader, onHit, options); });
+    progress.erase();
+    if (!summary) {
+        throw ReadError(summary.failure());
+    }
+    if (!json) {
+        writeLine(std::cout, summaryLine(summary->objects, summary->scanned));
+    }
+    return summary->objects > 0 ? 0 : 1;
+}
+
+}  // namespace tessaloom::cli
