@@ -1,5 +1,5 @@
 # Bash completion for tessaloom: the command word first, then file names where the command
-# takes a file, and the options of --find, --map and --struct. Numbers (OFFSET, LEN, MIN_LEN)
+# takes a file, and the options of --find, --map, --struct and --scan. Numbers (OFFSET, LEN, MIN_LEN)
 # and hex patterns get no completion.
 
 # What each command takes, argument by argument: "file" or "-" for anything else.
@@ -11,6 +11,7 @@ declare -A _tessaloom_arguments=(
     [--strings]="file -"
     [--replace]="file - - file"
     [--struct]="file"
+    [--scan]="file"
     [--find]="file"
     [--patch]="file file file"
     [--map]="file"
@@ -24,6 +25,7 @@ declare -A _tessaloom_options=(
     [--find]="--text --utf16 --json"
     [--map]="--block --json --svg"
     [--struct]="--json --stream-limit"
+    [--scan]="--json --stream-limit"
 )
 
 _tessaloom_complete_files() {

@@ -99,7 +99,11 @@ class Delivery {
 
     // Hands on every hit that starts before `before`.
     void release(std::uint64_t before) {
-        std::ranges::stable_sort(pending_, {}, [](const Found& f) { return f.hit.offset; });
+        // Of hits at one offset the larger comes first: it holds the others.
+        std::ranges::stable_sort(pending_, [](const Found& a, const Found& b) {
+            return a.hit.offset != b.hit.offset ? a.hit.offset < b.hit.offset
+                                                : a.hit.size > b.hit.size;
+        });
         std::size_t done = 0;
         for (; done < pending_.size() && pending_[done].hit.offset < before; ++done) {
             Found& found = pending_[done];

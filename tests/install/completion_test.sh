@@ -37,9 +37,10 @@ expect() {
 }
 
 run_cases() {
-    expect "tessaloom " "--diff --dump --entropy --find --gui --map --patch --replace --strings --struct --version --view"
+    expect "tessaloom " "--diff --dump --entropy --find --gui --map --patch --replace --scan --strings --struct --version --view"
     expect "tessaloom --d" "--diff --dump"
-    expect "tessaloom --s" "--strings --struct"
+    expect "tessaloom --s" "--scan --strings --struct"
+    expect "tessaloom --scan notes.txt -" "--json --stream-limit"
     expect "tessaloom --struct n" "notes.txt"
     expect "tessaloom --struct notes.txt -" "--json --stream-limit"
     expect "tessaloom --struct notes.txt --s" "--stream-limit"
