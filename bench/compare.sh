@@ -27,7 +27,7 @@
 # --find looks for a pattern that seldom occurs (DE AD BE EF, and with a wildcard byte), as grep
 # -P does, and for one that starts with zero bytes in Z, an image of zeros as large as F, where a
 # search that tried every byte would crawl. --map is timed against --entropy, ent and binwalk -E,
-# which read the same bytes.
+# which read the same bytes. --scan is timed against cat and binwalk's signature scan of F.
 #
 # --struct reads the headers, then the bytes of the sections once for their entropies: on the
 # largest ELF library and a large PE it is timed against --entropy, which reads every byte once,
@@ -173,6 +173,8 @@ measure find_zero "$runs" 1 "$tessaloom --find $Z 00000000deadbeef"
 rm -f "$Z"
 measure map "$runs" 1 "$tessaloom --map $F"
 measure binwalk "$slow_runs" 0 "binwalk -E --nplot $F"
+measure scan "$runs" 1 "$tessaloom --scan $F"
+measure binwalk_scan "$slow_runs" 0 "binwalk $F"
 
 # The sparse image: its size with no blocks written, then a line of known bytes 4096 before the
 # end, so the window has something to show.
@@ -269,6 +271,8 @@ ours "--map F" map cat
 peer "--entropy F" entropy map
 peer "ent F" ent map
 peer "binwalk -E --nplot F" binwalk map
+ours "--scan F" scan cat
+peer "binwalk F (its signature scan)" binwalk_scan scan
 row "tessaloom --dump S $sparse_offset 64" sparse
 peer "xxd -s $sparse_offset -l 64 S" xxd_sparse sparse
 if [ ${#struct_rows[@]} -gt 0 ]; then
@@ -351,12 +355,15 @@ map_ratio=$(ratio "${seconds[entropy]}" "${seconds[map]}")
 map_verdict=$(meets "$map_ratio" ">=" 1)
 [ "$(meets "$map_ratio" ">=" 0.97)" = MISSED ] || map_verdict=met
 target "--entropy F ÷ --map F" "$map_ratio" ">=" 1 "$map_verdict" "(0.97 or more is a tie, also met)"
+target "--scan F ÷ cat F" "$(ratio "${seconds[scan]}" "${seconds[cat]}")" "<=" 2.5
+target "binwalk F ÷ --scan F" "$(ratio "${seconds[binwalk_scan]}" "${seconds[scan]}")" ">=" 20
 target "--map F, GB/s" "$(awk -v s="${seconds[map]}" -v m="$size" \
   'BEGIN { if (s > 0) printf "%.2f", m * 1048576 / s / 1e9; else print "-" }')" ">=" 1
 # Streaming commands hold a few buffers, whatever the size of the file.
 for entry in "window:--dump F 0 16" "dump:--dump F 0 -1" "dump_null:--dump F 0 -1 >/dev/null" \
   "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O" \
-  "find:--find F de:ad:be:ef" "find_zero:--find Z 00000000deadbeef" "map:--map F"; do
+  "find:--find F de:ad:be:ef" "find_zero:--find Z 00000000deadbeef" "map:--map F" \
+  "scan:--scan F"; do
   target "${entry#*:}, peak MiB" "${mebibytes[${entry%%:*}]}" "<=" "$memory_bound"
 done
 target "--dump S $sparse_offset 64, peak MiB" "${mebibytes[sparse]}" "<=" "$memory_bound"
