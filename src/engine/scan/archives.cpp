@@ -830,13 +830,51 @@ bool arNumberField(ByteView field, unsigned base, std::uint64_t* value = nullptr
     return true;
 }
 
+// The name of the member whose header's name field is field, quoted; empty for the indexes that
+// archivers keep as members (symbol tables, the GNU table of long names).
+std::string arMemberName(Bytes& bytes, ByteView field, std::uint64_t data, std::uint64_t size,
+                         std::optional<std::pair<std::uint64_t, std::uint64_t>> longNames) {
+    std::size_t length = field.size();
+    while (length > 0 && field[length - 1] == ' ') {
+        --length;
+    }
+    const std::string_view name(reinterpret_cast<const char*>(field.data()), length);
+    if (name == "/" || name == "//" || name == "/SYM64/" || name.starts_with("__.SYMDEF")) {
+        return {};
+    }
+    std::uint64_t number = 0;
+    // A BSD long name begins the member's data; a GNU one lies in the table of long names, up to
+    // its "/\n".
+    const bool bsd = name.starts_with("#1/") && arNumberField(field.subspan(3), 10, &number);
+    const bool gnu = !bsd && name.size() > 1 && name[0] == '/' && longNames &&
+                     arNumberField(field.subspan(1), 10, &number) && number < longNames->second;
+    if (bsd || gnu) {
+        const std::uint64_t available = bsd ? std::min(number, size) : longNames->second - number;
+        ByteBuffer text(static_cast<std::size_t>(std::min(available, kShownName)));
+        if (!bytes.read(bsd ? data : longNames->first + number, text)) {
+            return "\"\"";
+        }
+        auto cut = std::ranges::find(text, static_cast<std::uint8_t>(bsd ? 0 : '\n'));
+        if (gnu && cut != text.begin() && cut != text.end() && cut[-1] == '/') {
+            --cut;
+        }
+        text.erase(cut, text.end());
+        return quoted(text);
+    }
+    if (length > 1 && name.back() == '/') {
+        --length;  // GNU ends a short name with a slash
+    }
+    return quoted(field.first(length));
+}
+
 std::optional<Object> validateAr(Bytes& bytes) {
     // An archive has no end marker: it ends with the input, or where the next member's header is
     // not one (the bytes there belong to whatever follows). Only a member whose data runs past the
     // input's end leaves the size an estimate.
     std::uint64_t at = kArMagicSize;
     std::uint64_t members = 0;
-    std::string firstName;
+    std::string firstName;  // of the first member that is not an index
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> longNames;
     bool exact = true;
     std::array<std::uint8_t, kArHeaderSize> h{};
     for (; members < kMaxEntries && at < bytes.size(); ++members) {
@@ -852,27 +890,12 @@ std::optional<Object> validateAr(Bytes& bytes) {
             break;
         }
         const std::uint64_t data = at + kArHeaderSize;
-        if (members == 0) {
-            const ByteView field = ByteView(h).first(16);
-            std::size_t length = field.size();
-            while (length > 0 && field[length - 1] == ' ') {
-                --length;
-            }
-            std::uint64_t bsdLength = 0;
-            if (field[0] == '#' && field[1] == '1' && field[2] == '/' &&
-                arNumberField(field.subspan(3), 10, &bsdLength)) {
-                // A BSD long name: its bytes begin the member's data.
-                ByteBuffer text(static_cast<std::size_t>(std::min({bsdLength, size, kShownName})));
-                bytes.read(data, text);
-                text.resize(static_cast<std::size_t>(std::ranges::find(text, std::uint8_t{0}) -
-                                                     text.begin()));
-                firstName = quoted(text);
-            } else {
-                if (length > 1 && field[length - 1] == '/') {
-                    --length;  // GNU ends a short name with a slash
-                }
-                firstName = quoted(field.first(length));
-            }
+        const ByteView field = ByteView(h).first(16);
+        if (field[0] == '/' && field[1] == '/' && field[2] == ' ') {
+            longNames = {data, size};
+        }
+        if (firstName.empty()) {
+            firstName = arMemberName(bytes, field, data, size, longNames);
         }
         if (!bytes.holds(data, size)) {
             exact = false;
@@ -885,6 +908,9 @@ std::optional<Object> validateAr(Bytes& bytes) {
     }
     if (members == 0) {
         return std::nullopt;
+    }
+    if (firstName.empty()) {
+        firstName = "\"/\"";
     }
     Object object;
     object.size = at;

@@ -387,8 +387,9 @@ std::vector<Case> archiveCases() {
     add("cpio binary big endian", makeCpio(CpioKind::kBinaryBig, root, true, false), "cpio",
         "cpio binary big endian, 3 entries");
     add("ar", makeAr(kDebMembers), "ar", "ar archive, 3 members, first \"debian-binary\"");
-    add("ar with gnu names", makeAr({{"/", "symbols"}, {"lib.o/", "obj"}}), "ar",
-        "ar archive, 2 members, first \"/\"");
+    add("ar with gnu names",
+        makeAr({{"/", "symbols"}, {"//", "a_long_member_name.o/\n"}, {"/0", "obj"}}), "ar",
+        "ar archive, 3 members, first \"a_long_member_name.o\"");
     add("ar with a bsd long name",
         makeAr({{"#1/20",
                  "a_rather_long_name.o"
