@@ -89,7 +89,8 @@ struct Found {
 // Hands hits on in order of offsets. Hits are found where their magic is, which for a format whose
 // magic lies far into it (a tar header's "ustar") is after objects that start later: a hit is held
 // until no object found later can start before it. Objects whose interior is not scanned hide the
-// hits inside them; an object without a size waits for the next one to end it.
+// hits inside them, as far as their headers were walked (the whole object where its size is
+// exact); an object without a size waits for the next one to end it.
 class Delivery {
   public:
     Delivery(const ScanHitCallback& onHit, std::uint64_t inputSize)
@@ -111,7 +112,7 @@ class Delivery {
                 (last_ && last_->offset == found.hit.offset && last_->format == found.hit.format)) {
                 continue;
             }
-            if (found.skipsInterior && found.hit.sizeExact) {
+            if (found.skipsInterior && !found.open) {
                 coveredUntil_ = std::max(coveredUntil_, found.hit.offset + found.hit.size);
             }
             deliver(std::move(found));
@@ -220,7 +221,7 @@ Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit
                 hit.hit.size = std::min(found->size.value_or(0), size - start);
                 hit.hit.sizeExact = found->size && found->exact && *found->size <= size - start;
                 hit.skipsInterior = row.interior == Interior::kSkipped;
-                if (hit.skipsInterior && hit.hit.sizeExact && start + hit.hit.size > skipUntil) {
+                if (hit.skipsInterior && !hit.open && start + hit.hit.size > skipUntil) {
                     skipFrom = start;
                     skipUntil = start + hit.hit.size;
                 }
