@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#define ZLIB_CONST
 #include <bzlib.h>
 #include <lzma.h>
 #include <zlib.h>
@@ -111,7 +110,8 @@ Decoded inflateFrom(Bytes& object, std::uint64_t from, int windowBits) {
                 result.ending = object.failure() ? Ending::kBroken : Ending::kTruncated;
                 break;
             }
-            stream.next_in = piece.data();
+            // zlib takes its input through a pointer to non-const, which it only reads.
+            stream.next_in = const_cast<Bytef*>(piece.data());
             stream.avail_in = static_cast<uInt>(piece.size());
         }
         stream.next_out = output.data();

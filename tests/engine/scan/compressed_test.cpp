@@ -1,3 +1,5 @@
+// Compressed streams made by the compressors themselves, planted in random bytes: found once each
+// with their exact size; damaged ones never taken whole; random bytes hold none.
 #include <bzlib.h>
 #include <gtest/gtest.h>
 #include <lz4frame.h>
@@ -163,7 +165,7 @@ struct PlantedCase {
     std::string name;
     std::function<ByteBuffer()> build;
     std::string format;
-    std::string description;  // a part of it
+    std::string description;  // text the description holds
 };
 
 TEST(ScanCompressedTest, FindsEachStreamWithItsExactSize) {
@@ -188,6 +190,15 @@ TEST(ScanCompressedTest, FindsEachStreamWithItsExactSize) {
         {"xz SHA-256", [&] { return xzed(text, LZMA_CHECK_SHA256); }, "xz", "-> 97.7 KiB"},
         {"xz of random bytes", [&] { return xzed(noise, LZMA_CHECK_CRC32); }, "xz", "CRC32"},
         {"lzma", [&] { return lzmaAlone(text); }, "lzma", "dictionary 8.0 MiB, "},
+        {"lzma with its size in the header",
+         [&] {
+             ByteBuffer bytes = lzmaAlone(text);
+             for (std::size_t i = 0; i < 8; ++i) {
+                 bytes[5 + i] = static_cast<std::uint8_t>(text.size() >> (8 * i));
+             }
+             return bytes;
+         },
+         "lzma", "-> 97.7 KiB"},
         {"lzma reaching back past 1 MiB", [&] { return lzmaAlone(far, 1U << 22); }, "lzma",
          "-> 3.0 MiB"},
         {"bzip2 level 9", [&] { return bzipped(text, 9); }, "bzip2", "bzip2, block size 900k, "},
@@ -302,9 +313,11 @@ TEST(ScanCompressedTest, DamagedStreamsAreNeverTakenWhole) {
         {"zstd reserved bit", [&] { return changed(zs, 4, zs[4] | 0x08); }, Expect::kNoHit},
         {"zstd block past the end",
          [&] {
-             // The first block's size set to the largest a block may have.
-             ByteBuffer bytes = zstded(sampleText(3000), false);
-             const std::size_t header = 4 + 1 + 2;  // magic, descriptor, 2-byte content size
+             // The first block's size set to the largest a block may have, in a frame whose
+             // window allows it: streamed, the header is the magic, descriptor and window.
+             ByteBuffer bytes = zstded(sampleText(3000), true);
+             EXPECT_EQ(bytes[4], 0x04);
+             const std::size_t header = 6;
              const std::uint32_t block = (bytes[header] & 7U) | (0x1FFFFU << 3);
              bytes[header] = static_cast<std::uint8_t>(block);
              bytes[header + 1] = static_cast<std::uint8_t>(block >> 8);
@@ -312,7 +325,13 @@ TEST(ScanCompressedTest, DamagedStreamsAreNeverTakenWhole) {
              return bytes;
          },
          Expect::kEstimate},
-        {"zstd reserved block type", [&] { return changed(zs, 6, zs[6] | 0x06); }, Expect::kNoHit},
+        {"zstd reserved block type",
+         [&] {
+             // Single segment with a 4-byte content size: the first block follows at 9.
+             EXPECT_EQ(zs[4], 0xA0);
+             return changed(zs, 9, zs[9] | 0x06);
+         },
+         Expect::kNoHit},
         {"zstd cut short", [&] { return cut(zs, zs.size() - 2); }, Expect::kEstimate, 0},
         {"lz4 header checksum", [&] { return flipped(l4, 14); }, Expect::kNoHit},
         {"lz4 version", [&] { return changed(l4, 4, l4[4] ^ 0xC0); }, Expect::kNoHit},
