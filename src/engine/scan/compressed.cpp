@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <bzlib.h>
+#include <lz4.h>
 #include <lzma.h>
 #include <zlib.h>
 
@@ -732,6 +733,62 @@ std::optional<Object> validateLz4(Bytes& object) {
     return found;
 }
 
+// The legacy lz4 frame that Linux kernels and initramfs images use: the magic, then blocks that
+// each decode to 8 MiB but the last, each after its 4-byte size, with no end mark. The first
+// block's beginning is decoded to prove it; the frame ends where the next size cannot be one, or
+// is not all there, which the bytes after it may not show: its size is a lower bound.
+std::optional<Object> validateLz4Legacy(Bytes& object) {
+    constexpr std::uint64_t kLegacyBlock = std::uint64_t{8} << 20;
+    constexpr std::uint64_t kLargestBlock = LZ4_COMPRESSBOUND(kLegacyBlock);
+    // Decoding stops after kOutputChunk bytes, which this much of any block yields.
+    constexpr std::uint64_t kProof = kOutputChunk + kOutputChunk / 128;
+    const std::optional<std::uint64_t> first = object.number(4, 4, ByteOrder::kLittle);
+    if (!first || *first == 0 || *first > kLargestBlock) {
+        return std::nullopt;
+    }
+    const bool whole = object.holds(8, *first);
+    ByteBuffer start(static_cast<std::size_t>(std::min({*first, kProof, object.size() - 8})));
+    if (!object.read(8, start)) {
+        return std::nullopt;
+    }
+    const std::span<std::uint8_t> output = outputBuffer();
+    const int made = LZ4_decompress_safe_partial(
+        reinterpret_cast<const char*>(start.data()), reinterpret_cast<char*>(output.data()),
+        static_cast<int>(start.size()), static_cast<int>(output.size()),
+        static_cast<int>(output.size()));
+    // Either the block's first kOutputChunk bytes decode, or all of a smaller one does.
+    const bool proven =
+        made >= 0 && (static_cast<std::size_t>(made) == output.size() || start.size() == *first);
+    if (!proven) {
+        return std::nullopt;
+    }
+    std::vector<ScanField> fields;
+    if (!whole) {
+        return truncatedFrame(object, "lz4 legacy frame", std::move(fields));
+    }
+    // Each block takes at least 5 bytes, so the walk ends within the input.
+    std::uint64_t at = 8 + *first;
+    std::uint64_t blocks = 1;
+    for (;;) {
+        const std::optional<std::uint64_t> block = object.number(at, 4, ByteOrder::kLittle);
+        if (!block || *block == 0 || *block > kLargestBlock || !object.holds(at + 4, *block)) {
+            break;
+        }
+        at += 4 + *block;
+        ++blocks;
+    }
+    Object found;
+    found.size = at;
+    found.description = std::string("lz4 legacy frame, ")
+                            .append(sizeText(at))
+                            .append(", ")
+                            .append(std::to_string(blocks))
+                            .append(blocks == 1 ? " block" : " blocks");
+    fields.push_back(numberField("blocks", blocks));
+    found.fields = std::move(fields);
+    return found;
+}
+
 }  // namespace
 
 std::span<const Signature> compressedSignatures() {
@@ -746,6 +803,7 @@ std::span<const Signature> compressedSignatures() {
         {"bzip2", std::string_view("BZh", 3), 0, Interior::kSkipped, validateBzip2},
         {"zstd", std::string_view("\x28\xb5\x2f\xfd", 4), 0, Interior::kSkipped, validateZstd},
         {"lz4", std::string_view("\x04\x22\x4d\x18", 4), 0, Interior::kSkipped, validateLz4},
+        {"lz4", std::string_view("\x02\x21\x4c\x18", 4), 0, Interior::kSkipped, validateLz4Legacy},
     };
     return kRows;
 }

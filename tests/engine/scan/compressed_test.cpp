@@ -2,6 +2,7 @@
 // with their exact size; damaged ones never taken whole; random bytes hold none.
 #include <bzlib.h>
 #include <gtest/gtest.h>
+#include <lz4.h>
 #include <lz4frame.h>
 #include <lzma.h>
 #include <zlib.h>
@@ -156,6 +157,24 @@ ByteBuffer lz4ed(const ByteBuffer& in, bool checksums) {
     return out;
 }
 
+// The legacy frame: the magic, then each 8 MiB of the input as a block after its size.
+ByteBuffer lz4Legacy(const ByteBuffer& in) {
+    ByteBuffer out{0x02, 0x21, 0x4C, 0x18};
+    for (std::size_t at = 0; at < in.size(); at += 8 << 20) {
+        const int length = static_cast<int>(std::min<std::size_t>(in.size() - at, 8 << 20));
+        ByteBuffer block(static_cast<std::size_t>(LZ4_compressBound(length)));
+        const int size = LZ4_compress_default(reinterpret_cast<const char*>(in.data() + at),
+                                              reinterpret_cast<char*>(block.data()), length,
+                                              static_cast<int>(block.size()));
+        EXPECT_GT(size, 0);
+        for (int i = 0; i < 4; ++i) {
+            out.push_back(static_cast<std::uint8_t>(static_cast<unsigned>(size) >> (8 * i)));
+        }
+        out.insert(out.end(), block.begin(), block.begin() + size);
+    }
+    return out;
+}
+
 ByteBuffer joined(ByteBuffer a, const ByteBuffer& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -166,6 +185,7 @@ struct PlantedCase {
     std::function<ByteBuffer()> build;
     std::string format;
     std::string description;  // text the description holds
+    bool exact = true;        // a legacy lz4 frame's end is where the next block cannot be one
 };
 
 TEST(ScanCompressedTest, FindsEachStreamWithItsExactSize) {
@@ -219,7 +239,7 @@ TEST(ScanCompressedTest, FindsEachStreamWithItsExactSize) {
         EXPECT_EQ(hits[0].offset, planted.offset);
         EXPECT_EQ(hits[0].format, c.format);
         EXPECT_EQ(hits[0].size, object.size());
-        EXPECT_TRUE(hits[0].sizeExact);
+        EXPECT_EQ(hits[0].sizeExact, c.exact);
         EXPECT_NE(hits[0].description.find(c.description), std::string::npos)
             << hits[0].description;
     }
@@ -337,6 +357,16 @@ TEST(ScanCompressedTest, DamagedStreamsAreNeverTakenWhole) {
         {"lz4 version", [&] { return changed(l4, 4, l4[4] ^ 0xC0); }, Expect::kNoHit},
         {"lz4 block larger than its frame allows", [&] { return changed(l4, 17, 0x7F); },
          Expect::kNoHit},
+        {"lz4 legacy block of noise",
+         [&] {
+             ByteBuffer bytes = lz4Legacy(text);
+             const ByteBuffer noise = randomFiller(bytes.size() - 8, 3);
+             std::ranges::copy(noise, bytes.begin() + 8);
+             return bytes;
+         },
+         Expect::kNoHit},
+        {"lz4 legacy cut short", [&] { return cut(lz4Legacy(sampleText(300000)), 70000); },
+         Expect::kEstimate, 0},
         {"lz4 cut short", [&] { return cut(l4, l4.size() - 3); }, Expect::kEstimate, 0},
     };
     for (const HostileCase& c : cases) {
