@@ -329,7 +329,10 @@ std::optional<Object> validateJffs2(Bytes& object) {
         return std::nullopt;
     }
     // Nodes follow each other, 4-byte aligned; an erase block's unused end is erased flash. Each
-    // step moves on by at least 4 bytes.
+    // step moves on by at least 4 bytes. A node cut short by the end of the input ends the image
+    // before it and is found as one of its own, an estimate: an image measured to the nodes that
+    // are whole hides the nodes inside it from the scan, which would otherwise walk on from each
+    // of them to the end again.
     constexpr std::uint64_t kEraseBoundary = 4096;
     std::uint64_t position = 0;
     std::uint64_t end = 0;
@@ -339,15 +342,19 @@ std::optional<Object> validateJffs2(Bytes& object) {
     bool truncated = false;
     while (position < object.size()) {
         if (const std::optional<std::uint64_t> length = jffs2Node(object, position, kOrder, type)) {
+            if (position + *length > object.size()) {
+                if (nodes == 0) {
+                    truncated = true;
+                    nodes = 1;
+                    end = *length;
+                }
+                break;
+            }
             ++nodes;
             inodes += type == kJffs2Inode ? 1 : 0;
             dirents += type == kJffs2Dirent ? 1 : 0;
             position += *length;
             end = position;
-            if (position > object.size()) {
-                truncated = true;
-                break;
-            }
             continue;
         }
         const std::uint64_t fillEnd = jffs2FillEnd(object, position);
@@ -470,7 +477,13 @@ std::optional<Object> validateUbi(Bytes& object) {
         while (ubiEraseCounter(object, blocks * blockSize) == first) {
             ++blocks;
         }
-        setSize(found, object, blocks * blockSize);
+        // An erase block cut short by the end of the input is left to be found on its own, as
+        // the nodes of jffs2 are.
+        if (blocks * blockSize > object.size()) {
+            --blocks;
+        }
+        found.size = blocks * blockSize;
+        found.exact = true;
     }
     std::string description = "UBI";
     if (blockSize != 0) {
