@@ -114,15 +114,16 @@ def objects():
         out = tool_output(*args, data=TEXT)
         if out is not None:
             made.append((fmt, out))
-    work = tempfile.mkdtemp()
-    try:
-        with open(os.path.join(work, "hostname"), "wb") as f:
-            f.write(b"box\n")
-        out = tool_output("sh", "-c", f"cd {work} && echo hostname | cpio -o -H newc --quiet")
-        if out is not None and shutil.which("cpio"):
-            made.append(("cpio", out))
-    finally:
-        shutil.rmtree(work)
+    if shutil.which("cpio"):
+        work = tempfile.mkdtemp()
+        try:
+            with open(os.path.join(work, "hostname"), "wb") as f:
+                f.write(b"box\n")
+            made.append(("cpio", subprocess.run(
+                ["cpio", "-o", "-H", "newc", "--quiet"], input=b"hostname\n", cwd=work,
+                capture_output=True, check=True).stdout))
+        finally:
+            shutil.rmtree(work)
     return made
 
 
