@@ -728,9 +728,28 @@ std::string directoryString(ByteView der, const Element& value) {
     return text;
 }
 
-// Name ::= SEQUENCE OF SET OF SEQUENCE { type OID, value }: whether name is one, and the value of
-// its first common name (2.5.4.3) into commonName.
-bool directoryName(ByteView der, const Element& name, std::optional<std::string>& commonName) {
+// What names a certificate's subject or issuer: the common name, else the organisation or its unit.
+struct NameParts {
+    std::optional<std::string> commonName;
+    std::optional<std::string> organization;
+    std::optional<std::string> unit;
+
+    // "CN=\"example.com\"", with the name quoted; empty without any of them.
+    std::string shown(bool quote) const {
+        const auto show = [quote](std::string_view key, const std::string& value) {
+            const ByteView bytes = bytesOf(value);
+            return std::string(key).append(quote ? quoted(bytes) : formats::safeText(bytes));
+        };
+        return commonName     ? show("CN=", *commonName)
+               : organization ? show("O=", *organization)
+               : unit         ? show("OU=", *unit)
+                              : std::string();
+    }
+};
+
+// Name ::= SEQUENCE OF SET OF SEQUENCE { type OID, value }: whether name is one, with the first
+// common name (2.5.4.3), organisation (2.5.4.10) and unit (2.5.4.11) in parts.
+bool directoryName(ByteView der, const Element& name, NameParts& parts) {
     std::size_t at = name.content;
     while (at < name.end) {
         const std::optional<Element> set = expect(der, at, name.end, 0x31);
@@ -751,11 +770,15 @@ bool directoryName(ByteView der, const Element& name, std::optional<std::string>
             if (!value || value->end != pair->end) {
                 return false;
             }
-            static constexpr std::array<std::uint8_t, 3> kCommonName{0x55, 0x04, 0x03};
-            if (!commonName &&
-                std::ranges::equal(der.subspan(type->content, type->end - type->content),
-                                   kCommonName)) {
-                commonName = directoryString(der, *value);
+            const ByteView oid = der.subspan(type->content, type->end - type->content);
+            if (oid.size() == 3 && oid[0] == 0x55 && oid[1] == 0x04) {
+                std::optional<std::string>* part = oid[2] == 3    ? &parts.commonName
+                                                   : oid[2] == 10 ? &parts.organization
+                                                   : oid[2] == 11 ? &parts.unit
+                                                                  : nullptr;
+                if (part != nullptr && !*part) {
+                    *part = directoryString(der, *value);
+                }
             }
             inSet = pair->end;
         }
@@ -854,8 +877,8 @@ std::optional<Object> validateX509(Bytes& object) {
     if (!innerAlgorithm) {
         return std::nullopt;
     }
-    std::optional<std::string> issuerName;
-    std::optional<std::string> subjectName;
+    NameParts issuerName;
+    NameParts subjectName;
     const std::optional<Element> issuer = expect(der, innerAlgorithm->end, tbs->end, 0x30);
     if (!issuer || !directoryName(der, *issuer, issuerName)) {
         return std::nullopt;
@@ -923,18 +946,14 @@ std::optional<Object> validateX509(Bytes& object) {
     found.size = total;
     found.exact = true;
     found.description = "X.509 certificate";
-    if (subjectName) {
-        found.description.append(", CN=").append(quoted(bytesOf(*subjectName)));
+    if (const std::string shown = subjectName.shown(true); !shown.empty()) {
+        found.description.append(", ").append(shown);
     }
     found.fields = {numberField("version", version),
                     textField("serial", hexDigits(der.subspan(serial->content,
                                                               serial->end - serial->content)))};
-    if (subjectName) {
-        found.fields.push_back(textField("subject_cn", formats::safeText(bytesOf(*subjectName))));
-    }
-    if (issuerName) {
-        found.fields.push_back(textField("issuer_cn", formats::safeText(bytesOf(*issuerName))));
-    }
+    found.fields.push_back(textField("subject", subjectName.shown(false)));
+    found.fields.push_back(textField("issuer", issuerName.shown(false)));
     found.fields.push_back(textField("not_before", *from));
     found.fields.push_back(textField("not_after", *until));
     found.fields.push_back(

@@ -259,15 +259,20 @@ ByteBuffer der(std::uint8_t tag, std::initializer_list<ByteBuffer> parts) {
     return der(tag, content);
 }
 
-ByteBuffer name(std::string_view commonName) {
-    return der(0x30, {der(0x31, {der(0x30, {der(0x06, ByteBuffer{0x55, 0x04, 0x06}),
-                                            der(0x13, bytesOf("NZ"))})}),
-                      der(0x31, {der(0x30, {der(0x06, ByteBuffer{0x55, 0x04, 0x03}),
-                                            der(0x0C, bytesOf(commonName))})})});
+// A country and one more attribute (the common name, 2.5.4.3, unless told).
+ByteBuffer name(ByteView value, std::uint8_t attribute = 3, std::uint8_t stringTag = 0x0C) {
+    return der(
+        0x30,
+        {der(0x31,
+             {der(0x30, {der(0x06, ByteBuffer{0x55, 0x04, 0x06}), der(0x13, bytesOf("NZ"))})}),
+         der(0x31,
+             {der(0x30, {der(0x06, ByteBuffer{0x55, 0x04, attribute}), der(stringTag, value)})})});
 }
 
 struct CertParts {
-    std::string subject = "device.example";
+    ByteBuffer subject = bytesOf("device.example");
+    std::uint8_t subjectAttribute = 3;
+    std::uint8_t subjectStringTag = 0x0C;
     std::uint8_t innerHashOid = 0x0B;  // sha256WithRSAEncryption
     std::size_t extensionBytes = 200;
 };
@@ -292,9 +297,9 @@ ByteBuffer makeCertificate(const CertParts& parts = {}) {
     const ByteBuffer tbs = der(
         0x30,
         {der(0xA0, {der(0x02, ByteBuffer{2})}), der(0x02, ByteBuffer{0x01, 0x23, 0x45}),
-         innerAlgorithm, name("Test CA"),
+         innerAlgorithm, name(bytesOf("Test CA")),
          der(0x30, {der(0x17, bytesOf("240102030405Z")), der(0x18, bytesOf("20991231235959Z"))}),
-         name(parts.subject), keyInfo, extensions});
+         name(parts.subject, parts.subjectAttribute, parts.subjectStringTag), keyInfo, extensions});
     ByteBuffer signature{0x00};
     signature.resize(257, 0xA5);
     return der(0x30, {tbs, algorithm, der(0x03, signature)});
@@ -367,8 +372,17 @@ TEST(ScanMediaTest, PlantedObjectsAreFoundWithTheirExactSize) {
         {"bmp 8-bit palette padded", makeBmp(9, 9, 8, 40, 2), "bmp", "BMP image, 9 x 9, 8-bit"},
         {"bmp core header", makeBmp(3, 2, 24, 12), "bmp", "BMP image, 3 x 2, 24-bit"},
         {"x509", certificate, "x509", "X.509 certificate, CN=\"device.example\""},
-        {"x509 short tbs", makeCertificate({.subject = "s", .extensionBytes = 20}), "x509",
+        {"x509 short tbs", makeCertificate({.subject = bytesOf("s"), .extensionBytes = 20}), "x509",
          "CN=\"s\""},
+        {"x509 organisation only",
+         makeCertificate({.subject = bytesOf("Org"), .subjectAttribute = 10}), "x509",
+         "X.509 certificate, O=\"Org\""},
+        {"x509 BMPString name",
+         makeCertificate({.subject = ByteBuffer{0, 'G', 0, 'r', 0, 0xFC, 0, 'n', 0x20, 0xAC},
+                          .subjectStringTag = 0x1E}),
+         "x509", "CN=\"Gr\xC3\xBCn\xE2\x82\xAC\""},
+        {"x509 control characters in the name", makeCertificate({.subject = bytesOf("a\x1b[2Jb")}),
+         "x509", "CN=\"a\\x1B[2Jb\""},
         {"pem certificate", makePem("CERTIFICATE", certificate), "pem",
          std::string("PEM certificate, ").append(std::to_string(certificate.size()))},
         {"pem crlf", makePem("CERTIFICATE", certificate, "\r\n"), "pem", "PEM certificate"},
