@@ -338,7 +338,7 @@ struct PlantedCase {
     std::string what;
     ByteBuffer object;
     std::string format;
-    std::string description;  // a part of it
+    std::string description;  // text that the description holds
 };
 
 void expectFoundExactly(const PlantedCase& c, std::uint64_t offset) {
