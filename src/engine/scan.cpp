@@ -108,12 +108,14 @@ class Delivery {
         std::size_t done = 0;
         for (; done < pending_.size() && pending_[done].hit.offset < before; ++done) {
             Found& found = pending_[done];
-            if (found.hit.offset < coveredUntil_ ||
+            if ((found.hit.offset > coveredFrom_ && found.hit.offset < coveredUntil_) ||
                 (last_ && last_->offset == found.hit.offset && last_->format == found.hit.format)) {
                 continue;
             }
-            if (found.skipsInterior && !found.open) {
-                coveredUntil_ = std::max(coveredUntil_, found.hit.offset + found.hit.size);
+            if (found.skipsInterior && !found.open &&
+                found.hit.offset + found.hit.size > coveredUntil_) {
+                coveredFrom_ = found.hit.offset;
+                coveredUntil_ = found.hit.offset + found.hit.size;
             }
             deliver(std::move(found));
         }
@@ -159,6 +161,9 @@ class Delivery {
     std::vector<Found> pending_;
     std::optional<ScanHit> open_;
     std::optional<Last> last_;
+    // The object whose interior hides the hits that start inside it (not those beside it, at its
+    // own offset).
+    std::uint64_t coveredFrom_ = 0;
     std::uint64_t coveredUntil_ = 0;
     std::uint64_t count_ = 0;
 };
@@ -199,7 +204,7 @@ Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit
                     return;
                 }
                 const std::uint64_t start = position - row.magicOffset;
-                if (start >= skipFrom && start < skipUntil) {
+                if (start > skipFrom && start < skipUntil) {
                     return;
                 }
                 SourceWindow window(cached, start, size - start);
