@@ -476,8 +476,8 @@ std::optional<Object> validateLzma(Bytes& object) {
     const std::uint32_t needed = std::min(dictionary, kMaxLzmaDictionary);
     std::uint32_t given = std::min<std::uint32_t>(needed, std::uint32_t{1} << 20);
     if (sized) {
-        given = std::min<std::uint32_t>(
-            given, static_cast<std::uint32_t>(std::max<std::uint64_t>(declared, 4096)));
+        given = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(given, std::max<std::uint64_t>(declared, 4096)));
     }
     Decoded decoded;
     for (;;) {

@@ -326,6 +326,13 @@ TEST(ScanCompressedTest, DamagedStreamsAreNeverTakenWhole) {
              return bytes;
          },
          Expect::kNoHit},
+        {"lzma whose size passes 4 GiB, with a 1 MiB dictionary, over noise",
+         [] {
+             return ByteBuffer{0x5D, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x74,
+                               0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x00,
+                               0x00, 0x24, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+         },
+         Expect::kNoHitOrEstimate},
         {"bzip2 with a damaged block", [&] { return flipped(bz, bz.size() / 2); },
          Expect::kEstimate},
         {"bzip2 cut short", [&] { return cut(bz, bz.size() / 2); }, Expect::kEstimate, 0},
