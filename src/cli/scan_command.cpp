@@ -47,7 +47,7 @@ constexpr std::size_t kFormatColumn = 13;
 
 std::string textLine(const ScanHit& hit) {
     std::string line = padded(paddedHex(hit.offset), kOffsetColumn);
-    line += padded((hit.sizeExact ? "" : "~") + paddedHex(hit.size), kSizeColumn);
+    line += padded(std::string(hit.sizeExact ? "" : "~").append(paddedHex(hit.size)), kSizeColumn);
     line += padded(hit.format, kFormatColumn);
     line += hit.description;
     return line;

@@ -574,12 +574,12 @@ std::optional<Object> validateMbr(Bytes& object) {
                         (used.size() == 1 ? " partition: " : " partitions: ");
     for (std::size_t i = 0; i < used.size(); ++i) {
         const Entry& e = used[i];
-        found.description += (i == 0 ? "" : ", ") + formats::upperHex(e.type);
+        found.description.append(i == 0 ? "" : ", ").append(formats::upperHex(e.type));
         const std::string_view name = nameOf(kMbrTypes, e.type);
         if (!name.empty()) {
-            found.description += " " + std::string(name);
+            found.description.append(" ").append(name);
         }
-        found.description += " " + partitionText(e.first * kSector, e.count * kSector);
+        found.description.append(" ").append(partitionText(e.first * kSector, e.count * kSector));
     }
     const auto last = std::ranges::max(used, {}, [](const Entry& e) { return e.first + e.count; });
     std::array<std::uint8_t, 4> signature{};

@@ -192,8 +192,8 @@ TEST(ScanCompressedTest, FindsEachStreamWithItsExactSize) {
     const ByteBuffer text = sampleText();
     const ByteBuffer noise = randomFiller(300000, 99);
     // Distances of more than 1 MiB back.
-    ByteBuffer far = randomFiller(3 << 19, 5);
-    far.insert(far.end(), far.begin(), far.end());
+    ByteBuffer distant = randomFiller(3 << 19, 5);
+    distant.insert(distant.end(), distant.begin(), distant.end());
     const PlantedCase cases[] = {
         {"gzip with a name", [&] { return gzipped(text, "rootfs.cpio"); }, "gzip",
          "gzip, name \"rootfs.cpio\", "},
@@ -219,7 +219,7 @@ TEST(ScanCompressedTest, FindsEachStreamWithItsExactSize) {
              return bytes;
          },
          "lzma", "-> 97.7 KiB"},
-        {"lzma reaching back past 1 MiB", [&] { return lzmaAlone(far, 1U << 22); }, "lzma",
+        {"lzma reaching back past 1 MiB", [&] { return lzmaAlone(distant, 1U << 22); }, "lzma",
          "-> 3.0 MiB"},
         {"bzip2 level 9", [&] { return bzipped(text, 9); }, "bzip2", "bzip2, block size 900k, "},
         {"bzip2 level 1, two blocks", [&] { return bzipped(joined(text, text), 1); }, "bzip2",
