@@ -192,8 +192,9 @@ TEST(ScanCompressedTest, FindsEachStreamWithItsExactSize) {
     const ByteBuffer text = sampleText();
     const ByteBuffer noise = randomFiller(300000, 99);
     // Distances of more than 1 MiB back.
-    ByteBuffer distant = randomFiller(3 << 19, 5);
-    distant.insert(distant.end(), distant.begin(), distant.end());
+    const ByteBuffer half = randomFiller(3 << 19, 5);
+    ByteBuffer distant = half;
+    distant.insert(distant.end(), half.begin(), half.end());
     const PlantedCase cases[] = {
         {"gzip with a name", [&] { return gzipped(text, "rootfs.cpio"); }, "gzip",
          "gzip, name \"rootfs.cpio\", "},
