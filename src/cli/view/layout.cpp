@@ -43,6 +43,7 @@ constexpr std::array kHelp{
     HelpLine{"/  n  N", "find hex as --find (4D 5A ?? 0?) or \"text\"; next; prev."},
     HelpLine{"]  [", "next and previous difference (two files)"},
     HelpLine{"s", "structure: Enter goes, / n N find a field, h l fold"},
+    HelpLine{"o", "objects inside, as --scan finds them, in the same panel"},
     HelpLine{"m", "next region of the map"},
     HelpLine{"t", "inspector: little or big endian"},
     HelpLine{"e", "edit: hex digits; Tab switches to text; Esc leaves"},

@@ -9,6 +9,7 @@
 #include "console.h"
 #include "engine/diff.h"
 #include "engine/hex_text.h"
+#include "engine/scan.h"
 #include "platform/command_text.h"
 
 namespace tessaloom::cli::view {
@@ -285,7 +286,8 @@ bool Model::handleView(const Key& key) {
         {{KeyCode::kChar, ']'}, [](Model& m) { m.startDifference(true); }},
         {{KeyCode::kChar, '['}, [](Model& m) { m.startDifference(false); }},
         {{KeyCode::kChar, 'm'}, [](Model& m) { m.nextRegion(); }},
-        {{KeyCode::kChar, 's'}, [](Model& m) { m.openStructure(); }},
+        {{KeyCode::kChar, 's'}, [](Model& m) { m.showFileStructure(); m.openStructure(); }},
+        {{KeyCode::kChar, 'o'}, [](Model& m) { m.showObjects(); }},
         {{KeyCode::kChar, '?'}, [](Model& m) { m.mode_ = Mode::kHelp; }},
         {{KeyCode::kChar, 't'}, [](Model& m) { m.bigEndian_ = !m.bigEndian_; }},
         {{KeyCode::kChar, 'e'}, [](Model& m) { m.mode_ = Mode::kEditHex; m.highNibble_ = true; }},
@@ -626,6 +628,7 @@ void Model::save(const std::string& target) {
     map_ = RegionMap(edited.size(), pane_.mapCells);
     mapStopped_ = false;
     try {
+        fileStructure_.reset();
         setStructure(readStructure(edited));
     } catch (const ReadError& error) {
         message_ += "; " + failureText(error.failure());
@@ -644,6 +647,63 @@ void Model::refit() {
     map_ = RegionMap(document().size(), pane_.mapCells);
     mapStopped_ = false;
     moveTo(cursor_);
+}
+
+void Model::showFileStructure() {
+    if (fileStructure_) {
+        setStructure(std::move(*fileStructure_));
+        fileStructure_.reset();
+    }
+}
+
+// Scans the file as edited for the objects --scan finds and lists them in the structure panel,
+// one row each under a first row that counts them: Enter goes to one, / finds one by its format
+// or description, and the status line names the one the cursor is in. s lists the file's own
+// structure again.
+void Model::showObjects() {
+    Document& edited = document();
+    const std::uint64_t size = edited.size();
+    std::vector<StructureField> rows{{"Objects", "", 0, size, 0, std::nullopt, 0}};
+    auto shown = std::chrono::steady_clock::now();
+    ScanOptions options;
+    options.progress = [&](const ScanProgress& done) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!interlude_ || now - shown < std::chrono::milliseconds(100)) {
+            return;
+        }
+        shown = now;
+        const double percent =
+            size == 0 ? 100.0 : 100.0 * static_cast<double>(done.done) / static_cast<double>(size);
+        message_ = "Scanning for objects... " + fixedDecimals(percent, 0) + "% (Esc stops)";
+        if (!interlude_()) {
+            throw ReadError(Failure{Failure::Kind::kStopped, edited.path(), "", 0, {}});
+        }
+    };
+    const ScanHitCallback onHit = [&rows](const ScanHit& hit) {
+        rows.push_back({hit.format,
+                        hit.sizeExact ? hit.description : hit.description + " (size estimated)",
+                        hit.offset, hit.size, 1, std::size_t{0}, 0});
+    };
+    try {
+        const Result<ScanSummary> summary = scanObjects(edited, onHit, options);
+        if (!summary) {
+            throw ReadError(summary.failure());
+        }
+    } catch (const ReadError& error) {
+        if (error.failure().kind != Failure::Kind::kStopped) {
+            throw;
+        }
+        message_ = "Stopped";
+        return;
+    }
+    const std::size_t found = rows.size() - 1;
+    rows.front().value = found == 0 ? std::string("none found") : plural(found, "object");
+    message_ = found == 0 ? "No object found" : plural(found, "object") + " found";
+    if (!fileStructure_) {
+        fileStructure_ = Structure{std::move(structure_), std::move(structureFormat_)};
+    }
+    setStructure({std::move(rows), "objects"});
+    openStructure();
 }
 
 void Model::setStructure(Structure structure) {

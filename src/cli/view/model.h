@@ -105,6 +105,8 @@ class Model {
     void handleStructure(const Key& key);
     void openStructure();
     void setStructure(Structure structure);
+    void showFileStructure();
+    void showObjects();
     // Unfolds a field, its fields read first where they were deferred.
     void openField(std::size_t field);
     void chooseField(std::size_t field, bool jumped);
@@ -140,6 +142,8 @@ class Model {
     std::unique_ptr<Seek> seek_;
     std::vector<StructureField> structure_;
     std::string structureFormat_;
+    // The file's own structure while the panel lists the objects found in it instead.
+    std::optional<Structure> fileStructure_;
     std::size_t structureChoice_ = 0;
     std::size_t structureTop_ = 0;
     std::vector<bool> collapsed_;

@@ -293,6 +293,42 @@ std::string zipOfEntries(std::size_t count) {
            le(centrals.size(), 4) + le(locals.size(), 4) + le(0, 2);
 }
 
+TEST(ViewTest, ObjectsInsideAreListedInThePanelAndNamedAtTheCursor) {
+    // An archive 0x1235 bytes into bytes that hold nothing.
+    const std::string content = std::string(0x1235, 'z') + zipOfEntries(3) + std::string(64, 'z');
+    const struct {
+        std::string keys;
+        std::string chosen;  // the label of the row chosen in the panel
+        std::string shown;   // text on the screen
+        std::uint64_t cursor;
+        std::size_t width = 130;
+    } kCases[] = {
+        {"o", "Objects", "1 object", 0},
+        // Beside the bytes the view goes to the object chosen.
+        {"oj", "zip", "zip, 3 entries, first \"e0\"", 0x1235},
+        {"oj\r", "zip", "zip, 3 entries", 0x1235},
+        // s lists the file's own structure again, at the field the cursor is in.
+        {"oj\rs", "Signature", "Structure", 0x1235},
+        {"o/3 entries\r", "zip", "zip, 3 entries", 0x1235},
+        // On a narrow screen the panel closes and the status line names the object.
+        {"oj\r", "zip", "Objects > zip", 0x1235, 78},
+    };
+    for (const auto& test : kCases) {
+        Viewer viewer({content}, test.width, 20);
+        viewer.press(test.keys);
+        const Model& model = viewer.model();
+        EXPECT_EQ(model.structure()[model.structureChoice()].label, test.chosen) << test.keys;
+        EXPECT_EQ(model.structureShown(), test.width > 80) << test.keys;
+        EXPECT_EQ(model.cursor(), test.cursor) << test.keys;
+        const Grid grid = viewer.grid();
+        std::string screen;
+        for (std::size_t row = 0; row < grid.height(); ++row) {
+            screen += grid.text(row) + "\n";
+        }
+        EXPECT_NE(screen.find(test.shown), std::string::npos) << test.keys << ":\n" << screen;
+    }
+}
+
 // The headers of an archive of many entries are read when the panel opens them: an entry shows
 // folded until then, its fields come in under it, and the view goes to them.
 TEST(ViewTest, AnArchiveOfManyEntriesIsReadAsItsEntriesAreOpened) {
