@@ -42,7 +42,17 @@ class Table {
         return static_cast<std::uint16_t>(static_cast<std::uint8_t>(magic[0]) |
                                           static_cast<std::uint8_t>(magic[1]) << 8);
     }
-    bool mayStart(std::uint16_t pair) const { return ((bits_[pair >> 6] >> (pair & 63)) & 1) != 0; }
+    // The first position from `from` on, before `last`, whose byte and the next could begin a
+    // magic; `last` when there is none. The loop that every byte of the input passes through.
+    std::size_t nextCandidate(const std::uint8_t* bytes, std::size_t from, std::size_t last) const {
+        for (std::size_t p = from; p < last; ++p) {
+            const unsigned pair = bytes[p] | unsigned{bytes[p + 1]} << 8;
+            if (((bits_[pair >> 6] >> (pair & 63)) & 1) != 0) {
+                return p;
+            }
+        }
+        return last;
+    }
     template <typename OnRow>
     void forEachRow(std::uint16_t pair, OnRow&& onRow) const {
         const auto first = std::ranges::lower_bound(byKey_, pair, {}, &Keyed::key);
@@ -176,8 +186,8 @@ Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit
     const std::uint64_t size = source.size();
     CachedSource cached(source);
     Delivery delivery(onHit, size);
-    ByteBuffer block(static_cast<std::size_t>(
-        std::min<std::uint64_t>(size, kBlockSize + rows.longestMagic())));
+    ByteBuffer block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize + rows.longestMagic())));
     // The object whose interior the scan passes over, while it does.
     std::uint64_t skipFrom = 0;
     std::uint64_t skipUntil = 0;
@@ -191,11 +201,12 @@ Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit
         const std::size_t length = *got;
         const std::size_t examined = std::min(length, kBlockSize);
         const std::uint8_t* bytes = block.data();
-        for (std::size_t p = 0; p < examined && p + 1 < length; ++p) {
+        // The positions whose two bytes, with the one after them inside the block, could start
+        // a magic.
+        const std::size_t last = std::min(examined, length - 1);
+        for (std::size_t p = rows.nextCandidate(bytes, 0, last); p < last;
+             p = rows.nextCandidate(bytes, p + 1, last)) {
             const auto pair = static_cast<std::uint16_t>(bytes[p] | bytes[p + 1] << 8);
-            if (!rows.mayStart(pair)) {
-                continue;
-            }
             std::optional<Failure> failed;
             rows.forEachRow(pair, [&](const Signature& row) {
                 const std::uint64_t position = base + p;
