@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "commands.h"
 #include "engine/types.h"
 
 namespace tessaloom::cli {
@@ -99,6 +100,26 @@ std::uint64_t convertArgument(const NumericArgument& argument, std::string_view 
     }
     throw ArgumentError("Invalid " + std::string(argument.name) + " argument \"" +
                         std::string(text) + "\"");
+}
+
+bool readReportOptions(const std::vector<std::string>& args, std::uint64_t& streamLimit) {
+    bool json = false;
+    bool limited = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--json" && !json) {
+            json = true;
+        } else if (args[i] == "--stream-limit" && !limited && i + 1 < args.size()) {
+            const std::optional<std::uint64_t> limit = parseSize(args[++i]);
+            if (!limit || *limit == 0) {
+                throw UsageError();
+            }
+            streamLimit = *limit;
+            limited = true;
+        } else {
+            throw UsageError();
+        }
+    }
+    return json;
 }
 
 }  // namespace tessaloom::cli

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tessaloom::cli {
 
@@ -36,6 +37,11 @@ std::optional<std::uint64_t> parseUnsigned(std::string_view text, int base, std:
 // as KiB, MiB, GiB or TiB, for units of 1024 to 1024^4 (the letter in either case). Nothing else
 // may stand around it. Empty when text is not one or the size does not fit in 64 bits.
 std::optional<std::uint64_t> parseSize(std::string_view text);
+
+// Reads the options after FILE of a command that reads a whole input and reports it: --json and
+// --stream-limit SIZE, each at most once, in either order. Returns whether --json was given and
+// sets streamLimit when a limit was; throws UsageError for anything else.
+bool readReportOptions(const std::vector<std::string>& args, std::uint64_t& streamLimit);
 
 // Converts text as argument says, or throws ArgumentError naming the argument and the text.
 std::uint64_t convertArgument(const NumericArgument& argument, std::string_view text);

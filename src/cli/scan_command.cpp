@@ -80,23 +80,8 @@ std::string summaryLine(std::uint64_t objects, std::uint64_t scanned) {
 }  // namespace
 
 int runScan(const Arguments& args) {
-    bool json = false;
     ScanOptions options;
-    bool limited = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--json" && !json) {
-            json = true;
-        } else if (args[i] == "--stream-limit" && !limited && i + 1 < args.size()) {
-            const std::optional<std::uint64_t> limit = parseSize(args[++i]);
-            if (!limit || *limit == 0) {
-                throw UsageError();
-            }
-            options.streamLimit = *limit;
-            limited = true;
-        } else {
-            throw UsageError();
-        }
-    }
+    const bool json = readReportOptions(args, options.streamLimit);
     FileReader reader(args[0]);
     requireReadable(reader);
     ProgressLine progress(progressWanted(CommandOutput::kWrittenAsItGoes));

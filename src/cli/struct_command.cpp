@@ -15,23 +15,8 @@
 namespace tessaloom::cli {
 
 int runStruct(const Arguments& args) {
-    bool json = false;
     StructureOptions options;
-    bool limited = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--json" && !json) {
-            json = true;
-        } else if (args[i] == "--stream-limit" && !limited && i + 1 < args.size()) {
-            const std::optional<std::uint64_t> limit = parseSize(args[++i]);
-            if (!limit || *limit == 0) {
-                throw UsageError();
-            }
-            options.streamLimit = *limit;
-            limited = true;
-        } else {
-            throw UsageError();
-        }
-    }
+    const bool json = readReportOptions(args, options.streamLimit);
     FileReader reader(args[0]);
     requireReadable(reader);
     ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
