@@ -176,8 +176,9 @@ Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit
     const std::uint64_t size = source.size();
     CachedSource cached(source);
     Delivery delivery(onHit, size);
-    ByteBuffer block(static_cast<std::size_t>(
-        std::min<std::uint64_t>(size, kBlockSize + rows.longestMagic())));
+    const scan::DecodingAllowance allowance(size);
+    ByteBuffer block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize + rows.longestMagic())));
     // The object whose interior the scan passes over, while it does.
     std::uint64_t skipFrom = 0;
     std::uint64_t skipUntil = 0;
