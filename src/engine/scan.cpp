@@ -186,6 +186,7 @@ Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit
     const std::uint64_t size = source.size();
     CachedSource cached(source);
     Delivery delivery(onHit, size);
+    const scan::DecodingAllowance allowance(size);
     ByteBuffer block(
         static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize + rows.longestMagic())));
     // The object whose interior the scan passes over, while it does.

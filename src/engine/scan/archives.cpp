@@ -335,6 +335,9 @@ std::optional<Object> validateZip(Bytes& bytes) {
     const std::string name = quotedAt(bytes, first->nameOffset, first->nameLength);
     object.fields.push_back(textField("first_name", name.substr(1, name.size() - 2)));
     if (!end) {
+        // The local headers walked are the archive's at least: as a lower bound of its size they
+        // hide the headers after the first, which would each walk the rest of the chain again.
+        object.size = searchFrom.value_or(at);
         object.description = "zip, first " + name + ", no end of central directory";
         return object;
     }

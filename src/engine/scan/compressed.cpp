@@ -43,6 +43,43 @@ constexpr std::uint64_t kMinZlibOutput = 16;
 constexpr std::uint64_t kMinTruncatedOutput = 4096;
 // The longest file name or comment accepted in a gzip header.
 constexpr std::uint64_t kMaxGzipText = 4096;
+// A scan's allowance for decoding: one stream up to kMaxPayload, and this much for each byte of
+// the input on top. Real images, whose streams expand a few times on average, stay well inside it.
+constexpr std::uint64_t kAllowancePerInputByte = 64;
+// What one stream may still be decoded once the allowance is spent: enough for most streams to
+// give kMinTruncatedOutput, little enough that a candidate every few bytes costs only a few KiB
+// of decoding for each byte of the input.
+constexpr std::uint64_t kLeastWork = std::uint64_t{8} << 10;
+
+// The allowance of the scan that runs on this thread, if one does.
+thread_local DecodingAllowance* allowance = nullptr;
+
+// The decoding one stream may do, in bytes read and written: what is left of the scan's
+// allowance, and at least kLeastWork; charged to the allowance when the stream is done.
+class Spending {
+  public:
+    Spending()
+        : limit_(allowance == nullptr ? UINT64_MAX : std::max(allowance->left, kLeastWork)) {}
+    ~Spending() {
+        if (allowance != nullptr) {
+            allowance->left -= std::min(allowance->left, spent_);
+        }
+    }
+    Spending(const Spending&) = delete;
+    Spending& operator=(const Spending&) = delete;
+
+    void charge(std::uint64_t bytes) { spent_ += bytes; }
+    bool exhausted() const { return spent_ >= limit_; }
+    // How much of an output buffer of `size` bytes the decoder may fill next.
+    std::size_t room(std::size_t size) const {
+        return static_cast<std::size_t>(
+            std::min<std::uint64_t>(size, limit_ - std::min(limit_, spent_)));
+    }
+
+  private:
+    std::uint64_t limit_;
+    std::uint64_t spent_ = 0;
+};
 
 std::span<std::uint8_t> outputBuffer() {
     thread_local std::array<std::uint8_t, kOutputChunk> buffer;
@@ -83,6 +120,7 @@ enum class Ending : std::uint8_t {
     kCapped,     // more than kMaxPayload came out
     kBroken,     // the data is not a stream
     kTooLarge,   // the decoder needs more memory than it is given
+    kUnchecked,  // the scan's allowance for decoding ran out first
 };
 
 struct Decoded {
@@ -104,6 +142,7 @@ Decoded inflateFrom(Bytes& object, std::uint64_t from, int windowBits) {
     const bool raw = windowBits < 0;
     uLong crc = crc32(0, nullptr, 0);
     Input input(object, from);
+    Spending spending;
     for (;;) {
         if (stream.avail_in == 0) {
             const ByteView piece = input.next();
@@ -111,14 +150,17 @@ Decoded inflateFrom(Bytes& object, std::uint64_t from, int windowBits) {
                 result.ending = object.failure() ? Ending::kBroken : Ending::kTruncated;
                 break;
             }
+            spending.charge(piece.size());
             // zlib takes its input through a pointer to non-const, which it only reads.
             stream.next_in = const_cast<Bytef*>(piece.data());
             stream.avail_in = static_cast<uInt>(piece.size());
         }
+        const std::size_t room = spending.room(output.size());
         stream.next_out = output.data();
-        stream.avail_out = static_cast<uInt>(output.size());
+        stream.avail_out = static_cast<uInt>(room);
         const int status = inflate(&stream, Z_NO_FLUSH);
-        const std::size_t made = output.size() - stream.avail_out;
+        const std::size_t made = room - stream.avail_out;
+        spending.charge(made);
         if (raw) {
             crc = crc32(crc, output.data(), static_cast<uInt>(made));
         }
@@ -136,6 +178,10 @@ Decoded inflateFrom(Bytes& object, std::uint64_t from, int windowBits) {
             result.ending = Ending::kCapped;
             break;
         }
+        if (spending.exhausted()) {
+            result.ending = Ending::kUnchecked;
+            break;
+        }
     }
     result.consumed = input.end() - from - stream.avail_in;
     result.crc = static_cast<std::uint32_t>(crc);
@@ -149,6 +195,7 @@ Decoded runLzma(lzma_stream& stream, Bytes& object, ByteView first, std::uint64_
     Decoded result;
     const std::span<std::uint8_t> output = outputBuffer();
     Input input(object, from);
+    Spending spending;
     stream.next_in = first.data();
     stream.avail_in = first.size();
     for (;;) {
@@ -158,13 +205,16 @@ Decoded runLzma(lzma_stream& stream, Bytes& object, ByteView first, std::uint64_
                 result.ending = object.failure() ? Ending::kBroken : Ending::kTruncated;
                 break;
             }
+            spending.charge(piece.size());
             stream.next_in = piece.data();
             stream.avail_in = piece.size();
         }
+        const std::size_t room = spending.room(output.size());
         stream.next_out = output.data();
-        stream.avail_out = output.size();
+        stream.avail_out = room;
         const lzma_ret status = lzma_code(&stream, LZMA_RUN);
-        result.produced += output.size() - stream.avail_out;
+        result.produced += room - stream.avail_out;
+        spending.charge(room - stream.avail_out);
         if (status == LZMA_STREAM_END) {
             result.ending = Ending::kEnd;
             break;
@@ -181,6 +231,10 @@ Decoded runLzma(lzma_stream& stream, Bytes& object, ByteView first, std::uint64_
             result.ending = Ending::kCapped;
             break;
         }
+        if (spending.exhausted()) {
+            result.ending = Ending::kUnchecked;
+            break;
+        }
     }
     result.consumed = first.size() + (input.end() - from) - stream.avail_in;
     lzma_end(&stream);
@@ -195,6 +249,7 @@ Decoded bunzip(Bytes& object) {
     }
     const std::span<std::uint8_t> output = outputBuffer();
     Input input(object, 0);
+    Spending spending;
     for (;;) {
         if (stream.avail_in == 0) {
             const ByteView piece = input.next();
@@ -202,14 +257,17 @@ Decoded bunzip(Bytes& object) {
                 result.ending = object.failure() ? Ending::kBroken : Ending::kTruncated;
                 break;
             }
+            spending.charge(piece.size());
             // libbz2 takes its input through a pointer to non-const, which it only reads.
             stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(piece.data()));
             stream.avail_in = static_cast<unsigned>(piece.size());
         }
+        const std::size_t room = spending.room(output.size());
         stream.next_out = reinterpret_cast<char*>(output.data());
-        stream.avail_out = static_cast<unsigned>(output.size());
+        stream.avail_out = static_cast<unsigned>(room);
         const int status = BZ2_bzDecompress(&stream);
-        result.produced += output.size() - stream.avail_out;
+        result.produced += room - stream.avail_out;
+        spending.charge(room - stream.avail_out);
         if (status == BZ_STREAM_END) {
             result.ending = Ending::kEnd;
             break;
@@ -220,6 +278,10 @@ Decoded bunzip(Bytes& object) {
         }
         if (result.produced > kMaxPayload) {
             result.ending = Ending::kCapped;
+            break;
+        }
+        if (spending.exhausted()) {
+            result.ending = Ending::kUnchecked;
             break;
         }
     }
@@ -252,6 +314,16 @@ std::optional<Object> decodedObject(Bytes& object, const Decoded& decoded, std::
         case Ending::kCapped:
             found.size = measured;
             head.append(", more than ").append(sizeText(kMaxPayload)).append(" uncompressed");
+            break;
+        case Ending::kUnchecked:
+            // Like a stream cut off: what decoded is all that speaks for it.
+            if (!damagedToo && decoded.produced < kMinTruncatedOutput) {
+                return std::nullopt;
+            }
+            found.size = headerSize + decoded.consumed;
+            head.append(", not checked after ")
+                .append(sizeText(decoded.produced))
+                .append(", the scan's allowance for decoding is spent");
             break;
         case Ending::kTruncated:
             if (!damagedToo && decoded.produced < kMinTruncatedOutput) {
@@ -790,6 +862,17 @@ std::optional<Object> validateLz4Legacy(Bytes& object) {
 }
 
 }  // namespace
+
+DecodingAllowance::DecodingAllowance(std::uint64_t inputSize)
+    : left(kMaxPayload +
+           std::min(inputSize, UINT64_MAX / 2 / kAllowancePerInputByte) * kAllowancePerInputByte),
+      outer_(allowance) {
+    allowance = this;
+}
+
+DecodingAllowance::~DecodingAllowance() {
+    allowance = outer_;
+}
 
 std::span<const Signature> compressedSignatures() {
     static constexpr Signature kRows[] = {

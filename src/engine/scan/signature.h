@@ -48,6 +48,24 @@ struct Signature {
     Validator validate = nullptr;
 };
 
+// What the decoders may do in all during one scan, in bytes read and written, for the scan's thread
+// while it lives. Each stream is decoded up to its own cap while the allowance lasts, and only a
+// few KiB once it is spent: a small hostile input whose many candidates would each decode a stream
+// that expands a thousandfold cannot make the scan take longer than in proportion to its size.
+// Without one, each stream is decoded up to its cap.
+class DecodingAllowance {
+  public:
+    explicit DecodingAllowance(std::uint64_t inputSize);
+    ~DecodingAllowance();
+    DecodingAllowance(const DecodingAllowance&) = delete;
+    DecodingAllowance& operator=(const DecodingAllowance&) = delete;
+
+    std::uint64_t left;
+
+  private:
+    DecodingAllowance* outer_;
+};
+
 // The rows, by family; the scanner's table is all of them.
 std::span<const Signature> compressedSignatures();
 std::span<const Signature> archiveSignatures();

@@ -615,6 +615,31 @@ TEST(ScanArchiveTest, BrokenOrLyingHeadersGiveNoHitOrAnEstimate) {
     }
 }
 
+// A chain of tiny local headers that no central directory ends: each header is a candidate whose
+// walk runs over all the headers after it. The first one's walk is a lower bound of its size and
+// hides the others, which are not walked again.
+TEST(ScanArchiveTest, LocalHeadersWithoutADirectoryAreWalkedOnce) {
+    constexpr std::size_t kHeaders = 20000;
+    ByteBuffer object;
+    for (std::size_t i = 0; i < kHeaders; ++i) {
+        ByteBuffer header(30);
+        setLittle(header, 0, 0x04034B50, 4);
+        setLittle(header, 4, 20, 2);
+        setLittle(header, 26, 1, 2);
+        header.push_back('a');
+        object.insert(object.end(), header.begin(), header.end());
+    }
+    const testing::Planted planted = plant(object, 0x123);
+    const std::vector<ScanHit> hits = scanBytes(planted.image);
+    ASSERT_EQ(hits.size(), 1U);
+    EXPECT_EQ(hits[0].offset, planted.offset);
+    EXPECT_EQ(hits[0].format, "zip");
+    EXPECT_FALSE(hits[0].sizeExact);
+    EXPECT_GE(hits[0].size, object.size());
+    EXPECT_NE(hits[0].description.find("no end of central directory"), std::string::npos)
+        << hits[0].description;
+}
+
 TEST(ScanArchiveTest, RandomBytesHoldNoArchive) {
     for (const std::uint32_t seed : {1U, 2U, 3U}) {
         for (const ScanHit& hit : scanBytes(randomFiller(std::size_t{8} << 20, seed))) {

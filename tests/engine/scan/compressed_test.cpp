@@ -453,5 +453,68 @@ TEST(ScanCompressedTest, HugePayloadGivesAnEstimate) {
         << hits[0].description;
 }
 
+// Many gzip headers, each inside the extra field of the one before, all in front of one deflate
+// stream of 256 MiB of zeros whose trailer is wrong: every header is a candidate that decodes the
+// whole stream before its check fails. The scan decodes no more than its allowance, and then takes
+// the candidate it stopped decoding as a stream it could not check, which hides those inside it.
+TEST(ScanCompressedTest, NestedCandidatesShareOneDecodingAllowance) {
+    const ByteBuffer zeros(1 << 20);
+    z_stream stream{};
+    ASSERT_EQ(deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    ByteBuffer piece(1 << 16);
+    ByteBuffer deflate;
+    const auto run = [&](ByteView in, int flush) {
+        stream.next_in = const_cast<Bytef*>(in.data());
+        stream.avail_in = static_cast<uInt>(in.size());
+        do {
+            stream.next_out = piece.data();
+            stream.avail_out = static_cast<uInt>(piece.size());
+            ::deflate(&stream, flush);
+            deflate.insert(deflate.end(), piece.begin(), piece.end() - stream.avail_out);
+        } while (stream.avail_out == 0);
+    };
+    run(zeros, Z_FULL_FLUSH);
+    const std::size_t first = deflate.size();
+    run(zeros, Z_FULL_FLUSH);
+    const ByteBuffer repeated(deflate.begin() + static_cast<std::ptrdiff_t>(first), deflate.end());
+    for (int i = 2; i < 256; ++i) {
+        deflate.insert(deflate.end(), repeated.begin(), repeated.end());
+    }
+    run({}, Z_FINISH);
+    deflateEnd(&stream);
+
+    constexpr std::size_t kHeaders = 100;
+    constexpr std::size_t kHeader = 12;
+    ByteBuffer object;
+    for (std::size_t i = 0; i < kHeaders; ++i) {
+        const std::size_t extra = kHeader * (kHeaders - 1 - i);
+        const ByteBuffer header{0x1F,
+                                0x8B,
+                                0x08,
+                                0x04,
+                                0,
+                                0,
+                                0,
+                                0,
+                                0,
+                                3,
+                                static_cast<std::uint8_t>(extra),
+                                static_cast<std::uint8_t>(extra >> 8)};
+        object.insert(object.end(), header.begin(), header.end());
+    }
+    object.insert(object.end(), deflate.begin(), deflate.end());
+    object.insert(object.end(), 8, 0);  // neither the CRC nor the length of 256 MiB of zeros
+
+    const auto planted = plant(object, 0x333);
+    const std::vector<ScanHit> hits = scanBytes(planted.image);
+    ASSERT_EQ(hits.size(), 1U);
+    EXPECT_EQ(hits[0].format, "gzip");
+    EXPECT_FALSE(hits[0].sizeExact);
+    EXPECT_GT(hits[0].offset, planted.offset);
+    EXPECT_LT(hits[0].offset, planted.offset + kHeaders * kHeader);
+    EXPECT_EQ((hits[0].offset - planted.offset) % kHeader, 0U);
+    EXPECT_NE(hits[0].description.find("not checked"), std::string::npos) << hits[0].description;
+}
+
 }  // namespace
 }  // namespace tessaloom
