@@ -1,5 +1,7 @@
 #include "decoder.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -9,6 +11,37 @@
 #include "../utf8.h"
 
 namespace tessaloom::formats {
+
+std::uint32_t crc32Of(ByteView bytes, std::uint32_t crc) {
+    // zlib takes at most 4 GiB in one call; a piece here is far smaller.
+    constexpr std::size_t kStep = std::size_t{1} << 30;
+    uLong value = crc;
+    for (std::size_t done = 0; done < bytes.size();) {
+        const std::size_t n = std::min(kStep, bytes.size() - done);
+        value = crc32(value, bytes.data() + done, static_cast<uInt>(n));
+        done += n;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::optional<std::uint32_t> crc32Of(Bytes& bytes, std::uint64_t offset, std::uint64_t length) {
+    if (!bytes.holds(offset, length)) {
+        return std::nullopt;
+    }
+    std::array<std::uint8_t, 16384> piece{};
+    std::uint32_t crc = 0;
+    for (std::uint64_t done = 0; done < length;) {
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - done));
+        const std::span<std::uint8_t> into = std::span(piece).first(n);
+        if (!bytes.read(offset + done, into)) {
+            return std::nullopt;
+        }
+        crc = crc32Of(into, crc);
+        done += n;
+    }
+    return crc;
+}
 
 namespace {
 

@@ -53,6 +53,11 @@ class Bytes {
     std::optional<Failure> failure_;
 };
 
+// The CRC-32 of ZIP, PNG, gzip and Ethernet over bytes, continuing from crc (0 to start).
+std::uint32_t crc32Of(ByteView bytes, std::uint32_t crc = 0);
+// The same over length bytes at offset, read a piece at a time; none when they are not all there.
+std::optional<std::uint32_t> crc32Of(Bytes& bytes, std::uint64_t offset, std::uint64_t length);
+
 // One of a format's named constants. brief is the name that the --entropy rows show; empty where
 // they show the number.
 struct NamedValue {

@@ -42,72 +42,9 @@ constexpr FieldLayout kImageHeader[] = {
     {"Interlace method", 12, 1, Render::kName, kInterlaceMethods},
 };
 
-// CRC-32 (the polynomial of PNG, ZIP and Ethernet), eight bytes a step.
-class Crc32 {
-  public:
-    void add(ByteView bytes) {
-        const auto& tables = Crc32::tables();
-        std::uint32_t crc = ~crc_;
-        std::size_t i = 0;
-        for (; i + 8 <= bytes.size(); i += 8) {
-            const std::uint32_t low =
-                crc ^ (std::uint32_t{bytes[i]} | std::uint32_t{bytes[i + 1]} << 8 |
-                       std::uint32_t{bytes[i + 2]} << 16 | std::uint32_t{bytes[i + 3]} << 24);
-            crc = tables[7][low & 0xFF] ^ tables[6][(low >> 8) & 0xFF] ^
-                  tables[5][(low >> 16) & 0xFF] ^ tables[4][low >> 24] ^ tables[3][bytes[i + 4]] ^
-                  tables[2][bytes[i + 5]] ^ tables[1][bytes[i + 6]] ^ tables[0][bytes[i + 7]];
-        }
-        for (; i < bytes.size(); ++i) {
-            crc = tables[0][(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
-        }
-        crc_ = ~crc;
-    }
-    std::uint32_t value() const { return crc_; }
-
-  private:
-    using Tables = std::array<std::array<std::uint32_t, 256>, 8>;
-    static const Tables& tables() {
-        static const Tables made = [] {
-            Tables t{};
-            for (std::uint32_t n = 0; n < 256; ++n) {
-                std::uint32_t c = n;
-                for (int k = 0; k < 8; ++k) {
-                    c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-                }
-                t[0][n] = c;
-            }
-            for (std::size_t table = 1; table < 8; ++table) {
-                for (std::size_t n = 0; n < 256; ++n) {
-                    t[table][n] = (t[table - 1][n] >> 8) ^ t[0][t[table - 1][n] & 0xFF];
-                }
-            }
-            return t;
-        }();
-        return made;
-    }
-    std::uint32_t crc_ = 0;
-};
-
 bool isChunkType(ByteView type) {
     return std::ranges::all_of(
         type, [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
-}
-
-// The CRC-32 of length bytes at offset.
-std::optional<std::uint32_t> crcOf(Bytes& bytes, std::uint64_t offset, std::uint64_t length) {
-    Crc32 crc;
-    std::array<std::uint8_t, 16384> piece{};
-    for (std::uint64_t done = 0; done < length;) {
-        const auto size =
-            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - done));
-        const std::span<std::uint8_t> into = std::span(piece).first(size);
-        if (!bytes.read(offset + done, into)) {
-            return std::nullopt;
-        }
-        crc.add(into);
-        done += size;
-    }
-    return crc.value();
 }
 
 }  // namespace
@@ -145,7 +82,7 @@ bool decodePng(Decoding& decoding) {
         std::uint32_t computed = 0;
         std::optional<bool> crcOk;
         if (decoding.readsData) {
-            const std::optional<std::uint32_t> crc = crcOf(bytes, at + 4, length + 4);
+            const std::optional<std::uint32_t> crc = crc32Of(bytes, at + 4, length + 4);
             computed = crc.value_or(0);
             crcOk = crc == stored;
         }

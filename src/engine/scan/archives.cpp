@@ -380,42 +380,6 @@ std::optional<Object> validateEmptyZip(Bytes& bytes) {
 // ---------------------------------------------------------------------------------------------
 // 7z
 
-constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t c = i;
-        for (int bit = 0; bit < 8; ++bit) {
-            c = (c & 1) != 0 ? 0xEDB88320U ^ (c >> 1) : c >> 1;
-        }
-        table[i] = c;
-    }
-    return table;
-}();
-
-std::uint32_t crc32(ByteView bytes, std::uint32_t crc = 0) {
-    crc = ~crc;
-    for (const std::uint8_t byte : bytes) {
-        crc = kCrcTable[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-    }
-    return ~crc;
-}
-
-// The CRC-32 of length bytes at offset, when they are all there.
-std::optional<std::uint32_t> crc32At(Bytes& bytes, std::uint64_t offset, std::uint64_t length) {
-    std::array<std::uint8_t, 4096> piece{};
-    std::uint32_t crc = 0;
-    while (length > 0) {
-        const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(length, piece.size()));
-        if (!bytes.read(offset, std::span(piece).first(part))) {
-            return std::nullopt;
-        }
-        crc = crc32(ByteView(piece).first(part), crc);
-        offset += part;
-        length -= part;
-    }
-    return crc;
-}
-
 constexpr std::uint64_t k7zHeaderSize = 32;
 // The next header's CRC is checked where it is at most this long.
 constexpr std::uint64_t k7zCheckedHeader = std::uint64_t{1} << 20;
@@ -423,7 +387,8 @@ constexpr std::uint64_t k7zCheckedHeader = std::uint64_t{1} << 20;
 std::optional<Object> validate7z(Bytes& bytes) {
     std::array<std::uint8_t, k7zHeaderSize> h{};
     if (!bytes.read(0, h) || h[6] != 0 ||
-        crc32(ByteView(h).subspan(12, 20)) != readLittleEndian(ByteView(h).subspan(8, 4))) {
+        formats::crc32Of(ByteView(h).subspan(12, 20)) !=
+            readLittleEndian(ByteView(h).subspan(8, 4))) {
         return std::nullopt;
     }
     const std::uint64_t nextOffset = readLittleEndian(ByteView(h).subspan(12, 8));
@@ -442,7 +407,7 @@ std::optional<Object> validate7z(Bytes& bytes) {
             object.exact = false;
             note = ", damaged header";
         } else if (nextSize > 0 && nextSize <= k7zCheckedHeader &&
-                   crc32At(bytes, *nextStart, nextSize) != nextCrc) {
+                   formats::crc32Of(bytes, *nextStart, nextSize) != nextCrc) {
             object.exact = false;
             note = ", header CRC mismatch";
         } else if (kind == 0x17) {

@@ -371,22 +371,6 @@ std::optional<std::uint64_t> textEnd(Bytes& object, std::uint64_t offset) {
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> crcOf(Bytes& object, std::uint64_t offset, std::uint64_t length) {
-    uLong crc = crc32(0, nullptr, 0);
-    std::array<std::uint8_t, 1024> piece{};
-    for (std::uint64_t done = 0; done < length;) {
-        const auto step =
-            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - done));
-        const std::span<std::uint8_t> into = std::span(piece).first(step);
-        if (!object.read(offset + done, into)) {
-            return std::nullopt;
-        }
-        crc = crc32(crc, into.data(), static_cast<uInt>(step));
-        done += step;
-    }
-    return static_cast<std::uint32_t>(crc);
-}
-
 std::string_view gzipSystem(std::uint8_t os) {
     static constexpr std::array<std::string_view, 14> kSystems{
         "FAT",       "Amiga",    "VMS",  "Unix",    "VM/CMS", "Atari TOS", "HPFS",
@@ -429,7 +413,7 @@ std::optional<Object> validateGzip(Bytes& object) {
     }
     if ((flags & 0x02) != 0) {
         const std::optional<std::uint64_t> stored = object.number(at, 2, ByteOrder::kLittle);
-        const std::optional<std::uint32_t> crc = crcOf(object, 0, at);
+        const std::optional<std::uint32_t> crc = formats::crc32Of(object, 0, at);
         if (!stored || !crc || (*crc & 0xFFFF) != *stored) {
             return std::nullopt;
         }

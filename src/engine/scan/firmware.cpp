@@ -16,30 +16,6 @@ namespace {
 using formats::NamedValue;
 using formats::nameOf;
 
-std::uint32_t crcOfBuffer(std::uint32_t crc, ByteView bytes) {
-    return static_cast<std::uint32_t>(crc32(crc, bytes.data(), static_cast<uInt>(bytes.size())));
-}
-
-// The CRC-32 of length bytes at offset, read a piece at a time; empty when they are not all there.
-std::optional<std::uint32_t> crcOf(Bytes& bytes, std::uint64_t offset, std::uint64_t length) {
-    if (!bytes.holds(offset, length)) {
-        return std::nullopt;
-    }
-    constexpr std::uint64_t kPiece = std::uint64_t{1} << 16;
-    ByteBuffer piece(static_cast<std::size_t>(std::min(length, kPiece)));
-    std::uint32_t crc = crcOfBuffer(0, {});
-    for (std::uint64_t done = 0; done < length;) {
-        const auto n = static_cast<std::size_t>(std::min(length - done, kPiece));
-        const std::span<std::uint8_t> into = std::span(piece).first(n);
-        if (!bytes.read(offset + done, into)) {
-            return std::nullopt;
-        }
-        crc = crcOfBuffer(crc, into);
-        done += n;
-    }
-    return crc;
-}
-
 std::uint32_t big32(ByteView bytes, std::size_t at) {
     return static_cast<std::uint32_t>(readBigEndian(bytes.subspan(at, 4)));
 }
@@ -132,7 +108,7 @@ std::optional<Object> validateUimage(Bytes& object) {
     const std::uint32_t storedCrc = big32(header, 4);
     std::array<std::uint8_t, kUimageHeader> zeroed = header;
     std::fill_n(zeroed.begin() + 4, 4, std::uint8_t{0});
-    if (crcOfBuffer(crcOfBuffer(0, {}), zeroed) != storedCrc) {
+    if (formats::crc32Of(zeroed) != storedCrc) {
         return std::nullopt;
     }
     const std::uint32_t dataSize = big32(header, 12);
@@ -150,7 +126,7 @@ std::optional<Object> validateUimage(Bytes& object) {
                         nameOr(kUimageCompressions, compression, "compression");
     if (found.exact) {
         // The data's CRC costs a read of all of it, which only a header whose own CRC holds asks.
-        const std::optional<std::uint32_t> crc = crcOf(object, kUimageHeader, dataSize);
+        const std::optional<std::uint32_t> crc = formats::crc32Of(object, kUimageHeader, dataSize);
         if (crc && *crc != dataCrc) {
             found.exact = false;
             found.description += ", data CRC mismatch";
@@ -629,7 +605,7 @@ std::optional<Object> validateGpt(Bytes& object) {
         return std::nullopt;
     }
     std::fill_n(full.begin() + 16, 4, std::uint8_t{0});
-    if (crcOfBuffer(crcOfBuffer(0, {}), full) != storedCrc) {
+    if (formats::crc32Of(full) != storedCrc) {
         return std::nullopt;
     }
     const std::uint64_t backup = little64(header, 32);
@@ -647,7 +623,7 @@ std::optional<Object> validateGpt(Bytes& object) {
         return std::nullopt;
     }
     const std::uint64_t arrayStart = entriesLba * kSectorSize;
-    const std::optional<std::uint32_t> crc = crcOf(object, arrayStart, arraySize);
+    const std::optional<std::uint32_t> crc = formats::crc32Of(object, arrayStart, arraySize);
     if (!crc || *crc != entriesCrc) {
         return std::nullopt;
     }

@@ -35,22 +35,6 @@ Object estimate(Object object, std::optional<std::uint64_t> known) {
 
 constexpr std::uint64_t kPngMaxChunks = std::uint64_t{1} << 20;
 
-// The CRC-32 of length bytes at offset; none when they are not all there.
-std::optional<std::uint32_t> crcOf(Bytes& bytes, std::uint64_t offset, std::uint64_t length) {
-    std::array<std::uint8_t, kReadBlock> block{};
-    uLong crc = crc32(0L, Z_NULL, 0);
-    while (length > 0) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, kReadBlock));
-        if (!bytes.read(offset, std::span(block).first(n))) {
-            return std::nullopt;
-        }
-        crc = crc32(crc, block.data(), static_cast<uInt>(n));
-        offset += n;
-        length -= n;
-    }
-    return static_cast<std::uint32_t>(crc);
-}
-
 bool chunkTypeValid(std::uint64_t type) {
     for (int shift = 0; shift < 32; shift += 8) {
         const auto letter = static_cast<std::uint8_t>(type >> shift);
@@ -108,7 +92,7 @@ std::optional<Object> validatePng(Bytes& object) {
         !pngDepthValid(color, depth) || data[10] != 0 || data[11] != 0 || data[12] > 1) {
         return std::nullopt;
     }
-    const uLong crc = crc32(crc32(0L, Z_NULL, 0), ihdr.data() + 4, 17);
+    const std::uint32_t crc = formats::crc32Of(ByteView(ihdr).subspan(4, 17));
     if (static_cast<std::uint32_t>(crc) != readBigEndian(ByteView(ihdr).subspan(21, 4))) {
         return std::nullopt;
     }
@@ -140,7 +124,7 @@ std::optional<Object> validatePng(Bytes& object) {
         if (!object.holds(at, 12 + *length)) {
             return estimate(std::move(found), std::nullopt);
         }
-        const std::optional<std::uint32_t> computed = crcOf(object, at + 4, 4 + *length);
+        const std::optional<std::uint32_t> computed = formats::crc32Of(object, at + 4, 4 + *length);
         const std::optional<std::uint64_t> stored =
             object.number(at + 8 + *length, 4, ByteOrder::kBig);
         if (!computed || !stored) {
