@@ -593,6 +593,27 @@ Object truncatedFrame(Bytes& object, std::string head, std::vector<ScanField> fi
     return found;
 }
 
+// A frame walked to its end from block header to block header: at bytes in blocks blocks, content
+// bytes once decoded where its header says, and whether a checksum of them follows.
+Object walkedFrame(std::string_view format, std::uint64_t at, std::optional<std::uint64_t> content,
+                   std::uint64_t blocks, bool checksum, std::vector<ScanField> fields) {
+    Object found;
+    found.size = at;
+    found.exact = true;
+    found.description =
+        std::string(format).append(", ").append(content ? ratioText(at, *content) : sizeText(at));
+    found.description.append(", ")
+        .append(std::to_string(blocks))
+        .append(blocks == 1 ? " block" : " blocks");
+    if (checksum) {
+        found.description.append(", checksum");
+    }
+    fields.push_back(numberField("compressed_size", at));
+    fields.push_back(numberField("blocks", blocks));
+    found.fields = std::move(fields);
+    return found;
+}
+
 std::optional<Object> validateZstd(Bytes& object) {
     std::array<std::uint8_t, 6> start{};
     if (!object.read(0, std::span(start).first(5))) {
@@ -671,21 +692,7 @@ std::optional<Object> validateZstd(Bytes& object) {
             return truncatedFrame(object, "zstd", std::move(fields));
         }
     }
-    Object found;
-    found.size = at;
-    found.exact = true;
-    found.description = content ? std::string("zstd, ").append(ratioText(at, *content))
-                                : std::string("zstd, ").append(sizeText(at));
-    found.description.append(", ")
-        .append(std::to_string(blocks))
-        .append(blocks == 1 ? " block" : " blocks");
-    if (checksum) {
-        found.description.append(", checksum");
-    }
-    fields.push_back(numberField("compressed_size", at));
-    fields.push_back(numberField("blocks", blocks));
-    found.fields = std::move(fields);
-    return found;
+    return walkedFrame("zstd", at, content, blocks, checksum, std::move(fields));
 }
 
 // XXH32 with seed 0 of fewer than 16 bytes, as an lz4 frame descriptor's check byte takes it.
@@ -775,18 +782,7 @@ std::optional<Object> validateLz4(Bytes& object) {
             return truncatedFrame(object, "lz4", std::move(fields));
         }
     }
-    Object found;
-    found.size = at;
-    found.exact = true;
-    found.description = content ? std::string("lz4, ").append(ratioText(at, *content))
-                                : std::string("lz4, ").append(sizeText(at));
-    found.description.append(", ")
-        .append(std::to_string(blocks))
-        .append(blocks == 1 ? " block" : " blocks");
-    fields.push_back(numberField("compressed_size", at));
-    fields.push_back(numberField("blocks", blocks));
-    found.fields = std::move(fields);
-    return found;
+    return walkedFrame("lz4", at, content, blocks, false, std::move(fields));
 }
 
 // The legacy lz4 frame that Linux kernels and initramfs images use: the magic, then blocks that
