@@ -127,8 +127,8 @@ void PrintTo(const Expected& place, std::ostream* out) {
 
 TEST(ScanTest, FindsObjectsWhereverTheBlocksOfTheReadSplitThem) {
     const ByteBuffer png = smallPng();
-    // The scanner reads 1 MiB at a time: the object starts just before a block's end, its magic
-    // straddles it, or it begins right at the next block.
+    // The scanner reads 128 KiB at a time, so 1 MiB is a block's end too: the object starts just
+    // before it, its magic straddles it, or it begins right at the next block.
     for (const std::uint64_t offset :
          {std::uint64_t{0}, std::uint64_t{1}, (std::uint64_t{1} << 20) - 3,
           (std::uint64_t{1} << 20) - 1, std::uint64_t{1} << 20, (std::uint64_t{2} << 20) + 5}) {
