@@ -1,5 +1,5 @@
 # Bash completion for tessaloom: the command word first, then file names where the command
-# takes a file, and the options of --find, --map, --struct and --scan. Numbers (OFFSET, LEN, MIN_LEN)
+# takes a file, and the options of --find, --map, --struct, --scan and --carve. Numbers (OFFSET, LEN, MIN_LEN)
 # and hex patterns get no completion.
 
 # What each command takes, argument by argument: "file" or "-" for anything else.
@@ -12,6 +12,7 @@ declare -A _tessaloom_arguments=(
     [--replace]="file - - file"
     [--struct]="file"
     [--scan]="file"
+    [--carve]="file file"
     [--find]="file"
     [--patch]="file file file"
     [--map]="file"
@@ -26,6 +27,7 @@ declare -A _tessaloom_options=(
     [--map]="--block --json --svg"
     [--struct]="--json --stream-limit"
     [--scan]="--json --stream-limit"
+    [--carve]="--force"
 )
 
 _tessaloom_complete_files() {

@@ -29,6 +29,7 @@ int runMap(const Arguments& args);
 int runView(const Arguments& args);
 int runStruct(const Arguments& args);
 int runScan(const Arguments& args);
+int runCarve(const Arguments& args);
 int runVersion(const Arguments& args);
 
 }  // namespace tessaloom::cli

@@ -39,6 +39,7 @@ constexpr std::array kCommands{
     Command{"--view",    1, runView, "<FILE> [FILE_B]"},
     Command{"--struct",  1, runStruct,  "<FILE> [--json] [--stream-limit SIZE]"},
     Command{"--scan",    1, runScan,    "<FILE> [--json] [--stream-limit SIZE]"},
+    Command{"--carve",   2, runCarve,   "<FILE> <OUTDIR> [--force]"},
     Command{"--version", 0, runVersion},
 };
 // clang-format on

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "byte_source.h"
+#include "carve.h"
 #include "diff.h"
 #include "entropy.h"
 #include "entropy_map.h"

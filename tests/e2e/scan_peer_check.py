@@ -1,13 +1,14 @@
 #!/usr/bin/python3
-"""Checks `tessaloom --scan IMAGE --json` against objects made by other programs and planted in
-random bytes at odd offsets.
+"""Checks `tessaloom --scan IMAGE --json` and `--carve IMAGE DIR` against objects made by other
+programs and planted in random bytes at odd offsets.
 
     scan_peer_check.py TESSALOOM
 
 The objects come from Python's own gzip, zlib, lzma, bz2, zipfile and tarfile modules, the zstd,
 lz4 and cpio programs where the machine has them, and PNG, uImage and device-tree bytes written
 here; each must be found at its offset with its format and its exact size, nothing else may be
-found in the filler, and the image read through a pipe must give the same lines. TESSALOOM_EXE
+found in the filler, the image read through a pipe must give the same lines, and --carve must
+write each object's bytes, and nothing else. TESSALOOM_EXE
 and TESSALOOM_LAUNCHER override the program, as for the other end-to-end tests."""
 import bz2
 import gzip
@@ -173,6 +174,19 @@ def main():
                 ["--scan", "/dev/stdin", "--json"], image)
             if piped is not None and piped.stdout != run.stdout:
                 failures.append(f"seed {seed}: the pipe gave other lines")
+            carved = os.path.join(work, f"carved{seed}")
+            run = scan(["--carve", path, carved])
+            if run.returncode != 0:
+                failures.append(f"seed {seed}: --carve status {run.returncode}: {run.stderr!r}")
+            for want, (fmt, data) in zip(planted, made):
+                name = os.path.join(carved, f"0x{want['offset']:x}.{fmt}")
+                if not os.path.exists(name):
+                    failures.append(f"seed {seed}: {name} not carved")
+                elif open(name, "rb").read() != data:
+                    failures.append(f"seed {seed}: {name} is not the planted bytes")
+            if sorted(os.listdir(carved)) != sorted(
+                    f"0x{p['offset']:x}.{p['format']}" for p in planted):
+                failures.append(f"seed {seed}: carved {sorted(os.listdir(carved))}")
             text = scan(["--scan", path])
             last = text.stdout.decode().splitlines()[-1]
             if last != f"{len(hits)} objects found in {len(image)} bytes":

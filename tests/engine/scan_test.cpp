@@ -4,10 +4,13 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "engine/chunked_file.h"
+#include "engine/hex_text.h"
 #include "engine/scan/planted.h"
 
 namespace tessaloom {
@@ -224,6 +227,50 @@ TEST(ScanTest, AReadThatFailsEndsTheScanWithItsReason) {
         ASSERT_FALSE(summary) << failFrom;
         EXPECT_EQ(summary.failure().reason, "Input/output error");
     }
+}
+
+TEST(ScanTest, CarvingWritesEachObjectWithinItsLimitOrSaysWhyNot) {
+    const ByteBuffer png = smallPng();
+    ByteBuffer image = plant(png, 100, 50).image;
+    const ByteBuffer second = plant(png, 333, 10).image;
+    image.insert(image.end(), second.begin(), second.end());
+    SpanSource source(image);
+    TemporaryFile folder(ByteView{});
+    const std::string into = folder.sibling("");
+    struct Case {
+        std::uint64_t limit;
+        std::vector<std::string> written;
+        std::uint64_t skipped;
+    };
+    const std::uint64_t secondAt = 100 + png.size() + 50 + 333;
+    const std::string first = "0x64.png";
+    const std::string later = "0x" + hexNumber(secondAt) + ".png";
+    // The last case writes both, and the first file's bytes are looked at after it.
+    for (const Case& c :
+         {Case{0, {}, 2}, Case{png.size() + 1, {first}, 1}, Case{UINT64_MAX, {first, later}, 0}}) {
+        std::filesystem::remove(into + first);
+        std::filesystem::remove(into + later);
+        std::vector<std::string> written;
+        const Result<CarveSummary> summary = carveObjects(source, into,
+                                                          [&](const CarvedObject& carved) {
+                                                              if (carved.reason.empty()) {
+                                                                  written.push_back(carved.name);
+                                                              }
+                                                          },
+                                                          {.progress = {}, .totalLimit = c.limit});
+        ASSERT_TRUE(summary) << c.limit;
+        EXPECT_EQ(written, c.written) << c.limit;
+        EXPECT_EQ(summary->skipped, c.skipped) << c.limit;
+        EXPECT_EQ(summary->bytes, png.size() * c.written.size()) << c.limit;
+    }
+    std::ifstream carved(into + first, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(carved)), {});
+    EXPECT_EQ(bytes, std::string(png.begin(), png.end()));
+    // A folder that is not there cannot be written into.
+    const Result<CarveSummary> nowhere =
+        carveObjects(source, into + "missing", [](const CarvedObject&) {});
+    ASSERT_FALSE(nowhere);
+    EXPECT_EQ(nowhere.failure().kind, Failure::Kind::kWrite);
 }
 
 TEST(ScanTest, RandomBytesHoldNoObject) {

@@ -37,8 +37,10 @@ expect() {
 }
 
 run_cases() {
-    expect "tessaloom " "--diff --dump --entropy --find --gui --map --patch --replace --scan --strings --struct --version --view"
+    expect "tessaloom " "--carve --diff --dump --entropy --find --gui --map --patch --replace --scan --strings --struct --version --view"
     expect "tessaloom --d" "--diff --dump"
+    expect "tessaloom --carve firmware.bin fo" "folder"
+    expect "tessaloom --carve firmware.bin folder -" "--force"
     expect "tessaloom --s" "--scan --strings --struct"
     expect "tessaloom --scan notes.txt -" "--json --stream-limit"
     expect "tessaloom --struct n" "notes.txt"
