@@ -134,28 +134,30 @@ class Delivery {
 
     void finish() {
         release(UINT64_MAX);
-        if (open_) {
-            open_->size = inputSize_ - open_->offset;
-            hand(*open_);
-            open_.reset();
-        }
+        closeOpen(inputSize_);
     }
 
     std::uint64_t count() const { return count_; }
 
   private:
     void deliver(Found found) {
-        if (open_) {
-            open_->size = found.hit.offset - open_->offset;
-            hand(*open_);
-            open_.reset();
+        if (!open_.empty() && found.hit.offset > open_.front().offset) {
+            closeOpen(found.hit.offset);
         }
         last_ = {found.hit.offset, found.hit.format};
         if (found.open) {
-            open_ = std::move(found.hit);
+            open_.push_back(std::move(found.hit));
         } else {
             hand(found.hit);
         }
+    }
+    // Objects without a size (all at one offset) run to the next one that starts after them.
+    void closeOpen(std::uint64_t end) {
+        for (ScanHit& hit : open_) {
+            hit.size = end - hit.offset;
+            hand(hit);
+        }
+        open_.clear();
     }
     void hand(const ScanHit& hit) {
         ++count_;
@@ -169,7 +171,7 @@ class Delivery {
     const ScanHitCallback& onHit_;
     std::uint64_t inputSize_;
     std::vector<Found> pending_;
-    std::optional<ScanHit> open_;
+    std::vector<ScanHit> open_;
     std::optional<Last> last_;
     // The object whose interior hides the hits that start inside it (not those beside it, at its
     // own offset).
