@@ -22,6 +22,7 @@ targets=(
   struct_elf
   struct_zip
   struct_png
+  scan
 )
 seconds=${TESSALOOM_FUZZ_SECONDS:-30}
 

@@ -188,7 +188,7 @@ Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit
     const std::uint64_t size = source.size();
     CachedSource cached(source);
     Delivery delivery(onHit, size);
-    const scan::DecodingAllowance allowance(size);
+    scan::DecodingAllowance allowance(size);
     ByteBuffer block(
         static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize + rows.longestMagic())));
     // The object whose interior the scan passes over, while it does.
@@ -223,7 +223,7 @@ Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit
                     return;
                 }
                 SourceWindow window(cached, start, size - start);
-                scan::Bytes object(window);
+                scan::Candidate object(window, allowance);
                 std::optional<scan::Object> found = row.validate(object);
                 if (object.failure()) {
                     failed = object.failure();

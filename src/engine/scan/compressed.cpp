@@ -51,20 +51,14 @@ constexpr std::uint64_t kAllowancePerInputByte = 64;
 // of decoding for each byte of the input.
 constexpr std::uint64_t kLeastWork = std::uint64_t{8} << 10;
 
-// The allowance of the scan that runs on this thread, if one does.
-thread_local DecodingAllowance* allowance = nullptr;
-
 // The decoding one stream may do, in bytes read and written: what is left of the scan's
 // allowance, and at least kLeastWork; charged to the allowance when the stream is done.
 class Spending {
   public:
-    Spending()
-        : limit_(allowance == nullptr ? UINT64_MAX : std::max(allowance->left, kLeastWork)) {}
-    ~Spending() {
-        if (allowance != nullptr) {
-            allowance->left -= std::min(allowance->left, spent_);
-        }
-    }
+    explicit Spending(Bytes& object)
+        : allowance_(static_cast<Candidate&>(object).allowance()),
+          limit_(std::max(allowance_.left, kLeastWork)) {}
+    ~Spending() { allowance_.left -= std::min(allowance_.left, spent_); }
     Spending(const Spending&) = delete;
     Spending& operator=(const Spending&) = delete;
 
@@ -77,13 +71,13 @@ class Spending {
     }
 
   private:
+    DecodingAllowance& allowance_;
     std::uint64_t limit_;
     std::uint64_t spent_ = 0;
 };
 
-std::span<std::uint8_t> outputBuffer() {
-    thread_local std::array<std::uint8_t, kOutputChunk> buffer;
-    return buffer;
+std::span<std::uint8_t> outputBuffer(Bytes& object) {
+    return static_cast<Candidate&>(object).allowance().output();
 }
 
 // An object's bytes from an offset on, handed to a decoder a piece at a time.
@@ -138,11 +132,11 @@ Decoded inflateFrom(Bytes& object, std::uint64_t from, int windowBits) {
     if (inflateInit2(&stream, windowBits) != Z_OK) {
         return result;
     }
-    const std::span<std::uint8_t> output = outputBuffer();
+    const std::span<std::uint8_t> output = outputBuffer(object);
     const bool raw = windowBits < 0;
     uLong crc = crc32(0, nullptr, 0);
     Input input(object, from);
-    Spending spending;
+    Spending spending(object);
     for (;;) {
         if (stream.avail_in == 0) {
             const ByteView piece = input.next();
@@ -193,9 +187,9 @@ Decoded inflateFrom(Bytes& object, std::uint64_t from, int windowBits) {
 // the object's bytes from `from` on (an .lzma header, rewritten).
 Decoded runLzma(lzma_stream& stream, Bytes& object, ByteView first, std::uint64_t from) {
     Decoded result;
-    const std::span<std::uint8_t> output = outputBuffer();
+    const std::span<std::uint8_t> output = outputBuffer(object);
     Input input(object, from);
-    Spending spending;
+    Spending spending(object);
     stream.next_in = first.data();
     stream.avail_in = first.size();
     for (;;) {
@@ -247,9 +241,9 @@ Decoded bunzip(Bytes& object) {
     if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
         return result;
     }
-    const std::span<std::uint8_t> output = outputBuffer();
+    const std::span<std::uint8_t> output = outputBuffer(object);
     Input input(object, 0);
-    Spending spending;
+    Spending spending(object);
     for (;;) {
         if (stream.avail_in == 0) {
             const ByteView piece = input.next();
@@ -803,7 +797,7 @@ std::optional<Object> validateLz4Legacy(Bytes& object) {
     if (!object.read(8, start)) {
         return std::nullopt;
     }
-    const std::span<std::uint8_t> output = outputBuffer();
+    const std::span<std::uint8_t> output = outputBuffer(object);
     const int made = LZ4_decompress_safe_partial(
         reinterpret_cast<const char*>(start.data()), reinterpret_cast<char*>(output.data()),
         static_cast<int>(start.size()), static_cast<int>(output.size()),
@@ -845,13 +839,13 @@ std::optional<Object> validateLz4Legacy(Bytes& object) {
 
 DecodingAllowance::DecodingAllowance(std::uint64_t inputSize)
     : left(kMaxPayload +
-           std::min(inputSize, UINT64_MAX / 2 / kAllowancePerInputByte) * kAllowancePerInputByte),
-      outer_(allowance) {
-    allowance = this;
-}
+           std::min(inputSize, UINT64_MAX / 2 / kAllowancePerInputByte) * kAllowancePerInputByte) {}
 
-DecodingAllowance::~DecodingAllowance() {
-    allowance = outer_;
+std::span<std::uint8_t> DecodingAllowance::output() {
+    if (output_.empty()) {
+        output_.resize(kOutputChunk);
+    }
+    return output_;
 }
 
 std::span<const Signature> compressedSignatures() {

@@ -48,22 +48,32 @@ struct Signature {
     Validator validate = nullptr;
 };
 
-// What the decoders may do in all during one scan, in bytes read and written, for the scan's thread
-// while it lives. Each stream is decoded up to its own cap while the allowance lasts, and only a
-// few KiB once it is spent: a small hostile input whose many candidates would each decode a stream
-// that expands a thousandfold cannot make the scan take longer than in proportion to its size.
-// Without one, each stream is decoded up to its cap.
+// What the decoders may do in all during one scan, in bytes read and written. Each stream is
+// decoded up to its own cap while the allowance lasts, and only a few KiB once it is spent: a
+// small hostile input whose many candidates would each decode a stream that expands a
+// thousandfold cannot make the scan take longer than in proportion to its size.
 class DecodingAllowance {
   public:
     explicit DecodingAllowance(std::uint64_t inputSize);
-    ~DecodingAllowance();
-    DecodingAllowance(const DecodingAllowance&) = delete;
-    DecodingAllowance& operator=(const DecodingAllowance&) = delete;
 
     std::uint64_t left;
+    // Where the decoders write what they decode, to be thrown away: one buffer for the scan.
+    std::span<std::uint8_t> output();
 
   private:
-    DecodingAllowance* outer_;
+    ByteBuffer output_;
+};
+
+// A candidate's bytes, as every validator is given them, with the scan's allowance for decoding:
+// a validator that decodes takes its Bytes as the Candidate that they are.
+class Candidate : public Bytes {
+  public:
+    Candidate(ByteSource& source, DecodingAllowance& allowance)
+        : Bytes(source), allowance_(allowance) {}
+    DecodingAllowance& allowance() { return allowance_; }
+
+  private:
+    DecodingAllowance& allowance_;
 };
 
 // The rows, by family; the scanner's table is all of them.
