@@ -88,7 +88,9 @@ chmod 755 "$work"
 # third-party ones, whose archives may have no sources), and the lists are fetched again.
 has_sources() {
   # shellcheck disable=SC2016 # apt's own placeholder, not the shell's
-  apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx Sources
+  local targets
+  targets=$(apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null || true)
+  grep -qx Sources <<<"$targets"
 }
 add_deb_src() {
   local lists=/etc/apt/sources.list.d/tessaloom-deb-src list added=0
@@ -126,7 +128,10 @@ if ! has_sources; then
   add_deb_src
 fi
 # Source records that are configured but not yet fetched are fetched here.
-if ! apt-cache showsrc xz-utils 2>/dev/null | grep -q '^Package: xz-utils$'; then
+# (The records are held whole before grep -q looks at them: a pipe into it fails under pipefail
+# when the writer is still writing as grep stops at the first match.)
+records=$(apt-cache showsrc xz-utils 2>/dev/null || true)
+if ! grep -q '^Package: xz-utils$' <<<"$records"; then
   [ "$(id -u)" -eq 0 ] || fail "the source lists have not been fetched: run apt-get update as root"
   apt-get update || fail "apt-get update failed"
 fi

@@ -19,6 +19,14 @@ fail() {
   echo "package check FAILED: $*" >&2
   exit 1
 }
+# Matches grep's options and pattern against text held whole, never against a pipe: with pipefail,
+# a writer that grep -q leaves behind when it stops at the first match dies of SIGPIPE and fails
+# the check at random.
+holds() {
+  local text=$1
+  shift
+  grep -q "$@" <<<"$text"
+}
 
 cmake --workflow --preset release
 rm -f build/release/tessaloom_*.deb
@@ -41,9 +49,9 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 [ "$(field Section)" = utils ] || fail "Section is '$(field Section)'"
-field Description | head -1 | grep -q . || fail "no Description"
+[ -n "$(field Description)" ] || fail "no Description"
 for dependency in libc6 libstdc++6 libgcc-s1; do
-  field Depends | grep -q "\\b${dependency}\\b" || fail "Depends lacks $dependency: $(field Depends)"
+  holds "$(field Depends)" "\\b${dependency}\\b" || fail "Depends lacks $dependency: $(field Depends)"
 done
 # Every file lies under /usr.
 if dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -v '^\./$'; then
@@ -62,7 +70,7 @@ usr=$root/usr
 
 # The program runs; --help is no command, so it prints the usage text and exits with 1.
 program=$usr/bin/tessaloom
-file "$program" | grep -q 'ELF 64-bit LSB.*executable' || fail "$(file "$program")"
+holds "$(file "$program")" 'ELF 64-bit LSB.*executable' || fail "$(file "$program")"
 # The compression and YAML libraries are linked in: the program needs only the C and C++ runtime.
 needed=$(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
 others=$(grep -vxE 'libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1' <<<"$needed" || true)
@@ -71,7 +79,7 @@ status=0
 "$program" --help >"$root/usage.txt" 2>"$root/usage.err" || status=$?
 [ "$status" -eq 1 ] || fail "tessaloom --help exited with $status, not 1"
 [ ! -s "$root/usage.err" ] || fail "tessaloom --help wrote to standard error"
-sed -n 2p "$root/usage.txt" | grep -qx '  Tessaloom Studio v2.0 - Structural Binary Hex Workstation' ||
+[ "$(sed -n 2p "$root/usage.txt")" = '  Tessaloom Studio v2.0 - Structural Binary Hex Workstation' ] ||
   fail "unexpected usage text: $(cat "$root/usage.txt")"
 grep -q -- '--replace <IN> <HEX_IN> <HEX_OUT> <O>' "$root/usage.txt" || fail "usage text lacks --replace"
 
@@ -81,7 +89,8 @@ page=$usr/share/man/man1/tessaloom.1.gz
 warnings=$(gzip -dc "$page" | groff -ww -man -Tutf8 -z 2>&1)
 [ -z "$warnings" ] || fail "groff warnings: $warnings"
 if command -v man >/dev/null; then
-  MANWIDTH=80 man -l "$page" 2>"$root/man.err" | grep -q 'tessaloom \[--gui\]' || fail "man -l"
+  MANWIDTH=80 man -l "$page" >"$root/man.txt" 2>"$root/man.err" || fail "man -l failed"
+  grep -q 'tessaloom \[--gui\]' "$root/man.txt" || fail "man -l"
   [ ! -s "$root/man.err" ] || fail "man -l: $(cat "$root/man.err")"
 fi
 
@@ -94,7 +103,7 @@ bash tests/install/completion_test.sh "$completion"
 # through the includes) and nothing else, the CMake package.
 library=$(find "$usr/lib" -name libtessaloom_engine.a)
 [ -n "$library" ] || fail "no libtessaloom_engine.a"
-file "$library" | grep -q 'ar archive' || fail "$(file "$library")"
+holds "$(file "$library")" 'ar archive' || fail "$(file "$library")"
 public=(engine.h)
 for ((i = 0; i < ${#public[@]}; i++)); do
   for included in $(sed -n 's/^#include "\([a-z_]*\.h\)".*/\1/p' "src/engine/${public[i]}"); do
@@ -117,13 +126,12 @@ cmake -DPREFIX="$usr" -DWORK_DIR="$root/consumer" -P tests/install/consumer_chec
 # The copyright file carries LICENSE's text; the changelog starts with this version and is
 # compressed without a file name or time stamp, so that it is the same in every build.
 doc=$usr/share/doc/tessaloom
-head -1 "$doc/copyright" |
-  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+[ "$(head -1 "$doc/copyright")" = 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ] ||
   fail "copyright is not in the machine-readable format"
 diff <(sed -n '/^License: Expat$/,$p' "$doc/copyright" | tail -n +2 | sed 's/^ //; s/^\.$//') \
   <(sed -n '/^Permission is hereby granted/,$p' LICENSE) || fail "copyright lacks the licence text"
-gzip -dc "$doc/changelog.gz" | head -1 | grep -q "^tessaloom ($version) " ||
-  fail "changelog does not start with $version: $(gzip -dc "$doc/changelog.gz" | head -1)"
+first=$(gzip -dc "$doc/changelog.gz" | sed -n 1p)
+[[ $first == "tessaloom ($version) "* ]] || fail "changelog does not start with $version: $first"
 [ "$(od -An -tx1 -j3 -N5 "$doc/changelog.gz" | tr -d ' ')" = 0000000000 ] ||
   fail "changelog.gz stores a file name or a time stamp"
 [ ! -e "$doc/LICENSE" ] || fail "LICENSE beside the copyright file"
