@@ -27,7 +27,8 @@
 # --find looks for a pattern that seldom occurs (DE AD BE EF, and with a wildcard byte), as grep
 # -P does, and for one that starts with zero bytes in Z, an image of zeros as large as F, where a
 # search that tried every byte would crawl. --map is timed against --entropy, ent and binwalk -E,
-# which read the same bytes. --scan is timed against cat and binwalk's signature scan of F.
+# which read the same bytes. --scan is timed against cat and binwalk's signature scan of F, and
+# --scan --deep on D (parts of F packed by gzip, xz and zstd) against those tools' own unpacking.
 #
 # --struct reads the headers, then the bytes of the sections once for their entropies: on the
 # largest ELF library and a large PE it is timed against --entropy, which reads every byte once,
@@ -176,6 +177,24 @@ measure binwalk "$slow_runs" 0 "binwalk -E --nplot $F"
 measure scan "$runs" 1 "$tessaloom --scan $F"
 measure binwalk_scan "$slow_runs" 0 "binwalk $F"
 
+# The deep scan: D holds a part of F compressed by gzip, xz and zstd, between random bytes, so that
+# --scan --deep decodes each part and scans what comes out. It is timed against the decompressors
+# themselves on the same parts, and once with D through a pipe.
+part_mib=$((size / 8 > 32 ? 32 : (size / 8 > 0 ? size / 8 : 1)))
+head -c "${part_mib}M" "$F" >"$dir/part.bin"
+gzip -c -6 "$dir/part.bin" >"$dir/part.gz"
+xz -c -1 -T1 "$dir/part.bin" >"$dir/part.xz"
+zstd -q -c -3 "$dir/part.bin" >"$dir/part.zst"
+D=$dir/deep.bin
+for part in gz xz zst; do
+  head -c 65537 /dev/urandom
+  cat "$dir/part.$part"
+done >"$D"
+rm -f "$dir/part.bin"
+measure deep "$runs" 1 "$tessaloom --scan $D --deep"
+measure unpack "$runs" 1 "sh -c 'gzip -dc $dir/part.gz >/dev/null; xz -dc -T1 $dir/part.xz >/dev/null; zstd -q -dc $dir/part.zst >/dev/null'"
+measure deep_pipe "$runs" 1 "sh -c 'cat $D | $tessaloom --scan - --deep'"
+
 # The sparse image: its size with no blocks written, then a line of known bytes 4096 before the
 # end, so the window has something to show.
 S=$dir/sparse.img
@@ -186,6 +205,7 @@ printf 'tessaloom: bytes near the end of a sparse image' |
   dd of="$S" bs=1 seek=$((sparse_bytes - 4096)) conv=notrunc status=none
 ours_and_before sparse "--dump $S $sparse_offset 64"
 measure xxd_sparse "$runs" 1 "xxd -s $sparse_offset -l 64 $S"
+measure scan_sparse 1 0 "$tessaloom --scan $S --deep"
 rm -f "$S"
 
 # The files of the --struct rows: the largest ELF library on the machine, Wine's largest DLL.
@@ -273,8 +293,12 @@ peer "ent F" ent map
 peer "binwalk -E --nplot F" binwalk map
 ours "--scan F" scan cat
 peer "binwalk F (its signature scan)" binwalk_scan scan
+row "gzip, xz, zstd -dc of D's parts (floor)" unpack 1.00
+row "tessaloom --scan D --deep" deep "$(ratio "${seconds[deep]}" "${seconds[unpack]}")"
+row "cat D | tessaloom --scan - --deep" deep_pipe "$(ratio "${seconds[deep_pipe]}" "${seconds[unpack]}")"
 row "tessaloom --dump S $sparse_offset 64" sparse
 peer "xxd -s $sparse_offset -l 64 S" xxd_sparse sparse
+row "tessaloom --scan S --deep (one run)" scan_sparse
 if [ ${#struct_rows[@]} -gt 0 ]; then
   # srow LABEL KEY [ENTROPY_RATIO] [PEER_RATIO]
   srow() {
@@ -357,16 +381,18 @@ map_verdict=$(meets "$map_ratio" ">=" 1)
 target "--entropy F ÷ --map F" "$map_ratio" ">=" 1 "$map_verdict" "(0.97 or more is a tie, also met)"
 target "--scan F ÷ cat F" "$(ratio "${seconds[scan]}" "${seconds[cat]}")" "<=" 2.5
 target "binwalk F ÷ --scan F" "$(ratio "${seconds[binwalk_scan]}" "${seconds[scan]}")" ">=" 20
+target "--scan D --deep ÷ decompressors" "$(ratio "${seconds[deep]}" "${seconds[unpack]}")" "<=" 2
 target "--map F, GB/s" "$(awk -v s="${seconds[map]}" -v m="$size" \
   'BEGIN { if (s > 0) printf "%.2f", m * 1048576 / s / 1e9; else print "-" }')" ">=" 1
 # Streaming commands hold a few buffers, whatever the size of the file.
 for entry in "window:--dump F 0 16" "dump:--dump F 0 -1" "dump_null:--dump F 0 -1 >/dev/null" \
   "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O" \
   "find:--find F de:ad:be:ef" "find_zero:--find Z 00000000deadbeef" "map:--map F" \
-  "scan:--scan F"; do
+  "scan:--scan F" "deep:--scan D --deep" "deep_pipe:cat D | --scan - --deep"; do
   target "${entry#*:}, peak MiB" "${mebibytes[${entry%%:*}]}" "<=" "$memory_bound"
 done
 target "--dump S $sparse_offset 64, peak MiB" "${mebibytes[sparse]}" "<=" "$memory_bound"
+target "--scan S --deep, ${sparse_gib} GiB, peak MiB" "${mebibytes[scan_sparse]}" "<=" "$memory_bound"
 for kind in "${struct_rows[@]}"; do
   target "--struct ÷ --entropy, ${kind^^}" \
     "$(ratio "${seconds[struct_$kind]}" "${seconds[entropy_$kind]}")" "<=" 1.25
