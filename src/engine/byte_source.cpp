@@ -6,6 +6,21 @@
 
 namespace tessaloom {
 
+Result<void> readExactly(ByteSource& source, std::uint64_t offset, std::span<std::uint8_t> into) {
+    const Result<std::size_t> got = source.readAt(offset, into);
+    if (!got) {
+        return got.failure();
+    }
+    if (*got != into.size()) {
+        return Failure{Failure::Kind::kChanged,
+                       "",
+                       "The file ended before its size; it shrank while it was read",
+                       0,
+                       {}};
+    }
+    return {};
+}
+
 Result<std::size_t> SpanSource::readAt(std::uint64_t offset, std::span<std::uint8_t> into) {
     // An empty span may have no storage at all, which memcpy must not be given.
     if (offset >= bytes_.size() || into.empty()) {

@@ -38,6 +38,10 @@ class ByteSource {
     }
 };
 
+// Reads all of into's bytes from offset on: the failure where they cannot be read, or where the
+// source ends before them although they lay inside it (a file that shrank while it was read).
+Result<void> readExactly(ByteSource& source, std::uint64_t offset, std::span<std::uint8_t> into);
+
 // Bytes in memory that the caller owns; reading them never fails.
 class SpanSource : public ByteSource {
   public:

@@ -98,13 +98,8 @@ Result<void> walkAnchors(ByteSource& source, const Chunking& chunking, std::uint
         const std::uint64_t base = position >= kHashReach ? position - kHashReach : 0;
         const auto length =
             static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - base));
-        const Result<std::size_t> got = source.readAt(base, std::span(buffer).first(length));
-        if (!got) {
-            return got.failure();
-        }
-        if (*got != length) {
-            return Failure{
-                Failure::Kind::kChanged, "", "The file got shorter while it was read", 0, {}};
+        if (Result<void> read = readExactly(source, base, std::span(buffer).first(length)); !read) {
+            return read;
         }
         auto i = static_cast<std::size_t>(position - base);
         if (!warm) {
@@ -136,6 +131,15 @@ Result<void> walkAnchors(ByteSource& source, const Chunking& chunking, std::uint
     return {};
 }
 
+// length bytes of a from aOffset into pa and of b from bOffset into pb.
+Result<void> readPair(ByteSource& a, std::uint64_t aOffset, ByteSource& b, std::uint64_t bOffset,
+                      std::size_t length, ByteBuffer& pa, ByteBuffer& pb) {
+    if (Result<void> read = readExactly(a, aOffset, std::span(pa).first(length)); !read) {
+        return read;
+    }
+    return readExactly(b, bOffset, std::span(pb).first(length));
+}
+
 // How many bytes are equal in a from aOffset and b from bOffset, up to limit of them.
 Result<std::uint64_t> equalAfter(ByteSource& a, std::uint64_t aOffset, ByteSource& b,
                                  std::uint64_t bOffset, std::uint64_t limit, ByteBuffer& pa,
@@ -143,14 +147,12 @@ Result<std::uint64_t> equalAfter(ByteSource& a, std::uint64_t aOffset, ByteSourc
     std::uint64_t equal = 0;
     while (equal < limit) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, limit - equal));
-        const Result<std::size_t> gotA = a.readAt(aOffset + equal, std::span(pa).first(n));
-        const Result<std::size_t> gotB = b.readAt(bOffset + equal, std::span(pb).first(n));
-        if (!gotA || !gotB) {
-            return !gotA ? gotA.failure() : gotB.failure();
+        if (Result<void> read = readPair(a, aOffset + equal, b, bOffset + equal, n, pa, pb);
+            !read) {
+            return read.failure();
         }
-        const std::size_t both = std::min(*gotA, *gotB);
         const auto differ =
-            std::mismatch(pa.begin(), pa.begin() + static_cast<std::ptrdiff_t>(both), pb.begin());
+            std::mismatch(pa.begin(), pa.begin() + static_cast<std::ptrdiff_t>(n), pb.begin());
         const auto same = static_cast<std::size_t>(differ.first - pa.begin());
         equal += same;
         if (same < n) {
@@ -167,14 +169,9 @@ Result<std::uint64_t> equalBefore(ByteSource& a, std::uint64_t aOffset, ByteSour
     std::uint64_t equal = 0;
     while (equal < limit) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, limit - equal));
-        const Result<std::size_t> gotA = a.readAt(aOffset - equal - n, std::span(pa).first(n));
-        const Result<std::size_t> gotB = b.readAt(bOffset - equal - n, std::span(pb).first(n));
-        if (!gotA || !gotB) {
-            return !gotA ? gotA.failure() : gotB.failure();
-        }
-        if (*gotA != n || *gotB != n) {
-            return Failure{
-                Failure::Kind::kChanged, "", "The file got shorter while it was read", 0, {}};
+        if (Result<void> read = readPair(a, aOffset - equal - n, b, bOffset - equal - n, n, pa, pb);
+            !read) {
+            return read.failure();
         }
         std::size_t same = 0;
         while (same < n && pa[n - 1 - same] == pb[n - 1 - same]) {
@@ -301,14 +298,9 @@ class Emitter {
         std::uint64_t equalRun = 0;
         for (std::uint64_t done = 0; done < length;) {
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, length - done));
-            const Result<std::size_t> gotA = a_.readAt(aFrom + done, std::span(pa_).first(n));
-            const Result<std::size_t> gotB = b_.readAt(bFrom + done, std::span(pb_).first(n));
-            if (!gotA || !gotB) {
-                return !gotA ? gotA.failure() : gotB.failure();
-            }
-            if (*gotA != n || *gotB != n) {
-                return Failure{
-                    Failure::Kind::kChanged, "", "The file got shorter while it was read", 0, {}};
+            if (Result<void> read = readPair(a_, aFrom + done, b_, bFrom + done, n, pa_, pb_);
+                !read) {
+                return read;
             }
             for (std::size_t i = 0; i < n; ++i) {
                 const std::uint64_t at = done + i;
@@ -396,9 +388,8 @@ Result<DeltaSummary> alignFiles(ByteSource& rawA, ByteSource& rawB, const DeltaH
         if (atA < kWindow || atA > summary.sizeA) {
             return false;
         }
-        const Result<std::size_t> got = a.readAt(atA - kWindow, windowA);
-        if (!got) {
-            return got.failure();
+        if (Result<void> read = readExactly(a, atA - kWindow, windowA); !read) {
+            return read.failure();
         }
         return windowA == windowB;
     };
@@ -406,8 +397,8 @@ Result<DeltaSummary> alignFiles(ByteSource& rawA, ByteSource& rawB, const DeltaH
         if (failed) {
             return summary.sizeB;
         }
-        if (const Result<std::size_t> got = b.readAt(at - kWindow, windowB); !got) {
-            failed = got.failure();
+        if (Result<void> read = readExactly(b, at - kWindow, windowB); !read) {
+            failed = read.failure();
             return summary.sizeB;
         }
         std::optional<std::uint64_t> found;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "byte_source.h"
 #include "file_reader.h"
 #include "output_file.h"
 #include "patch_list.h"
@@ -184,6 +185,33 @@ bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output,
         }
     }
     return true;
+}
+
+Result<void> applyDelta(ByteSource& source, const DeltaPlan& plan, OutputFile& output) {
+    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    ByteBuffer piece;
+    for (const DeltaStep& step : plan.steps) {
+        if (!step.fromA) {
+            if (!output.write(ByteView(plan.data).subspan(static_cast<std::size_t>(step.offset),
+                                                          static_cast<std::size_t>(step.length)))) {
+                return output.failure();
+            }
+            continue;
+        }
+        for (std::uint64_t done = 0; done < step.length;) {
+            const auto n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, step.length - done));
+            piece.resize(n);
+            if (Result<void> read = readExactly(source, step.offset + done, piece); !read) {
+                return read.failure();
+            }
+            if (!output.write(piece)) {
+                return output.failure();
+            }
+            done += n;
+        }
+    }
+    return {};
 }
 
 }  // namespace tessaloom

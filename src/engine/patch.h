@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "failure.h"
 #include "types.h"
 
 namespace tessaloom {
@@ -96,5 +97,13 @@ using InputInspector = std::function<bool(ByteView bytes, std::uint64_t position
 // fails here, the first one included, throws ReadError.
 bool applyPatches(FileReader& reader, const PatchPlan& plan, OutputFile& output,
                   const InputInspector& inspect = {});
+
+struct DeltaPlan;
+class ByteSource;
+
+// Writes B, as plan builds it from the bytes of A that source reads, into output; the caller
+// commits. Whether source is the A that plan names (its size and checksum) is the caller's to
+// check first. The failure where source cannot be read or output written.
+Result<void> applyDelta(ByteSource& source, const DeltaPlan& plan, OutputFile& output);
 
 }  // namespace tessaloom

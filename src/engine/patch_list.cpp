@@ -9,6 +9,7 @@
 #include "find.h"
 #include "hex_text.h"
 #include "utf8.h"
+#include "xxh64.h"
 
 namespace tessaloom {
 
@@ -142,12 +143,19 @@ PatchList PatchListParser::finish() {
         takeLine(partial_);
     }
     partial_.clear();
+    if (list_.delta && !list_.error) {
+        finishDelta();
+    }
     return std::move(list_);
 }
 
 void PatchListParser::takeLine(std::string_view text) {
     const std::uint64_t number = ++lineNumber_;
     const auto fail = [&](std::string what) { list_.error = PatchListError{number, what}; };
+    if (list_.delta || (list_.lines.empty() && startsWith(text, "A: "))) {
+        // A delta report's names may hold '#': its lines carry no comments.
+        return takeDeltaLine(text, trim(text));
+    }
     std::string_view line = trim(text.substr(0, text.find('#')));
     if (line.empty() || startsWith(line, "Comparing ") || isDiffCountLine(line)) {
         return;
@@ -192,6 +200,241 @@ void PatchListParser::takeLine(std::string_view text) {
     for (std::size_t i = 0; i < newBytes->size(); ++i) {
         list_.bytes.push_back(
             {*offset + i, oldBytes ? (*oldBytes)[i] : std::uint8_t{0}, (*newBytes)[i]});
+    }
+}
+
+namespace {
+
+struct HunkWord {
+    DeltaHunk::Op op;
+    std::string_view word;       // as the line starts, padded to one width
+    std::string_view separator;  // between A's offset and B's
+};
+
+constexpr HunkWord kHunkWords[] = {
+    {DeltaHunk::Op::kEqual, "equal    ", "= "},  {DeltaHunk::Op::kChanged, "changed  ", ""},
+    {DeltaHunk::Op::kInserted, "inserted ", ""}, {DeltaHunk::Op::kDeleted, "deleted  ", ""},
+    {DeltaHunk::Op::kMoved, "moved    ", "-> "},
+};
+
+bool carriesBytes(DeltaHunk::Op op) {
+    return op == DeltaHunk::Op::kChanged || op == DeltaHunk::Op::kInserted;
+}
+
+void appendBytes(std::string& line, ByteView bytes) {
+    for (const std::uint8_t value : bytes) {
+        line += ' ';
+        appendHexByte(line, value);
+    }
+}
+
+// Takes "0x" and hex digits from the front of text.
+std::optional<std::uint64_t> takeHex(std::string_view& text) {
+    if (!startsWith(text, "0x")) {
+        return std::nullopt;
+    }
+    std::size_t end = 2;
+    while (end < text.size() && conversionDigitValue(text[end]) >= 0 &&
+           conversionDigitValue(text[end]) < 16) {
+        ++end;
+    }
+    const std::optional<std::uint64_t> value = parseOffset(text.substr(0, end));
+    text.remove_prefix(end);
+    return value;
+}
+
+bool take(std::string_view& text, std::string_view expected) {
+    if (!startsWith(text, expected)) {
+        return false;
+    }
+    text.remove_prefix(expected.size());
+    return true;
+}
+
+}  // namespace
+
+std::string deltaHeadLine(char side, std::string_view name, std::uint64_t size,
+                          std::optional<std::uint64_t> checksum) {
+    std::string line =
+        std::string(1, side) + ": " + escapedText(name) + ", " + std::to_string(size) + " bytes";
+    if (checksum) {
+        line += ", XXH64 " + checksumText(*checksum);
+    }
+    return line;
+}
+
+std::string deltaHunkLine(const DeltaHunk& hunk, ByteView oldBytes, ByteView newBytes) {
+    const HunkWord& word = kHunkWords[static_cast<std::size_t>(hunk.op)];
+    std::string line(word.word);
+    line += "A:0x" + hexNumber(hunk.aOffset) + " " + std::string(word.separator) + "B:0x" +
+            hexNumber(hunk.bOffset) + ", 0x" + hexNumber(hunk.length) + " bytes";
+    if (!carriesBytes(hunk.op)) {
+        return line;
+    }
+    line += ':';
+    if (hunk.length <= kDeltaInlineBytes) {
+        if (hunk.op == DeltaHunk::Op::kChanged) {
+            appendBytes(line, oldBytes);
+            line += " ->";
+        }
+        appendBytes(line, newBytes);
+    }
+    return line;
+}
+
+std::string deltaDataLine(ByteView bytes) {
+    std::string line = " ";
+    appendBytes(line, bytes);
+    return line;
+}
+
+void PatchListParser::takeDeltaLine(std::string_view text, std::string_view line) {
+    const std::uint64_t number = lineNumber_;
+    const auto fail = [&](std::string what) { list_.error = PatchListError{number, what}; };
+    if (!list_.delta) {
+        // "A: NAME, N bytes, XXH64 HEX", read from its end, since the name may hold anything.
+        std::string_view head = line;
+        const std::size_t checksumAt = head.rfind(", XXH64 ");
+        const std::size_t sizeAt =
+            checksumAt == std::string_view::npos ? checksumAt : head.rfind(", ", checksumAt - 1);
+        if (sizeAt == std::string_view::npos || sizeAt < 3) {
+            return fail("expected A: NAME, N bytes, XXH64 HEX");
+        }
+        std::string_view sizeText = head.substr(sizeAt + 2, checksumAt - sizeAt - 2);
+        const std::string_view checksumText = head.substr(checksumAt + 8);
+        if (!sizeText.ends_with(" bytes")) {
+            return fail("expected A: NAME, N bytes, XXH64 HEX");
+        }
+        sizeText.remove_suffix(6);
+        const std::optional<std::uint64_t> size =
+            allDigits(sizeText, 10) ? parseOffset(sizeText) : std::nullopt;
+        const std::optional<std::uint64_t> checksum =
+            checksumText.size() == 16 && allDigits(checksumText, 16)
+                ? parseOffset("0x" + std::string(checksumText))
+                : std::nullopt;
+        if (!size || !checksum) {
+            return fail("expected A: NAME, N bytes, XXH64 HEX");
+        }
+        list_.delta = DeltaPlan{};
+        list_.delta->sizeA = *size;
+        list_.delta->checksumA = *checksum;
+        return;
+    }
+    DeltaPlan& plan = *list_.delta;
+    if (dataDue_ > 0) {
+        const std::optional<ByteBuffer> bytes =
+            startsWith(text, "  ") ? parseBytes(line) : std::nullopt;
+        if (!bytes) {
+            return fail("expected a line of " + std::to_string(dataDue_) +
+                        " more bytes of the hunk before");
+        }
+        if (bytes->size() > dataDue_) {
+            return fail("more bytes than the hunk before holds");
+        }
+        plan.data.insert(plan.data.end(), bytes->begin(), bytes->end());
+        dataDue_ -= bytes->size();
+        return;
+    }
+    if (line.empty() || startsWith(line, "Summary: ")) {
+        return;
+    }
+    if (!sawB_) {
+        const std::size_t sizeAt = line.rfind(", ");
+        std::string_view sizeText =
+            sizeAt == std::string_view::npos ? std::string_view() : line.substr(sizeAt + 2);
+        if (!startsWith(line, "B: ") || !sizeText.ends_with(" bytes")) {
+            return fail("expected B: NAME, N bytes");
+        }
+        sizeText.remove_suffix(6);
+        const std::optional<std::uint64_t> size =
+            allDigits(sizeText, 10) ? parseOffset(sizeText) : std::nullopt;
+        if (!size || *size > kMaxFileLength) {
+            return fail("expected B: NAME, N bytes");
+        }
+        plan.sizeB = *size;
+        sawB_ = true;
+        return;
+    }
+    const auto word = std::ranges::find_if(
+        kHunkWords, [&](const HunkWord& w) { return startsWith(line, trim(w.word)); });
+    std::string_view rest = line;
+    if (word == std::end(kHunkWords) || !take(rest, trim(word->word)) || !take(rest, " ")) {
+        return fail("expected a hunk: equal, changed, inserted, deleted or moved");
+    }
+    rest = trim(rest);
+    const auto expected = [&] {
+        fail("expected " + std::string(trim(word->word)) + " A:0xOFFSET " +
+             std::string(word->separator) + "B:0xOFFSET, 0xLENGTH bytes" +
+             (carriesBytes(word->op) ? ": BYTES" : ""));
+    };
+    std::optional<std::uint64_t> a, b, length;
+    if (!take(rest, "A:") || !(a = takeHex(rest)) || !take(rest, " ") ||
+        !take(rest, word->separator) || !take(rest, "B:") || !(b = takeHex(rest)) ||
+        !take(rest, ", ") || !(length = takeHex(rest)) || !take(rest, " bytes") || *length == 0) {
+        return expected();
+    }
+    const DeltaHunk::Op op = word->op;
+    const bool usesA = op != DeltaHunk::Op::kInserted;
+    if (*a > plan.sizeA || (usesA && *length > plan.sizeA - *a)) {
+        return fail("the hunk lies past the end of A (" + std::to_string(plan.sizeA) + " bytes)");
+    }
+    if (*b != builtB_) {
+        return fail("the hunk starts at B:0x" + hexNumber(*b) +
+                    " where the hunks before end at B:0x" + hexNumber(builtB_));
+    }
+    if (op != DeltaHunk::Op::kDeleted) {
+        if (*length > plan.sizeB - std::min(plan.sizeB, builtB_)) {
+            return fail("the hunks run past B's " + std::to_string(plan.sizeB) + " bytes");
+        }
+        builtB_ += *length;
+    }
+    if (op != DeltaHunk::Op::kEqual) {
+        ++plan.hunks;
+    }
+    if (!carriesBytes(op)) {
+        if (!rest.empty()) {
+            return expected();
+        }
+        if (op != DeltaHunk::Op::kDeleted) {
+            plan.steps.push_back({number, true, *a, *length});
+        }
+        return;
+    }
+    if (!take(rest, ":")) {
+        return expected();
+    }
+    plan.steps.push_back({number, false, plan.data.size(), *length});
+    if (*length > kDeltaInlineBytes) {
+        if (!trim(rest).empty()) {
+            return expected();
+        }
+        dataDue_ = *length;
+        return;
+    }
+    const std::size_t arrow = rest.find("->");
+    if ((op == DeltaHunk::Op::kChanged) != (arrow != std::string_view::npos)) {
+        return expected();
+    }
+    const std::optional<ByteBuffer> bytes =
+        parseBytes(arrow == std::string_view::npos ? rest : rest.substr(arrow + 2));
+    if (!bytes || bytes->size() != *length) {
+        return fail("the hunk's bytes are not " + std::to_string(*length) + " bytes");
+    }
+    plan.data.insert(plan.data.end(), bytes->begin(), bytes->end());
+}
+
+void PatchListParser::finishDelta() {
+    const auto fail = [&](std::string what) { list_.error = PatchListError{lineNumber_, what}; };
+    if (!sawB_) {
+        return fail("expected B: NAME, N bytes");
+    }
+    if (dataDue_ > 0) {
+        return fail("the list ends " + std::to_string(dataDue_) +
+                    " bytes before the hunk's bytes do");
+    }
+    if (builtB_ != list_.delta->sizeB) {
+        return fail("the hunks make " + std::to_string(builtB_) + " bytes of B's " +
+                    std::to_string(list_.delta->sizeB));
     }
 }
 

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "engine/chunked_file.h"
+#include "engine/hex_text.h"
 #include "engine/text_bytes.h"
+#include "engine/xxh64.h"
 
 namespace tessaloom {
 namespace {
@@ -132,6 +134,124 @@ TEST(OldBytesCheckTest, SeekableAndStreamedAgree) {
             EXPECT_EQ(told(check.mismatch()), expected);
         });
     }
+}
+
+}  // namespace
+}  // namespace tessaloom
+
+namespace tessaloom {
+namespace {
+
+// A delta list as "A size/checksum B size: steps", each step "A:offset+length" or the bytes it
+// brings in hex, and the count of hunks that change something.
+std::string shownDelta(const PatchList& list) {
+    const DeltaPlan& plan = *list.delta;
+    std::string text = "A " + std::to_string(plan.sizeA) + "/" + checksumText(plan.checksumA) +
+                       " B " + std::to_string(plan.sizeB) + ":";
+    for (const DeltaStep& step : plan.steps) {
+        text += ' ';
+        if (step.fromA) {
+            text += "A:" + std::to_string(step.offset) + "+" + std::to_string(step.length);
+            continue;
+        }
+        for (std::uint64_t i = 0; i < step.length; ++i) {
+            appendHexByte(text, plan.data[static_cast<std::size_t>(step.offset + i)]);
+        }
+    }
+    return text + "; " + std::to_string(plan.hunks) + " hunks";
+}
+
+const std::string kHeadA = "A: old, 16 bytes, XXH64 00000000000000ff\n";
+const std::string kHeadB = "B: new, 12 bytes\n";
+
+TEST(DeltaListTest, ReportsAndTheirFaults) {
+    const std::string longData = "  00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f\n  10\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {kHeadA + kHeadB +
+             "equal    A:0x0 = B:0x0, 0x4 bytes\n"
+             "changed  A:0x4 B:0x4, 0x2 bytes: 41 42 -> 61 62\n"
+             "deleted  A:0x6 B:0x6, 0x6 bytes\n"
+             "inserted A:0xc B:0x6, 0x1 bytes: 7a\n"
+             "moved    A:0x0 -> B:0x7, 0x2 bytes\n"
+             "equal    A:0xd = B:0x9, 0x3 bytes\n"
+             "Summary: whatever it says\n",
+         "A 16/00000000000000ff B 12: A:0+4 6162 7a A:0+2 A:13+3; 4 hunks"},
+        // A name may hold the separators of the line, and '#'.
+        {"A: a, b #1, 0 bytes, XXH64 ef46db3751d8e999\nB: c, 17 bytes\n"
+         "inserted A:0x0 B:0x0, 0x11 bytes:\n" +
+             longData,
+         "A 0/ef46db3751d8e999 B 17: 000102030405060708090a0b0c0d0e0f10; 1 hunks"},
+        {"A: x, 16 bytes, XXH64 0ff\n", "line 1: expected A: NAME, N bytes, XXH64 HEX"},
+        {"A: x, -1 bytes, XXH64 00000000000000ff\n",
+         "line 1: expected A: NAME, N bytes, XXH64 HEX"},
+        {kHeadA + "equal    A:0x0 = B:0x0, 0x4 bytes\n", "line 2: expected B: NAME, N bytes"},
+        {kHeadA, "line 1: expected B: NAME, N bytes"},
+        {kHeadA + kHeadB + "0x0: 41\n",
+         "line 3: expected a hunk: equal, changed, inserted, deleted or moved"},
+        {kHeadA + kHeadB + "equal    A:0x0 B:0x0, 0x4 bytes\n",
+         "line 3: expected equal A:0xOFFSET = B:0xOFFSET, 0xLENGTH bytes"},
+        {kHeadA + kHeadB + "equal    A:0x0 = B:0x0, 0x0 bytes\n",
+         "line 3: expected equal A:0xOFFSET = B:0xOFFSET, 0xLENGTH bytes"},
+        {kHeadA + kHeadB + "equal    A:0xd = B:0x0, 0x4 bytes\n",
+         "line 3: the hunk lies past the end of A (16 bytes)"},
+        {kHeadA + kHeadB + "moved    A:0xffffffffffffffff -> B:0x0, 0x2 bytes\n",
+         "line 3: the hunk lies past the end of A (16 bytes)"},
+        {kHeadA + kHeadB + "equal    A:0x0 = B:0x1, 0x4 bytes\n",
+         "line 3: the hunk starts at B:0x1 where the hunks before end at B:0x0"},
+        {kHeadA + kHeadB + "equal    A:0x0 = B:0x0, 0x10 bytes\n",
+         "line 3: the hunks run past B's 12 bytes"},
+        {kHeadA + kHeadB + "equal    A:0x0 = B:0x0, 0x4 bytes\n",
+         "line 3: the hunks make 4 bytes of B's 12"},
+        {kHeadA + kHeadB + "inserted A:0x0 B:0x0, 0x2 bytes: 41\n",
+         "line 3: the hunk's bytes are not 2 bytes"},
+        {kHeadA + kHeadB + "inserted A:0x0 B:0x0, 0x2 bytes: 41 -> 42\n",
+         "line 3: expected inserted A:0xOFFSET B:0xOFFSET, 0xLENGTH bytes: BYTES"},
+        {kHeadA + kHeadB + "inserted A:0x0 B:0x0, 0xc bytes\n",
+         "line 3: expected inserted A:0xOFFSET B:0xOFFSET, 0xLENGTH bytes: BYTES"},
+        {kHeadA + "B: new, 17 bytes\ninserted A:0x0 B:0x0, 0x11 bytes:\n  00 01\n",
+         "line 4: the list ends 15 bytes before the hunk's bytes do"},
+        {kHeadA + "B: new, 17 bytes\ninserted A:0x0 B:0x0, 0x11 bytes:\nequal    A:0x0\n",
+         "line 4: expected a line of 17 more bytes of the hunk before"},
+        {kHeadA + "B: new, 17 bytes\ninserted A:0x0 B:0x0, 0x11 bytes:\n" +
+             longData.substr(0, longData.find('\n') + 1) + "  10 11\n",
+         "line 5: more bytes than the hunk before holds"},
+    };
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        for (std::size_t size = 1; size <= text.size(); size += 7) {
+            PatchListParser parser;
+            writeInPieces(textBytes(text), size, [&](ByteView piece) { parser.write(piece); });
+            const PatchList list = parser.finish();
+            ASSERT_EQ(list.error
+                          ? "line " + std::to_string(list.error->line) + ": " + list.error->what
+                          : shownDelta(list),
+                      expected)
+                << "pieces of " << size;
+        }
+    }
+}
+
+// Every hunk line deltaHunkLine writes reads back as the hunk it was made from.
+TEST(DeltaListTest, HunkLinesReadBack) {
+    const ByteBuffer old = {1, 2, 3};
+    const ByteBuffer now = {7, 8, 9};
+    const DeltaHunk hunks[] = {
+        {DeltaHunk::Op::kEqual, 0, 0, 5},   {DeltaHunk::Op::kChanged, 5, 5, 3},
+        {DeltaHunk::Op::kDeleted, 8, 8, 2}, {DeltaHunk::Op::kInserted, 10, 8, 3},
+        {DeltaHunk::Op::kMoved, 0, 11, 4},
+    };
+    std::string text = deltaHeadLine('A', "a\nb", 12, 0xabc) + "\n" +
+                       deltaHeadLine('B', "c", 15, std::nullopt) + "\n";
+    EXPECT_EQ(text, "A: a\\x0Ab, 12 bytes, XXH64 0000000000000abc\nB: c, 15 bytes\n");
+    for (const DeltaHunk& hunk : hunks) {
+        text += deltaHunkLine(hunk, old, now) + "\n";
+    }
+    PatchListParser parser;
+    parser.write(textBytes(text));
+    const PatchList list = parser.finish();
+    ASSERT_FALSE(list.error) << list.error->what;
+    EXPECT_EQ(shownDelta(list), "A 12/0000000000000abc B 15: A:0+5 070809 070809 A:0+4; 4 hunks");
+    EXPECT_EQ(deltaDataLine(now), "  07 08 09");
 }
 
 }  // namespace
