@@ -30,6 +30,7 @@ int runView(const Arguments& args);
 int runStruct(const Arguments& args);
 int runScan(const Arguments& args);
 int runCarve(const Arguments& args);
+int runDelta(const Arguments& args);
 int runVersion(const Arguments& args);
 
 }  // namespace tessaloom::cli

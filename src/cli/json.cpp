@@ -38,4 +38,9 @@ std::string jsonNumber(double value) {
     return {digits, end};
 }
 
+std::string jsonCount(std::uint64_t value) {
+    constexpr std::uint64_t kExactInJson = std::uint64_t{1} << 53;
+    return value < kExactInJson ? std::to_string(value) : jsonString("0x" + hexNumber(value));
+}
+
 }  // namespace tessaloom::cli

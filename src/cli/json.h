@@ -1,6 +1,7 @@
 // The pieces of the JSON reports, written by hand as they go.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,9 @@ std::string jsonString(std::string_view text);
 
 // A number as JSON writes it: the shortest decimal text that reads back as the same double.
 std::string jsonNumber(double value);
+
+// A count or offset: a JSON number up to 2^53, which every reader holds exactly (jq and
+// JavaScript hold doubles), and "0x..." text above.
+std::string jsonCount(std::uint64_t value);
 
 }  // namespace tessaloom::cli

@@ -14,6 +14,7 @@
 #include "engine/output_file.h"
 #include "engine/patch.h"
 #include "engine/patch_list.h"
+#include "engine/xxh64.h"
 #include "inputs.h"
 #include "progress_line.h"
 
@@ -56,6 +57,53 @@ int cannotWrite(const OutputFile& output) {
     return failWith(failureText(output.failure()));
 }
 
+// A delta report rebuilds B from the A it names: IN must be that A, by size and checksum, before
+// anything is written. A stream is copied aside first, since the report takes A's bytes in B's
+// order.
+int applyDeltaReport(const std::string& input, const DeltaPlan& plan,
+                     const std::string& outputPath) {
+    FileReader reader(input);
+    requireReadable(reader);
+    std::unique_ptr<Spool> spool;
+    ByteSource* source = reader.source();
+    if (source == nullptr) {
+        spool = spoolStream(reader, kStreamCopyLimit);
+        source = spool.get();
+    }
+    if (source->size() != plan.sizeA) {
+        return failOnLine(1, "IN has " + std::to_string(source->size()) +
+                                 " bytes where the report's A has " + std::to_string(plan.sizeA));
+    }
+    ProgressLine progress(progressWanted(CommandOutput::kReportWhenDone));
+    const Result<std::uint64_t> checksum = checksumOf(
+        *source, [&progress](const ScanProgress& done) { progress.update(done.done, done.total); });
+    progress.erase();
+    if (!checksum) {
+        throw ReadError(checksum.failure());
+    }
+    if (*checksum != plan.checksumA) {
+        return failOnLine(1, "IN is not the report's A: its XXH64 is " + checksumText(*checksum) +
+                                 ", not " + checksumText(plan.checksumA));
+    }
+    OutputFile output(outputPath, {.finalSize = plan.sizeB, .source = &reader});
+    if (output.error()) {
+        return cannotWrite(output);
+    }
+    if (Result<void> applied = applyDelta(*source, plan, output); !applied) {
+        if (applied.failure().kind == Failure::Kind::kWrite) {
+            return cannotWrite(output);
+        }
+        throw ReadError(applied.failure());
+    }
+    reader.close();
+    if (!output.commit()) {
+        return cannotWrite(output);
+    }
+    writeLine(std::cout,
+              {"SUCCESS: Applied ", std::to_string(plan.hunks), " changes -> ", outputPath});
+    return 0;
+}
+
 }  // namespace
 
 int runPatch(const Arguments& args) {
@@ -78,6 +126,9 @@ int runPatch(const Arguments& args) {
     requireReadable(*patches);
     if (list.error) {
         return failOnLine(list.error->line, list.error->what);
+    }
+    if (list.delta) {
+        return applyDeltaReport(input, *list.delta, outputPath);
     }
 
     FileReader reader(input);
