@@ -87,10 +87,14 @@ class Report {
         for (std::uint64_t done = 0; done < hunk.length;) {
             const std::uint64_t n = std::min(kPiece, hunk.length - done);
             const ByteBuffer piece = bytesAt(b_, hunk.bOffset + done, n);
+            // The lines of a piece go out together: a flush a line would cost more than the rest.
+            std::string lines;
             for (std::size_t at = 0; at < piece.size(); at += kDeltaLineBytes) {
-                writeLine(std::cout, deltaDataLine(ByteView(piece).subspan(
-                                         at, std::min(kDeltaLineBytes, piece.size() - at))));
+                lines += deltaDataLine(
+                    ByteView(piece).subspan(at, std::min(kDeltaLineBytes, piece.size() - at)));
+                lines += '\n';
             }
+            writeText(std::cout, lines);
             done += n;
         }
     }

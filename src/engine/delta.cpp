@@ -84,50 +84,82 @@ class Progress {
 
 // Calls onAnchor(position, fingerprint) for each anchor of source from `from` on, in order.
 // onAnchor returns where to go on: the anchor's position, or one farther on to skip the bytes
-// before it (the hash is taken up again there as if it had run through them).
+// before it. Since the hash at a position depends only on the kHashReach bytes before it, the
+// bytes that no anchor can follow closely enough to matter are never hashed: after each anchor
+// the hash is taken up again kHashReach bytes before the first place the next may fall.
 template <typename OnAnchor>
 Result<void> walkAnchors(ByteSource& source, const Chunking& chunking, std::uint64_t from,
                          OnAnchor&& onAnchor, const Progress& progress, std::uint64_t before) {
     ByteBuffer buffer(kBlock + kHashReach);
     const std::uint64_t size = source.size();
-    std::uint64_t position = from;  // the next byte to hash
-    std::uint64_t last = from;      // the last anchor, or where the walk was taken up
+    std::uint64_t last = from;  // the last anchor, or where the walk was taken up
     std::uint64_t hash = 0;
+    std::uint64_t hashed = from;  // the hash covers the kHashReach bytes before this position
     bool warm = false;
-    while (position < size) {
-        const std::uint64_t base = position >= kHashReach ? position - kHashReach : 0;
-        const auto length =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - base));
-        if (Result<void> read = readExactly(source, base, std::span(buffer).first(length)); !read) {
-            return read;
+    // The block read, and where its bytes lie.
+    std::uint64_t base = 0;
+    std::size_t length = 0;
+    for (;;) {
+        const std::uint64_t firstAt = last + chunking.minimum;
+        if (firstAt > size) {
+            break;
         }
-        auto i = static_cast<std::size_t>(position - base);
+        // Where hashing must start for the hash to be whole at firstAt: from there on no byte is
+        // skipped.
+        const std::uint64_t start = firstAt > kHashReach ? firstAt - kHashReach : 0;
+        if (!warm || hashed < start) {
+            hashed = std::max(hashed, start);
+            warm = false;
+        }
+        // The block holds kHashReach bytes before where hashing goes on, for the hash to be taken
+        // up and for the fingerprints of anchors just after that place.
+        const std::uint64_t behind = hashed > kHashReach ? hashed - kHashReach : 0;
+        if (behind < base || hashed >= base + length) {
+            base = behind;
+            length = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - base));
+            if (Result<void> read = readExactly(source, base, std::span(buffer).first(length));
+                !read) {
+                return read;
+            }
+            progress.tell(before + base);
+        }
         if (!warm) {
             hash = 0;
-            for (std::size_t k = 0; k < i; ++k) {
+            for (auto k = static_cast<std::size_t>(behind - base);
+                 k < static_cast<std::size_t>(hashed - base); ++k) {
                 hash = (hash << 1) + kGear[buffer[k]];
             }
             warm = true;
         }
-        position = base + length;
+        // Hash on to the next anchor or the end of the block.
+        const std::uint64_t lastAt = last + chunking.maximum;
+        auto i = static_cast<std::size_t>(hashed - base);
+        std::optional<std::uint64_t> anchor;
         for (; i < length; ++i) {
             hash = (hash << 1) + kGear[buffer[i]];
             const std::uint64_t at = base + i + 1;
-            const std::uint64_t since = at - last;
-            if (since < chunking.minimum ||
-                ((hash & chunking.mask) != 0 && since < chunking.maximum)) {
-                continue;
-            }
-            const std::uint64_t next = onAnchor(at, fingerprint(buffer.data() + i + 1 - kWindow));
-            last = next;
-            if (next > at) {
-                position = next;
-                warm = false;
+            if (at >= firstAt && ((hash & chunking.mask) == 0 || at >= lastAt)) {
+                anchor = at;
+                ++i;
                 break;
             }
         }
-        progress.tell(before + std::min(position, size));
+        hashed = base + i;
+        if (!anchor) {
+            if (hashed >= size) {
+                break;
+            }
+            continue;
+        }
+        const std::uint64_t next =
+            onAnchor(*anchor, fingerprint(buffer.data() + (*anchor - base) - kWindow));
+        last = next;
+        if (next > *anchor) {
+            hashed = next;
+            warm = false;
+        }
     }
+    progress.tell(before + size);
     return {};
 }
 

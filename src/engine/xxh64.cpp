@@ -17,8 +17,12 @@ constexpr std::uint64_t kPrime5 = 0x27D4EB2F165667C5;
 
 std::uint64_t little64(const std::uint8_t* bytes) {
     std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) {
-        value = value << 8 | bytes[i];
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&value, bytes, sizeof value);
+    } else {
+        for (int i = 7; i >= 0; --i) {
+            value = value << 8 | bytes[i];
+        }
     }
     return value;
 }
