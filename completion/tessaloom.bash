@@ -1,5 +1,5 @@
 # Bash completion for tessaloom: the command word first, then file names where the command
-# takes a file, and the options of --find, --map, --struct, --scan and --carve. Numbers (OFFSET, LEN, MIN_LEN)
+# takes a file, and the options of --delta, --find, --map, --struct, --scan and --carve. Numbers (OFFSET, LEN, MIN_LEN)
 # and hex patterns get no completion.
 
 # What each command takes, argument by argument: "file" or "-" for anything else.
@@ -7,6 +7,7 @@ declare -A _tessaloom_arguments=(
     [--gui]=""
     [--dump]="file - -"
     [--diff]="file file"
+    [--delta]="file file"
     [--entropy]="file"
     [--strings]="file -"
     [--replace]="file - - file"
@@ -23,6 +24,7 @@ declare -A _tessaloom_arguments=(
 # The options of the commands that have any, offered for a word that starts with "-"; the word
 # after --svg is a file.
 declare -A _tessaloom_options=(
+    [--delta]="--json --stream-limit"
     [--find]="--text --utf16 --json"
     [--map]="--block --json --svg"
     [--struct]="--json --stream-limit"

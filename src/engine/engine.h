@@ -4,6 +4,7 @@
 
 #include "byte_source.h"
 #include "carve.h"
+#include "delta.h"
 #include "diff.h"
 #include "entropy.h"
 #include "entropy_map.h"
@@ -21,3 +22,4 @@
 #include "string_extract.h"
 #include "structure.h"
 #include "types.h"
+#include "xxh64.h"

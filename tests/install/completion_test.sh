@@ -37,8 +37,9 @@ expect() {
 }
 
 run_cases() {
-    expect "tessaloom " "--carve --diff --dump --entropy --find --gui --map --patch --replace --scan --strings --struct --version --view"
-    expect "tessaloom --d" "--diff --dump"
+    expect "tessaloom " "--carve --delta --diff --dump --entropy --find --gui --map --patch --replace --scan --strings --struct --version --view"
+    expect "tessaloom --d" "--delta --diff --dump"
+    expect "tessaloom --delta firmware.bin fixed.bin -" "--json --stream-limit"
     expect "tessaloom --carve firmware.bin fo" "folder"
     expect "tessaloom --carve firmware.bin folder -" "--force"
     expect "tessaloom --s" "--scan --strings --struct"
