@@ -69,8 +69,12 @@ int runCarve(const Arguments& args) {
         progress.update(done.done, done.total);
     };
     const auto onCarved = [&](const CarvedObject& carved) {
+        if (!carved.renamedFrom.empty()) {
+            writeLine(std::cout, {"Renamed ", carved.renamedFrom, " to ", carved.name, ": ",
+                                  carved.renameReason});
+        }
         if (carved.reason.empty()) {
-            writeLine(std::cout, {carved.name, "  ", carved.hit.description});
+            writeLine(std::cout, {carved.name, "  ", carved.description});
         } else {
             writeLine(std::cout, {"Skipped ", carved.name, ": ", carved.reason});
         }

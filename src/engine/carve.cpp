@@ -1,22 +1,39 @@
 #include "carve.h"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
+#include "formats/decoder.h"
 #include "hex_text.h"
 #include "output_file.h"
+#include "scan/members.h"
+#include "scan/payload.h"
 
 namespace tessaloom {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr std::size_t kPiece = std::size_t{64} << 10;
+constexpr std::size_t kMaxComponent = 255;
 
 std::string objectName(const ScanHit& hit) {
     std::string name = "0x";
     name += hexNumber(hit.offset);
     return name.append(".").append(hit.format);
+}
+
+std::string shown(std::string_view text) {
+    return formats::safeText(
+        ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+std::string bytesText(std::uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }
 
 // Copies length bytes of source from offset into the file at path, replaced only once whole.
@@ -45,7 +62,366 @@ Result<void> copyOut(ByteSource& source, std::uint64_t offset, std::uint64_t len
     return {};
 }
 
+// Names Windows keeps for devices in every folder, whatever the extension after them.
+bool reservedName(std::string_view component) {
+    static constexpr std::array<std::string_view, 4> kDevices{"CON", "PRN", "AUX", "NUL"};
+    std::string base(component.substr(0, component.find('.')));
+    while (!base.empty() && base.back() == ' ') {
+        base.pop_back();
+    }
+    std::ranges::transform(base, base.begin(), [](char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    });
+    if (std::ranges::find(kDevices, base) != kDevices.end()) {
+        return true;
+    }
+    return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+bool refusedCharacter(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F || std::string_view("<>:\"|?*").find(c) != std::string::npos;
+}
+
+// The component as a file system can hold it, and why it differs where it does.
+std::string safeComponent(std::string component, std::string& why) {
+    if (std::ranges::any_of(component, refusedCharacter)) {
+        std::ranges::replace_if(component, refusedCharacter, '_');
+        why = "its name holds characters that file systems refuse";
+    }
+    if (component.size() > kMaxComponent) {
+        std::size_t cut = kMaxComponent;
+        while (cut > 0 && (static_cast<unsigned char>(component[cut]) & 0xC0) == 0x80) {
+            --cut;  // not inside a UTF-8 sequence
+        }
+        component.resize(cut);
+        why = "a part of its name is longer than 255 bytes";
+    }
+    if (component.back() == '.' || component.back() == ' ') {
+        component.back() = '_';
+        why = "a part of its name ends in a dot or a space";
+    }
+    if (reservedName(component)) {
+        component.insert(0, "_");
+        why = "a part of its name is one that Windows reserves for a device";
+    }
+    return component;
+}
+
+std::string lowerCase(std::string text) {
+    std::ranges::transform(text, text.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return text;
+}
+
+// Makes the folders along path from base, the first count components, each a real folder that
+// is made or was there, never a link. Why not, where one cannot be.
+std::string makeFolders(const fs::path& base, const std::vector<std::string>& components,
+                        std::size_t count, const std::string& shownBase) {
+    fs::path path = base;
+    std::string name = shownBase;
+    for (std::size_t i = 0; i < count; ++i) {
+        path /= components[i];
+        name += "/" + components[i];
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(path, error);
+        if (fs::is_symlink(status)) {
+            return name + " is a symbolic link";
+        }
+        if (fs::exists(status)) {
+            if (!fs::is_directory(status)) {
+                return name + " is there and is not a folder";
+            }
+            continue;
+        }
+        if (!fs::create_directory(path, error) && error) {
+            return name + " cannot be made: " + error.message();
+        }
+    }
+    return {};
+}
+
+class Carver {
+  public:
+    Carver(ByteSource& source, const std::string& folder,
+           const std::function<void(const CarvedObject&)>& onCarved, const CarveOptions& options)
+        : source_(source),
+          folder_(folder),
+          onCarved_(onCarved),
+          options_(options),
+          budget_(options.totalLimit,
+                  options.totalLimit > UINT64_MAX / 2 ? UINT64_MAX : options.totalLimit * 2) {}
+
+    CarveSummary summary;
+    std::optional<Failure> failed;
+
+    void object(const ScanHit& hit) {
+        ++summary.objects;
+        CarvedObject carved{hit, objectName(hit), hit.description, {}, {}, {}};
+        const fs::path path = fs::path(folder_) / carved.name;
+        if (const std::string why = notAFile(path); !why.empty()) {
+            carved.reason = why;
+        } else if (hit.size > room()) {
+            carved.reason = overLimit();
+        } else if (Result<void> copied = copyOut(source_, hit.offset, hit.size, path.string());
+                   !copied) {
+            failed = copied.failure();
+            return;
+        } else {
+            wrote(hit.size);
+        }
+        report(carved);
+        SourceWindow window(source_, hit.offset, hit.size);
+        if (scan::hasPayload(hit.format)) {
+            payload(hit, window);
+        }
+        if (!failed && scan::hasMembers(hit.format)) {
+            members(hit, window);
+        }
+    }
+
+  private:
+    std::uint64_t room() const { return options_.totalLimit - summary.bytes; }
+
+    std::string overLimit() const {
+        return "it would take what is written past " + std::to_string(options_.totalLimit) +
+               " bytes";
+    }
+
+    static std::string notAFile(const fs::path& path) {
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(path, error);
+        return fs::exists(status) && !fs::is_regular_file(status)
+                   ? "there is something there that is not a file"
+                   : std::string();
+    }
+
+    void wrote(std::uint64_t bytes) {
+        ++summary.files;
+        summary.bytes += bytes;
+    }
+
+    void report(const CarvedObject& carved) {
+        if (!carved.reason.empty()) {
+            ++summary.skipped;
+        }
+        onCarved_(carved);
+    }
+
+    void payload(const ScanHit& hit, ByteSource& window) {
+        CarvedObject carved{hit, objectName(hit) + ".out", {}, {}, {}, {}};
+        const fs::path path = fs::path(folder_) / carved.name;
+        if (carved.reason = notAFile(path); !carved.reason.empty()) {
+            report(carved);
+            return;
+        }
+        OutputFile output(path.string());
+        std::uint64_t written = 0;
+        bool tooMuch = false;
+        const Result<scan::PayloadEnd> end =
+            scan::decodePayload(window, hit.format, budget_, [&](ByteView piece) {
+                if (piece.size() > room() - written) {
+                    tooMuch = true;
+                    return false;
+                }
+                written += piece.size();
+                return output.write(piece);
+            });
+        if (!end) {
+            failed = end.failure();
+            return;
+        }
+        if (output.error()) {
+            failed = output.failure();
+            return;
+        }
+        if (tooMuch || end->limited) {
+            carved.reason = tooMuch ? overLimit() : "its payload passes " + end->cutShort;
+            report(carved);
+            return;  // dropped without a commit: nothing is left of it
+        }
+        if (!output.commit()) {
+            failed = output.failure();
+            return;
+        }
+        wrote(written);
+        carved.description = "payload, " + bytesText(written);
+        if (!end->cutShort.empty()) {
+            carved.description += ", cut short: " + end->cutShort;
+        }
+        report(carved);
+    }
+
+    void members(const ScanHit& hit, ByteSource& window) {
+        const std::string base = objectName(hit) + ".d";
+        const fs::path root = fs::path(folder_) / base;
+        bool rootMade = false;
+        std::set<std::string> taken;  // the paths given, in lower case: some systems ignore case
+        const auto onMember = [&](const scan::Member& member, ByteSource& content) {
+            CarvedObject carved{hit, base + "/" + shown(member.name), {}, {}, {}, {}};
+            const MemberPath path = memberPath(member.name);
+            carved.reason = path.refused.empty() ? skipReason(member) : path.refused;
+            if (carved.reason.empty() && path.components.empty()) {
+                if (member.kind == scan::MemberKind::kDirectory) {
+                    return true;  // the archive's own folder
+                }
+                carved.reason = "its name names no file";
+            }
+            if (!carved.reason.empty()) {
+                report(carved);
+                return true;
+            }
+            if (!rootMade) {
+                carved.reason = makeFolders(fs::path(folder_), {base}, 1, {});
+                if (!carved.reason.empty()) {
+                    carved.reason = "the folder " + carved.reason;
+                    report(carved);
+                    return false;
+                }
+                rootMade = true;
+            }
+            std::vector<std::string> components = path.components;
+            std::string key = lowerCase(joined(components));
+            const bool folder = member.kind == scan::MemberKind::kDirectory;
+            std::string renamed = path.renamed;
+            if (!folder && taken.contains(key)) {
+                for (std::size_t n = 2; taken.contains(key); ++n) {
+                    components.back() = path.components.back() + "~" + std::to_string(n);
+                    key = lowerCase(joined(components));
+                }
+                renamed = "an earlier member has its name";
+            }
+            carved.reason =
+                makeFolders(root, components, components.size() - (folder ? 0 : 1), base);
+            if (!carved.reason.empty()) {
+                carved.reason = "its folder " + carved.reason;
+                report(carved);
+                return true;
+            }
+            taken.insert(key);
+            if (folder) {
+                return true;
+            }
+            if (!renamed.empty()) {
+                carved.renamedFrom = carved.name;
+                carved.renameReason = renamed;
+            }
+            carved.name = base + "/" + joined(components);
+            fs::path file = root;
+            for (const std::string& component : components) {
+                file /= component;
+            }
+            if (carved.reason = notAFile(file); carved.reason.empty() && content.size() > room()) {
+                carved.reason = overLimit();
+            }
+            if (carved.reason.empty()) {
+                if (Result<void> copied = copyOut(content, 0, content.size(), file.string());
+                    !copied) {
+                    failed = copied.failure();
+                    return false;
+                }
+                wrote(content.size());
+                carved.description = bytesText(content.size());
+                if (!member.cutShort.empty()) {
+                    carved.description += ", cut short: " + member.cutShort;
+                }
+            }
+            report(carved);
+            return true;
+        };
+        const Result<scan::MembersEnd> end =
+            scan::walkMembers(window, hit.format, budget_, onMember);
+        if (!end) {
+            failed = end.failure();
+            return;
+        }
+        if (!failed && !end->stoppedShort.empty()) {
+            report({hit, base, {}, "the rest of the archive, as " + end->stoppedShort, {}, {}});
+        }
+    }
+
+    static std::string joined(const std::vector<std::string>& components) {
+        std::string path;
+        for (const std::string& component : components) {
+            path += (path.empty() ? "" : "/") + component;
+        }
+        return path;
+    }
+
+    static std::string skipReason(const scan::Member& member) {
+        switch (member.kind) {
+            case scan::MemberKind::kFile:
+            case scan::MemberKind::kDirectory:
+                break;
+            case scan::MemberKind::kSymbolicLink:
+                return "a symbolic link (to \"" + shown(member.linkTarget) + "\") is not made";
+            case scan::MemberKind::kHardLink:
+                return member.linkTarget.empty()
+                           ? "a hard link is not made"
+                           : "a hard link (to \"" + shown(member.linkTarget) + "\") is not made";
+            case scan::MemberKind::kDevice:
+                return "a device, FIFO or socket is not made";
+            case scan::MemberKind::kOther:
+                return "an entry that is neither a file nor a folder";
+        }
+        if (!member.unreadable.empty()) {
+            return member.unreadable;
+        }
+        if (member.limited) {
+            return "its content passes " + member.cutShort;
+        }
+        return {};
+    }
+
+    ByteSource& source_;
+    const std::string& folder_;
+    const std::function<void(const CarvedObject&)>& onCarved_;
+    const CarveOptions& options_;
+    scan::PayloadBudget budget_;
+};
+
 }  // namespace
+
+MemberPath memberPath(std::string_view stored) {
+    MemberPath path;
+    if (stored.empty()) {
+        path.refused = "its name is empty";
+        return path;
+    }
+    if (stored.find('\0') != std::string_view::npos) {
+        path.refused = "its name holds a NUL byte";
+        return path;
+    }
+    if (stored.front() == '/' || stored.front() == '\\') {
+        path.refused = "its name is an absolute path";
+        return path;
+    }
+    if (stored.size() >= 2 && stored[1] == ':' &&
+        ((stored[0] >= 'A' && stored[0] <= 'Z') || (stored[0] >= 'a' && stored[0] <= 'z'))) {
+        path.refused = "its name begins with a drive letter";
+        return path;
+    }
+    for (std::size_t start = 0; start <= stored.size();) {
+        const std::size_t end = std::min(stored.find_first_of("/\\", start), stored.size());
+        const std::string_view component = stored.substr(start, end - start);
+        start = end + 1;
+        if (component.empty() || component == ".") {
+            continue;
+        }
+        if (component == "..") {
+            path.components.clear();
+            path.refused = "its name leads out of its folder (\"..\")";
+            return path;
+        }
+        path.components.push_back(safeComponent(std::string(component), path.renamed));
+    }
+    if (stored.find('\\') != std::string_view::npos) {
+        path.renamed = "its name holds backslashes, taken as separators of folders";
+    }
+    return path;
+}
 
 std::uint64_t defaultCarveLimit(std::uint64_t inputSize) {
     constexpr std::uint64_t kAllowance = std::uint64_t{64} << 20;
@@ -55,45 +431,22 @@ std::uint64_t defaultCarveLimit(std::uint64_t inputSize) {
 Result<CarveSummary> carveObjects(ByteSource& source, const std::string& folder,
                                   const std::function<void(const CarvedObject&)>& onCarved,
                                   const CarveOptions& options) {
-    CarveSummary summary;
-    std::optional<Failure> failed;
+    Carver carver(source, folder, onCarved, options);
     ScanOptions scanning;
     scanning.progress = options.progress;
     const ScanHitCallback onHit = [&](const ScanHit& hit) {
-        if (failed) {
-            return;
+        if (!carver.failed) {
+            carver.object(hit);
         }
-        ++summary.objects;
-        CarvedObject carved{hit, objectName(hit), {}};
-        const std::filesystem::path path = std::filesystem::path(folder) / carved.name;
-        std::error_code error;
-        const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
-        if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-            carved.reason = "there is something there that is not a file";
-        } else if (hit.size > options.totalLimit - summary.bytes) {
-            carved.reason = "it would take what is written past " +
-                            std::to_string(options.totalLimit) + " bytes";
-        } else if (Result<void> copied = copyOut(source, hit.offset, hit.size, path.string());
-                   !copied) {
-            failed = copied.failure();
-            return;
-        } else {
-            ++summary.files;
-            summary.bytes += hit.size;
-        }
-        if (!carved.reason.empty()) {
-            ++summary.skipped;
-        }
-        onCarved(carved);
     };
     const Result<ScanSummary> scanned = scanObjects(source, onHit, scanning);
     if (!scanned) {
         return scanned.failure();
     }
-    if (failed) {
-        return *failed;
+    if (carver.failed) {
+        return *carver.failed;
     }
-    return summary;
+    return carver.summary;
 }
 
 }  // namespace tessaloom

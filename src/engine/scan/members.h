@@ -29,6 +29,13 @@ struct Member {
     std::string linkTarget;    // for links, as stored
     std::uint64_t size = 0;    // of its content
     std::uint64_t offset = 0;  // where its stored bytes start in the archive
+    // Why its content cannot be given (encrypted, a compression the decoders do not know, a
+    // payload that would not open), in words for a line; empty when the content holds it.
+    std::string unreadable;
+    // Why its decoded content ends before its stream does (PayloadEnd::cutShort), and whether a
+    // limit of the budget cut it; empty for whole content.
+    std::string cutShort;
+    bool limited = false;
 };
 
 // How a walk ended.
