@@ -21,9 +21,9 @@ mark_as_advanced(TESSALOOM_INSTALL_DOCDIR)
 # format decoders and the platform layer) are not installed.
 set(TESSALOOM_ENGINE_HEADERS)
 foreach(header IN ITEMS
-    byte_source carve diff engine entropy entropy_map failure file_io file_reader find format_detect
+    byte_source carve delta diff engine entropy entropy_map failure file_io file_reader find format_detect
     hex_dump output_file patch patch_list scan search_replace string_extract structure types
-    whole_units)
+    whole_units xxh64)
   list(APPEND TESSALOOM_ENGINE_HEADERS "${PROJECT_SOURCE_DIR}/src/engine/${header}.h")
 endforeach()
 
