@@ -38,7 +38,8 @@ constexpr std::array kCommands{
     Command{"--map",     1, runMap,    "<FILE> [--block SIZE] [--json | --svg OUT]"},
     Command{"--view",    1, runView, "<FILE> [FILE_B]"},
     Command{"--struct",  1, runStruct,  "<FILE> [--json] [--stream-limit SIZE]"},
-    Command{"--scan",    1, runScan,    "<FILE> [--json] [--stream-limit SIZE]"},
+    Command{"--scan",    1, runScan,
+            "<FILE> [--deep [--deep-limit SIZE]] [--json] [--stream-limit SIZE]"},
     Command{"--carve",   2, runCarve,   "<FILE> <OUTDIR> [--force]"},
     Command{"--version", 0, runVersion},
 };

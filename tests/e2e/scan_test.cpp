@@ -21,7 +21,8 @@ TEST_F(ScanTest, SaysWhatItFoundOrWhyNot) {
     writeFile("noise", noise);
     writeFile("empty", "");
     const std::string usage =
-        "Usage: " + programName() + " --scan <FILE> [--json] [--stream-limit SIZE]\n";
+        "Usage: " + programName() +
+        " --scan <FILE> [--deep [--deep-limit SIZE]] [--json] [--stream-limit SIZE]\n";
     expectRuns({
         {{"--scan", "noise"}, "No object found in 300000 bytes\n", "", 1},
         {{"--scan", "noise", "--json"}, "", "", 1},
@@ -29,7 +30,12 @@ TEST_F(ScanTest, SaysWhatItFoundOrWhyNot) {
         {{"--scan", "noise", "--stream-limit", "1KiB"}, "No object found in 300000 bytes\n", "", 1},
         {{"--scan", "missing"}, "", "ERROR: Cannot read missing: No such file or directory\n", 2},
         {{"--scan"}, "", usage, 2},
-        {{"--scan", "noise", "--deep"}, "", usage, 2},
+        {{"--scan", "noise", "--deep"}, "No object found in 300000 bytes\n", "", 1},
+        {{"--scan", "noise", "--deep", "--deep-limit", "1MiB", "--json"}, "", "", 1},
+        {{"--scan", "noise", "--deep-limit", "1MiB"}, "", usage, 2},
+        {{"--scan", "noise", "--deep", "--deep-limit", "0"}, "", usage, 2},
+        {{"--scan", "noise", "--deep", "--deep-limit"}, "", usage, 2},
+        {{"--scan", "noise", "--deep", "--deep"}, "", usage, 2},
         {{"--scan", "noise", "--json", "--json"}, "", usage, 2},
         {{"--scan", "noise", "--stream-limit"}, "", usage, 2},
         {{"--scan", "noise", "--stream-limit", "0"}, "", usage, 2},
