@@ -291,25 +291,39 @@ class DecodedSource final : public PayloadSource {
         }
     };
 
+    // The cursor whose bytes hold offset, or reach up to it; else, of those before it, the one
+    // used least recently, so that a read far ahead leaves the one that reads in order where it
+    // is; else one started over.
     Cursor& cursorFor(std::uint64_t offset) {
-        Cursor* best = nullptr;
+        Cursor* holding = nullptr;
+        Cursor* before = nullptr;
         for (Cursor& cursor : cursors_) {
-            if (cursor.windowStart <= offset &&
-                (best == nullptr || cursor.keptUntil() > best->keptUntil())) {
-                best = &cursor;
+            if (cursor.windowStart > offset) {
+                continue;
+            }
+            if (cursor.keptUntil() >= offset &&
+                (holding == nullptr || cursor.keptUntil() > holding->keptUntil())) {
+                holding = &cursor;
+            }
+            if (before == nullptr || cursor.lastUse < before->lastUse) {
+                before = &cursor;
             }
         }
-        if (best != nullptr) {
-            return *best;
+        if (holding != nullptr) {
+            return *holding;
         }
+        if (before != nullptr) {
+            return *before;
+        }
+        Cursor* chosen = nullptr;
         if (cursors_.size() < kCursors) {
             cursors_.emplace_back();
-            best = &cursors_.back();
+            chosen = &cursors_.back();
         } else {
-            best = &*std::ranges::min_element(cursors_, {}, &Cursor::lastUse);
+            chosen = &*std::ranges::min_element(cursors_, {}, &Cursor::lastUse);
         }
-        start(*best);
-        return *best;
+        start(*chosen);
+        return *chosen;
     }
     void start(Cursor& cursor) {
         cursor.window.clear();

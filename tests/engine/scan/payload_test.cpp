@@ -147,6 +147,30 @@ TEST(PayloadTest, ReadsAtAnyOffsetGiveTheDecodedBytes) {
     }
 }
 
+// A scan reads its blocks in order and its candidates' bytes ahead of them: neither sends the
+// other back to the start.
+TEST(PayloadTest, ReadsInOrderWithReadsAheadDecodeEachByteAtMostTwice) {
+    const ByteBuffer data = original();
+    for (const Encoded& c : encodings()) {
+        SCOPED_TRACE(c.format);
+        const ByteBuffer stream = c.encode(data);
+        SpanSource source(stream);
+        PayloadBudget budget(kPlenty, kPlenty);
+        Result<std::unique_ptr<scan::PayloadSource>> opened =
+            scan::openPayload(source, c.format, budget);
+        ASSERT_TRUE(opened.ok());
+        const std::uint64_t afterOpen = budget.left();
+        ByteBuffer block(131072);
+        ByteBuffer ahead(64);
+        for (std::uint64_t at = 0; at < data.size(); at += block.size()) {
+            ASSERT_TRUE((*opened)->readAt(at, block).ok());
+            ASSERT_TRUE((*opened)->readAt(at + 700000, ahead).ok());
+            ASSERT_TRUE((*opened)->readAt(at + 1000, ahead).ok());
+        }
+        EXPECT_LE(afterOpen - budget.left(), 2 * data.size());
+    }
+}
+
 struct LimitCase {
     std::string_view name;
     std::uint64_t perPayload;
