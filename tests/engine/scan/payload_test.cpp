@@ -105,9 +105,9 @@ TEST(PayloadTest, DecodesWhatEachCompressorWasGiven) {
     EXPECT_FALSE(scan::openPayload(none, "elf", budget).ok());
 }
 
-// Reads as a scanner makes them: forward in blocks, at candidates ahead, and back to the start.
-TEST(PayloadTest, ReadsAtAnyOffsetGiveTheDecodedBytes) {
-    const ByteBuffer data = original();
+// Each encoding of data opened as a payload, handed to check with the budget it was opened with.
+void forEachOpened(const ByteBuffer& data,
+                   const std::function<void(scan::PayloadSource&, PayloadBudget&)>& check) {
     for (const Encoded& c : encodings()) {
         SCOPED_TRACE(c.format);
         const ByteBuffer stream = c.encode(data);
@@ -116,7 +116,14 @@ TEST(PayloadTest, ReadsAtAnyOffsetGiveTheDecodedBytes) {
         Result<std::unique_ptr<scan::PayloadSource>> opened =
             scan::openPayload(source, c.format, budget);
         ASSERT_TRUE(opened.ok());
-        scan::PayloadSource& payload = **opened;
+        check(**opened, budget);
+    }
+}
+
+// Reads as a scanner makes them: forward in blocks, at candidates ahead, and back to the start.
+TEST(PayloadTest, ReadsAtAnyOffsetGiveTheDecodedBytes) {
+    const ByteBuffer data = original();
+    forEachOpened(data, [&](scan::PayloadSource& payload, PayloadBudget& budget) {
         ASSERT_EQ(payload.size(), data.size());
         std::mt19937 random(3);
         const auto expectRead = [&](std::uint64_t offset, std::size_t length) {
@@ -144,31 +151,24 @@ TEST(PayloadTest, ReadsAtAnyOffsetGiveTheDecodedBytes) {
         // Going back to the start decodes again, charged again.
         expectRead(0, 4096);
         EXPECT_LT(budget.left(), afterForward);
-    }
+    });
 }
 
 // A scan reads its blocks in order and its candidates' bytes ahead of them: neither sends the
 // other back to the start.
 TEST(PayloadTest, ReadsInOrderWithReadsAheadDecodeEachByteAtMostTwice) {
     const ByteBuffer data = original();
-    for (const Encoded& c : encodings()) {
-        SCOPED_TRACE(c.format);
-        const ByteBuffer stream = c.encode(data);
-        SpanSource source(stream);
-        PayloadBudget budget(kPlenty, kPlenty);
-        Result<std::unique_ptr<scan::PayloadSource>> opened =
-            scan::openPayload(source, c.format, budget);
-        ASSERT_TRUE(opened.ok());
+    forEachOpened(data, [&](scan::PayloadSource& payload, PayloadBudget& budget) {
         const std::uint64_t afterOpen = budget.left();
         ByteBuffer block(131072);
         ByteBuffer ahead(64);
         for (std::uint64_t at = 0; at < data.size(); at += block.size()) {
-            ASSERT_TRUE((*opened)->readAt(at, block).ok());
-            ASSERT_TRUE((*opened)->readAt(at + 700000, ahead).ok());
-            ASSERT_TRUE((*opened)->readAt(at + 1000, ahead).ok());
+            ASSERT_TRUE(payload.readAt(at, block).ok());
+            ASSERT_TRUE(payload.readAt(at + 700000, ahead).ok());
+            ASSERT_TRUE(payload.readAt(at + 1000, ahead).ok());
         }
         EXPECT_LE(afterOpen - budget.left(), 2 * data.size());
-    }
+    });
 }
 
 struct LimitCase {
