@@ -28,7 +28,7 @@ declare -A _tessaloom_options=(
     [--find]="--text --utf16 --json"
     [--map]="--block --json --svg"
     [--struct]="--json --stream-limit"
-    [--scan]="--json --stream-limit"
+    [--scan]="--deep --deep-limit --json --stream-limit"
     [--carve]="--force"
 )
 

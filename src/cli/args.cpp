@@ -102,24 +102,51 @@ std::uint64_t convertArgument(const NumericArgument& argument, std::string_view 
                         std::string(text) + "\"");
 }
 
-bool readReportOptions(const std::vector<std::string>& args, std::uint64_t& streamLimit) {
-    bool json = false;
+namespace {
+
+// A size option's value: a size above 0, or a usage error.
+std::uint64_t sizeOption(const std::string& text) {
+    const std::optional<std::uint64_t> size = parseSize(text);
+    if (!size || *size == 0) {
+        throw UsageError();
+    }
+    return *size;
+}
+
+// The report options, and those of a deep scan where `deepAllowed`.
+ScanArguments readOptions(const std::vector<std::string>& args, std::uint64_t& streamLimit,
+                          bool deepAllowed) {
+    ScanArguments read;
     bool limited = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--json" && !json) {
-            json = true;
+        if (args[i] == "--json" && !read.json) {
+            read.json = true;
         } else if (args[i] == "--stream-limit" && !limited && i + 1 < args.size()) {
-            const std::optional<std::uint64_t> limit = parseSize(args[++i]);
-            if (!limit || *limit == 0) {
-                throw UsageError();
-            }
-            streamLimit = *limit;
+            streamLimit = sizeOption(args[++i]);
             limited = true;
+        } else if (deepAllowed && args[i] == "--deep" && !read.deep) {
+            read.deep = true;
+        } else if (deepAllowed && args[i] == "--deep-limit" && !read.deepLimit &&
+                   i + 1 < args.size()) {
+            read.deepLimit = sizeOption(args[++i]);
         } else {
             throw UsageError();
         }
     }
-    return json;
+    if (read.deepLimit && !read.deep) {
+        throw UsageError();
+    }
+    return read;
+}
+
+}  // namespace
+
+bool readReportOptions(const std::vector<std::string>& args, std::uint64_t& streamLimit) {
+    return readOptions(args, streamLimit, false).json;
+}
+
+ScanArguments readScanOptions(const std::vector<std::string>& args, std::uint64_t& streamLimit) {
+    return readOptions(args, streamLimit, true);
 }
 
 }  // namespace tessaloom::cli

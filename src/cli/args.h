@@ -43,6 +43,15 @@ std::optional<std::uint64_t> parseSize(std::string_view text);
 // sets streamLimit when a limit was; throws UsageError for anything else.
 bool readReportOptions(const std::vector<std::string>& args, std::uint64_t& streamLimit);
 
+// The options after FILE of --scan: those of readReportOptions, --deep, and --deep-limit SIZE
+// (only with --deep), each at most once, in any order. Throws UsageError for anything else.
+struct ScanArguments {
+    bool json = false;
+    bool deep = false;
+    std::optional<std::uint64_t> deepLimit;
+};
+ScanArguments readScanOptions(const std::vector<std::string>& args, std::uint64_t& streamLimit);
+
 // Converts text as argument says, or throws ArgumentError naming the argument and the text.
 std::uint64_t convertArgument(const NumericArgument& argument, std::string_view text);
 

@@ -2,6 +2,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "args.h"
 #include "commands.h"
@@ -40,25 +41,54 @@ std::string padded(std::string text, std::size_t width) {
     return text;
 }
 
+// "0x00001a00 gzip > 0x00000000 tar \"bin/sh\"": the objects a nested hit lies inside.
+std::string pathText(const std::vector<ScanStep>& path) {
+    std::string text;
+    for (const ScanStep& step : path) {
+        text += text.empty() ? "" : " > ";
+        text += paddedHex(step.offset) + " " + step.format;
+        if (!step.member.empty()) {
+            text += " \"" + step.member + "\"";
+        }
+    }
+    return text;
+}
+
 // The column widths of the text report.
 constexpr std::size_t kOffsetColumn = 12;
 constexpr std::size_t kSizeColumn = 13;
 constexpr std::size_t kFormatColumn = 13;
 
 std::string textLine(const ScanHit& hit) {
-    std::string line = padded(paddedHex(hit.offset), kOffsetColumn);
+    std::string line = hit.path.empty() ? std::string() : pathText(hit.path) + " > ";
+    line += padded(paddedHex(hit.offset), kOffsetColumn);
     line += padded(std::string(hit.sizeExact ? "" : "~").append(paddedHex(hit.size)), kSizeColumn);
     line += padded(hit.format, kFormatColumn);
     line += hit.description;
     return line;
 }
 
+std::string jsonPath(const std::vector<ScanStep>& path) {
+    std::string text = "[";
+    for (const ScanStep& step : path) {
+        text += text.size() == 1 ? "{" : ", {";
+        text +=
+            "\"offset\": " + jsonCount(step.offset) + ", \"format\": " + jsonString(step.format);
+        if (!step.member.empty()) {
+            text += ", \"member\": " + jsonString(step.member);
+        }
+        text += "}";
+    }
+    return text + "]";
+}
+
 std::string jsonLine(const ScanHit& hit) {
-    std::string line =
-        "{\"offset\": " + jsonCount(hit.offset) + ", \"size\": " + jsonCount(hit.size) +
-        ", \"size_exact\": " + (hit.sizeExact ? "true" : "false") +
-        ", \"format\": " + jsonString(hit.format) +
-        ", \"description\": " + jsonString(hit.description) + ", \"path\": [], \"fields\": {";
+    std::string line = "{\"offset\": " + jsonCount(hit.offset) +
+                       ", \"size\": " + jsonCount(hit.size) +
+                       ", \"size_exact\": " + (hit.sizeExact ? "true" : "false") +
+                       ", \"format\": " + jsonString(hit.format) +
+                       ", \"description\": " + jsonString(hit.description) +
+                       ", \"path\": " + jsonPath(hit.path) + ", \"fields\": {";
     bool first = true;
     for (const ScanField& field : hit.fields) {
         line += first ? "" : ", ";
@@ -81,13 +111,23 @@ std::string summaryLine(std::uint64_t objects, std::uint64_t scanned) {
 
 int runScan(const Arguments& args) {
     ScanOptions options;
-    const bool json = readReportOptions(args, options.streamLimit);
+    const ScanArguments read = readScanOptions(args, options.streamLimit);
+    const bool json = read.json;
+    options.deep = read.deep;
+    if (read.deepLimit) {
+        options.deepLimits = deepLimitsFor(*read.deepLimit);
+    }
     FileReader reader(args[0]);
     requireReadable(reader);
     ProgressLine progress(progressWanted(CommandOutput::kWrittenAsItGoes));
     progress.follow(reader);
     options.progress = [&progress](const ScanProgress& done) {
         progress.update(done.done, done.total);
+    };
+    options.warning = [&progress](const ScanWarning& warning) {
+        progress.erase();
+        writeLine(std::cerr,
+                  "Warning: --deep stopped at " + warning.limit + " in " + pathText(warning.where));
     };
     bool headed = false;
     const ScanHitCallback onHit = [&](const ScanHit& hit) {

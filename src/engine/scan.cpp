@@ -5,6 +5,9 @@
 #include <cstring>
 #include <memory>
 
+#include "formats/decoder.h"
+#include "scan/members.h"
+#include "scan/payload.h"
 #include "scan/signature.h"
 
 namespace tessaloom {
@@ -180,15 +183,172 @@ class Delivery {
     std::uint64_t count_ = 0;
 };
 
-}  // namespace
+// The pages kept of what a nested scan reads: a payload keeps its own window besides.
+constexpr std::size_t kNestedPages = 8;
 
-Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit,
-                                const ScanOptions& options) {
+class DeepScan;
+
+// A member's name as it may be shown.
+std::string memberName(const std::string& name) {
+    return formats::safeText(
+        ByteView(reinterpret_cast<const std::uint8_t*>(name.data()), name.size()));
+}
+
+// One scan over source, whose objects lie inside those of `path` (none at the top): each hit
+// handed to onHit with its path and counted in `count`, then, in a deep scan, scanned inside.
+Result<void> scanLevel(ByteSource& source, const ScanHitCallback& onHit, const ScanOptions& options,
+                       DeepScan* deep, const std::vector<ScanStep>& path, std::uint64_t& count);
+
+// What a deep scan shares between its levels: the budget of decoded bytes, and whether the limit
+// in all was reported.
+class DeepScan {
+  public:
+    explicit DeepScan(const ScanOptions& options)
+        : options_(options), budget_(options.deepLimits.perObject, options.deepLimits.total) {}
+
+    scan::PayloadBudget& budget() { return budget_; }
+
+    // Scans inside the object hit, which lies in parent.
+    Result<void> descend(ByteSource& parent, const ScanHit& hit, const ScanHitCallback& onHit,
+                         std::uint64_t& count) {
+        const bool payload = scan::hasPayload(hit.format);
+        if (!payload && !scan::hasMembers(hit.format)) {
+            return {};
+        }
+        std::vector<ScanStep> inner = hit.path;
+        inner.push_back({hit.offset, hit.format, {}});
+        if (inner.size() > options_.deepLimits.depth) {
+            warn("the depth limit of " + std::to_string(options_.deepLimits.depth), inner);
+            return {};
+        }
+        if (budget_.left() == 0) {
+            warnSpent(inner);
+            return {};
+        }
+        SourceWindow window(parent, hit.offset, hit.size);
+        if (payload) {
+            Result<std::unique_ptr<scan::PayloadSource>> opened =
+                scan::openPayload(window, hit.format, budget_);
+            if (!opened) {
+                return opened.failure();
+            }
+            scan::PayloadSource& decoded = **opened;
+            if (decoded.end().limited) {
+                if (budget_.left() == 0) {
+                    warnSpent(inner);
+                } else {
+                    warn(decoded.end().cutShort, inner);
+                }
+            }
+            return spared(inner, scanLevel(decoded, onHit, options_, this, inner, count));
+        }
+        std::optional<Failure> failed;
+        const Result<scan::MembersEnd> walked = scan::walkMembers(
+            window, hit.format, budget_, [&](const scan::Member& member, ByteSource& content) {
+                if (member.kind != scan::MemberKind::kFile || content.size() == 0) {
+                    return true;
+                }
+                std::vector<ScanStep> inside = hit.path;
+                inside.push_back({hit.offset, hit.format, memberName(member.name)});
+                if (budget_.left() == 0) {
+                    warnSpent(inside);
+                    return false;
+                }
+                const Result<void> scanned =
+                    spared(inside, scanLevel(content, onHit, options_, this, inside, count));
+                if (!scanned) {
+                    failed = scanned.failure();
+                    return false;
+                }
+                return true;
+            });
+        if (failed) {
+            return *failed;
+        }
+        if (!walked) {
+            return walked.failure();
+        }
+        return {};
+    }
+
+  private:
+    // A nested scan that the budget in all stopped ends there, with its warning; any other
+    // failure ends the whole scan.
+    Result<void> spared(const std::vector<ScanStep>& where, Result<void> scanned) {
+        if (!scanned && scanned.failure().kind == Failure::Kind::kMemory && budget_.left() == 0) {
+            warnSpent(where);
+            return {};
+        }
+        return scanned;
+    }
+    void warnSpent(const std::vector<ScanStep>& where) {
+        if (!spentTold_) {
+            spentTold_ = true;
+            warn(scan::totalLimitText(budget_), where);
+        }
+    }
+    void warn(std::string limit, const std::vector<ScanStep>& where) {
+        if (options_.warning) {
+            options_.warning({std::move(limit), where});
+        }
+    }
+
+    const ScanOptions& options_;
+    scan::PayloadBudget budget_;
+    bool spentTold_ = false;
+};
+
+// The validators of a nested scan decode within what is left of the deep scan's budget, and what
+// they decoded is charged to it.
+class NestedAllowance {
+  public:
+    NestedAllowance(scan::DecodingAllowance& allowance, scan::PayloadBudget& budget)
+        : allowance_(allowance), budget_(budget) {
+        allowance_.left = std::min(allowance_.left, budget_.left());
+        given_ = allowance_.left;
+    }
+    ~NestedAllowance() { budget_.take(given_ - std::min(given_, allowance_.left)); }
+    NestedAllowance(const NestedAllowance&) = delete;
+    NestedAllowance& operator=(const NestedAllowance&) = delete;
+
+  private:
+    scan::DecodingAllowance& allowance_;
+    scan::PayloadBudget& budget_;
+    std::uint64_t given_ = 0;
+};
+
+Result<void> scanLevel(ByteSource& source, const ScanHitCallback& onHit, const ScanOptions& options,
+                       DeepScan* deep, const std::vector<ScanStep>& path, std::uint64_t& count) {
     const Table& rows = table();
     const std::uint64_t size = source.size();
-    CachedSource cached(source);
-    Delivery delivery(onHit, size);
+    const bool top = path.empty();
+    CachedSource cached(source, CachedSource::kDefaultPageSize,
+                        top ? CachedSource::kDefaultPages : kNestedPages);
+    std::optional<Failure> nestedFailure;
+    const ScanHitCallback handed = [&](const ScanHit& hit) {
+        ++count;
+        if (top) {
+            onHit(hit);
+        } else {
+            ScanHit inside = hit;
+            inside.path = path;
+            onHit(inside);
+        }
+        if (deep != nullptr && !nestedFailure) {
+            ScanHit parent = hit;
+            parent.path = path;
+            const Result<void> nested = deep->descend(cached, parent, onHit, count);
+            if (!nested) {
+                nestedFailure = nested.failure();
+            }
+        }
+    };
+    Delivery delivery(handed, size);
     scan::DecodingAllowance allowance(size);
+    std::optional<NestedAllowance> nestedAllowance;
+    if (deep != nullptr && !top) {
+        nestedAllowance.emplace(allowance, deep->budget());
+    }
     ByteBuffer block(
         static_cast<std::size_t>(std::min<std::uint64_t>(size, kBlockSize + rows.longestMagic())));
     // The object whose interior the scan passes over, while it does.
@@ -254,12 +414,42 @@ Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit
         const std::uint64_t next = base + examined;
         // A hit whose magic lies in a later block starts at least this far back from it.
         delivery.release(next > rows.farthestMagic() ? next - rows.farthestMagic() : 0);
-        if (options.progress) {
+        if (nestedFailure) {
+            return *nestedFailure;
+        }
+        if (top && options.progress) {
             options.progress({next, size});
         }
     }
     delivery.finish();
-    return ScanSummary{delivery.count(), size};
+    if (nestedFailure) {
+        return *nestedFailure;
+    }
+    return {};
+}
+
+}  // namespace
+
+DeepLimits deepLimitsFor(std::uint64_t perObject) {
+    DeepLimits limits;
+    limits.perObject = perObject;
+    limits.total = perObject > UINT64_MAX / 4 ? UINT64_MAX : perObject * 4;
+    return limits;
+}
+
+Result<ScanSummary> scanObjects(ByteSource& source, const ScanHitCallback& onHit,
+                                const ScanOptions& options) {
+    std::optional<DeepScan> deep;
+    if (options.deep) {
+        deep.emplace(options);
+    }
+    std::uint64_t count = 0;
+    const Result<void> scanned =
+        scanLevel(source, onHit, options, deep ? &*deep : nullptr, {}, count);
+    if (!scanned) {
+        return scanned.failure();
+    }
+    return ScanSummary{count, source.size()};
 }
 
 Result<ScanSummary> scanObjects(FileReader& reader, const ScanHitCallback& onHit,

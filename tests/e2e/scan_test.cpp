@@ -1,5 +1,8 @@
 // The --scan and --carve commands' statuses, messages and usage lines; what they find and write is
 // checked by scan_peer_check.py against objects that other programs made.
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -22,7 +25,8 @@ TEST_F(ScanTest, SaysWhatItFoundOrWhyNot) {
     writeFile("noise", noise);
     writeFile("empty", "");
     const std::string usage =
-        "Usage: " + programName() + " --scan <FILE> [--json] [--stream-limit SIZE]\n";
+        "Usage: " + programName() +
+        " --scan <FILE> [--deep [--deep-limit SIZE]] [--json] [--stream-limit SIZE]\n";
     expectRuns({
         {{"--scan", "noise"}, "No object found in 300000 bytes\n", "", 1},
         {{"--scan", "noise", "--json"}, "", "", 1},
@@ -30,7 +34,12 @@ TEST_F(ScanTest, SaysWhatItFoundOrWhyNot) {
         {{"--scan", "noise", "--stream-limit", "1KiB"}, "No object found in 300000 bytes\n", "", 1},
         {{"--scan", "missing"}, "", "ERROR: Cannot read missing: No such file or directory\n", 2},
         {{"--scan"}, "", usage, 2},
-        {{"--scan", "noise", "--deep"}, "", usage, 2},
+        {{"--scan", "noise", "--deep"}, "No object found in 300000 bytes\n", "", 1},
+        {{"--scan", "noise", "--deep", "--deep-limit", "1MiB", "--json"}, "", "", 1},
+        {{"--scan", "noise", "--deep-limit", "1MiB"}, "", usage, 2},
+        {{"--scan", "noise", "--deep", "--deep-limit", "0"}, "", usage, 2},
+        {{"--scan", "noise", "--deep", "--deep-limit"}, "", usage, 2},
+        {{"--scan", "noise", "--deep", "--deep"}, "", usage, 2},
         {{"--scan", "noise", "--json", "--json"}, "", usage, 2},
         {{"--scan", "noise", "--stream-limit"}, "", usage, 2},
         {{"--scan", "noise", "--stream-limit", "0"}, "", usage, 2},
@@ -156,6 +165,96 @@ TEST_F(ScanTest, CarvesTheMembersOfAHostileArchiveInsideItsFolderOnly) {
         << again.out;
     EXPECT_EQ(again.status, 0);
     EXPECT_TRUE(std::filesystem::is_empty(path("outside")));
+}
+
+// The bytes of value, least significant first.
+std::string littleEndian(std::uint32_t value, int width) {
+    std::string text;
+    for (int i = 0; i < width; ++i) {
+        text += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+    return text;
+}
+
+std::uint32_t crc32(const std::string& data) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (const char c : data) {
+        crc ^= static_cast<std::uint8_t>(c);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ ((crc & 1) != 0 ? 0xEDB88320 : 0);
+        }
+    }
+    return ~crc;
+}
+
+// data as gzip in stored deflate blocks, as a compressor at level 0 writes it.
+std::string storedGzip(const std::string& data) {
+    std::string gzip = bytes({0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 0xFF});
+    std::size_t at = 0;
+    do {
+        const std::size_t length = std::min<std::size_t>(data.size() - at, 65535);
+        gzip += static_cast<char>(at + length == data.size() ? 1 : 0);
+        gzip += littleEndian(static_cast<std::uint32_t>(length), 2);
+        gzip += littleEndian(static_cast<std::uint32_t>(~length), 2);
+        gzip += data.substr(at, length);
+        at += length;
+    } while (at < data.size());
+    return gzip + littleEndian(crc32(data), 4) +
+           littleEndian(static_cast<std::uint32_t>(data.size()), 4);
+}
+
+TEST_F(ScanTest, DeepFindsWhatLiesInsideWithItsPath) {
+    const std::string inner = storedGzip(std::string(0x21, 'x') + uImage() + "tail");
+    const std::string outer = storedGzip(std::string(0x13, 'y') + inner);
+    writeFile("image", std::string(0x40, '\0') + outer + std::string(5, '\0'));
+    std::string nested = uImage();
+    for (int level = 0; level < 9; ++level) {
+        nested = storedGzip(nested);
+    }
+    writeFile("nested", nested);
+    // Each level's gzip is 23 bytes more than what it holds; the ninth holds the uImage.
+    std::string nestedRows = "OFFSET      SIZE         FORMAT       DESCRIPTION\n";
+    for (std::size_t level = 0; level < 9; ++level) {
+        const std::size_t size = 68 + 23 * (9 - level);
+        for (std::size_t step = 0; step < level; ++step) {
+            nestedRows += "0x00000000 gzip > ";
+        }
+        std::array<char, 16> hex{};
+        std::snprintf(hex.data(), hex.size(), "%08zx", size);
+        nestedRows += "0x00000000  0x" + std::string(hex.data()) + "   gzip         gzip, " +
+                      std::to_string(size) + " bytes -> " + std::to_string(size - 23) + " bytes\n";
+    }
+    const std::string heading = "OFFSET      SIZE         FORMAT       DESCRIPTION\n";
+    const std::string outerRow =
+        "0x00000040  0x000000aa   gzip         gzip, 170 bytes -> 147 bytes\n";
+    expectRuns({
+        {{"--scan", "image"}, heading + outerRow + "1 object found in 239 bytes\n"},
+        {{"--scan", "image", "--deep"},
+         heading + outerRow +
+             "0x00000040 gzip > 0x00000013  0x00000080   gzip         gzip, 128 bytes -> 105 "
+             "bytes\n"
+             "0x00000040 gzip > 0x00000013 gzip > 0x00000021  0x00000044   uimage       uImage "
+             "\"\", ARM kernel, not compressed\n"
+             "3 objects found in 239 bytes\n"},
+        {{"--scan", "image", "--json", "--deep", "--deep-limit", "1M"},
+         "{\"offset\": 64, \"size\": 170, \"size_exact\": true, \"format\": \"gzip\", "
+         "\"description\": \"gzip, 170 bytes -> 147 bytes\", \"path\": [], \"fields\": {\"os\": "
+         "255, \"compressed_size\": 170, \"uncompressed_size\": 147}}\n"
+         "{\"offset\": 19, \"size\": 128, \"size_exact\": true, \"format\": \"gzip\", "
+         "\"description\": \"gzip, 128 bytes -> 105 bytes\", \"path\": [{\"offset\": 64, "
+         "\"format\": \"gzip\"}], \"fields\": {\"os\": 255, \"compressed_size\": 128, "
+         "\"uncompressed_size\": 105}}\n"
+         "{\"offset\": 33, \"size\": 68, \"size_exact\": true, \"format\": \"uimage\", "
+         "\"description\": \"uImage \\\"\\\", ARM kernel, not compressed\", \"path\": "
+         "[{\"offset\": 64, \"format\": \"gzip\"}, {\"offset\": 19, \"format\": \"gzip\"}], "
+         "\"fields\": {\"data_size\": 4, \"load_address\": 2147516416, \"entry_point\": "
+         "2147516416, \"time\": 0, \"os\": \"Linux\", \"data_crc\": 1189981892}}\n"},
+        {{"--scan", "nested", "--deep"},
+         nestedRows + "9 objects found in 275 bytes\n",
+         "Warning: --deep stopped at the depth limit of 8 in 0x00000000 gzip > 0x00000000 gzip > "
+         "0x00000000 gzip > 0x00000000 gzip > 0x00000000 gzip > 0x00000000 gzip > 0x00000000 "
+         "gzip > 0x00000000 gzip > 0x00000000 gzip\n"},
+    });
 }
 
 }  // namespace

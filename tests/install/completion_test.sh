@@ -43,7 +43,7 @@ run_cases() {
     expect "tessaloom --carve firmware.bin fo" "folder"
     expect "tessaloom --carve firmware.bin folder -" "--force"
     expect "tessaloom --s" "--scan --strings --struct"
-    expect "tessaloom --scan notes.txt -" "--json --stream-limit"
+    expect "tessaloom --scan notes.txt -" "--deep --deep-limit --json --stream-limit"
     expect "tessaloom --struct n" "notes.txt"
     expect "tessaloom --struct notes.txt -" "--json --stream-limit"
     expect "tessaloom --struct notes.txt --s" "--stream-limit"

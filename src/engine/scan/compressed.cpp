@@ -18,6 +18,7 @@
 
 #include "../byte_order.h"
 #include "signature.h"
+#include "stream_decoder.h"
 
 namespace tessaloom::scan {
 
@@ -32,9 +33,6 @@ constexpr std::size_t kOutputChunk = std::size_t{64} << 10;
 // fails within a few bytes, costs a small read.
 constexpr std::size_t kFirstPiece = 512;
 constexpr std::size_t kLargestPiece = std::size_t{64} << 10;
-// What liblzma may allocate for one xz stream; an LZMA dictionary is made no larger either.
-constexpr std::uint64_t kMaxDecoderMemory = std::uint64_t{96} << 20;
-constexpr std::uint32_t kMaxLzmaDictionary = std::uint32_t{64} << 20;
 // A complete zlib stream must decode to at least this much: a few bytes after 78 9C in other data
 // would otherwise decode now and then by chance.
 constexpr std::uint64_t kMinZlibOutput = 16;
@@ -81,12 +79,12 @@ std::span<std::uint8_t> outputBuffer(Bytes& object) {
 }
 
 // An object's bytes from an offset on, handed to a decoder a piece at a time.
-class Input {
+class Input final : public PieceReader {
   public:
     Input(Bytes& bytes, std::uint64_t from) : bytes_(bytes), end_(from) {}
 
     // The next piece; empty at the end of the input or where a read failed.
-    ByteView next() {
+    ByteView next() override {
         const std::uint64_t left = bytes_.size() > end_ ? bytes_.size() - end_ : 0;
         const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(piece_, left));
         buffer_.resize(length);
@@ -97,8 +95,6 @@ class Input {
         piece_ = std::min(piece_ * 4, kLargestPiece);
         return buffer_;
     }
-    // Where the bytes handed out so far end.
-    std::uint64_t end() const { return end_; }
 
   private:
     Bytes& bytes_;
@@ -107,8 +103,8 @@ class Input {
     ByteBuffer buffer_;
 };
 
-// How decoding a stream ended.
-enum class Ending : std::uint8_t {
+// How decoding a stream to prove it ended.
+enum class Verdict : std::uint8_t {
     kEnd,        // at the stream's end, its checks passed
     kTruncated,  // the input ended first
     kCapped,     // more than kMaxPayload came out
@@ -117,170 +113,63 @@ enum class Ending : std::uint8_t {
     kUnchecked,  // the scan's allowance for decoding ran out first
 };
 
-struct Decoded {
-    Ending ending = Ending::kBroken;
+struct Trial {
+    Verdict ending = Verdict::kBroken;
     std::uint64_t consumed = 0;  // compressed bytes, from where decoding began
     std::uint64_t produced = 0;
     std::uint32_t crc = 0;  // CRC-32 of the output, where asked for
 };
 
-// Deflate data from `from`: raw (windowBits -15, with the output's CRC-32) or with the zlib
-// wrapper (15), whose Adler-32 zlib checks itself.
-Decoded inflateFrom(Bytes& object, std::uint64_t from, int windowBits) {
-    Decoded result;
-    z_stream stream{};
-    if (inflateInit2(&stream, windowBits) != Z_OK) {
+// Decodes the stream of codec that starts at `from`, through the scan's output buffer, which is
+// thrown away, within what the stream may spend; with the CRC-32 of the output where withCrc.
+// lzmaDictionary as makeDecoder takes it.
+Trial decodeTrial(Bytes& object, std::uint64_t from, Codec codec, bool withCrc = false,
+                  std::uint32_t lzmaDictionary = 0) {
+    Trial result;
+    const std::unique_ptr<Decoder> decoder = makeDecoder(codec, lzmaDictionary);
+    if (!decoder) {
         return result;
     }
-    const std::span<std::uint8_t> output = outputBuffer(object);
-    const bool raw = windowBits < 0;
+    Input input(object, from);
+    Spending spending(object);
     uLong crc = crc32(0, nullptr, 0);
-    Input input(object, from);
-    Spending spending(object);
-    for (;;) {
-        if (stream.avail_in == 0) {
-            const ByteView piece = input.next();
-            if (piece.empty()) {
-                result.ending = object.failure() ? Ending::kBroken : Ending::kTruncated;
-                break;
-            }
-            spending.charge(piece.size());
-            // zlib takes its input through a pointer to non-const, which it only reads.
-            stream.next_in = const_cast<Bytef*>(piece.data());
-            stream.avail_in = static_cast<uInt>(piece.size());
-        }
-        const std::size_t room = spending.room(output.size());
-        stream.next_out = output.data();
-        stream.avail_out = static_cast<uInt>(room);
-        const int status = inflate(&stream, Z_NO_FLUSH);
-        const std::size_t made = room - stream.avail_out;
-        spending.charge(made);
-        if (raw) {
-            crc = crc32(crc, output.data(), static_cast<uInt>(made));
-        }
-        result.produced += made;
-        if (status == Z_STREAM_END) {
-            result.ending = Ending::kEnd;
+    std::uint64_t produced = 0;
+    DecodeHooks hooks{
+        .room = [&](std::size_t size) { return spending.room(size); },
+        .output =
+            [&](ByteView piece) {
+                spending.charge(piece.size());
+                produced += piece.size();
+                if (withCrc) {
+                    crc = crc32(crc, piece.data(), static_cast<uInt>(piece.size()));
+                }
+                return produced <= kMaxPayload && !spending.exhausted();
+            },
+        .input = [&](std::size_t size) { spending.charge(size); },
+        .another = {},
+    };
+    StreamDriver driver(*decoder, input, outputBuffer(object), std::move(hooks));
+    const Decoded decoded = driver.run();
+    switch (decoded.ending) {
+        case Ending::kEnd:
+            result.ending = Verdict::kEnd;
             break;
-        }
-        if ((status != Z_OK && status != Z_BUF_ERROR) ||
-            (status == Z_BUF_ERROR && stream.avail_in != 0)) {
-            result.ending = Ending::kBroken;
+        case Ending::kTruncated:
+            result.ending = object.failure() ? Verdict::kBroken : Verdict::kTruncated;
             break;
-        }
-        if (result.produced > kMaxPayload) {
-            result.ending = Ending::kCapped;
+        case Ending::kBroken:
+            result.ending = Verdict::kBroken;
             break;
-        }
-        if (spending.exhausted()) {
-            result.ending = Ending::kUnchecked;
+        case Ending::kTooLarge:
+            result.ending = Verdict::kTooLarge;
             break;
-        }
+        case Ending::kStopped:
+            result.ending = decoded.produced > kMaxPayload ? Verdict::kCapped : Verdict::kUnchecked;
+            break;
     }
-    result.consumed = input.end() - from - stream.avail_in;
+    result.consumed = decoded.consumed;
+    result.produced = decoded.produced;
     result.crc = static_cast<std::uint32_t>(crc);
-    inflateEnd(&stream);
-    return result;
-}
-
-// An LZMA-family stream through a liblzma decoder that the caller set up. `first` goes in before
-// the object's bytes from `from` on (an .lzma header, rewritten).
-Decoded runLzma(lzma_stream& stream, Bytes& object, ByteView first, std::uint64_t from) {
-    Decoded result;
-    const std::span<std::uint8_t> output = outputBuffer(object);
-    Input input(object, from);
-    Spending spending(object);
-    stream.next_in = first.data();
-    stream.avail_in = first.size();
-    for (;;) {
-        if (stream.avail_in == 0) {
-            const ByteView piece = input.next();
-            if (piece.empty()) {
-                result.ending = object.failure() ? Ending::kBroken : Ending::kTruncated;
-                break;
-            }
-            spending.charge(piece.size());
-            stream.next_in = piece.data();
-            stream.avail_in = piece.size();
-        }
-        const std::size_t room = spending.room(output.size());
-        stream.next_out = output.data();
-        stream.avail_out = room;
-        const lzma_ret status = lzma_code(&stream, LZMA_RUN);
-        result.produced += room - stream.avail_out;
-        spending.charge(room - stream.avail_out);
-        if (status == LZMA_STREAM_END) {
-            result.ending = Ending::kEnd;
-            break;
-        }
-        if (status == LZMA_MEMLIMIT_ERROR || status == LZMA_MEM_ERROR) {
-            result.ending = Ending::kTooLarge;
-            break;
-        }
-        if (status != LZMA_OK) {
-            result.ending = Ending::kBroken;
-            break;
-        }
-        if (result.produced > kMaxPayload) {
-            result.ending = Ending::kCapped;
-            break;
-        }
-        if (spending.exhausted()) {
-            result.ending = Ending::kUnchecked;
-            break;
-        }
-    }
-    result.consumed = first.size() + (input.end() - from) - stream.avail_in;
-    lzma_end(&stream);
-    return result;
-}
-
-Decoded bunzip(Bytes& object) {
-    Decoded result;
-    bz_stream stream{};
-    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
-        return result;
-    }
-    const std::span<std::uint8_t> output = outputBuffer(object);
-    Input input(object, 0);
-    Spending spending(object);
-    for (;;) {
-        if (stream.avail_in == 0) {
-            const ByteView piece = input.next();
-            if (piece.empty()) {
-                result.ending = object.failure() ? Ending::kBroken : Ending::kTruncated;
-                break;
-            }
-            spending.charge(piece.size());
-            // libbz2 takes its input through a pointer to non-const, which it only reads.
-            stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(piece.data()));
-            stream.avail_in = static_cast<unsigned>(piece.size());
-        }
-        const std::size_t room = spending.room(output.size());
-        stream.next_out = reinterpret_cast<char*>(output.data());
-        stream.avail_out = static_cast<unsigned>(room);
-        const int status = BZ2_bzDecompress(&stream);
-        result.produced += room - stream.avail_out;
-        spending.charge(room - stream.avail_out);
-        if (status == BZ_STREAM_END) {
-            result.ending = Ending::kEnd;
-            break;
-        }
-        if (status != BZ_OK) {
-            result.ending = Ending::kBroken;
-            break;
-        }
-        if (result.produced > kMaxPayload) {
-            result.ending = Ending::kCapped;
-            break;
-        }
-        if (spending.exhausted()) {
-            result.ending = Ending::kUnchecked;
-            break;
-        }
-    }
-    result.consumed = input.end() - stream.avail_in;
-    BZ2_bzDecompressEnd(&stream);
     return result;
 }
 
@@ -292,24 +181,24 @@ std::string ratioText(std::uint64_t compressed, std::uint64_t uncompressed) {
 // the sizes. headerSize and trailerSize lie around the decoded bytes. A stream cut short or cut
 // off is reported where `damagedToo` (the header alone is strong enough) or it decoded a fair
 // amount first; a damaged one only where damagedToo.
-std::optional<Object> decodedObject(Bytes& object, const Decoded& decoded, std::string head,
+std::optional<Object> decodedObject(Bytes& object, const Trial& decoded, std::string head,
                                     std::vector<ScanField> fields, std::uint64_t headerSize,
                                     std::uint64_t trailerSize, bool damagedToo) {
     Object found;
     const std::uint64_t measured = headerSize + decoded.consumed + trailerSize;
     switch (decoded.ending) {
-        case Ending::kEnd:
+        case Verdict::kEnd:
             found.size = measured;
             found.exact = true;
             head.append(", ").append(ratioText(measured, decoded.produced));
             fields.push_back(numberField("compressed_size", measured));
             fields.push_back(numberField("uncompressed_size", decoded.produced));
             break;
-        case Ending::kCapped:
+        case Verdict::kCapped:
             found.size = measured;
             head.append(", more than ").append(sizeText(kMaxPayload)).append(" uncompressed");
             break;
-        case Ending::kUnchecked:
+        case Verdict::kUnchecked:
             // Like a stream cut off: what decoded is all that speaks for it.
             if (!damagedToo && decoded.produced < kMinTruncatedOutput) {
                 return std::nullopt;
@@ -319,20 +208,20 @@ std::optional<Object> decodedObject(Bytes& object, const Decoded& decoded, std::
                 .append(sizeText(decoded.produced))
                 .append(", the scan's allowance for decoding is spent");
             break;
-        case Ending::kTruncated:
+        case Verdict::kTruncated:
             if (!damagedToo && decoded.produced < kMinTruncatedOutput) {
                 return std::nullopt;
             }
             found.size = object.size();
             head.append(", truncated after ").append(sizeText(decoded.produced));
             break;
-        case Ending::kTooLarge:
-        case Ending::kBroken:
+        case Verdict::kTooLarge:
+        case Verdict::kBroken:
             if (!damagedToo || object.failure()) {
                 return std::nullopt;
             }
             found.size = measured;
-            if (decoded.ending == Ending::kTooLarge) {
+            if (decoded.ending == Verdict::kTooLarge) {
                 head.append(", needs more than ")
                     .append(sizeText(kMaxDecoderMemory))
                     .append(" to decode");
@@ -416,14 +305,14 @@ std::optional<Object> validateGzip(Bytes& object) {
     if (!object.holds(at, 1)) {
         return std::nullopt;
     }
-    Decoded decoded = inflateFrom(object, at, -MAX_WBITS);
-    if (decoded.ending == Ending::kEnd) {
+    Trial decoded = decodeTrial(object, at, Codec::kDeflate, true);
+    if (decoded.ending == Verdict::kEnd) {
         const std::optional<std::uint64_t> crc =
             object.number(at + decoded.consumed, 4, ByteOrder::kLittle);
         const std::optional<std::uint64_t> length =
             object.number(at + decoded.consumed + 4, 4, ByteOrder::kLittle);
         if (!crc || !length) {
-            decoded.ending = Ending::kTruncated;
+            decoded.ending = Verdict::kTruncated;
         } else if (*crc != decoded.crc || *length != (decoded.produced & 0xFFFFFFFF)) {
             return std::nullopt;
         }
@@ -451,8 +340,8 @@ std::optional<Object> validateZlib(Bytes& object) {
         (header[0] * 256 + header[1]) % 31 != 0 || (header[1] & 0x20) != 0) {
         return std::nullopt;
     }
-    const Decoded decoded = inflateFrom(object, 0, MAX_WBITS);
-    if (decoded.ending == Ending::kEnd && decoded.produced < kMinZlibOutput) {
+    const Trial decoded = decodeTrial(object, 0, Codec::kZlib);
+    if (decoded.ending == Verdict::kEnd && decoded.produced < kMinZlibOutput) {
         return std::nullopt;
     }
     static constexpr std::array<std::string_view, 4> kLevels{"fastest", "fast", "default", "best"};
@@ -488,11 +377,7 @@ std::optional<Object> validateXz(Bytes& object) {
     if (crc32(0, header.data() + 6, 2) != stored) {
         return std::nullopt;
     }
-    lzma_stream stream = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder(&stream, kMaxDecoderMemory, 0) != LZMA_OK) {
-        return std::nullopt;
-    }
-    const Decoded decoded = runLzma(stream, object, {}, 0);
+    const Trial decoded = decodeTrial(object, 0, Codec::kXz);
     const std::string_view check = xzCheck(header[7]);
     std::vector<ScanField> fields{textField("check", std::string(check))};
     return decodedObject(object, decoded, std::string("xz, ").append(check), std::move(fields), 0,
@@ -529,24 +414,16 @@ std::optional<Object> validateLzma(Bytes& object) {
         given = static_cast<std::uint32_t>(
             std::min<std::uint64_t>(given, std::max<std::uint64_t>(declared, 4096)));
     }
-    Decoded decoded;
+    Trial decoded;
     for (;;) {
-        std::array<std::uint8_t, 13> rewritten = header;
-        for (std::size_t i = 0; i < 4; ++i) {
-            rewritten[1 + i] = static_cast<std::uint8_t>(given >> (8 * i));
-        }
-        lzma_stream stream = LZMA_STREAM_INIT;
-        if (lzma_alone_decoder(&stream, kMaxDecoderMemory) != LZMA_OK) {
-            return std::nullopt;
-        }
-        decoded = runLzma(stream, object, rewritten, rewritten.size());
-        if (decoded.ending != Ending::kBroken || decoded.produced <= given || given >= needed) {
+        decoded = decodeTrial(object, 0, Codec::kLzma, false, given);
+        if (decoded.ending != Verdict::kBroken || decoded.produced <= given || given >= needed) {
             break;
         }
         given =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{given} * 8, needed));
     }
-    if (decoded.ending == Ending::kEnd && sized && decoded.produced != declared) {
+    if (decoded.ending == Verdict::kEnd && sized && decoded.produced != declared) {
         return std::nullopt;
     }
     const unsigned props = header[0];
@@ -569,7 +446,7 @@ std::optional<Object> validateBzip2(Bytes& object) {
         !std::ranges::equal(std::span(header).subspan(4), kBlock)) {
         return std::nullopt;
     }
-    const Decoded decoded = bunzip(object);
+    const Trial decoded = decodeTrial(object, 0, Codec::kBzip2);
     const unsigned level = header[3] - '0';
     std::vector<ScanField> fields{numberField("block_size", level * 100000)};
     return decodedObject(
@@ -798,10 +675,13 @@ std::optional<Object> validateLz4Legacy(Bytes& object) {
         return std::nullopt;
     }
     const std::span<std::uint8_t> output = outputBuffer(object);
+    Spending spending(object);
+    spending.charge(start.size());
     const int made = LZ4_decompress_safe_partial(
         reinterpret_cast<const char*>(start.data()), reinterpret_cast<char*>(output.data()),
         static_cast<int>(start.size()), static_cast<int>(output.size()),
         static_cast<int>(output.size()));
+    spending.charge(made > 0 ? static_cast<std::uint64_t>(made) : 0);
     // Either the block's first kOutputChunk bytes decode, or all of a smaller one does.
     const bool proven =
         made >= 0 && (static_cast<std::size_t>(made) == output.size() || start.size() == *first);

@@ -39,6 +39,9 @@ class PayloadBudget {
     std::uint64_t total_;
 };
 
+// "the limit of 1 GiB in all": the budget's limit in all, in the words of PayloadEnd::cutShort.
+std::string totalLimitText(const PayloadBudget& budget);
+
 // How decoding a payload ended.
 struct PayloadEnd {
     std::uint64_t produced = 0;  // decoded bytes given
