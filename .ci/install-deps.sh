@@ -2,7 +2,7 @@
 # Installs the Debian packages that the build needs and the machine lacks: the compiler, CMake,
 # make and the static compression and YAML libraries that the program links. With "test", also
 # what the test suite runs: GoogleTest, tmux for the viewer, and the established tools that
-# --struct and --map are checked against. Does nothing when all of it is there; installing needs
+# --struct, --map and --scan are checked against. Does nothing when all of it is there; installing needs
 # root.
 #
 #   .ci/install-deps.sh [test]
@@ -49,5 +49,14 @@ if [ "$with_tests" -eq 1 ]; then
   command -v zip >/dev/null || missing+=(zip)
   # The entropy edges of --map are checked against binwalk's.
   command -v binwalk >/dev/null || missing+=(binwalk)
+  # The objects that --scan finds are made and read back by their own tools (each under 1.2 MB).
+  command -v file >/dev/null || missing+=(file)
+  command -v xz >/dev/null || missing+=(xz-utils)
+  command -v zstd >/dev/null || missing+=(zstd)
+  command -v unzip >/dev/null || missing+=(unzip)
+  command -v cpio >/dev/null || missing+=(cpio)
+  command -v unsquashfs >/dev/null || missing+=(squashfs-tools)
+  command -v dumpimage >/dev/null || missing+=(u-boot-tools)
+  command -v fdtdump >/dev/null || missing+=(device-tree-compiler)
 fi
 install_missing "${missing[@]}"

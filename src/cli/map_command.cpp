@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "engine/entropy_map.h"
 #include "engine/file_reader.h"
 #include "engine/output_file.h"
+#include "engine/scan.h"
 #include "inputs.h"
 #include "json.h"
 #include "map_svg.h"
@@ -24,6 +27,10 @@ constexpr std::uint64_t kBlockSize = 1024;
 constexpr std::uint64_t kLargeRow = 256 * 1024;
 constexpr std::size_t kTextBlock = 64 * 1024;
 constexpr std::size_t kBarWidth = 32;  // four columns per bit
+// The objects the picture marks at most; more would hide the curve.
+constexpr std::size_t kMostObjectsMarked = 200;
+// Wide enough for every format's name ("android-boot").
+constexpr std::size_t kFormatColumn = 13;
 
 enum class MapOutput { kText, kJson, kSvg };
 
@@ -130,17 +137,61 @@ class MapWriter {
         }
     }
 
+    // The regions, once every row is out.
+    void regions(const EntropyMapper& mapper) {
+        if (json_) {
+            jsonRegions(mapper);
+        } else {
+            textRegions(mapper);
+        }
+    }
+
+    // The heading of the objects' list comes with the first: with none, the report is the map.
+    // note, where not empty, says what part of the input was looked through.
+    void object(const ScanHit& hit, std::uint64_t length, const std::string& note) {
+        if (json_) {
+            append((objects_ == 0 ? ",\n  \"objects\": [\n    " : ",\n    ") +
+                   ("{\"offset\": " + std::to_string(hit.offset)) +
+                   ", \"size\": " + std::to_string(hit.size) + ", \"size_exact\": " +
+                   (hit.sizeExact ? "true" : "false") + ", \"format\": " + jsonString(hit.format) +
+                   ", \"description\": " + jsonString(hit.description) + "}");
+        } else {
+            if (objects_ == 0) {
+                block_ += "\nObjects" + note + ":\n";
+            }
+            const std::string size =
+                std::string(hit.sizeExact ? "" : "~").append(std::to_string(hit.size));
+            const std::size_t sizeWidth = std::to_string(length).size() + 1;
+            std::string format = hit.format;
+            format.resize(std::max(format.size() + 1, kFormatColumn), ' ');
+            append((hit.size > 0
+                        ? offsets_.range(hit.offset, hit.size)
+                        : offsets_(hit.offset) + std::string(offsets_(0).size() + 1, ' ')) +
+                   "  " + std::string(sizeWidth - std::min(sizeWidth, size.size()), ' ') + size +
+                   " bytes  " + format + hit.description + "\n");
+        }
+        ++objects_;
+    }
+
+    // Why no objects were looked for.
+    void noObjects(const std::string& why) {
+        if (!json_) {
+            block_ += "\nObjects: not looked for (" + why + ")\n";
+        }
+    }
+
+    // The edges, and the end of the report.
     void finish(const EntropyMapper& mapper) {
         if (json_) {
-            finishJson(mapper);
+            jsonEdges(mapper);
         } else {
-            finishText(mapper);
+            textEdges(mapper);
         }
         flush();
     }
 
   private:
-    void finishText(const EntropyMapper& mapper) {
+    void textRegions(const EntropyMapper& mapper) {
         block_ += "\nRegions:\n";
         std::size_t sizeWidth = 0;
         for (const MapRegion& region : mapper.regions()) {
@@ -153,6 +204,9 @@ class MapWriter {
                    fixedDecimals(region.entropy, 3) + "  " +
                    std::string(byteClassName(region.byteClass)) + "\n");
         }
+    }
+
+    void textEdges(const EntropyMapper& mapper) {
         block_ += "\nEntropy edges (rising at 0.95, falling at 0.85 of 8 bits per byte):\n";
         for (const EntropyEdge& edge : mapper.edges()) {
             append(offsets_(edge.offset) + (edge.rising ? "  rising   " : "  falling  ") +
@@ -160,7 +214,7 @@ class MapWriter {
         }
     }
 
-    void finishJson(const EntropyMapper& mapper) {
+    void jsonRegions(const EntropyMapper& mapper) {
         block_ += rows_ == 0 ? "],\n  \"regions\": [" : "\n  ],\n  \"regions\": [";
         const char* separator = "\n    ";
         for (const MapRegion& region : mapper.regions()) {
@@ -170,8 +224,12 @@ class MapWriter {
                    "\", \"entropy\": " + jsonNumber(region.entropy) + "}");
             separator = ",\n    ";
         }
-        block_ += mapper.regions().empty() ? "],\n  \"edges\": [" : "\n  ],\n  \"edges\": [";
-        separator = "\n    ";
+        block_ += mapper.regions().empty() ? "]" : "\n  ]";
+    }
+
+    void jsonEdges(const EntropyMapper& mapper) {
+        block_ += objects_ == 0 ? ",\n  \"edges\": [" : "\n  ],\n  \"edges\": [";
+        const char* separator = "\n    ";
         for (const EntropyEdge& edge : mapper.edges()) {
             append(separator + ("{\"offset\": " + std::to_string(edge.offset)) + ", \"edge\": \"" +
                    (edge.rising ? "rising" : "falling") +
@@ -206,12 +264,76 @@ class MapWriter {
     OffsetFormat offsets_;
     std::string block_;
     std::uint64_t rows_ = 0;
+    std::uint64_t objects_ = 0;
+};
+
+// Where the objects are looked for once the map is made: the input itself, read again, or the
+// copy of a stream kept aside as it was mapped, up to kStreamCopyLimit bytes.
+class ObjectSource {
+  public:
+    explicit ObjectSource(FileReader& reader) : reader_(reader) {
+        if (!reader.seekable()) {
+            spool_ = std::make_unique<Spool>(reader.path());
+        }
+    }
+
+    // Keeps what is mapped of a stream.
+    void keep(ByteView bytes) {
+        if (!spool_ || spool_->error() || cut_) {
+            return;
+        }
+        if (bytes.size() > kStreamCopyLimit - spool_->size()) {
+            bytes = bytes.first(static_cast<std::size_t>(kStreamCopyLimit - spool_->size()));
+            cut_ = true;
+        }
+        spool_->write(bytes);
+    }
+
+    // The objects found, handed to onHit. Throws ReadError when the input cannot be read again.
+    void scan(ProgressLine& progress, const ScanHitCallback& onHit) {
+        ByteSource* source = spool_ ? spool_.get() : reader_.source();
+        if (source == nullptr || (spool_ && spool_->error())) {
+            return;
+        }
+        ScanOptions options;
+        options.progress = [&progress](const ScanProgress& done) {
+            progress.update(done.done, done.total);
+        };
+        const Result<ScanSummary> summary = scanObjects(*source, onHit, options);
+        progress.erase();
+        if (!summary) {
+            Failure failure = summary.failure();
+            if (failure.path.empty()) {
+                failure.path = reader_.path();
+            }
+            throw ReadError(std::move(failure));
+        }
+    }
+
+    // What the list of objects says of the part of the input looked through: nothing, or that a
+    // long stream was looked through only as far as its copy.
+    std::string note() const {
+        return cut_ ? " in the first " + std::to_string(kStreamCopyLimit) + " bytes of the stream"
+                    : std::string();
+    }
+    // Why the objects of a stream could not be looked for.
+    std::optional<std::string> whyNot() const {
+        if (spool_ && spool_->error()) {
+            return "cannot keep a copy of the stream: " + spool_->error()->reason;
+        }
+        return std::nullopt;
+    }
+
+  private:
+    FileReader& reader_;
+    std::unique_ptr<Spool> spool_;
+    bool cut_ = false;
 };
 
 int writeSvg(const MapRequest& request, FileReader& reader, const EntropyMapper& mapper,
-             const std::vector<MapRow>& rows) {
-    const std::string svg =
-        entropyMapSvg(reader.path(), mapper.length(), rows, mapper.regions(), mapper.edges());
+             const std::vector<MapRow>& rows, const MapObjects& objects) {
+    const std::string svg = entropyMapSvg(reader.path(), mapper.length(), rows, mapper.regions(),
+                                          mapper.edges(), objects);
     OutputFile output(request.svgPath, {.finalSize = svg.size(), .source = &reader});
     // Where an open file cannot be replaced, the picture may replace the input itself.
     reader.close();
@@ -228,6 +350,8 @@ int writeSvg(const MapRequest& request, FileReader& reader, const EntropyMapper&
 
 }  // namespace
 
+// The rows are made in one pass; the objects are then looked for by the scanner's own pass, over
+// the file read again or over the copy of a stream kept as it was mapped.
 int runMap(const Arguments& args) {
     const MapRequest request = readRequest(args);
     FileReader reader(args[0]);
@@ -251,12 +375,30 @@ int runMap(const Arguments& args) {
             writer->row(row);
         }
     });
-    mapEntropy(reader, mapper);
+    ObjectSource objects(reader);
+    forEachChunk(reader, [&](ByteView chunk) {
+        mapper.write(chunk);
+        objects.keep(chunk);
+    });
+    mapper.finish();
     progress.erase();
     requireReadable(reader);
     if (svg) {
-        return writeSvg(request, reader, mapper, rows);
+        MapObjects marked;
+        objects.scan(progress, [&marked](const ScanHit& hit) {
+            if (marked.hits.size() < kMostObjectsMarked) {
+                marked.hits.push_back(hit);
+            }
+            ++marked.count;
+        });
+        return writeSvg(request, reader, mapper, rows, marked);
     }
+    writer->regions(mapper);
+    if (const std::optional<std::string> why = objects.whyNot()) {
+        writer->noObjects(*why);
+    }
+    const std::string note = objects.note();
+    objects.scan(progress, [&](const ScanHit& hit) { writer->object(hit, mapper.length(), note); });
     writer->finish(mapper);
     return 0;
 }

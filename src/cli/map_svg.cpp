@@ -161,7 +161,39 @@ std::string curvePath(const Plot& plot, const std::vector<MapRow>& rows) {
     return path;
 }
 
-void appendLegend(std::string& svg, const std::vector<MapRegion>& regions) {
+// The colour that marks objects, apart from those of the classes.
+constexpr std::string_view kObjectColour = "#6a1b9a";
+// The space a format's name takes on the plot, in its units; closer names would overlap.
+constexpr double kObjectLabelWidth = 70;
+
+// Each object as a band along the foot of the plot from its offset for its size, a dashed line at
+// its offset, and its format at the top where the name before it leaves room; its offset, size
+// and description show when the mouse is over it.
+void appendObjects(std::string& svg, const Plot& plot, const MapObjects& objects) {
+    double labelledUntil = 0;
+    for (const ScanHit& hit : objects.hits) {
+        const double x = plot.x(hit.offset);
+        const double width = std::max(plot.x(hit.offset + hit.size) - x, 1.0);
+        const std::string title = "<title>0x" + lowerHex(hit.offset) + " " +
+                                  (hit.sizeExact ? "" : "~") + std::to_string(hit.size) +
+                                  " bytes " + xmlText(hit.format) + ": " +
+                                  xmlText(hit.description) + "</title>";
+        svg += "<g class=\"object\">" + title + "<rect x=\"" + number(x) + "\" y=\"" +
+               number(kBottom - 12) + "\" width=\"" + number(width) + "\" height=\"12\" fill=\"" +
+               std::string(kObjectColour) + "\" fill-opacity=\"0.6\"/><line x1=\"" + number(x) +
+               "\" y1=\"" + number(kTop) + "\" x2=\"" + number(x) + "\" y2=\"" + number(kBottom) +
+               "\" stroke=\"" + std::string(kObjectColour) + "\" stroke-dasharray=\"3 3\"/>";
+        if (x >= labelledUntil) {
+            svg += "<text x=\"" + number(x + 2) + "\" y=\"" + number(kTop + 14) + "\" fill=\"" +
+                   std::string(kObjectColour) + "\">" + xmlText(hit.format) + "</text>";
+            labelledUntil = x + kObjectLabelWidth;
+        }
+        svg += "</g>\n";
+    }
+}
+
+void appendLegend(std::string& svg, const std::vector<MapRegion>& regions,
+                  const MapObjects& objects) {
     std::array<bool, kClassColours.size()> shown{};
     for (const MapRegion& region : regions) {
         shown[static_cast<std::size_t>(region.byteClass)] = true;
@@ -186,13 +218,25 @@ void appendLegend(std::string& svg, const std::vector<MapRegion>& regions) {
            "\" fill=\"#2e7d32\">&#9650; rising edge</text>\n";
     svg += "<text x=\"990\" y=\"" + number(y + 58) +
            "\" fill=\"#c62828\">&#9660; falling edge</text>\n";
+    if (objects.count > 0) {
+        svg += "<rect x=\"990\" y=\"" + number(y + 70) + "\" width=\"18\" height=\"12\" fill=\"" +
+               std::string(kObjectColour) + "\" fill-opacity=\"0.6\"/>\n";
+        svg += "<text x=\"1016\" y=\"" + number(y + 81) + "\">" +
+               (objects.count == 1 ? std::string("1 object")
+                                   : std::to_string(objects.count) + " objects") +
+               "</text>\n";
+        if (objects.count > objects.hits.size()) {
+            svg += "<text x=\"1016\" y=\"" + number(y + 99) + "\">(the first " +
+                   std::to_string(objects.hits.size()) + " marked)</text>\n";
+        }
+    }
 }
 
 }  // namespace
 
 std::string entropyMapSvg(const std::string& path, std::uint64_t length,
                           const std::vector<MapRow>& rows, const std::vector<MapRegion>& regions,
-                          const std::vector<EntropyEdge>& edges) {
+                          const std::vector<EntropyEdge>& edges, const MapObjects& objects) {
     const Plot plot(length);
     std::string svg =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -224,7 +268,8 @@ std::string entropyMapSvg(const std::string& path, std::uint64_t length,
                    "\">" + (edge.rising ? "&#9650;" : "&#9660;") + "</text>\n";
         }
     }
-    appendLegend(svg, regions);
+    appendObjects(svg, plot, objects);
+    appendLegend(svg, regions, objects);
     return svg + "</svg>\n";
 }
 

@@ -128,5 +128,55 @@ assert svg.tag == "{http://www.w3.org/2000/svg}svg" and len(svg.findall(".//{*}p
     EXPECT_EQ(shell("/usr/bin/python3 check.py"), 0);
 }
 
+// The objects the scanner finds come after the regions, each with its range, size, format and
+// description, the same for a file and a pipe, in the JSON as a list of their own, and in the
+// picture as marks that carry their names, escaped.
+TEST_F(MapTest, ObjectsAfterTheRegions) {
+    std::mt19937 random(5);
+    const auto filler = [&random](std::size_t size) {
+        std::string bytes;
+        for (std::size_t i = 0; i < size; ++i) {
+            bytes += static_cast<char>(random());
+        }
+        return bytes;
+    };
+    // An empty gzip member, and one of a name.
+    const std::string gzip("\x1f\x8b\x08\x00\0\0\0\0\0\x03\x03\0\0\0\0\0\0\0\0\0", 20);
+    const std::string named =
+        gzip.substr(0, 3) + "\x08" + gzip.substr(4, 6) + std::string("<&>", 4) + gzip.substr(10);
+    writeFile("fw", filler(0x1235) + gzip + std::string(4000, '\0') + named + filler(3000));
+    const std::string objects =
+        "\nObjects:\n"
+        "0x00001235-0x00001248      20 bytes  gzip         gzip, 20 bytes -> 0 bytes\n"
+        "0x000021e9-0x00002200      24 bytes  gzip         gzip, name \"<&>\", 24 bytes -> 0 "
+        "bytes\n";
+    const std::string out = run({"--map", "fw", "--block", "4K"}).out;
+    const std::size_t edges = out.find("\nEntropy edges");
+    ASSERT_NE(edges, std::string::npos) << out;
+    EXPECT_EQ(out.substr(edges - objects.size(), objects.size()), objects) << out;
+    RunOptions piped;
+    piped.stdinData = readFile("fw");
+    std::string fromPipe = run({"--map", "/dev/stdin", "--block", "4K"}, piped).out;
+    EXPECT_NE(fromPipe.find(objects), std::string::npos) << fromPipe;
+    if (shell("/usr/bin/python3 -c '' 2>/dev/null") != 0) {
+        GTEST_SKIP() << "no /usr/bin/python3";
+    }
+    writeFile("map.json", run({"--map", "fw", "--json"}).out);
+    EXPECT_EQ(run({"--map", "fw", "--svg", "map.svg"}).status, 0);
+    writeFile("check.py", R"(import json, xml.etree.ElementTree as ET
+m = json.load(open("map.json"))
+assert list(m) == ["path", "size", "block_size", "rows", "regions", "objects", "edges"], list(m)
+assert [(o["offset"], o["size"], o["format"], o["size_exact"]) for o in m["objects"]] == [
+    (0x1235, 20, "gzip", True), (0x21e9, 24, "gzip", True)], m["objects"]
+svg = ET.parse("map.svg").getroot()
+marks = svg.findall("{*}g[@class='object']")
+assert [g.find("{*}title").text for g in marks] == [
+    "0x1235 20 bytes gzip: gzip, 20 bytes -> 0 bytes",
+    '0x21e9 24 bytes gzip: gzip, name "<&>", 24 bytes -> 0 bytes'], marks
+assert [g.find("{*}text").text for g in marks] == ["gzip", "gzip"]
+)");
+    EXPECT_EQ(shell("/usr/bin/python3 check.py"), 0);
+}
+
 }  // namespace
 }  // namespace tessaloom::e2e

@@ -8,7 +8,11 @@ The objects come from Python's own gzip, zlib, lzma, bz2, zipfile and tarfile mo
 lz4 and cpio programs where the machine has them, and PNG, uImage and device-tree bytes written
 here; each must be found at its offset with its format and its exact size, nothing else may be
 found in the filler, the image read through a pipe must give the same lines, and --carve must
-write each object's bytes, and nothing else. TESSALOOM_EXE
+write each object's bytes, and nothing else. Then a table of peers, each row where the machine has
+its tools: an object made by the peer's own program (mksquashfs, mkimage, dtc, xz, zstd, zip,
+cpio), planted in random bytes, whose offset, format, exact size and main fields must be what the
+peer's reader (unsquashfs -s, dumpimage -l, fdtdump, xz -l, zstd -l, unzip -l, cpio -t) says, and
+whose bytes `file` must name as the same format. TESSALOOM_EXE
 and TESSALOOM_LAUNCHER override the program, as for the other end-to-end tests."""
 import bz2
 import gzip
@@ -17,6 +21,7 @@ import json
 import lzma
 import os
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -140,6 +145,164 @@ def plant(made, seed):
     return bytes(image), planted
 
 
+def in_folder(build):
+    """Runs build(folder) in a folder of its own, which is then removed."""
+    work = tempfile.mkdtemp()
+    try:
+        return build(work)
+    finally:
+        shutil.rmtree(work)
+
+
+def run_in(folder, *args, data=None):
+    return subprocess.run(args, input=data, cwd=folder, capture_output=True,
+                          check=True).stdout
+
+
+def squashfs_pair(work):
+    tree = os.path.join(work, "tree")
+    os.makedirs(os.path.join(tree, "etc", "init.d"))
+    for name, body in [("etc/hostname", b"box\n"), ("etc/init.d/rcS", TEXT[:4000]),
+                       ("readme", TEXT)]:
+        with open(os.path.join(tree, name), "wb") as f:
+            f.write(body)
+    run_in(work, "mksquashfs", "tree", "fs", "-comp", "xz", "-nopad", "-noappend", "-quiet")
+    data = open(os.path.join(work, "fs"), "rb").read()
+    said = run_in(work, "unsquashfs", "-s", "fs").decode()
+    want = {"size": int(re.search(r"Filesystem size (\d+) bytes", said)[1]),
+            "compression": re.search(r"Compression (\w+)", said)[1],
+            "inodes": int(re.search(r"Number of inodes (\d+)", said)[1]),
+            "block_size": int(re.search(r"Block size (\d+)", said)[1])}
+    return data, want
+
+
+def uimage_pair(work):
+    with open(os.path.join(work, "kernel"), "wb") as f:
+        f.write(gzip.compress(TEXT, mtime=0))
+    run_in(work, "mkimage", "-A", "arm", "-O", "linux", "-T", "kernel", "-C", "gzip",
+           "-a", "0x80008000", "-e", "0x80008040", "-n", "Linux-5.4", "-d", "kernel", "uImage")
+    said = run_in(work, "dumpimage", "-l", "uImage").decode()
+    kind = re.search(r"Image Type:\s+(\w+) Linux Kernel Image \((\w+) compressed\)", said)
+    data_size = int(re.search(r"Data Size:\s+(\d+) Bytes", said)[1])
+    want = {"size": 64 + data_size, "data_size": data_size,
+            "load_address": int(re.search(r"Load Address:\s+(\w+)", said)[1], 16),
+            "entry_point": int(re.search(r"Entry Point:\s+(\w+)", said)[1], 16),
+            "description": ['"' + re.search(r"Image Name:\s+(.*)", said)[1].strip() + '"',
+                            kind[1], kind[2]]}
+    return open(os.path.join(work, "uImage"), "rb").read(), want
+
+
+def fdt_pair(work):
+    with open(os.path.join(work, "box.dts"), "w") as f:
+        f.write('/dts-v1/;\n/ { compatible = "acme,box"; model = "Acme Box";\n'
+                '  #address-cells = <1>; #size-cells = <1>;\n'
+                '  memory@0 { device_type = "memory"; reg = <0 0x1000000>; }; };\n')
+    run_in(work, "dtc", "-q", "-I", "dts", "-O", "dtb", "-o", "box.dtb", "box.dts")
+    said = run_in(work, "fdtdump", "box.dtb").decode()
+    want = {"size": int(re.search(r"totalsize:\s+\w+ \((\d+)\)", said)[1]),
+            "version": int(re.search(r"// version:\s+(\d+)", said)[1]),
+            "description": ['model "' + re.search(r'model = "([^"]*)"', said)[1] + '"']}
+    return open(os.path.join(work, "box.dtb"), "rb").read(), want
+
+
+def xz_pair(work):
+    data = run_in(work, "xz", "-c", "-9", data=TEXT)
+    with open(os.path.join(work, "t.xz"), "wb") as f:
+        f.write(data)
+    line = [l for l in run_in(work, "xz", "-l", "--robot", "t.xz").decode().splitlines()
+            if l.startswith("file\t")][0].split("\t")
+    return data, {"size": int(line[3]), "uncompressed_size": int(line[4]), "check": line[6]}
+
+
+def zstd_pair(work):
+    # Through a pipe, so that the frame has a window descriptor rather than a content size.
+    data = run_in(work, "zstd", "-q", "-19", "-c", data=TEXT)
+    with open(os.path.join(work, "t.zst"), "wb") as f:
+        f.write(data)
+    said = run_in(work, "zstd", "-l", "-v", "t.zst").decode()
+    size = int(re.search(r"Compressed Size:.*\((\d+) B\)", said)[1])
+    want = {"size": size, "compressed_size": size,
+            "window_size": int(re.search(r"Window Size:.*\((\d+) B\)", said)[1])}
+    return data, want
+
+
+def zip_pair(work):
+    os.makedirs(os.path.join(work, "etc"))
+    for name, body in [("etc/passwd", b"root:x:0:0::/root:/bin/sh\n"), ("readme", TEXT)]:
+        with open(os.path.join(work, name), "wb") as f:
+            f.write(body)
+    run_in(work, "zip", "-q", "-9", "a.zip", "etc/passwd", "readme")
+    lines = run_in(work, "unzip", "-l", "a.zip").decode().splitlines()
+    names = [l.split()[-1] for l in lines[3:-2]]
+    total = int(lines[-1].split()[0])
+    want = {"entries": len(names), "first_name": names[0], "uncompressed_size": total}
+    return open(os.path.join(work, "a.zip"), "rb").read(), want
+
+
+def cpio_pair(work):
+    for name, body in [("hostname", b"box\n"), ("passwd", b"root:x:0:0::/root:/bin/sh\n")]:
+        with open(os.path.join(work, name), "wb") as f:
+            f.write(body)
+    data = run_in(work, "cpio", "-o", "-H", "newc", "--quiet", data=b"hostname\npasswd\n")
+    names = run_in(work, "cpio", "-t", "--quiet", data=data).decode().split()
+    return data, {"description": [f"{len(names)} entries", f'first "{names[0]}"']}
+
+
+# format, the programs the row needs, what makes the object and says what it holds.
+PEERS = [
+    ("squashfs", ["mksquashfs", "unsquashfs"], squashfs_pair),
+    ("uimage", ["mkimage", "dumpimage"], uimage_pair),
+    ("fdt", ["dtc", "fdtdump"], fdt_pair),
+    ("xz", ["xz"], xz_pair),
+    ("zstd", ["zstd"], zstd_pair),
+    ("zip", ["zip", "unzip"], zip_pair),
+    ("cpio", ["cpio"], cpio_pair),
+]
+
+# What `file -b` says of each format.
+FILE_SAYS = {"squashfs": "Squashfs filesystem", "uimage": "u-boot legacy uImage",
+             "fdt": "Device Tree Blob", "xz": "XZ compressed data", "zstd": "Zstandard",
+             "zip": "Zip archive", "cpio": "cpio archive"}
+
+
+def check_peers(work):
+    rows = []
+    for fmt, tools, pair in PEERS:
+        missing = [tool for tool in tools if shutil.which(tool) is None]
+        if missing:
+            print(f"peer row {fmt} skipped: no {', '.join(missing)}")
+            continue
+        data, want = in_folder(pair)
+        rows.append((fmt, data, want))
+    if not rows:
+        return
+    image, planted = plant([(fmt, data) for fmt, data, _ in rows], 3)
+    path = os.path.join(work, "peers.bin")
+    with open(path, "wb") as f:
+        f.write(image)
+    run = scan(["--scan", path, "--json"])
+    hits = {h["offset"]: h for h in map(json.loads, run.stdout.splitlines())}
+    for (fmt, data, want), where in zip(rows, planted):
+        hit = hits.get(where["offset"])
+        if hit is None or hit["format"] != fmt or not hit["size_exact"]:
+            failures.append(f"peer {fmt}: not found exactly at {where['offset']}: {hit}")
+            continue
+        for key, value in want.items():
+            got = hit["size"] if key == "size" else hit["fields"].get(key)
+            if key == "description":
+                absent = [part for part in value if part not in hit["description"]]
+                if absent:
+                    failures.append(f"peer {fmt}: {absent} not in {hit['description']!r}")
+            elif got != value and str(got).lower() != str(value).lower():
+                failures.append(f"peer {fmt}: {key} {got!r}, the peer says {value!r}")
+        if hit["size"] != len(data):
+            failures.append(f"peer {fmt}: size {hit['size']}, made {len(data)} bytes")
+        if shutil.which("file"):
+            said = subprocess.run(["file", "-b", "-"], input=data, capture_output=True).stdout
+            if FILE_SAYS[fmt] not in said.decode():
+                failures.append(f"peer {fmt}: file says {said!r}")
+
+
 def scan(args, data=None):
     return subprocess.run(command() + args, input=data, capture_output=True)
 
@@ -193,6 +356,7 @@ def main():
             last = text.stdout.decode().splitlines()[-1]
             if last != f"{len(hits)} objects found in {len(image)} bytes":
                 failures.append(f"seed {seed}: summary line {last!r}")
+        check_peers(work)
     finally:
         shutil.rmtree(work)
     for failure in failures:

@@ -209,6 +209,26 @@ TEST_F(ViewTest, TerminalGivenBackWhileStopped) {
     expectRestored(tmux, before, "0\n");
 }
 
+// o lists the objects inside, Enter goes to one, and once the panel lists the file's structure
+// again the status line still names the object at the cursor; ? says so.
+TEST_F(ViewTest, ObjectsListedGoneToAndNamed) {
+    const std::string gzip("\x1f\x8b\x08\x00\0\0\0\0\0\x03\x03\0\0\0\0\0\0\0\0\0", 20);
+    writeFile("data", std::string(0x2345, '.') + gzip + std::string(100, '.'));
+    Tmux tmux(path(""), "data");
+    const std::string before = tmux.start();
+    ASSERT_TRUE(tmux.waitForScreen("9149 bytes  0x0 (0)"));
+    tmux.keys("o");
+    ASSERT_TRUE(tmux.waitForScreen("1 object"));
+    tmux.keys("j Enter");
+    ASSERT_TRUE(tmux.waitForScreen("0x2345 (9029)  Objects > gzip"));
+    tmux.keys("s Escape l");
+    ASSERT_TRUE(tmux.waitForScreen("0x2346 (9030)  in gzip at 0x2345"));
+    tmux.keys("?");
+    ASSERT_TRUE(tmux.waitForScreen("the status line names the one at the cursor"));
+    tmux.keys("x q");
+    expectRestored(tmux, before, "0\n");
+}
+
 using ViewArgumentsTest = E2ETest;
 
 TEST_F(ViewArgumentsTest, NeedsATerminalAndOneOrTwoFiles) {

@@ -43,7 +43,8 @@ constexpr std::array kHelp{
     HelpLine{"/  n  N", "find hex as --find (4D 5A ?? 0?) or \"text\"; next; prev."},
     HelpLine{"]  [", "next and previous difference (two files)"},
     HelpLine{"s", "structure: Enter goes, / n N find a field, h l fold"},
-    HelpLine{"o", "objects inside, as --scan finds them, in the same panel"},
+    HelpLine{"o", "objects inside, as --scan finds them: Enter goes to one,"},
+    HelpLine{"", "the status line names the one at the cursor"},
     HelpLine{"m", "next region of the map"},
     HelpLine{"t", "inspector: little or big endian"},
     HelpLine{"e", "edit: hex digits; Tab switches to text; Esc leaves"},
@@ -321,6 +322,11 @@ void drawStatus(Grid& grid, Model& model, std::size_t y) {
     std::string line = " " + name + "  " + std::to_string(document.size()) + " bytes  0x" +
                        hexNumber(model.cursor(), HexLetters::kUpper) + " (" +
                        std::to_string(model.cursor()) + ")";
+    // The object the cursor is in, before the field: while the panel lists the objects, the field
+    // is the object.
+    if (const StructureField* object = model.objectAtCursor(); object && !model.listsObjects()) {
+        line += "  in " + object->label + " at 0x" + hexNumber(object->offset, HexLetters::kUpper);
+    }
     if (const StructureField* field = model.fieldAtCursor()) {
         line += "  ";
         if (field->parent) {

@@ -110,6 +110,20 @@ const StructureField* Model::fieldAtCursor() const {
     return best;
 }
 
+const StructureField* Model::objectAtCursor() const {
+    const StructureField* best = nullptr;
+    for (const StructureField& object : objects_) {
+        if (object.offset > cursor_) {
+            break;
+        }
+        if (cursor_ - object.offset < object.size &&
+            (best == nullptr || object.size < best->size)) {
+            best = &object;
+        }
+    }
+    return best;
+}
+
 std::string Model::promptLabel() const {
     switch (promptKind_) {
         case PromptKind::kGoto:
@@ -646,6 +660,8 @@ void Model::refit() {
     }
     map_ = RegionMap(document().size(), pane_.mapCells);
     mapStopped_ = false;
+    // The file is another now: what was found in it may no longer be there.
+    objects_.clear();
     moveTo(cursor_);
 }
 
@@ -699,6 +715,7 @@ void Model::showObjects() {
     const std::size_t found = rows.size() - 1;
     rows.front().value = found == 0 ? std::string("none found") : plural(found, "object");
     message_ = found == 0 ? "No object found" : plural(found, "object") + " found";
+    objects_.assign(rows.begin() + 1, rows.end());
     if (!fileStructure_) {
         fileStructure_ = Structure{std::move(structure_), std::move(structureFormat_)};
     }

@@ -84,6 +84,11 @@ class Model {
     bool structureShown() const;
     // The smallest field of the structure that holds the cursor, other than the whole file.
     const StructureField* fieldAtCursor() const;
+    // The smallest of the objects found by the last look for them (o) whose bytes hold the
+    // cursor; none before the first look, and none outside every object.
+    const StructureField* objectAtCursor() const;
+    // Whether the structure panel lists those objects rather than the file's own structure.
+    bool listsObjects() const { return fileStructure_.has_value(); }
     // The field whose bytes stand out: the one chosen in the structure panel while it has the
     // keys, otherwise the one the cursor is in.
     const StructureField* highlightedField() const;
@@ -144,6 +149,9 @@ class Model {
     std::string structureFormat_;
     // The file's own structure while the panel lists the objects found in it instead.
     std::optional<Structure> fileStructure_;
+    // The objects found by the last look for them, in order of offsets (label their format),
+    // kept while the panel lists the file's structure again.
+    std::vector<StructureField> objects_;
     std::size_t structureChoice_ = 0;
     std::size_t structureTop_ = 0;
     std::vector<bool> collapsed_;

@@ -163,36 +163,47 @@ bool isSegmentMarker(std::uint64_t marker) {
            marker == 0xDB || marker == 0xFE;
 }
 
-// Where the marker that ends the entropy-coded data from `from` starts (its 0xFF); none when the
-// input ends first.
-std::optional<std::uint64_t> entropyEnd(Bytes& object, std::uint64_t from) {
+// The stretches of entropy-coded data that one scan remembers; a new one takes the place of the
+// one that starts first, which the candidates, coming in order, have most likely passed.
+constexpr std::size_t kMarkerFreeKept = 16;
+// How far one look goes once the scan's allowance is spent (a hostile input of many candidates
+// has spent it), after which the object's size is taken as unknown.
+constexpr std::uint64_t kLeastLook = std::uint64_t{64} << 10;
+
+// The first 0xFF from `from` on, before `until`, that starts a marker: one followed by neither a
+// stuffed zero, a restart marker nor another 0xFF (a fill byte). None when there is none there, or
+// when the bytes cannot be read (object.failure() says so).
+std::optional<std::uint64_t> firstMarker(Bytes& object, std::uint64_t from, std::uint64_t until) {
     std::array<std::uint8_t, kReadBlock> block{};
-    std::uint64_t at = from;
-    while (at < object.size()) {
-        const std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kReadBlock, object.size() - at));
+    for (std::uint64_t at = from; at < until;) {
+        // One byte more than the stretch: the one after a 0xFF at its end.
+        const std::size_t n = static_cast<std::size_t>(
+            std::min<std::uint64_t>({kReadBlock, object.size() - at, until - at + 1}));
         if (!object.read(at, std::span(block).first(n))) {
             return std::nullopt;
         }
-        std::size_t i = 0;
-        std::size_t advance = n;
-        while (i < n) {
-            const void* hit = std::memchr(block.data() + i, 0xFF, n - i);
+        const std::size_t searched =
+            static_cast<std::size_t>(std::min<std::uint64_t>(n, until - at));
+        std::size_t advance = searched;
+        for (std::size_t i = 0; i < searched;) {
+            const void* hit = std::memchr(block.data() + i, 0xFF, searched - i);
             if (hit == nullptr) {
                 break;
             }
             const auto j =
                 static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - block.data());
             if (j + 1 >= n) {
-                // The byte after this 0xFF is in the next block (or past the end).
-                advance = j > 0 ? j : n;
+                if (at + n >= object.size()) {
+                    return std::nullopt;  // the last byte of the input: no marker
+                }
+                advance = j;  // the byte after it comes with the next block
                 break;
             }
             const std::uint8_t next = block[j + 1];
             if (next == 0x00 || (next >= 0xD0 && next <= 0xD7)) {
                 i = j + 2;
             } else if (next == 0xFF) {
-                i = j + 1;  // fill byte
+                i = j + 1;
             } else {
                 return at + j;
             }
@@ -200,6 +211,60 @@ std::optional<std::uint64_t> entropyEnd(Bytes& object, std::uint64_t from) {
         at += advance;
     }
     return std::nullopt;
+}
+
+// Where the marker that ends the entropy-coded data from `from` starts (its 0xFF); none when the
+// input ends first, or when the scan's allowance ran out before it was found. Data that an earlier
+// candidate's look went through is not read again, and what is read is charged to the allowance:
+// many candidates that lead into one long stretch of data (segments that jump over the ones
+// after them) read it once.
+std::optional<std::uint64_t> entropyEnd(Bytes& object, std::uint64_t from) {
+    DecodingAllowance& allowance = static_cast<Candidate&>(object).allowance();
+    std::vector<DecodingAllowance::MarkerFree>& known = allowance.markerFree;
+    const std::uint64_t size = object.size();
+    if (from >= size) {
+        return std::nullopt;
+    }
+    const std::uint64_t here = size - from;
+    const auto markerOf = [size](const DecodingAllowance::MarkerFree& stretch) {
+        return stretch.marker == 0 ? std::nullopt : std::optional(size - stretch.marker);
+    };
+    // The stretch that holds `from`, or the nearest one after it, where this look may stop.
+    DecodingAllowance::MarkerFree* after = nullptr;
+    for (DecodingAllowance::MarkerFree& stretch : known) {
+        if (stretch.from >= here && here >= stretch.marker) {
+            return markerOf(stretch);
+        }
+        if (stretch.from < here && (after == nullptr || stretch.from > after->from)) {
+            after = &stretch;
+        }
+    }
+    std::uint64_t until = after != nullptr ? size - after->from : size;
+    const std::uint64_t budget = std::max(allowance.left, kLeastLook);
+    const bool cut = until - from > budget;
+    if (cut) {
+        until = from + budget;
+        after = nullptr;
+    }
+    const std::optional<std::uint64_t> found = firstMarker(object, from, until);
+    allowance.left -= std::min(allowance.left, (found ? *found : until) - from);
+    if (object.failure()) {
+        return std::nullopt;
+    }
+    if (!found && after != nullptr) {
+        after->from = here;
+        return markerOf(*after);
+    }
+    if (!found && cut) {
+        return std::nullopt;
+    }
+    const DecodingAllowance::MarkerFree stretch{here, found ? size - *found : 0};
+    if (known.size() < kMarkerFreeKept) {
+        known.push_back(stretch);
+    } else {
+        *std::ranges::max_element(known, {}, &DecodingAllowance::MarkerFree::from) = stretch;
+    }
+    return found;
 }
 
 std::optional<Object> validateJpeg(Bytes& object) {

@@ -57,6 +57,17 @@ class DecodingAllowance {
     explicit DecodingAllowance(std::uint64_t inputSize);
 
     std::uint64_t left;
+
+    // A stretch of JPEG entropy-coded data looked through, which holds no marker before the one
+    // that ends it: so that many candidates that lead into the same data look through it once.
+    // Positions are counted back from the end of the input, the one origin that the bytes of all
+    // candidates share.
+    struct MarkerFree {
+        std::uint64_t from;    // bytes from its first position to the end of the input
+        std::uint64_t marker;  // bytes from its marker to the end; 0 where the input ends first
+    };
+    std::vector<MarkerFree> markerFree;
+
     // Where the decoders write what they decode, to be thrown away: one buffer for the scan.
     std::span<std::uint8_t> output();
 

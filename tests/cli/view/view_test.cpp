@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/chunked_file.h"
+#include "engine/hex_text.h"
 #include "engine/patch.h"
 #include "engine/patch_list.h"
 #include "engine/text_bytes.h"
@@ -326,6 +327,51 @@ TEST(ViewTest, ObjectsInsideAreListedInThePanelAndNamedAtTheCursor) {
             screen += grid.text(row) + "\n";
         }
         EXPECT_NE(screen.find(test.shown), std::string::npos) << test.keys << ":\n" << screen;
+    }
+}
+
+// Once the objects are known, the status line names the one the cursor is in, also after s has
+// listed the file's own structure again; before o, and between objects, it names none.
+TEST(ViewTest, TheStatusLineNamesTheObjectAtTheCursor) {
+    const std::string gzip("\x1f\x8b\x08\x00\0\0\0\0\0\x03\x03\0\0\0\0\0\0\0\0\0", 20);
+    const std::string zip = zipOfEntries(3);
+    const std::uint64_t gzipAt = 0x1235 + zip.size() + 0x100;
+    const std::string content =
+        std::string(0x1235, 'z') + zip + std::string(0x100, 'z') + gzip + std::string(64, 'z');
+    const std::string toGzip = "g" + std::to_string(gzipAt + 19) + "\r";
+    // Esc closes the panel of objects, s lists the file's structure in it, Esc closes it.
+    const std::string back = "o\x1bs\x1b";
+    const struct {
+        std::string keys;
+        std::string named;     // in the status line; empty for no object
+        bool listing = false;  // whether the panel lists the objects
+    } kCases[] = {
+        {"g0x1240\r", ""},
+        {back, ""},
+        {back + "g0x1235\r", "in zip at 0x1235"},
+        {back + toGzip, "in gzip at 0x" + hexNumber(gzipAt, HexLetters::kUpper)},
+        {back + "g" + std::to_string(gzipAt - 1) + "\r", ""},
+        {back + toGzip + "l", ""},
+        // While the panel lists the objects, the field at the cursor is the object.
+        {"o\x1bg0x1240\r", "Objects > zip", true},
+        {"oj\r", "Objects > zip", true},
+    };
+    for (const auto& test : kCases) {
+        Viewer viewer({content}, 78, 20);
+        viewer.press(test.keys);
+        const Grid grid = viewer.grid();
+        std::string status;
+        for (std::size_t row = 0; row < grid.height(); ++row) {
+            if (grid.text(row).find(" bytes  0x") != std::string::npos) {
+                status = grid.text(row);
+            }
+        }
+        if (test.named.empty()) {
+            EXPECT_EQ(status.find(" in "), std::string::npos) << test.keys << ": " << status;
+        } else {
+            EXPECT_NE(status.find(test.named), std::string::npos) << test.keys << ": " << status;
+        }
+        EXPECT_EQ(viewer.model().listsObjects(), test.listing) << test.keys;
     }
 }
 

@@ -550,5 +550,61 @@ TEST(ScanMediaTest, CertificateAndKeyFromOpenssl) {
     }
 }
 
+// Bytes in memory that count how many of them are read.
+class CountingSource : public SpanSource {
+  public:
+    using SpanSource::SpanSource;
+    Result<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        read += into.size();
+        return SpanSource::readAt(offset, into);
+    }
+    std::uint64_t read = 0;
+};
+
+// Thousands of JPEG candidates, each a start and an application segment that jumps over the ones
+// after it to a frame and a scan whose entropy-coded data runs to the end of the input: every
+// candidate is a picture of unknown size, and the data that they all lead to is read about once,
+// not once for each. With two scans, the candidates lead in turn to one and to the other.
+TEST(ScanMediaTest, CandidatesLeadingIntoTheSameDataReadItOnce) {
+    constexpr std::size_t kCandidates = 3000;
+    constexpr std::size_t kCandidateSize = 6;
+    const auto scanHeader = [](ByteBuffer& to) {
+        segment(to, 0xC0, ByteBuffer{8, 0, 1, 0, 1, 1, 1, 0x11, 0});
+        segment(to, 0xDA, ByteBuffer{1, 1, 0, 0, 0x3F, 0});
+    };
+    // Entropy-coded data without a 0xFF.
+    const auto data = [](ByteBuffer& to, std::size_t size, std::uint32_t seed) {
+        ByteBuffer bytes = randomFiller(size, seed);
+        std::ranges::replace(bytes, std::uint8_t{0xFF}, std::uint8_t{0x7F});
+        append(to, bytes);
+    };
+    for (const std::size_t scans : {std::size_t{1}, std::size_t{2}}) {
+        // The first scan's header, and the second's after 40000 bytes of the first's data.
+        const std::uint64_t first = kCandidates * kCandidateSize;
+        const std::uint64_t second = first + 23 + 40000;
+        ByteBuffer image;
+        for (std::size_t i = 0; i < kCandidates; ++i) {
+            const std::uint64_t target = scans == 2 && i % 2 == 1 ? second : first;
+            append(image, {0xFF, 0xD8, 0xFF, 0xE0});
+            bigEndian(image, target - image.size(), 2);
+        }
+        ASSERT_EQ(image.size(), first);
+        scanHeader(image);
+        if (scans == 2) {
+            data(image, 40000, 3);
+            ASSERT_EQ(image.size(), second);
+            scanHeader(image);
+        }
+        data(image, std::size_t{1} << 20, 4);
+        CountingSource source(image);
+        std::size_t pictures = 0;
+        const Result<ScanSummary> summary = scanObjects(
+            source, [&](const ScanHit& hit) { pictures += hit.format == "jpeg" ? 1U : 0U; });
+        ASSERT_TRUE(summary);
+        EXPECT_EQ(pictures, kCandidates) << scans;
+        EXPECT_LT(source.read, 4 * image.size()) << scans;
+    }
+}
+
 }  // namespace
 }  // namespace tessaloom
