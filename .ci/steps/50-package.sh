@@ -106,7 +106,7 @@ library=$(find "$usr/lib" -name libtessaloom_engine.a)
 holds "$(file "$library")" 'ar archive' || fail "$(file "$library")"
 public=(engine.h)
 for ((i = 0; i < ${#public[@]}; i++)); do
-  for included in $(sed -n 's/^#include "\([a-z_]*\.h\)".*/\1/p' "src/engine/${public[i]}"); do
+  for included in $(sed -n 's/^#include "\([a-z0-9_]*\.h\)".*/\1/p' "src/engine/${public[i]}"); do
     [[ " ${public[*]} " == *" $included "* ]] || public+=("$included")
   done
 done
