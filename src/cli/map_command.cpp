@@ -17,6 +17,7 @@
 #include "json.h"
 #include "map_svg.h"
 #include "progress_line.h"
+#include "scan_report.h"
 
 namespace tessaloom::cli {
 
@@ -150,11 +151,7 @@ class MapWriter {
     // note, where not empty, says what part of the input was looked through.
     void object(const ScanHit& hit, std::uint64_t length, const std::string& note) {
         if (json_) {
-            append((objects_ == 0 ? ",\n  \"objects\": [\n    " : ",\n    ") +
-                   ("{\"offset\": " + std::to_string(hit.offset)) +
-                   ", \"size\": " + std::to_string(hit.size) + ", \"size_exact\": " +
-                   (hit.sizeExact ? "true" : "false") + ", \"format\": " + jsonString(hit.format) +
-                   ", \"description\": " + jsonString(hit.description) + "}");
+            append((objects_ == 0 ? ",\n  \"objects\": [\n    " : ",\n    ") + scanHitJson(hit));
         } else {
             if (objects_ == 0) {
                 block_ += "\nObjects" + note + ":\n";

@@ -12,18 +12,11 @@
 #include "inputs.h"
 #include "json.h"
 #include "progress_line.h"
+#include "scan_report.h"
 
 namespace tessaloom::cli {
 
 namespace {
-
-// Numbers up to this are exact in every JSON reader (jq and JavaScript hold doubles); larger ones
-// are written as hex text.
-constexpr std::uint64_t kExactInJson = std::uint64_t{1} << 53;
-
-std::string jsonCount(std::uint64_t value) {
-    return value < kExactInJson ? std::to_string(value) : jsonString("0x" + lowerHex(value));
-}
 
 // "0x00001a00": at least eight hex digits, so that the column lines up below 4 GiB.
 std::string paddedHex(std::uint64_t value) {
@@ -68,38 +61,6 @@ std::string textLine(const ScanHit& hit) {
     return line;
 }
 
-std::string jsonPath(const std::vector<ScanStep>& path) {
-    std::string text = "[";
-    for (const ScanStep& step : path) {
-        text += text.size() == 1 ? "{" : ", {";
-        text +=
-            "\"offset\": " + jsonCount(step.offset) + ", \"format\": " + jsonString(step.format);
-        if (!step.member.empty()) {
-            text += ", \"member\": " + jsonString(step.member);
-        }
-        text += "}";
-    }
-    return text + "]";
-}
-
-std::string jsonLine(const ScanHit& hit) {
-    std::string line = "{\"offset\": " + jsonCount(hit.offset) +
-                       ", \"size\": " + jsonCount(hit.size) +
-                       ", \"size_exact\": " + (hit.sizeExact ? "true" : "false") +
-                       ", \"format\": " + jsonString(hit.format) +
-                       ", \"description\": " + jsonString(hit.description) +
-                       ", \"path\": " + jsonPath(hit.path) + ", \"fields\": {";
-    bool first = true;
-    for (const ScanField& field : hit.fields) {
-        line += first ? "" : ", ";
-        first = false;
-        line += jsonString(field.name) + ": ";
-        line += field.number ? jsonCount(*field.number) : jsonString(field.text);
-    }
-    line += "}}";
-    return line;
-}
-
 std::string summaryLine(std::uint64_t objects, std::uint64_t scanned) {
     const std::string found = objects == 0   ? std::string("No object found")
                               : objects == 1 ? std::string("1 object found")
@@ -132,7 +93,7 @@ int runScan(const Arguments& args) {
     bool headed = false;
     const ScanHitCallback onHit = [&](const ScanHit& hit) {
         if (json) {
-            writeLine(std::cout, jsonLine(hit));
+            writeLine(std::cout, scanHitJson(hit));
             return;
         }
         if (!headed) {

@@ -234,11 +234,7 @@ class DeepScan {
             }
             scan::PayloadSource& decoded = **opened;
             if (decoded.end().limited) {
-                if (budget_.left() == 0) {
-                    warnSpent(inner);
-                } else {
-                    warn(decoded.end().cutShort, inner);
-                }
+                warnCut(decoded.end().cutShort, inner);
             }
             return spared(inner, scanLevel(decoded, onHit, options_, this, inner, count));
         }
@@ -260,6 +256,10 @@ class DeepScan {
                     failed = scanned.failure();
                     return false;
                 }
+                // A compressed member that a limit cut short was scanned as far as it decoded.
+                if (member.limited) {
+                    warnCut(member.cutShort, inside);
+                }
                 return true;
             });
         if (failed) {
@@ -280,6 +280,14 @@ class DeepScan {
             return {};
         }
         return scanned;
+    }
+    // A payload that a limit cut short: the limit in all once, a limit per object each time.
+    void warnCut(const std::string& cutShort, const std::vector<ScanStep>& where) {
+        if (budget_.left() == 0) {
+            warnSpent(where);
+        } else {
+            warn(cutShort, where);
+        }
     }
     void warnSpent(const std::vector<ScanStep>& where) {
         if (!spentTold_) {
