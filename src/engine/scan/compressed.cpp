@@ -423,7 +423,10 @@ std::optional<Object> validateLzma(Bytes& object) {
         given =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{given} * 8, needed));
     }
-    if (decoded.ending == Verdict::kEnd && sized && decoded.produced != declared) {
+    // With no check over what it decodes to, a stream of nothing (a header and an end marker,
+    // which executables hold by chance) is no object.
+    if (decoded.ending == Verdict::kEnd &&
+        (decoded.produced == 0 || (sized && decoded.produced != declared))) {
         return std::nullopt;
     }
     const unsigned props = header[0];

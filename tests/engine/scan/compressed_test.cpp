@@ -167,6 +167,16 @@ TEST(ScanCompressedTest, DamagedStreamsAreNeverTakenWhole) {
         {"xz footer", [&] { return flipped(xz, xz.size() - 3); }, Expect::kEstimate},
         {"lzma cut short", [&] { return cut(lz, lz.size() / 2); }, Expect::kNoHitOrEstimate},
         {"lzma with an odd dictionary", [&] { return changed(lz, 3, 0x81); }, Expect::kNoHit},
+        // Executables are full of such: a header and an end marker, with no check to tell them
+        // from chance.
+        {"lzma of nothing", [] { return lzmaAlone(ByteBuffer{}); }, Expect::kNoHit},
+        {"lzma of nothing, its size given",
+         [] {
+             ByteBuffer bytes = lzmaAlone(ByteBuffer{});
+             std::fill_n(bytes.begin() + 5, 8, std::uint8_t{0});
+             return bytes;
+         },
+         Expect::kNoHit},
         {"lzma with a huge size", [&] { return changed(lz, 12, 0x7F); }, Expect::kNoHit},
         {"lzma whose size is wrong",
          [&] {
