@@ -16,6 +16,8 @@
 #   BEFORE=...    an older build of it: every tessaloom command of the comparison is timed with it
 #                 too, on the same files and as many runs, and a table sets before beside after
 #   SPARSE_GIB=6  size of the sparse image whose last pages the window dump shows, in GiB
+#   DELTA_MIB=1024  size of the two versions that --delta aligns (default: SIZE_MIB below 192)
+#   BSDIFF_MIB=64   size of the pair that bsdiff, for the record, is timed on
 #   CORPUS_ROOT=/tmp  where the folder of generated files is made; it is removed at the end
 #   STRUCT_ELF=...  the ELF file of the --struct rows (default: the largest ELF library on the
 #                   machine); STRUCT_PE=... the PE file (default: Wine's largest DLL); an empty
@@ -54,6 +56,8 @@ slow_runs=${SLOW_RUNS:-3}
 scale_runs=${SCALE_RUNS:-3}
 scale_sizes=${SCALE_SIZES-16 64 256}
 sparse_gib=${SPARSE_GIB:-6}
+delta_mib=${DELTA_MIB:-$((size >= 192 ? 1024 : size))}
+bsdiff_mib=${BSDIFF_MIB:-$((delta_mib < 64 ? delta_mib : 64))}
 memory_bound=16  # MiB that each tessaloom command may hold at its peak
 if ! [[ $sparse_gib =~ ^[1-9][0-9]*$ ]]; then
   echo "compare.sh: SPARSE_GIB is a whole number of GiB, 1 or more, not '$sparse_gib'" >&2
@@ -71,6 +75,8 @@ command -v ent >/dev/null || missing+=(ent)
 command -v bbe >/dev/null || missing+=(bbe)
 command -v xxd >/dev/null || missing+=(xxd)
 command -v binwalk >/dev/null || missing+=(binwalk)
+command -v xdelta3 >/dev/null || missing+=(xdelta3)
+command -v bsdiff >/dev/null || missing+=(bsdiff)
 command -v hexdump >/dev/null || missing+=(bsdextrautils)
 command -v strings >/dev/null || missing+=(binutils)
 [ -x /usr/bin/time ] || missing+=(time)
@@ -195,6 +201,21 @@ measure deep "$runs" 1 "$tessaloom --scan $D --deep"
 measure unpack "$runs" 1 "sh -c 'gzip -dc $dir/part.gz >/dev/null; xz -dc -T1 $dir/part.xz >/dev/null; zstd -q -dc $dir/part.zst >/dev/null'"
 measure deep_pipe "$runs" 1 "sh -c 'cat $D | $tessaloom --scan - --deep'"
 
+# Two versions of a mixed image, 1,000 bytes changed, 20 insertions, 20 deletions and 5 moved
+# blocks apart: --delta against reading both, against xdelta3 -e, and bsdiff on a smaller pair
+# for the record (it needs about 17 times the old file's size in memory).
+echo "Generating the ${delta_mib} MiB pair for --delta" >&2
+DA=$dir/delta-a.bin DB=$dir/delta-b.bin
+python3 bench/make_delta_pair.py "$delta_mib" "$DA" "$DB"
+measure cat_delta "$runs" 1 "cat $DA $DB >/dev/null"
+measure delta "$runs" 1 "$tessaloom --delta $DA $DB"
+measure xdelta "$slow_runs" 0 "xdelta3 -e -f -s $DA $DB $dir/delta.vcdiff"
+rm -f "$DA" "$DB" "$dir/delta.vcdiff"
+python3 bench/make_delta_pair.py "$bsdiff_mib" "$DA" "$DB"
+measure delta_small "$runs" 1 "$tessaloom --delta $DA $DB"
+measure bsdiff 1 0 "bsdiff $DA $DB $dir/delta.bsdiff"
+rm -f "$DA" "$DB" "$dir/delta.bsdiff"
+
 # The sparse image: its size with no blocks written, then a line of known bytes 4096 before the
 # end, so the window has something to show.
 S=$dir/sparse.img
@@ -296,6 +317,11 @@ peer "binwalk F (its signature scan)" binwalk_scan scan
 row "gzip, xz, zstd -dc of D's parts (floor)" unpack 1.00
 row "tessaloom --scan D --deep" deep "$(ratio "${seconds[deep]}" "${seconds[unpack]}")"
 row "cat D | tessaloom --scan - --deep" deep_pipe "$(ratio "${seconds[deep_pipe]}" "${seconds[unpack]}")"
+row "cat DA DB >/dev/null (${delta_mib} MiB each)" cat_delta 1.00
+ours "--delta DA DB" delta cat_delta
+peer "xdelta3 -e -s DA DB" xdelta delta
+row "tessaloom --delta, ${bsdiff_mib} MiB pair" delta_small
+peer "bsdiff, ${bsdiff_mib} MiB pair (one run)" bsdiff delta_small
 row "tessaloom --dump S $sparse_offset 64" sparse
 peer "xxd -s $sparse_offset -l 64 S" xxd_sparse sparse
 row "tessaloom --scan S --deep (one run)" scan_sparse
@@ -382,6 +408,9 @@ target "--entropy F ÷ --map F" "$map_ratio" ">=" 1 "$map_verdict" "(0.97 or mor
 target "--scan F ÷ cat F" "$(ratio "${seconds[scan]}" "${seconds[cat]}")" "<=" 2.5
 target "binwalk F ÷ --scan F" "$(ratio "${seconds[binwalk_scan]}" "${seconds[scan]}")" ">=" 20
 target "--scan D --deep ÷ decompressors" "$(ratio "${seconds[deep]}" "${seconds[unpack]}")" "<=" 2
+target "--delta DA DB ÷ cat DA DB" "$(ratio "${seconds[delta]}" "${seconds[cat_delta]}")" "<=" 8
+target "xdelta3 -e ÷ --delta" "$(ratio "${seconds[xdelta]}" "${seconds[delta]}")" ">=" 1
+target "--delta DA DB, peak MiB" "${mebibytes[delta]}" "<=" 64
 target "--map F, GB/s" "$(awk -v s="${seconds[map]}" -v m="$size" \
   'BEGIN { if (s > 0) printf "%.2f", m * 1048576 / s / 1e9; else print "-" }')" ">=" 1
 # Streaming commands hold a few buffers, whatever the size of the file.
