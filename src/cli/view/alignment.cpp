@@ -10,7 +10,9 @@ namespace tessaloom::cli::view {
 
 namespace {
 
-constexpr std::uint64_t kRowBytes = 16;
+std::uint64_t rowsOf(std::uint64_t length) {
+    return length / kBytesPerRow + (length % kBytesPerRow != 0 ? 1 : 0);
+}
 
 bool paired(DeltaHunk::Op op) {
     return hunkHas(op, 0) && hunkHas(op, 1);
@@ -31,26 +33,26 @@ void Alignment::add(const DeltaHunk& hunk) {
         DeltaHunk& last = hunks_.back();
         if (last.aOffset + last.length == hunk.aOffset &&
             last.bOffset + last.length == hunk.bOffset) {
-            rows_ -= (last.length + kRowBytes - 1) / kRowBytes;
+            rows_ -= rowsOf(last.length);
             last.op = DeltaHunk::Op::kChanged;
             last.length += hunk.length;
-            rows_ += (last.length + kRowBytes - 1) / kRowBytes;
+            rows_ += rowsOf(last.length);
             return;
         }
     }
     hunks_.push_back(hunk);
     firstRows_.push_back(rows_);
-    rows_ += (hunk.length + kRowBytes - 1) / kRowBytes;
+    rows_ += rowsOf(hunk.length);
 }
 
 AlignedRow Alignment::row(std::uint64_t row) const {
     const auto after = std::ranges::upper_bound(firstRows_, row);
     const auto hunk = static_cast<std::size_t>(after - firstRows_.begin()) - 1;
     const DeltaHunk& h = hunks_[hunk];
-    const std::uint64_t within = (row - firstRows_[hunk]) * kRowBytes;
+    const std::uint64_t within = (row - firstRows_[hunk]) * kBytesPerRow;
     AlignedRow shown;
     shown.hunk = hunk;
-    shown.count = static_cast<std::size_t>(std::min(kRowBytes, h.length - within));
+    shown.count = static_cast<std::size_t>(std::min(kBytesPerRow, h.length - within));
     if (hunkHas(h.op, 0)) {
         shown.a = h.aOffset + within;
     }
@@ -66,7 +68,7 @@ std::optional<std::uint64_t> Alignment::positionOf(std::size_t file, std::uint64
         const std::uint64_t start = file == 0 ? h.aOffset : h.bOffset;
         if (hunkHas(h.op, file) && offset >= start && offset - start < h.length) {
             const std::uint64_t within = offset - start;
-            return (firstRows_[i] + within / kRowBytes) * kRowBytes + within % kRowBytes;
+            return (firstRows_[i] + within / kBytesPerRow) * kBytesPerRow + within % kBytesPerRow;
         }
     }
     return std::nullopt;

@@ -16,6 +16,9 @@ namespace tessaloom::cli::view {
 
 class Document;
 
+// The bytes of each file that one row of the viewer shows.
+inline constexpr std::uint64_t kBytesPerRow = 16;
+
 // One row of the aligned view.
 struct AlignedRow {
     std::size_t hunk = 0;  // index into Alignment::hunks()

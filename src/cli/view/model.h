@@ -21,8 +21,6 @@
 
 namespace tessaloom::cli::view {
 
-inline constexpr std::uint64_t kBytesPerRow = 16;
-
 enum class Mode { kView, kEditHex, kEditText, kPrompt, kHelp, kLegend, kStructure };
 
 enum class PromptKind { kGoto, kSearch, kFieldSearch, kSaveAs, kExport, kDiscard };
