@@ -263,8 +263,7 @@ void Model::moveTo(std::uint64_t offset) {
 
 // A jump (to an offset, a field, a match, a difference, a region) that leaves the screen shows
 // its row near the top, with a little of what comes before it above: what follows the target is
-// what the user came to read.
-// In the aligned view, offset is one of A, or of B past A's end.
+// what the user came to read. In the aligned view, offset is one of A, or of B past A's end.
 void Model::jumpTo(std::uint64_t offset) {
     if (aligned_) {
         const std::optional<std::uint64_t> inA = alignment_->positionOf(0, offset);
