@@ -229,6 +229,43 @@ TEST_F(ViewTest, ObjectsListedGoneToAndNamed) {
     expectRestored(tmux, before, "0\n");
 }
 
+// a aligns two files across an insertion: the rows of A stay beside the same bytes of B, the
+// inserted bytes show beside a gap in A, ] goes to them and the status line names the hunk.
+TEST_F(ViewTest, TwoFilesAlignedAcrossAnInsertion) {
+    std::string a(0x10000, '\0');
+    std::uint32_t state = 26;
+    for (char& byte : a) {
+        state = state * 1664525 + 1013904223;
+        byte = static_cast<char>(state >> 24);
+    }
+    std::string b = a;
+    b.insert(0x5040, std::string(16, 'I'));
+    writeFile("a", a);
+    writeFile("b", b);
+    Tmux tmux(path(""), "a b");
+    const std::string before = tmux.start();
+    ASSERT_TRUE(tmux.waitForScreen("65536 bytes  0x0 (0)"));
+    tmux.keys("a");
+    ASSERT_TRUE(tmux.waitForScreen("Aligned: 1 hunk not equal"));
+    tmux.keys("]");
+    ASSERT_TRUE(
+        tmux.waitForScreen(" A -  B 0x5040  inserted A:0x5040 B:0x5040, 0x10 bytes  [ALIGNED]"));
+    const std::string screen = tmux.screen();
+    EXPECT_NE(screen.find("          -- -- -- -- -- -- -- --  -- -- -- -- -- -- -- --"),
+              std::string::npos)
+        << screen;
+    EXPECT_NE(screen.find(
+                  "00005040  49 49 49 49 49 49 49 49  49 49 49 49 49 49 49 49  |IIIIIIIIIIIIIIII|"),
+              std::string::npos)
+        << screen;
+    tmux.keys("j");
+    ASSERT_TRUE(tmux.waitForScreen(" A 0x5040  B 0x5050  equal A:0x5040 = B:0x5050"));
+    tmux.keys("a");
+    ASSERT_TRUE(tmux.waitForScreen("0x5040 (20544)"));
+    tmux.keys("q");
+    expectRestored(tmux, before, "0\n");
+}
+
 using ViewArgumentsTest = E2ETest;
 
 TEST_F(ViewArgumentsTest, NeedsATerminalAndOneOrTwoFiles) {

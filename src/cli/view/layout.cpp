@@ -42,6 +42,8 @@ constexpr std::array kHelp{
     HelpLine{"g", "go to an offset: 0x1F0, 496, +16, -0x10, 4KiB, 1MiB"},
     HelpLine{"/  n  N", "find hex as --find (4D 5A ?? 0?) or \"text\"; next; prev."},
     HelpLine{"]  [", "next and previous difference (two files)"},
+    HelpLine{"a", "two files aligned across insertions and deletions, or at"},
+    HelpLine{"", "equal offsets again; aligned, ] [ go from hunk to hunk"},
     HelpLine{"s", "structure: Enter goes, / n N find a field, h l fold"},
     HelpLine{"o", "objects inside, as --scan finds them: Enter goes to one,"},
     HelpLine{"", "the status line names the one at the cursor"},
@@ -149,51 +151,92 @@ std::string general(double value, int digits) {
     return std::string(text, written.ptr);
 }
 
-// Draws the rows of one file from the model's top row on.
+// Whether the byte at position, of file in the pane, differs from the other file's: at the same
+// offset, or in the aligned view where the hunk says so.
+bool differsAt(Model& model, DrawnBytes& bytes, std::size_t file, std::uint64_t position,
+               std::uint8_t byte) {
+    if (!model.aligned()) {
+        return bytes.differ(model, position);
+    }
+    const AlignedRow row = model.alignment().row(position / kBytesPerRow);
+    switch (model.alignment().hunks()[row.hunk].op) {
+        case DeltaHunk::Op::kInserted:
+        case DeltaHunk::Op::kDeleted:
+            return true;
+        case DeltaHunk::Op::kChanged: {
+            const std::size_t other = 1 - file;
+            const std::optional<std::uint64_t> there = model.offsetAt(other, position);
+            const std::optional<std::uint8_t> theirs =
+                there ? bytes.at(*model.documents()[other], *there) : std::nullopt;
+            return theirs && *theirs != byte;
+        }
+        default:
+            return false;
+    }
+}
+
+// Draws the rows of one file from the model's top row on: in the aligned view each row starts
+// with its offset in this file, and a side that has no bytes there shows a gap.
 void drawPane(Grid& grid, Model& model, DrawnBytes& bytes, const Geometry& geometry,
               std::size_t file, std::size_t x0, std::size_t y0) {
     Document& document = *model.documents()[file];
-    const StructureField* field = model.highlightedField();
+    // A's structure, whose offsets are B's too only where the rows are the files' own.
+    const StructureField* field =
+        file == 0 || !model.aligned() ? model.highlightedField() : nullptr;
     const bool editing =
         file == 0 && (model.mode() == Mode::kEditHex || model.mode() == Mode::kEditText);
     const std::size_t hexStart = x0 + geometry.offsetDigits + 2;
     const std::size_t asciiStart = hexStart + 16 * 3 + 3;
     for (std::size_t row = 0; row < geometry.pane.rows; ++row) {
         const std::uint64_t line = model.top() + row * kBytesPerRow;
-        if (line >= model.length()) {
+        if (line >= model.extent()) {
             break;
         }
         const std::size_t y = y0 + row;
-        grid.put(x0, y, hexOffset(line, geometry.offsetDigits), Style::kOffset);
+        std::optional<std::uint64_t> start = line;
+        std::size_t count = kBytesPerRow;
+        if (model.aligned()) {
+            const AlignedRow aligned = model.alignment().row(line / kBytesPerRow);
+            start = file == 0 ? aligned.a : aligned.b;
+            count = aligned.count;
+        }
+        if (start) {
+            grid.put(x0, y, hexOffset(*start, geometry.offsetDigits), Style::kOffset);
+        }
         if (geometry.sidebar) {
             grid.put(asciiStart - 1, y, "|", Style::kPlain);
         }
         for (std::size_t i = 0; i < kBytesPerRow; ++i) {
-            const std::uint64_t offset = line + i;
+            const std::uint64_t position = line + i;
             const std::size_t x = hexStart + i * 3 + (i >= 8 ? 1 : 0);
-            if (offset >= document.size()) {
+            const Style cursorOr = position == model.cursor() ? Style::kCursor : Style::kPlain;
+            const std::optional<std::uint64_t> offset = model.offsetAt(file, position);
+            if (!offset) {
+                if (!start && i < count) {
+                    grid.put(x, y, "--", cursorOr == Style::kCursor ? cursorOr : Style::kGap);
+                }
                 continue;
             }
-            const std::optional<std::uint8_t> read = bytes.at(document, offset);
+            const std::optional<std::uint8_t> read = bytes.at(document, *offset);
             if (!read) {
-                grid.put(x, y, "??", offset == model.cursor() ? Style::kCursor : Style::kPlain);
+                grid.put(x, y, "??", cursorOr);
                 continue;
             }
             const std::uint8_t byte = *read;
             Style style = byteStyle(byte);
-            if (field != nullptr && offset >= field->offset &&
-                offset - field->offset < field->size) {
+            if (field != nullptr && *offset >= field->offset &&
+                *offset - field->offset < field->size) {
                 style = Style::kField;
             }
-            if (bytes.differ(model, offset)) {
+            if (differsAt(model, bytes, file, position, byte)) {
                 style = Style::kDiffers;
             }
-            if (document.changed(offset)) {
+            if (document.changed(*offset)) {
                 style = Style::kChanged;
             }
             Style hexStyle = style;
             Style textStyle = style;
-            if (offset == model.cursor()) {
+            if (position == model.cursor()) {
                 hexStyle = editing && model.mode() == Mode::kEditText && geometry.sidebar
                                ? style
                                : Style::kCursor;
@@ -201,7 +244,7 @@ void drawPane(Grid& grid, Model& model, DrawnBytes& bytes, const Geometry& geome
             }
             grid.set(x, y, {static_cast<char32_t>(kUpperHexDigits[byte >> 4]), hexStyle});
             grid.set(x + 1, y, {static_cast<char32_t>(kUpperHexDigits[byte & 0xF]), hexStyle});
-            if (offset == model.cursor() && model.mode() == Mode::kEditHex && editing) {
+            if (position == model.cursor() && model.mode() == Mode::kEditHex && editing) {
                 // The digit that the next key types stands out from the other.
                 grid.setStyle(model.highNibble() ? x + 1 : x, y, style);
             }
@@ -218,12 +261,12 @@ void drawPane(Grid& grid, Model& model, DrawnBytes& bytes, const Geometry& geome
 
 void drawMap(Grid& grid, Model& model, const Geometry& geometry) {
     const RegionMap& map = model.regionMap();
-    const std::uint64_t viewEnd = model.top() + geometry.pane.rows * kBytesPerRow;
+    const auto [viewStart, viewEnd] = model.shownOfA();
     for (std::size_t cell = 0; cell < map.cells().size() && cell < geometry.areaRows; ++cell) {
         const std::uint64_t start = map.cellStart(cell);
         const std::uint64_t end =
             cell + 1 < map.cells().size() ? map.cellStart(cell + 1) : model.document().size();
-        const bool shown = start < viewEnd && end > model.top();
+        const bool shown = start < viewEnd && end > viewStart;
         if (shown) {
             grid.set(geometry.mapColumn, cell, {U'\u25B6', Style::kMarker});
         }
@@ -236,12 +279,13 @@ void drawMap(Grid& grid, Model& model, const Geometry& geometry) {
 // file ends sooner.
 std::optional<std::uint64_t> numberAtCursor(Model& model, DrawnBytes& bytes, std::size_t count) {
     Document& document = model.document();
-    if (model.cursor() >= document.size() || document.size() - model.cursor() < count) {
+    const std::optional<std::uint64_t> at = model.cursorOffset();
+    if (!at || document.size() - *at < count) {
         return std::nullopt;
     }
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::optional<std::uint8_t> byte = bytes.at(document, model.cursor() + i);
+        const std::optional<std::uint8_t> byte = bytes.at(document, *at + i);
         if (!byte) {
             return std::nullopt;
         }
@@ -315,13 +359,30 @@ std::string_view modeName(Mode mode) {
     return mode == Mode::kEditHex ? "  [EDIT HEX]" : mode == Mode::kEditText ? "  [EDIT TEXT]" : "";
 }
 
+// Where the cursor is in one file of the aligned view: "A 0x5000", or "A -" in a gap.
+std::string alignedOffset(Model& model, std::size_t file) {
+    const std::optional<std::uint64_t> offset = model.offsetAt(file, model.cursor());
+    return std::string(file == 0 ? "A " : "B ") +
+           (offset ? "0x" + hexNumber(*offset, HexLetters::kUpper) : std::string("-"));
+}
+
 void drawStatus(Grid& grid, Model& model, std::size_t y) {
     Document& document = model.document();
     // The name alone: the folders would push the rest of the line off a narrow screen.
     const std::string name = baseName(document.path());
-    std::string line = " " + name + "  " + std::to_string(document.size()) + " bytes  0x" +
-                       hexNumber(model.cursor(), HexLetters::kUpper) + " (" +
-                       std::to_string(model.cursor()) + ")";
+    std::string line;
+    if (model.aligned()) {
+        // The offsets in both files and the hunk come first: the titles name the files.
+        line = " " + alignedOffset(model, 0) + "  " + alignedOffset(model, 1);
+        if (const DeltaHunk* hunk = model.hunkAtCursor()) {
+            line += "  " + hunkText(*hunk);
+        }
+        line += "  [ALIGNED]";
+    } else {
+        line = " " + name + "  " + std::to_string(document.size()) + " bytes  0x" +
+               hexNumber(model.cursor(), HexLetters::kUpper) + " (" +
+               std::to_string(model.cursor()) + ")";
+    }
     // The object the cursor is in, before the field: while the panel lists the objects, the field
     // is the object.
     if (const StructureField* object = model.objectAtCursor(); object && !model.listsObjects()) {
@@ -338,7 +399,7 @@ void drawStatus(Grid& grid, Model& model, std::size_t y) {
     if (const std::size_t changes = document.changeCount()) {
         line += "  " + std::to_string(changes) + (changes == 1 ? " change" : " changes");
     }
-    if (model.documents().size() == 2) {
+    if (model.documents().size() == 2 && !model.aligned()) {
         line += "  " + std::to_string(model.differenceCount()) + " differing" +
                 (model.differencesCounted() ? "" : " so far");
     }
@@ -401,6 +462,7 @@ constexpr std::array kLegendLines{
     LegendLine{U"4D", Style::kChanged, "changed and not saved"},
     LegendLine{U"4D", Style::kDiffers, "differs from the other file"},
     LegendLine{U"4D", Style::kField, "the structure field the cursor is in"},
+    LegendLine{U"--", Style::kGap, "aligned (a): bytes that the other file has and this one lacks"},
     LegendLine{U"\u25B6", Style::kMarker, "strip: the stretches of the file the view is in"},
     LegendLine{U"\u2588", Style::kMapZeros, "strip: zeros"},
     LegendLine{U"\u2588", Style::kMapFill, "strip: one value repeated"},
@@ -526,7 +588,7 @@ std::string Grid::styles(std::size_t y) const {
 
 char styleLetter(Style style) {
     // In the order of Style.
-    constexpr std::string_view kLetters = ".o0pwah#CDFSTM?zftcxrPQ";
+    constexpr std::string_view kLetters = ".o0pwah#CDFSTM?zftcxrPQg";
     return kLetters[static_cast<std::size_t>(style)];
 }
 

@@ -36,6 +36,7 @@ enum class Style : std::uint8_t {
     kMapRandom,
     kPanel,
     kPanelChoice,
+    kGap,  // aligned view: where the other file has bytes that this one lacks
 };
 
 struct Cell {

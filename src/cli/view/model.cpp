@@ -93,15 +93,76 @@ bool Model::differs(std::uint64_t offset) {
     return readOrThrow(differsAt(*documents_[0], *documents_[1], offset));
 }
 
+std::uint64_t Model::extent() const {
+    return aligned_ ? alignment_->rows() * kBytesPerRow : length_;
+}
+
+std::optional<std::uint64_t> Model::offsetAt(std::size_t file, std::uint64_t position) const {
+    if (!aligned_) {
+        return position < documents_[file]->size() ? std::optional(position) : std::nullopt;
+    }
+    if (position >= extent()) {
+        return std::nullopt;
+    }
+    const AlignedRow row = alignment_->row(position / kBytesPerRow);
+    const std::uint64_t column = position % kBytesPerRow;
+    const std::optional<std::uint64_t>& start = file == 0 ? row.a : row.b;
+    if (column >= row.count || !start) {
+        return std::nullopt;
+    }
+    return *start + column;
+}
+
+const DeltaHunk* Model::hunkAtCursor() const {
+    if (!aligned_ || extent() == 0) {
+        return nullptr;
+    }
+    return &alignment_
+                ->hunks()[alignment_->row(std::min(cursor_, extent() - 1) / kBytesPerRow).hunk];
+}
+
+std::uint64_t Model::cursorFileOffset() const {
+    if (!aligned_ || extent() == 0) {
+        return cursor_;
+    }
+    const AlignedRow row = alignment_->row(std::min(cursor_, extent() - 1) / kBytesPerRow);
+    if (!row.a) {
+        // An insertion: where in A its bytes go.
+        return alignment_->hunks()[row.hunk].aOffset;
+    }
+    return *row.a + std::min<std::uint64_t>(cursor_ % kBytesPerRow, row.count - 1);
+}
+
+std::pair<std::uint64_t, std::uint64_t> Model::shownOfA() const {
+    if (!aligned_) {
+        return {top(), top() + pane_.rows * kBytesPerRow};
+    }
+    std::uint64_t first = UINT64_MAX;
+    std::uint64_t end = 0;
+    for (std::uint64_t row = topRow_; row < alignment_->rows() && row < topRow_ + pane_.rows;
+         ++row) {
+        const AlignedRow shown = alignment_->row(row);
+        if (shown.a) {
+            first = std::min(first, *shown.a);
+            end = std::max(end, *shown.a + shown.count);
+        }
+    }
+    return first < end ? std::pair(first, end) : std::pair<std::uint64_t, std::uint64_t>(0, 0);
+}
+
 const StructureField* Model::fieldAtCursor() const {
     const StructureField* best = nullptr;
+    const std::optional<std::uint64_t> at = cursorOffset();
+    if (!at) {
+        return nullptr;
+    }
     for (std::size_t i = 1; i < structure_.size(); ++i) {
         const StructureField& field = structure_[i];
         // A field that spans the whole file (the data of a raw file) says nothing of this byte.
         if (field.size >= document().size()) {
             continue;
         }
-        if (cursor_ >= field.offset && cursor_ - field.offset < field.size &&
+        if (*at >= field.offset && *at - field.offset < field.size &&
             (best == nullptr || field.size < best->size ||
              (field.size == best->size && field.depth > best->depth))) {
             best = &field;
@@ -112,12 +173,15 @@ const StructureField* Model::fieldAtCursor() const {
 
 const StructureField* Model::objectAtCursor() const {
     const StructureField* best = nullptr;
+    const std::optional<std::uint64_t> at = cursorOffset();
+    if (!at) {
+        return nullptr;
+    }
     for (const StructureField& object : objects_) {
-        if (object.offset > cursor_) {
+        if (object.offset > *at) {
             break;
         }
-        if (cursor_ - object.offset < object.size &&
-            (best == nullptr || object.size < best->size)) {
+        if (*at - object.offset < object.size && (best == nullptr || object.size < best->size)) {
             best = &object;
         }
     }
@@ -192,23 +256,31 @@ void Model::step() {
 }
 
 void Model::moveTo(std::uint64_t offset) {
-    cursor_ = length_ == 0 ? 0 : std::min(offset, length_ - 1);
+    cursor_ = extent() == 0 ? 0 : std::min(offset, extent() - 1);
     highNibble_ = true;
     scroll();
 }
 
 // A jump (to an offset, a field, a match, a difference, a region) that leaves the screen shows
 // its row near the top, with a little of what comes before it above: what follows the target is
-// what the user came to read.
+// what the user came to read. In the aligned view, offset is one of A, or of B past A's end.
 void Model::jumpTo(std::uint64_t offset) {
+    if (aligned_) {
+        const std::optional<std::uint64_t> inA = alignment_->positionOf(0, offset);
+        offset = inA ? *inA : alignment_->positionOf(1, offset).value_or(offset);
+    }
+    showAt(offset);
+}
+
+void Model::showAt(std::uint64_t position) {
     const std::uint64_t rows = std::max<std::uint64_t>(pane_.rows, 1);
     const std::uint64_t wasTop = topRow_;
-    moveTo(offset);
+    moveTo(position);
     const std::uint64_t row = cursor_ / kBytesPerRow;
     if (row >= wasTop && row < wasTop + rows) {
         return;
     }
-    const std::uint64_t lastRow = length_ == 0 ? 0 : (length_ - 1) / kBytesPerRow;
+    const std::uint64_t lastRow = extent() == 0 ? 0 : (extent() - 1) / kBytesPerRow;
     const std::uint64_t lastTop = lastRow >= rows ? lastRow - rows + 1 : 0;
     topRow_ = std::min(row - std::min<std::uint64_t>(row, (rows - 1) / 4), lastTop);
 }
@@ -219,7 +291,7 @@ void Model::moveBy(std::int64_t delta) {
         moveTo(cursor_ >= back ? cursor_ - back : cursor_ % kBytesPerRow);
     } else {
         const std::uint64_t ahead = static_cast<std::uint64_t>(delta);
-        const std::uint64_t last = length_ == 0 ? 0 : length_ - 1;
+        const std::uint64_t last = extent() == 0 ? 0 : extent() - 1;
         // A step down past the last row stops on the last byte only when there is a row to go to.
         if (last - cursor_ < ahead && last / kBytesPerRow == cursor_ / kBytesPerRow) {
             return;
@@ -300,11 +372,13 @@ bool Model::handleView(const Key& key) {
         {{KeyCode::kChar, ']'}, [](Model& m) { m.startDifference(true); }},
         {{KeyCode::kChar, '['}, [](Model& m) { m.startDifference(false); }},
         {{KeyCode::kChar, 'm'}, [](Model& m) { m.nextRegion(); }},
+        {{KeyCode::kChar, 'a'}, [](Model& m) { m.toggleAligned(); }},
         {{KeyCode::kChar, 's'}, [](Model& m) { m.showFileStructure(); m.openStructure(); }},
         {{KeyCode::kChar, 'o'}, [](Model& m) { m.showObjects(); }},
         {{KeyCode::kChar, '?'}, [](Model& m) { m.mode_ = Mode::kHelp; }},
         {{KeyCode::kChar, 't'}, [](Model& m) { m.bigEndian_ = !m.bigEndian_; }},
-        {{KeyCode::kChar, 'e'}, [](Model& m) { m.mode_ = Mode::kEditHex; m.highNibble_ = true; }},
+        {{KeyCode::kChar, 'e'}, [](Model& m) {
+            if (m.mayEdit()) { m.mode_ = Mode::kEditHex; m.highNibble_ = true; } }},
         {{KeyCode::kChar, 'w'}, [](Model& m) { m.save({}); }},
         {{KeyCode::kChar, 'W'}, [](Model& m) { m.openPrompt(PromptKind::kSaveAs); }},
         {{KeyCode::kChar, 'p'}, [](Model& m) {
@@ -313,8 +387,8 @@ bool Model::handleView(const Key& key) {
         {{KeyCode::kEscape}, [](Model& m) {
             if (m.seek_) { m.seek_.reset(); m.message_ = "Stopped"; }
             else { m.structurePinned_ = false; } }},
-        {{KeyCode::kChar, 'u'}, [](Model& m) { m.undoOrRedo(false); }},
-        {{KeyCode::kChar, kCtrlR}, [](Model& m) { m.undoOrRedo(true); }},
+        {{KeyCode::kChar, 'u'}, [](Model& m) { if (m.mayEdit()) { m.undoOrRedo(false); } }},
+        {{KeyCode::kChar, kCtrlR}, [](Model& m) { if (m.mayEdit()) { m.undoOrRedo(true); } }},
     };
     // clang-format on
     if (key.is('q')) {
@@ -356,7 +430,7 @@ bool Model::navigate(const Key& key) {
             moveBy(-page);
             return true;
         case KeyCode::kPageDown:
-            if (length_ > 0 && topRow_ + pane_.rows <= (length_ - 1) / kBytesPerRow) {
+            if (extent() > 0 && topRow_ + pane_.rows <= (extent() - 1) / kBytesPerRow) {
                 topRow_ += pane_.rows;
             }
             moveBy(page);
@@ -386,6 +460,7 @@ void Model::undoOrRedo(bool redo) {
         return;
     }
     const bool before = differs(*offset);
+    alignment_.reset();
     if (redo) {
         edited.redo();
     } else {
@@ -402,6 +477,7 @@ void Model::edit(std::uint8_t value, bool join) {
         return;
     }
     const bool before = differs(cursor_);
+    alignment_.reset();
     edited.set(cursor_, value, join);
     differences_.changed(cursor_, before, differs(cursor_));
 }
@@ -511,7 +587,7 @@ void Model::runPrompt() {
         case PromptKind::kGoto: {
             bool beforeStart = false;
             if (const std::optional<std::uint64_t> offset =
-                    parseOffset(promptText_, cursor_, beforeStart)) {
+                    parseOffset(promptText_, cursorFileOffset(), beforeStart)) {
                 if (*offset >= length_ && !(length_ == 0 && *offset == 0)) {
                     message_ = "Past the end: the file has " + plural(length_, "byte");
                 } else {
@@ -572,7 +648,7 @@ void Model::startSearch(bool forward) {
         message_ = "No pattern yet: / asks for one";
         return;
     }
-    seek_ = std::make_unique<SearchSeek>(document(), *pattern_, cursor_, forward);
+    seek_ = std::make_unique<SearchSeek>(document(), *pattern_, cursorFileOffset(), forward);
 }
 
 void Model::startDifference(bool forward) {
@@ -580,7 +656,89 @@ void Model::startDifference(bool forward) {
         message_ = "Differences need a second file: --view FILE FILE_B";
         return;
     }
+    if (aligned_) {
+        const DeltaHunk* here = hunkAtCursor();
+        const std::optional<std::size_t> next =
+            here == nullptr
+                ? std::nullopt
+                : alignment_->nextDifference(
+                      static_cast<std::size_t>(here - alignment_->hunks().data()), forward);
+        if (!next) {
+            message_ = "No more differences";
+            return;
+        }
+        showAt(alignment_->firstRow(*next) * kBytesPerRow);
+        return;
+    }
     seek_ = std::make_unique<DifferenceSeek>(*documents_[0], *documents_[1], cursor_, forward);
+}
+
+bool Model::mayEdit() {
+    if (aligned_) {
+        message_ = "No editing in the aligned view: a shows the files at equal offsets again";
+        return false;
+    }
+    return true;
+}
+
+// Aligns the two files with the engine's alignFiles the first time (the screen shows how far it
+// got, and Esc stops it), and shows them so; again, shows them at equal offsets. The cursor
+// stays on its byte of A, and on its row of the screen.
+void Model::toggleAligned() {
+    if (documents_.size() < 2) {
+        message_ = "Aligning needs a second file: --view FILE FILE_B";
+        return;
+    }
+    const std::uint64_t screenRow = cursor_ / kBytesPerRow - topRow_;
+    std::uint64_t offset = cursorFileOffset();
+    if (aligned_) {
+        offset = offsetAt(0, cursor_).value_or(offsetAt(1, cursor_).value_or(offset));
+    } else if (!alignment_) {
+        const std::uint64_t total = documents_[0]->size() + documents_[1]->size();
+        auto shown = std::chrono::steady_clock::now();
+        try {
+            alignment_ =
+                alignDocuments(*documents_[0], *documents_[1], [&](const ScanProgress& done) {
+                    if (!longWork("Aligning", done.done, total, shown)) {
+                        throw ReadError(
+                            Failure{Failure::Kind::kStopped, document().path(), "", 0, {}});
+                    }
+                });
+        } catch (const ReadError& error) {
+            if (error.failure().kind != Failure::Kind::kStopped) {
+                throw;
+            }
+            message_ = "Stopped";
+            return;
+        }
+    }
+    aligned_ = !aligned_;
+    jumpTo(offset);
+    const std::uint64_t row = cursor_ / kBytesPerRow;
+    const std::uint64_t lastRow = extent() == 0 ? 0 : (extent() - 1) / kBytesPerRow;
+    const std::uint64_t lastTop = lastRow >= pane_.rows ? lastRow - pane_.rows + 1 : 0;
+    topRow_ = std::min(row - std::min(row, screenRow), lastTop);
+    if (!aligned_) {
+        message_ = "At equal offsets";
+        return;
+    }
+    const auto differing = static_cast<std::uint64_t>(std::ranges::count_if(
+        alignment_->hunks(),
+        [](const DeltaHunk& hunk) { return hunk.op != DeltaHunk::Op::kEqual; }));
+    message_ = "Aligned: " + plural(differing, "hunk") + " not equal; ] [ go to them, a goes back";
+}
+
+bool Model::longWork(const std::string& what, std::uint64_t done, std::uint64_t total,
+                     std::chrono::steady_clock::time_point& shown) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!interlude_ || now - shown < std::chrono::milliseconds(100)) {
+        return true;
+    }
+    shown = now;
+    const double percent =
+        total == 0 ? 100.0 : 100.0 * static_cast<double>(done) / static_cast<double>(total);
+    message_ = what + "... " + fixedDecimals(percent, 0) + "% (Esc stops)";
+    return interlude_();
 }
 
 void Model::nextRegion() {
@@ -589,7 +747,7 @@ void Model::nextRegion() {
         message_ = "No map of an empty file";
         return;
     }
-    const std::size_t here = map_.cellOf(cursor_);
+    const std::size_t here = map_.cellOf(cursorFileOffset());
     for (std::size_t cell = here + 1; cell < cells.size(); ++cell) {
         if (!cells[cell]) {
             message_ = "The map is still being made";
@@ -615,16 +773,7 @@ void Model::save(const std::string& target) {
     // The screen shows how far the copy got a few times a second, and Esc stops it.
     auto shown = std::chrono::steady_clock::now();
     const auto progress = [&](const ScanProgress& done) {
-        const auto now = std::chrono::steady_clock::now();
-        if (!interlude_ || now - shown < std::chrono::milliseconds(100)) {
-            return true;
-        }
-        shown = now;
-        const double percent =
-            size == 0 ? 100.0 : 100.0 * static_cast<double>(done.done) / static_cast<double>(size);
-        message_ =
-            "Saving to " + destination + "... " + fixedDecimals(percent, 0) + "% (Esc stops)";
-        return interlude_();
+        return longWork("Saving to " + destination, done.done, size, shown);
     };
     const Result<void> saved = edited.save(target, progress);
     if (edited.size() != size) {
@@ -650,6 +799,13 @@ void Model::save(const std::string& target) {
 }
 
 void Model::refit() {
+    // The files are others now: their alignment with them.
+    if (aligned_) {
+        cursor_ = cursorFileOffset();
+        topRow_ = 0;
+        aligned_ = false;
+    }
+    alignment_.reset();
     length_ = 0;
     for (const auto& document : documents_) {
         length_ = std::max(length_, document->size());
@@ -683,15 +839,7 @@ void Model::showObjects() {
     auto shown = std::chrono::steady_clock::now();
     ScanOptions options;
     options.progress = [&](const ScanProgress& done) {
-        const auto now = std::chrono::steady_clock::now();
-        if (!interlude_ || now - shown < std::chrono::milliseconds(100)) {
-            return;
-        }
-        shown = now;
-        const double percent =
-            size == 0 ? 100.0 : 100.0 * static_cast<double>(done.done) / static_cast<double>(size);
-        message_ = "Scanning for objects... " + fixedDecimals(percent, 0) + "% (Esc stops)";
-        if (!interlude_()) {
+        if (!longWork("Scanning for objects", done.done, size, shown)) {
             throw ReadError(Failure{Failure::Kind::kStopped, edited.path(), "", 0, {}});
         }
     };

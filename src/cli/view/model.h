@@ -3,22 +3,23 @@
 // Nothing here knows about a terminal; the layout draws it and the terminal feeds it keys.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "alignment.h"
 #include "analysis.h"
 #include "document.h"
 #include "keys.h"
 #include "scans.h"
 
 namespace tessaloom::cli::view {
-
-inline constexpr std::uint64_t kBytesPerRow = 16;
 
 enum class Mode { kView, kEditHex, kEditText, kPrompt, kHelp, kLegend, kStructure };
 
@@ -56,10 +57,28 @@ class Model {
     std::vector<std::unique_ptr<Document>>& documents() { return documents_; }
     Document& document() { return *documents_.front(); }
     const Document& document() const { return *documents_.front(); }
+    // Where the cursor is: a row times 16 plus the column. In the positional view, where the rows
+    // are the files' own, that is the offset in both.
     std::uint64_t cursor() const { return cursor_; }
     std::uint64_t top() const { return topRow_ * kBytesPerRow; }
-    // The length of the longest file: where the cursor can go.
+    // The length of the longest file.
     std::uint64_t length() const { return length_; }
+    // Where the cursor can go: the length of the longest file, or the aligned rows' bytes.
+    std::uint64_t extent() const;
+    // Whether the two files are shown aligned (a), each row with the bytes that the alignment
+    // pairs, rather than at equal offsets.
+    bool aligned() const { return aligned_; }
+    // The aligned rows, while aligned().
+    const Alignment& alignment() const { return *alignment_; }
+    // The offset in file (0 for A, 1 for B) of the byte shown at position (as cursor()); none past
+    // the file's end or in a gap of the aligned view.
+    std::optional<std::uint64_t> offsetAt(std::size_t file, std::uint64_t position) const;
+    // The byte of A at the cursor, or none.
+    std::optional<std::uint64_t> cursorOffset() const { return offsetAt(0, cursor_); }
+    // The hunk the cursor is in, while aligned().
+    const DeltaHunk* hunkAtCursor() const;
+    // The offsets of A that the rows on the screen show: from the first to one past the last.
+    std::pair<std::uint64_t, std::uint64_t> shownOfA() const;
     const PaneSize& paneSize() const { return pane_; }
     Mode mode() const { return mode_; }
     PromptKind promptKind() const { return promptKind_; }
@@ -121,11 +140,23 @@ class Model {
     void runPrompt();
     void moveTo(std::uint64_t offset);
     void jumpTo(std::uint64_t offset);
+    // Moves the cursor to position (as cursor()), its row near the top where it left the screen.
+    void showAt(std::uint64_t position);
     void moveBy(std::int64_t delta);
     void scroll();
     void edit(std::uint8_t value, bool join = false);
     void startSearch(bool forward);
     void startDifference(bool forward);
+    void toggleAligned();
+    // The offset in A, else in B, that the cursor is at or nearest to: where a search or a relative
+    // jump sets off from, and where the cursor goes when the view is positional again.
+    std::uint64_t cursorFileOffset() const;
+    // Whether a key that edits may do so; says why not otherwise.
+    bool mayEdit();
+    // Shows how far work that cannot be cut into steps got, a few times a second, and lets the
+    // screen be drawn; false once the user asked to stop it.
+    bool longWork(const std::string& what, std::uint64_t done, std::uint64_t total,
+                  std::chrono::steady_clock::time_point& shown);
     void nextRegion();
     void undoOrRedo(bool redo);
     void save(const std::string& target);
@@ -163,6 +194,10 @@ class Model {
     // Background work that stopped at a byte that could not be read.
     bool mapStopped_ = false;
     bool differencesStopped_ = false;
+    // The two files aligned, once asked for; dropped when an edit or a change on disk makes
+    // them other files.
+    std::optional<Alignment> alignment_;
+    bool aligned_ = false;
 };
 
 }  // namespace tessaloom::cli::view

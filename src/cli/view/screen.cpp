@@ -11,7 +11,7 @@ namespace {
 
 // The select-graphic-rendition parameters of each style, in the order of Style. The byte classes
 // take hexyl's colours.
-constexpr std::array<std::string_view, 23> kStyleColours{
+constexpr std::array<std::string_view, 24> kStyleColours{
     "0",          // plain
     "0;90",       // offset
     "0;90",       // zero byte
@@ -35,11 +35,12 @@ constexpr std::array<std::string_view, 23> kStyleColours{
     "0;31",       // map: compressed or encrypted
     "0;30;47",    // panel
     "0;1;37;44",  // panel: chosen line
+    "0;90",       // gap
 };
 
 // The same without colour, for NO_COLOR: what must stand out does so by weight, underline and
 // reverse video, which that convention leaves to programs.
-constexpr std::array<std::string_view, 23> kStyleMonochrome{
+constexpr std::array<std::string_view, 24> kStyleMonochrome{
     "0",        // plain
     "0",        // offset
     "0",        // zero byte
@@ -63,6 +64,7 @@ constexpr std::array<std::string_view, 23> kStyleMonochrome{
     "0",        // map: compressed or encrypted
     "0;7",      // panel
     "0;1;4;7",  // panel: chosen line
+    "0",        // gap
 };
 
 }  // namespace

@@ -11,7 +11,7 @@
 namespace tessaloom::cli::view {
 namespace {
 
-constexpr int kStyles = static_cast<int>(Style::kPanelChoice) + 1;
+constexpr int kStyles = static_cast<int>(Style::kGap) + 1;
 
 // The SGR parameters that the VT screen sends before a lone cell of style.
 std::vector<int> vtParameters(Style style, bool colour) {

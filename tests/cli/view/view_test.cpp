@@ -1,11 +1,13 @@
 // The viewer without a terminal: keys into the model, the grid the layout makes out of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <string>
 #include <thread>
@@ -789,7 +791,7 @@ TEST(ViewTest, NoColorDrawsWithoutColourButKeepsWhatStandsOut) {
                                        : frame.substr(at + 3, frame.find('m', at) - at - 3);
     };
     std::vector<std::string> standingOut;
-    for (int i = 0; i <= static_cast<int>(Style::kPanelChoice); ++i) {
+    for (int i = 0; i <= static_cast<int>(Style::kGap); ++i) {
         const std::string parameters = sequence(false, static_cast<Style>(i));
         for (std::size_t at = 0; at < parameters.size();) {
             const std::size_t end = std::min(parameters.find(';', at), parameters.size());
@@ -802,6 +804,253 @@ TEST(ViewTest, NoColorDrawsWithoutColourButKeepsWhatStandsOut) {
         standingOut.push_back(sequence(false, style));
     }
     EXPECT_EQ(standingOut, (std::vector<std::string>{"0;7", "0;1;4", "0;1", "0;7"}));
+}
+
+// Random bytes, the same every run: files whose only likenesses are those an edit made.
+std::string randomBytes(std::size_t count, std::uint32_t seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(count, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(generator() & 0xFF);
+    }
+    return bytes;
+}
+
+const std::string kAligned = randomBytes(0x10000, 26);
+
+// Bytes as a search pattern: hex pairs.
+std::string hexPattern(std::string_view bytes) {
+    std::string text;
+    for (const char byte : bytes) {
+        appendHexByte(text, static_cast<std::uint8_t>(byte));
+        text += ' ';
+    }
+    return text;
+}
+
+struct AlignedCase {
+    std::string name;
+    std::string b;
+    std::string keys;                 // after a
+    std::string status;               // found in the status line
+    std::string message;              // found in the message line
+    std::vector<RowCheck> rows = {};  // on a screen of 78 by 30 cells
+};
+
+std::string withInsertion() {
+    std::string b = kAligned;
+    return b.insert(0x5000, std::string(16, 'I'));
+}
+std::string withDeletion() {
+    std::string b = kAligned;
+    return b.erase(0x5000, 0x10);
+}
+std::string withChange() {
+    std::string b = kAligned;
+    for (std::size_t i = 0x5003; i < 0x5007; ++i) {
+        b[i] = static_cast<char>(b[i] ^ 0x5A);
+    }
+    return b;
+}
+// 16 KiB from 0x4000 moved to the end.
+std::string withMove() {
+    return kAligned.substr(0, 0x4000) + kAligned.substr(0x8000) + kAligned.substr(0x4000, 0x4000);
+}
+
+// A screen of 78 by 30 cells shows the files stacked: A's title on row 0 and its 11 rows below,
+// B's title on row 12 and its rows below; a jump puts its row third from the top (rows 3 and 15).
+const AlignedCase kAlignedCases[] = {
+    {"opened aligned", withInsertion(), "",
+     " A 0x0  B 0x0  equal A:0x0 = B:0x0, 0x5000 bytes  [ALIGNED]",
+     "Aligned: 1 hunk not equal; ] [ go to them, a goes back"},
+    {"insertion",
+     withInsertion(),
+     "]",
+     " A -  B 0x5000  inserted A:0x5000 B:0x5000, 0x10 bytes  [ALIGNED]",
+     "",
+     {{2, "00004FF0  ", ""},
+      {3, "          -- -- -- -- -- -- -- --  -- -- -- -- -- -- -- --", "..........##.gg.gg"},
+      {4, "00005000  ", ""},
+      {14, "00004FF0  ", ""},
+      {15, "00005000  49 49 49", "oooooooo..##.DD.DD"},
+      {16, "00005010  ", ""}}},
+    {"past the last hunk", withInsertion(), "]]", "inserted A:0x5000", "No more differences"},
+    {"on from an equal hunk", withInsertion(), "]j]", "equal A:0x5000 = B:0x5010",
+     "No more differences"},
+    {"back to the hunk", withInsertion(), "]jj[", "inserted A:0x5000 B:0x5000", ""},
+    {"deletion",
+     withDeletion(),
+     "]",
+     " A 0x5000  B -  deleted A:0x5000 B:0x5000, 0x10 bytes  [ALIGNED]",
+     "",
+     {{3, "00005000  ", "oooooooo..##.DD"}, {15, "          -- -- --", "..........##.gg"}}},
+    {"change",
+     withChange(),
+     "]",
+     " A 0x5003  B 0x5003  changed A:0x5003 B:0x5003, 0x4 bytes  [ALIGNED]",
+     "",
+     {{3, "00005003  ", "oooooooo..##.DD.DD.DD"}, {15, "00005003  ", "oooooooo..##.DD.DD.DD"}}},
+    {"move",
+     withMove(),
+     "]",
+     " A 0x4000  B 0xC000  moved A:0x4000 -> B:0xc000, 0x4000 bytes  [ALIGNED]",
+     "",
+     {{3, "00004000  ", ""}, {15, "0000C000  ", ""}}},
+    {"editing refused", withInsertion(), "e", "equal A:0x0 = B:0x0",
+     "No editing in the aligned view"},
+    {"positional again", withInsertion(), "]ja", "0x5000 (20480)", "At equal offsets"},
+    {"a search lands on A's byte", withInsertion(),
+     "/" + hexPattern(kAligned.substr(0x9000, 8)) + "\r",
+     " A 0x9000  B 0x9010  equal A:0x5000 = B:0x5010", "Found at 0x9000"},
+    {"go to an offset of A", withDeletion(), "g0x6000\r", " A 0x6000  B 0x5FF0", ""},
+};
+
+TEST(ViewTest, AlignedViewPairsTheBytesOfEachHunk) {
+    for (const AlignedCase& test : kAlignedCases) {
+        Viewer viewer({kAligned, test.b}, 78, 30);
+        viewer.press("a" + test.keys);
+        const Grid grid = viewer.grid();
+        EXPECT_NE(grid.text(28).find(test.status), std::string::npos) << test.name << ":\n"
+                                                                      << grid.text(28);
+        EXPECT_NE(grid.text(29).find(test.message), std::string::npos) << test.name << ":\n"
+                                                                       << grid.text(29);
+        for (const RowCheck& check : test.rows) {
+            EXPECT_EQ(grid.text(check.row).substr(0, check.text.size()), check.text)
+                << test.name << ", row " << check.row << ":\n"
+                << grid.text(check.row);
+            EXPECT_EQ(grid.styles(check.row).substr(0, check.styles.size()), check.styles)
+                << test.name << ", row " << check.row;
+        }
+    }
+}
+
+// Whatever the edits, the aligned rows show all of B once, in order, and every byte of A once
+// (in A's order where nothing moved); the bytes of equal and moved hunks are those of the other
+// file beside them, and ] visits every hunk that is not equal, [ the same backwards.
+TEST(ViewTest, AlignedRowsShowEachFileWholeAndPairEqualBytes) {
+    std::string mixed = kAligned;
+    mixed.erase(0xE000, 0x123);
+    mixed.insert(0x9000, randomBytes(0x777, 7));
+    mixed[0x2000] = static_cast<char>(mixed[0x2000] ^ 1);
+    const std::pair<std::string, std::string> pairs[] = {
+        {"insertion", withInsertion()},
+        {"deletion", withDeletion()},
+        {"change", withChange()},
+        {"move", withMove()},
+        {"mixed", mixed},
+        {"other file", randomBytes(0x3000, 9)},
+        {"B empty", ""},
+        {"B a prefix", kAligned.substr(0, 0x7001)},
+    };
+    for (const auto& [name, b] : pairs) {
+        Viewer viewer({kAligned, b}, 78, 30);
+        viewer.press("a");
+        Model& model = viewer.model();
+        ASSERT_TRUE(model.aligned()) << name;
+        std::string shownB;
+        std::vector<std::uint64_t> shownA;
+        for (std::uint64_t p = 0; p < model.extent(); ++p) {
+            const std::optional<std::uint64_t> a = model.offsetAt(0, p);
+            const std::optional<std::uint64_t> inB = model.offsetAt(1, p);
+            if (inB) {
+                EXPECT_EQ(*inB, shownB.size()) << name << " at " << p;
+                shownB.push_back(b[*inB]);
+            }
+            if (a) {
+                shownA.push_back(*a);
+            }
+            const DeltaHunk::Op op =
+                model.alignment().hunks()[model.alignment().row(p / 16).hunk].op;
+            if (a && inB && (op == DeltaHunk::Op::kEqual || op == DeltaHunk::Op::kMoved)) {
+                EXPECT_EQ(kAligned[*a], b[*inB]) << name << " at " << p;
+            }
+        }
+        EXPECT_EQ(shownB, b) << name;
+        std::ranges::sort(shownA);
+        std::vector<std::uint64_t> everyA(kAligned.size());
+        std::iota(everyA.begin(), everyA.end(), 0);
+        EXPECT_EQ(shownA, everyA) << name;
+        // ] from the start, then [ from the end.
+        std::vector<std::size_t> expected;
+        for (std::size_t i = 0; i < model.alignment().hunks().size(); ++i) {
+            if (model.alignment().hunks()[i].op != DeltaHunk::Op::kEqual) {
+                expected.push_back(i);
+            }
+        }
+        const auto hunkHere = [&] {
+            return static_cast<std::size_t>(model.hunkAtCursor() -
+                                            model.alignment().hunks().data());
+        };
+        // The hunks that the cursor is in as the key is pressed again and again from where it is.
+        const auto visited = [&](std::string_view key) {
+            std::vector<std::size_t> seen;
+            for (std::size_t i = 0; i <= expected.size() + 1; ++i) {
+                const std::size_t here = hunkHere();
+                if (model.alignment().hunks()[here].op != DeltaHunk::Op::kEqual &&
+                    (seen.empty() || seen.back() != here)) {
+                    seen.push_back(here);
+                }
+                viewer.press(key);
+            }
+            return seen;
+        };
+        viewer.press("\x1b[1;5H");  // Ctrl-Home
+        EXPECT_EQ(visited("]"), expected) << name;
+        viewer.press("G");
+        std::vector<std::size_t> backward = visited("[");
+        std::ranges::reverse(backward);
+        EXPECT_EQ(backward, expected) << name;
+    }
+}
+
+TEST(ViewTest, AlignedViewNeedsTwoFilesAndKeepsTheCursorsByte) {
+    Viewer one({kAligned});
+    one.press("a");
+    EXPECT_NE(one.grid().text(11).find("Aligning needs a second file"), std::string::npos);
+    EXPECT_FALSE(one.model().aligned());
+
+    Viewer two({kAligned, withInsertion()}, 78, 30);
+    two.press("g0x6789\ra");
+    EXPECT_EQ(two.model().offsetAt(0, two.model().cursor()), 0x6789u);
+    EXPECT_EQ(two.model().offsetAt(1, two.model().cursor()), 0x6799u);
+    two.press("a");
+    EXPECT_EQ(two.model().cursor(), 0x6789u);
+    // Edited, the files are others: a aligns them again.
+    two.press(
+        "e00\x1b"
+        "a[");
+    EXPECT_TRUE(two.model().aligned());
+    EXPECT_EQ(two.model().document().changeCount(), 1u);
+    EXPECT_NE(two.grid().text(28).find("changed A:0x6789 B:0x6799, 0x1 bytes"), std::string::npos)
+        << two.grid().text(28);
+}
+
+// Past the most hunks held, paired hunks that go on from the last join it, and the rows still
+// count every byte; other hunks are still held as they come.
+TEST(ViewTest, AlignmentOfManyHunksStaysBounded) {
+    Alignment alignment;
+    std::uint64_t at = 0;
+    for (std::size_t i = 0; i < Alignment::kMostHunks + 1000; ++i) {
+        const std::uint64_t length = i % 2 == 0 ? 8 : 3;
+        alignment.add(
+            {i % 2 == 0 ? DeltaHunk::Op::kEqual : DeltaHunk::Op::kChanged, at, at, length});
+        at += length;
+    }
+    alignment.add({DeltaHunk::Op::kInserted, at, at, 20});
+    alignment.add({DeltaHunk::Op::kEqual, at, at + 20, 5});
+    EXPECT_EQ(alignment.hunks().size(), Alignment::kMostHunks + 2);
+    const DeltaHunk& joined = alignment.hunks()[Alignment::kMostHunks - 1];
+    EXPECT_EQ(joined.op, DeltaHunk::Op::kChanged);
+    EXPECT_EQ(joined.aOffset + joined.length, at);
+    std::uint64_t rows = 0;
+    for (const DeltaHunk& hunk : alignment.hunks()) {
+        rows += (hunk.length + 15) / 16;
+    }
+    EXPECT_EQ(alignment.rows(), rows);
+    EXPECT_EQ(alignment.row(alignment.rows() - 1),
+              (AlignedRow{Alignment::kMostHunks + 1, at, at + 20, 5}));
+    EXPECT_EQ(alignment.row(alignment.rows() - 2),
+              (AlignedRow{Alignment::kMostHunks, std::nullopt, at + 16, 4}));
 }
 
 }  // namespace

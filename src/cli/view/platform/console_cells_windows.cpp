@@ -24,7 +24,7 @@ constexpr WORD behind(WORD colour) {
 }
 
 // In the order of Style, beside the VT colours they stand for.
-constexpr std::array<WORD, 23> kColours{
+constexpr std::array<WORD, 24> kColours{
     kGrey,                                     // plain: 0
     kDarkGrey,                                 // offset: 90
     kDarkGrey,                                 // zero byte: 90
@@ -48,9 +48,10 @@ constexpr std::array<WORD, 23> kColours{
     kRed,                                      // map: compressed or encrypted: 31
     behind(kGrey),                             // panel: 30;47
     kWhite | behind(kBlue),                    // panel: chosen line: 1;37;44
+    kDarkGrey,                                 // gap: 90
 };
 
-constexpr std::array<WORD, 23> kMonochrome{
+constexpr std::array<WORD, 24> kMonochrome{
     kGrey,                        // plain: 0
     kGrey,                        // offset
     kGrey,                        // zero byte
@@ -74,6 +75,7 @@ constexpr std::array<WORD, 23> kMonochrome{
     kGrey,                        // map: compressed or encrypted
     behind(kGrey),                // panel: 7
     behind(kWhite) | kUnderline,  // panel: chosen line: 1;4;7
+    kGrey,                        // gap
 };
 
 CHAR_INFO consoleCell(const Cell& cell, bool colour) {
