@@ -49,6 +49,8 @@ class Decoder {
     virtual Step step(ByteView in, std::span<std::uint8_t> out) = 0;
     // Makes the decoder ready for another stream of its format, after the one that ended.
     virtual bool restart() = 0;
+    // Whether the stream may end where the input ended, for a format without an end mark.
+    virtual bool mayEndHere() const { return false; }
 };
 
 // A decoder for codec. For kLzma, a dictionary other than 0 replaces the one the header names
