@@ -331,7 +331,9 @@ class Lz4LegacyDecoder final : public Decoder {
     static constexpr std::size_t kBlock = std::size_t{8} << 20;
 
     static bool blockSize(std::uint32_t size) {
-        return size != 0 && size <= static_cast<std::uint32_t>(LZ4_COMPRESSBOUND(kBlock));
+        // What lz4 makes of a block at worst (LZ4_COMPRESSBOUND).
+        constexpr std::size_t kLargest = kBlock + kBlock / 255 + 16;
+        return size != 0 && size <= kLargest;
     }
     static std::uint32_t readLe32(const std::uint8_t* bytes) {
         return static_cast<std::uint32_t>(readLittleEndian(ByteView(bytes, 4)));
