@@ -272,8 +272,8 @@ TEST_F(ScanTest, CarvesWhatLiesInsideUnderItsParentsFolder) {
     const std::string gzip = storedGzip(tar);
     writeFile("image", std::string(0x3e9, '\0') + gzip + std::string(3, '\0'));
     const std::string lines =
-        "0x3e9.gzip  gzip, 2612 bytes -> 2560 bytes\n"
-        "0x3e9.gzip.out  payload, 2560 bytes\n"
+        "0x3e9.gzip  gzip, 3.5 KiB -> 3.5 KiB\n"
+        "0x3e9.gzip.out  payload, 3584 bytes\n"
         "0x3e9.gzip.d/0x0.tar  tar, 3 entries, first \"etc/x\"\n"
         "0x3e9.gzip.d/0x0.tar.d/etc/x  71 bytes\n"
         "0x3e9.gzip.d/0x0.tar.d/etc/x.d/0x3.uimage  uImage \"\", ARM kernel, not compressed\n"
@@ -282,7 +282,7 @@ TEST_F(ScanTest, CarvesWhatLiesInsideUnderItsParentsFolder) {
         "file\n";
     expectRuns({
         {{"--carve", "image", "out", "--deep"},
-         lines + "Carved 5 files, 7823 bytes, of 4 objects found into out; 2 skipped\n"},
+         lines + "Carved 5 files, 10914 bytes, of 4 objects found into out; 2 skipped\n"},
     });
     EXPECT_TRUE(readFile("out/0x3e9.gzip") == gzip);
     EXPECT_TRUE(readFile("out/0x3e9.gzip.out") == tar);
@@ -294,9 +294,9 @@ TEST_F(ScanTest, CarvesWhatLiesInsideUnderItsParentsFolder) {
     EXPECT_FALSE(exists("out/0x3e9.gzip.d/up.d"));
     // Without --deep, the nested objects are not written.
     expectRuns({{{"--carve", "image", "flat"},
-                 "0x3e9.gzip  gzip, 2612 bytes -> 2560 bytes\n"
-                 "0x3e9.gzip.out  payload, 2560 bytes\n"
-                 "Carved 2 files, 5172 bytes, of 1 object found into flat\n"}});
+                 "0x3e9.gzip  gzip, 3.5 KiB -> 3.5 KiB\n"
+                 "0x3e9.gzip.out  payload, 3584 bytes\n"
+                 "Carved 2 files, 7191 bytes, of 1 object found into flat\n"}});
     EXPECT_FALSE(exists("flat/0x3e9.gzip.d"));
 }
 

@@ -321,9 +321,7 @@ class Lz4LegacyDecoder final : public Decoder {
     }
     // A frame of another kind may follow; this one ends the payload.
     bool restart() override { return false; }
-    bool mayEndHere() const override {
-        return phase_ == Phase::kSize && held_.empty() && pending_.empty();
-    }
+    bool mayEndHere() const override { return phase_ == Phase::kSize && held_.empty(); }
 
   private:
     enum class Phase : std::uint8_t { kMagic, kSize, kBlock };
@@ -388,13 +386,17 @@ Decoded StreamDriver::run() {
     // A decoder that neither reads nor writes twice in a row, with input and room, is stuck.
     int idle = 0;
     for (;;) {
+        // The input is over where the stream may end: the decoder hands out what it holds.
+        bool draining = false;
         if (piece_.empty()) {
             piece_ = reader_.next();
             if (piece_.empty()) {
-                decoded_.ending = decoder_.mayEndHere() ? Ending::kEnd : Ending::kTruncated;
-                return decoded_;
-            }
-            if (hooks_.input) {
+                if (!decoder_.mayEndHere()) {
+                    decoded_.ending = Ending::kTruncated;
+                    return decoded_;
+                }
+                draining = true;
+            } else if (hooks_.input) {
                 hooks_.input(piece_.size());
             }
         }
@@ -410,6 +412,10 @@ Decoded StreamDriver::run() {
         const bool goOn =
             step.made == 0 || !hooks_.output || hooks_.output(ByteView(output_.data(), step.made));
         idle = step.read == 0 && step.made == 0 ? idle + 1 : 0;
+        if (draining && step.made == 0 && step.status == Status::kMore) {
+            decoded_.ending = Ending::kEnd;
+            return decoded_;
+        }
         if (step.status == Status::kEnd) {
             if (!hooks_.another) {
                 decoded_.ending = Ending::kEnd;

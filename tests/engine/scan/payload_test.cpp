@@ -263,8 +263,14 @@ TEST(PayloadTest, ADamagedOrCutStreamGivesTheGoodBytesBeforeIt) {
             {"cut in half", cut, "the stream is cut short", true},
             {"noise in its second half", noisy, "the stream is damaged at byte ", false},
         };
+        // The legacy lz4 frame has no check to find damage inside a block by.
+        const bool checked = !std::ranges::equal(ByteView(stream).first(4),
+                                                 ByteBuffer{0x02, 0x21, 0x4C, 0x18});
         for (const Damage& damage : damages) {
             SCOPED_TRACE(damage.name);
+            if (!checked && !damage.good) {
+                continue;
+            }
             PayloadBudget budget(kPlenty, kPlenty);
             scan::PayloadEnd end;
             const ByteBuffer out = decodedWhole(damage.bytes, c.format, budget, end);
