@@ -29,7 +29,7 @@ declare -A _tessaloom_options=(
     [--map]="--block --json --svg"
     [--struct]="--json --stream-limit"
     [--scan]="--deep --deep-limit --json --stream-limit"
-    [--carve]="--force"
+    [--carve]="--deep --deep-limit --force"
 )
 
 _tessaloom_complete_files() {

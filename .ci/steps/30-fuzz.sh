@@ -23,6 +23,8 @@ targets=(
   struct_zip
   struct_png
   scan
+  payload
+  members
 )
 seconds=${TESSALOOM_FUZZ_SECONDS:-30}
 

@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -11,6 +12,7 @@
 #include "engine/file_reader.h"
 #include "inputs.h"
 #include "progress_line.h"
+#include "scan_report.h"
 
 namespace tessaloom::cli {
 
@@ -44,11 +46,27 @@ void prepareFolder(const std::string& folder, bool force) {
 
 int runCarve(const Arguments& args) {
     bool force = false;
+    CarveOptions options;
+    std::optional<std::uint64_t> deepLimit;
     for (std::size_t i = 2; i < args.size(); ++i) {
-        if (args[i] != "--force" || force) {
+        if (args[i] == "--force" && !force) {
+            force = true;
+        } else if (args[i] == "--deep" && !options.deep) {
+            options.deep = true;
+        } else if (args[i] == "--deep-limit" && !deepLimit && i + 1 < args.size()) {
+            deepLimit = parseSize(args[++i]);
+            if (!deepLimit || *deepLimit == 0) {
+                throw UsageError();
+            }
+        } else {
             throw UsageError();
         }
-        force = true;
+    }
+    if (deepLimit) {
+        if (!options.deep) {
+            throw UsageError();
+        }
+        options.deepLimits = deepLimitsFor(*deepLimit);
     }
     FileReader reader(args[0]);
     requireReadable(reader);
@@ -63,10 +81,13 @@ int runCarve(const Arguments& args) {
         spool = withStreamLimitHint([&] { return spoolStream(reader, kStreamCopyLimit); });
         source = spool.get();
     }
-    CarveOptions options;
     options.totalLimit = defaultCarveLimit(source->size());
     options.progress = [&progress](const ScanProgress& done) {
         progress.update(done.done, done.total);
+    };
+    options.warning = [&progress](const ScanWarning& warning) {
+        progress.erase();
+        writeLine(std::cerr, scanWarningLine(warning));
     };
     const auto onCarved = [&](const CarvedObject& carved) {
         if (!carved.renamedFrom.empty()) {

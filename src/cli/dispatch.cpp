@@ -40,7 +40,7 @@ constexpr std::array kCommands{
     Command{"--struct",  1, runStruct,  "<FILE> [--json] [--stream-limit SIZE]"},
     Command{"--scan",    1, runScan,
             "<FILE> [--deep [--deep-limit SIZE]] [--json] [--stream-limit SIZE]"},
-    Command{"--carve",   2, runCarve,   "<FILE> <OUTDIR> [--force]"},
+    Command{"--carve",   2, runCarve,   "<FILE> <OUTDIR> [--deep [--deep-limit SIZE]] [--force]"},
     Command{"--delta",   2, runDelta,   "<FILE_A> <FILE_B> [--json] [--stream-limit SIZE]"},
     Command{"--version", 0, runVersion},
 };

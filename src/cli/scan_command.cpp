@@ -18,31 +18,9 @@ namespace tessaloom::cli {
 
 namespace {
 
-// "0x00001a00": at least eight hex digits, so that the column lines up below 4 GiB.
-std::string paddedHex(std::uint64_t value) {
-    std::string digits = lowerHex(value);
-    if (digits.size() < 8) {
-        digits.insert(0, 8 - digits.size(), '0');
-    }
-    return "0x" + digits;
-}
-
 std::string padded(std::string text, std::size_t width) {
     if (text.size() < width) {
         text.append(width - text.size(), ' ');
-    }
-    return text;
-}
-
-// "0x00001a00 gzip > 0x00000000 tar \"bin/sh\"": the objects a nested hit lies inside.
-std::string pathText(const std::vector<ScanStep>& path) {
-    std::string text;
-    for (const ScanStep& step : path) {
-        text += text.empty() ? "" : " > ";
-        text += paddedHex(step.offset) + " " + step.format;
-        if (!step.member.empty()) {
-            text += " \"" + step.member + "\"";
-        }
     }
     return text;
 }
@@ -53,7 +31,7 @@ constexpr std::size_t kSizeColumn = 13;
 constexpr std::size_t kFormatColumn = 13;
 
 std::string textLine(const ScanHit& hit) {
-    std::string line = hit.path.empty() ? std::string() : pathText(hit.path) + " > ";
+    std::string line = hit.path.empty() ? std::string() : scanPathText(hit.path) + " > ";
     line += padded(paddedHex(hit.offset), kOffsetColumn);
     line += padded(std::string(hit.sizeExact ? "" : "~").append(paddedHex(hit.size)), kSizeColumn);
     line += padded(hit.format, kFormatColumn);
@@ -87,8 +65,7 @@ int runScan(const Arguments& args) {
     };
     options.warning = [&progress](const ScanWarning& warning) {
         progress.erase();
-        writeLine(std::cerr,
-                  "Warning: --deep stopped at " + warning.limit + " in " + pathText(warning.where));
+        writeLine(std::cerr, scanWarningLine(warning));
     };
     bool headed = false;
     const ScanHitCallback onHit = [&](const ScanHit& hit) {

@@ -1,5 +1,6 @@
 #include "scan_report.h"
 
+#include "console.h"
 #include "json.h"
 
 namespace tessaloom::cli {
@@ -38,6 +39,30 @@ std::string scanHitJson(const ScanHit& hit) {
     }
     line += "}}";
     return line;
+}
+
+std::string paddedHex(std::uint64_t value) {
+    std::string digits = lowerHex(value);
+    if (digits.size() < 8) {
+        digits.insert(0, 8 - digits.size(), '0');
+    }
+    return "0x" + digits;
+}
+
+std::string scanPathText(const std::vector<ScanStep>& path) {
+    std::string text;
+    for (const ScanStep& step : path) {
+        text += text.empty() ? "" : " > ";
+        text += paddedHex(step.offset) + " " + step.format;
+        if (!step.member.empty()) {
+            text += " \"" + step.member + "\"";
+        }
+    }
+    return text;
+}
+
+std::string scanWarningLine(const ScanWarning& warning) {
+    return "Warning: --deep stopped at " + warning.limit + " in " + scanPathText(warning.where);
 }
 
 }  // namespace tessaloom::cli

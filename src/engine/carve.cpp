@@ -143,46 +143,178 @@ std::string makeFolders(const fs::path& base, const std::vector<std::string>& co
     return {};
 }
 
+// The components of a path under the folder, split at its separators.
+std::vector<std::string> split(const std::string& relative) {
+    std::vector<std::string> components;
+    for (std::size_t start = 0; start <= relative.size();) {
+        const std::size_t end = std::min(relative.find('/', start), relative.size());
+        components.push_back(relative.substr(start, end - start));
+        start = end + 1;
+    }
+    return components;
+}
+
+std::string joined(const std::vector<std::string>& components) {
+    std::string path;
+    for (const std::string& component : components) {
+        path += (path.empty() ? "" : "/") + component;
+    }
+    return path;
+}
+
+// Writes each object under the folder of the one it lies in: at the top, in the folder; inside a
+// payload, in "<parent>.d/"; inside an archive's member, in "<member>.d/" beside the member's
+// own file. Every name is made of components that memberPath or objectName made safe.
 class Carver {
   public:
-    Carver(ByteSource& source, const std::string& folder,
-           const std::function<void(const CarvedObject&)>& onCarved, const CarveOptions& options)
-        : source_(source),
-          folder_(folder),
+    Carver(const std::string& folder, const std::function<void(const CarvedObject&)>& onCarved,
+           const CarveOptions& options)
+        : folder_(folder),
           onCarved_(onCarved),
           options_(options),
-          budget_(options.totalLimit,
-                  options.totalLimit > UINT64_MAX / 2 ? UINT64_MAX : options.totalLimit * 2) {}
+          budget_(options.deep
+                      ? scan::PayloadBudget(options.deepLimits.perObject, options.deepLimits.total)
+                      : scan::PayloadBudget(options.totalLimit, options.totalLimit > UINT64_MAX / 2
+                                                                    ? UINT64_MAX
+                                                                    : options.totalLimit * 2)) {}
 
     CarveSummary summary;
     std::optional<Failure> failed;
 
-    void object(const ScanHit& hit) {
+    void object(const ScanHit& hit, ByteSource& within) {
         ++summary.objects;
-        CarvedObject carved{hit, objectName(hit), hit.description, {}, {}, {}};
-        const fs::path path = fs::path(folder_) / carved.name;
-        if (const std::string why = notAFile(path); !why.empty()) {
-            carved.reason = why;
+        const std::size_t depth = hit.path.size();
+        std::string folder;
+        std::string why;
+        if (depth > 0) {
+            folder = childFolder(hit, why);
+        }
+        levels_.resize(std::min(levels_.size(), depth));
+        const std::string name = (folder.empty() ? "" : folder + "/") + objectName(hit);
+        CarvedObject carved{hit, name, hit.description, why, {}, {}};
+        if (carved.reason.empty() && !folder.empty()) {
+            carved.reason = madeFolder(folder);
+        }
+        if (carved.reason.empty() && taken_.contains(lowerCase(name))) {
+            carved.reason = "an earlier file has its name";
+        }
+        const fs::path path = fs::path(folder_) / name;
+        if (!carved.reason.empty()) {
+            report(carved);
+            return;
+        }
+        levels_.push_back({hit.offset, hit.format, name, {}, {}});
+        taken_.insert(lowerCase(name));
+        if (const std::string notFile = notAFile(path); !notFile.empty()) {
+            carved.reason = notFile;
         } else if (hit.size > room()) {
             carved.reason = overLimit();
-        } else if (Result<void> copied = copyOut(source_, hit.offset, hit.size, path.string());
+        } else if (Result<void> copied = copyOut(within, hit.offset, hit.size, path.string());
                    !copied) {
-            failed = copied.failure();
-            return;
+            if (!spent(copied.failure(), depth, carved)) {
+                return;
+            }
         } else {
             wrote(hit.size);
         }
         report(carved);
-        SourceWindow window(source_, hit.offset, hit.size);
+        SourceWindow window(within, hit.offset, hit.size);
         if (scan::hasPayload(hit.format)) {
-            payload(hit, window);
+            payload(hit, window, name);
         }
-        if (!failed && scan::hasMembers(hit.format)) {
-            members(hit, window);
+        // A deep scan walks the members itself and tells member() of each.
+        if (!failed && !options_.deep && scan::hasMembers(hit.format)) {
+            members(hit, window, name + ".d");
+        }
+    }
+
+    // A member of the archive hit that the deep scan walks.
+    void member(const ScanHit& archive, const scan::Member& member, ByteSource& content) {
+        Level* level = levelOf(archive);
+        if (level == nullptr || failed) {
+            return;
+        }
+        levels_.resize(archive.path.size() + 1);
+        level = &levels_.back();
+        if (!level->archive) {
+            level->archive = Archive{level->name + ".d"};
+        }
+        level->memberFolder.clear();
+        std::string written;
+        carveMember(*level->archive, archive, member, content, written);
+        level->memberFolder = written.empty() ? std::string() : written + ".d";
+    }
+
+    void stoppedShort(const ScanHit& archive, const std::string& why) {
+        if (const Level* level = levelOf(archive); level != nullptr && !failed) {
+            report({archive, level->name + ".d", {}, "the rest of the archive, as " + why, {}, {}});
         }
     }
 
   private:
+    // The archive whose members are being written: its folder, from the carver's folder, and
+    // whether that is made.
+    struct Archive {
+        std::string base;
+        bool rootMade = false;
+    };
+    // An object being looked inside, one for each level of nesting: where its file is, and, for an
+    // archive, where the objects inside the member walked now go.
+    struct Level {
+        std::uint64_t offset = 0;
+        std::string format;
+        std::string name;
+        std::optional<Archive> archive;
+        std::string memberFolder;  // empty where the member has no file of its own
+    };
+
+    Level* levelOf(const ScanHit& hit) {
+        const std::size_t depth = hit.path.size();
+        if (depth >= levels_.size() || levels_[depth].offset != hit.offset ||
+            levels_[depth].format != hit.format) {
+            return nullptr;
+        }
+        return &levels_[depth];
+    }
+
+    // The folder that the nested hit goes into, or why it has none.
+    std::string childFolder(const ScanHit& hit, std::string& why) const {
+        const std::size_t depth = hit.path.size();
+        const ScanStep& step = hit.path.back();
+        if (depth > levels_.size() || levels_[depth - 1].offset != step.offset ||
+            levels_[depth - 1].format != step.format) {
+            why = "the object it lies in was not written";
+            return {};
+        }
+        const Level& parent = levels_[depth - 1];
+        if (step.member.empty()) {
+            return parent.name + ".d";
+        }
+        if (parent.memberFolder.empty()) {
+            why = "the member it lies in has no file";
+            return parent.name + ".d/" + step.member + ".d";  // only to be shown
+        }
+        return parent.memberFolder;
+    }
+
+    // Makes the folder at relative, a path of safe components, each a real folder.
+    std::string madeFolder(const std::string& relative) {
+        const std::vector<std::string> components = split(relative);
+        const std::string why = makeFolders(fs::path(folder_), components, components.size(), {});
+        return why.empty() ? why : "the folder " + why.substr(1);
+    }
+
+    // A copy that the deep scan's limit in all cut short is passed over; false for any other
+    // failure, which ends the carving.
+    bool spent(const Failure& failure, std::size_t depth, CarvedObject& carved) {
+        if (depth > 0 && failure.kind == Failure::Kind::kMemory) {
+            carved.reason = "its bytes pass " + failure.reason;
+            return true;
+        }
+        failed = failure;
+        return false;
+    }
+
     std::uint64_t room() const { return options_.totalLimit - summary.bytes; }
 
     std::string overLimit() const {
@@ -210,8 +342,8 @@ class Carver {
         onCarved_(carved);
     }
 
-    void payload(const ScanHit& hit, ByteSource& window) {
-        CarvedObject carved{hit, objectName(hit) + ".out", {}, {}, {}, {}};
+    void payload(const ScanHit& hit, ByteSource& window, const std::string& name) {
+        CarvedObject carved{hit, name + ".out", {}, {}, {}, {}};
         const fs::path path = fs::path(folder_) / carved.name;
         if (carved.reason = notAFile(path); !carved.reason.empty()) {
             report(carved);
@@ -230,7 +362,9 @@ class Carver {
                 return output.write(piece);
             });
         if (!end) {
-            failed = end.failure();
+            if (spent(end.failure(), hit.path.size(), carved)) {
+                report(carved);
+            }
             return;
         }
         if (output.error()) {
@@ -254,85 +388,13 @@ class Carver {
         report(carved);
     }
 
-    void members(const ScanHit& hit, ByteSource& window) {
-        const std::string base = objectName(hit) + ".d";
-        const fs::path root = fs::path(folder_) / base;
-        bool rootMade = false;
-        std::set<std::string> taken;  // the paths given, in lower case: some systems ignore case
-        const auto onMember = [&](const scan::Member& member, ByteSource& content) {
-            CarvedObject carved{hit, base + "/" + shown(member.name), {}, {}, {}, {}};
-            const MemberPath path = memberPath(member.name);
-            carved.reason = path.refused.empty() ? skipReason(member) : path.refused;
-            if (carved.reason.empty() && path.components.empty()) {
-                if (member.kind == scan::MemberKind::kDirectory) {
-                    return true;  // the archive's own folder
-                }
-                carved.reason = "its name names no file";
-            }
-            if (!carved.reason.empty()) {
-                report(carved);
-                return true;
-            }
-            if (!rootMade) {
-                carved.reason = makeFolders(fs::path(folder_), {base}, 1, {});
-                if (!carved.reason.empty()) {
-                    carved.reason = "the folder " + carved.reason;
-                    report(carved);
-                    return false;
-                }
-                rootMade = true;
-            }
-            std::vector<std::string> components = path.components;
-            std::string key = lowerCase(joined(components));
-            const bool folder = member.kind == scan::MemberKind::kDirectory;
-            std::string renamed = path.renamed;
-            if (!folder && taken.contains(key)) {
-                for (std::size_t n = 2; taken.contains(key); ++n) {
-                    components.back() = path.components.back() + "~" + std::to_string(n);
-                    key = lowerCase(joined(components));
-                }
-                renamed = "an earlier member has its name";
-            }
-            carved.reason =
-                makeFolders(root, components, components.size() - (folder ? 0 : 1), base);
-            if (!carved.reason.empty()) {
-                carved.reason = "its folder " + carved.reason;
-                report(carved);
-                return true;
-            }
-            taken.insert(key);
-            if (folder) {
-                return true;
-            }
-            if (!renamed.empty()) {
-                carved.renamedFrom = carved.name;
-                carved.renameReason = renamed;
-            }
-            carved.name = base + "/" + joined(components);
-            fs::path file = root;
-            for (const std::string& component : components) {
-                file /= component;
-            }
-            if (carved.reason = notAFile(file); carved.reason.empty() && content.size() > room()) {
-                carved.reason = overLimit();
-            }
-            if (carved.reason.empty()) {
-                if (Result<void> copied = copyOut(content, 0, content.size(), file.string());
-                    !copied) {
-                    failed = copied.failure();
-                    return false;
-                }
-                wrote(content.size());
-                carved.description = bytesText(content.size());
-                if (!member.cutShort.empty()) {
-                    carved.description += ", cut short: " + member.cutShort;
-                }
-            }
-            report(carved);
-            return true;
-        };
-        const Result<scan::MembersEnd> end =
-            scan::walkMembers(window, hit.format, budget_, onMember);
+    void members(const ScanHit& hit, ByteSource& window, const std::string& base) {
+        Archive archive{base};
+        std::string written;
+        const Result<scan::MembersEnd> end = scan::walkMembers(
+            window, hit.format, budget_, [&](const scan::Member& member, ByteSource& content) {
+                return carveMember(archive, hit, member, content, written);
+            });
         if (!end) {
             failed = end.failure();
             return;
@@ -342,12 +404,83 @@ class Carver {
         }
     }
 
-    static std::string joined(const std::vector<std::string>& components) {
-        std::string path;
-        for (const std::string& component : components) {
-            path += (path.empty() ? "" : "/") + component;
+    // Writes one member under the archive's folder, setting written to its path from the
+    // carver's folder where it has one; false where the walk is to stop.
+    bool carveMember(Archive& archive, const ScanHit& hit, const scan::Member& member,
+                     ByteSource& content, std::string& written) {
+        written.clear();
+        const std::string& base = archive.base;
+        CarvedObject carved{hit, base + "/" + shown(member.name), {}, {}, {}, {}};
+        const MemberPath path = memberPath(member.name);
+        carved.reason = path.refused.empty() ? skipReason(member) : path.refused;
+        if (carved.reason.empty() && path.components.empty()) {
+            if (member.kind == scan::MemberKind::kDirectory) {
+                return true;  // the archive's own folder
+            }
+            carved.reason = "its name names no file";
         }
-        return path;
+        if (!carved.reason.empty()) {
+            report(carved);
+            return true;
+        }
+        if (!archive.rootMade) {
+            carved.reason = madeFolder(base);
+            if (!carved.reason.empty()) {
+                report(carved);
+                return false;
+            }
+            archive.rootMade = true;
+        }
+        const fs::path root = fs::path(folder_) / base;
+        std::vector<std::string> components = path.components;
+        std::string key = lowerCase(base + "/" + joined(components));
+        const bool folder = member.kind == scan::MemberKind::kDirectory;
+        std::string renamed = path.renamed;
+        if (!folder && taken_.contains(key)) {
+            for (std::size_t n = 2; taken_.contains(key); ++n) {
+                components.back() = path.components.back() + "~" + std::to_string(n);
+                key = lowerCase(base + "/" + joined(components));
+            }
+            renamed = "an earlier member has its name";
+        }
+        carved.reason = makeFolders(root, components, components.size() - (folder ? 0 : 1), base);
+        if (!carved.reason.empty()) {
+            carved.reason = "its folder " + carved.reason;
+            report(carved);
+            return true;
+        }
+        taken_.insert(key);
+        if (folder) {
+            return true;
+        }
+        if (!renamed.empty()) {
+            carved.renamedFrom = carved.name;
+            carved.renameReason = renamed;
+        }
+        carved.name = base + "/" + joined(components);
+        written = carved.name;
+        fs::path file = root;
+        for (const std::string& component : components) {
+            file /= component;
+        }
+        if (carved.reason = notAFile(file); carved.reason.empty() && content.size() > room()) {
+            carved.reason = overLimit();
+        }
+        if (carved.reason.empty()) {
+            if (Result<void> copied = copyOut(content, 0, content.size(), file.string()); !copied) {
+                if (!spent(copied.failure(), hit.path.size() + 1, carved)) {
+                    return false;
+                }
+            } else {
+                wrote(content.size());
+                carved.description = bytesText(content.size());
+                if (!member.cutShort.empty()) {
+                    carved.description += ", cut short: " + member.cutShort;
+                }
+            }
+        }
+        report(carved);
+        return true;
     }
 
     static std::string skipReason(const scan::Member& member) {
@@ -375,11 +508,14 @@ class Carver {
         return {};
     }
 
-    ByteSource& source_;
     const std::string& folder_;
     const std::function<void(const CarvedObject&)>& onCarved_;
     const CarveOptions& options_;
     scan::PayloadBudget budget_;
+    std::vector<Level> levels_;
+    // The paths of the files written and the folders made for members, from the folder, in lower
+    // case: some file systems ignore case.
+    std::set<std::string> taken_;
 };
 
 }  // namespace
@@ -431,15 +567,27 @@ std::uint64_t defaultCarveLimit(std::uint64_t inputSize) {
 Result<CarveSummary> carveObjects(ByteSource& source, const std::string& folder,
                                   const std::function<void(const CarvedObject&)>& onCarved,
                                   const CarveOptions& options) {
-    Carver carver(source, folder, onCarved, options);
-    ScanOptions scanning;
-    scanning.progress = options.progress;
-    const ScanHitCallback onHit = [&](const ScanHit& hit) {
+    Carver carver(folder, onCarved, options);
+    ScanSources sources;
+    sources.hit = [&](const ScanHit& hit, ByteSource& within) {
         if (!carver.failed) {
-            carver.object(hit);
+            carver.object(hit, within);
         }
     };
-    const Result<ScanSummary> scanned = scanObjects(source, onHit, scanning);
+    sources.member = [&](const ScanHit& archive, const scan::Member& member, ByteSource& content) {
+        carver.member(archive, member, content);
+    };
+    sources.stoppedShort = [&](const ScanHit& archive, const std::string& why) {
+        carver.stoppedShort(archive, why);
+    };
+    ScanOptions scanning;
+    scanning.progress = options.progress;
+    scanning.deep = options.deep;
+    scanning.deepLimits = options.deepLimits;
+    scanning.warning = options.warning;
+    scanning.sources = &sources;
+    const Result<ScanSummary> scanned = scanObjects(
+        source, [](const ScanHit&) {}, scanning);
     if (!scanned) {
         return scanned.failure();
     }

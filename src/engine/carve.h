@@ -41,6 +41,12 @@ struct CarveOptions {
     // Bytes that may be written in all, however the objects nest; those that would pass it are
     // passed over.
     std::uint64_t totalLimit = UINT64_MAX;
+    // Whether the objects inside payloads and archives' members are written too, as a deep scan
+    // finds them, each under the folder of the one it lies in; every payload and member is then
+    // decoded within deepLimits, and warning is told of each limit reached, as by scanObjects.
+    bool deep = false;
+    DeepLimits deepLimits;
+    ScanWarningCallback warning;
 };
 
 // What may be written in all for an input of inputSize bytes unless told otherwise: objects lie
@@ -64,7 +70,10 @@ MemberPath memberPath(std::string_view stored);
 // A compressed stream's payload goes beside it as "<name>.out"; the members of a zip, tar or
 // cpio archive go under "<name>.d/" by their names (see memberPath; a name taken already gets
 // "~2", "~3"... ), where every folder is made as a real folder, never through a link, and links
-// and devices are not made. Every byte written counts towards totalLimit.
+// and devices are not made. Every byte written counts towards totalLimit. With options.deep, an
+// object found inside a payload goes under its parent's "<name>.d/" ("0x3e9.gzip.d/0x0.tar"), one
+// inside an archive's member under "<member>.d/" beside the member's own file
+// ("0x101.tar.d/etc/x.d/0x0.elf"), by the same rules at every level.
 // Hands each object to onCarved as it is written or passed over. The failure where source cannot
 // be read or a file cannot be written.
 Result<CarveSummary> carveObjects(ByteSource& source, const std::string& folder,

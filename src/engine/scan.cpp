@@ -239,8 +239,12 @@ class DeepScan {
             return spared(inner, scanLevel(decoded, onHit, options_, this, inner, count));
         }
         std::optional<Failure> failed;
+        const ScanSources* told = options_.sources;
         const Result<scan::MembersEnd> walked = scan::walkMembers(
             window, hit.format, budget_, [&](const scan::Member& member, ByteSource& content) {
+                if (told != nullptr && told->member) {
+                    told->member(hit, member, content);
+                }
                 if (member.kind != scan::MemberKind::kFile || content.size() == 0) {
                     return true;
                 }
@@ -267,6 +271,9 @@ class DeepScan {
         }
         if (!walked) {
             return walked.failure();
+        }
+        if (told != nullptr && told->stoppedShort && !walked->stoppedShort.empty()) {
+            told->stoppedShort(hit, walked->stoppedShort);
         }
         return {};
     }
@@ -335,13 +342,12 @@ Result<void> scanLevel(ByteSource& source, const ScanHitCallback& onHit, const S
     std::optional<Failure> nestedFailure;
     const ScanHitCallback handed = [&](const ScanHit& hit) {
         ++count;
-        if (top) {
-            onHit(hit);
-        } else {
-            ScanHit inside = hit;
-            inside.path = path;
-            onHit(inside);
+        ScanHit inside = hit;
+        inside.path = path;
+        if (options.sources != nullptr && options.sources->hit) {
+            options.sources->hit(inside, cached);
         }
+        onHit(inside);
         if (deep != nullptr && !nestedFailure) {
             ScanHit parent = hit;
             parent.path = path;

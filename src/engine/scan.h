@@ -15,6 +15,10 @@
 
 namespace tessaloom {
 
+namespace scan {
+struct Member;
+}
+
 // One of an object's main fields: its name and its value as text, and as a number where it is one.
 struct ScanField {
     std::string name;
@@ -71,6 +75,20 @@ struct ScanWarning {
 
 using ScanWarningCallback = std::function<void(const ScanWarning& warning)>;
 
+// What a scan tells a caller that takes out what it finds, besides the hits: where each one
+// lies, and in a deep scan the members of each archive it walks, as it walks them.
+struct ScanSources {
+    // Each hit, with the source its offset and size are in (the input at the top, a payload or a
+    // member's content inside), valid during the call; told just before onHit.
+    std::function<void(const ScanHit& hit, ByteSource& within)> hit;
+    // Each member of the archive hit that a deep scan walks, with a source of its content, valid
+    // during the call, before the scan looks inside it.
+    std::function<void(const ScanHit& archive, const scan::Member& member, ByteSource& content)>
+        member;
+    // The walk of the archive hit stopped before its end, and why (as MembersEnd::stoppedShort).
+    std::function<void(const ScanHit& archive, const std::string& why)> stoppedShort;
+};
+
 struct ScanOptions {
     // Told after each block of the input.
     ProgressCallback progress;
@@ -81,6 +99,8 @@ struct ScanOptions {
     bool deep = false;
     DeepLimits deepLimits;
     ScanWarningCallback warning;
+    // Told of every hit's source where set (see ScanSources).
+    const ScanSources* sources = nullptr;
 };
 
 struct ScanSummary {

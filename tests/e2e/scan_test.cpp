@@ -59,7 +59,8 @@ TEST_F(ScanTest, CarvesIntoAFolderThatItMakesOrThatIsEmpty) {
     writeFile("plain", "nothing here");
     std::filesystem::create_directory(path("full"));
     writeFile("full/x", "x");
-    const std::string usage = "Usage: " + programName() + " --carve <FILE> <OUTDIR> [--force]\n";
+    const std::string usage = "Usage: " + programName() +
+                              " --carve <FILE> <OUTDIR> [--deep [--deep-limit SIZE]] [--force]\n";
     const std::string carved =
         "0x101.uimage  uImage \"\", ARM kernel, not compressed\n"
         "Carved 1 file, 68 bytes, of 1 object found into out\n";
@@ -80,6 +81,10 @@ TEST_F(ScanTest, CarvesIntoAFolderThatItMakesOrThatIsEmpty) {
          2},
         {{"--carve", "image"}, "", usage, 2},
         {{"--carve", "image", "out", "--force", "--force"}, "", usage, 2},
+        {{"--carve", "image", "out", "--deep-limit", "1M"}, "", usage, 2},
+        {{"--carve", "image", "out", "--deep", "--deep"}, "", usage, 2},
+        {{"--carve", "image", "out", "--deep", "--deep-limit", "0"}, "", usage, 2},
+        {{"--carve", "image", "out", "--deep", "--deep-limit"}, "", usage, 2},
     });
     EXPECT_EQ(readFile("out/0x101.uimage"), uImage());
     // Into a folder that holds files, with --force; a name there that is not a file is left.
@@ -255,6 +260,88 @@ TEST_F(ScanTest, DeepFindsWhatLiesInsideWithItsPath) {
          "0x00000000 gzip > 0x00000000 gzip > 0x00000000 gzip > 0x00000000 gzip > 0x00000000 "
          "gzip > 0x00000000 gzip > 0x00000000 gzip\n"},
     });
+}
+
+// With --deep, what lies inside a payload goes under "<parent>.d/" and what lies inside a member
+// under "<member>.d/", byte for byte; what lies in a member that has no file of its own (its
+// name leads out) is passed over, and nothing lands outside the folder.
+TEST_F(ScanTest, CarvesWhatLiesInsideUnderItsParentsFolder) {
+    const std::string member = "abc" + uImage();
+    const std::string tar = tarEntry("etc/x", '0', member) + tarEntry("../up", '0', uImage()) +
+                            tarEntry("etc", '5', "") + std::string(1024, '\0');
+    const std::string gzip = storedGzip(tar);
+    writeFile("image", std::string(0x3e9, '\0') + gzip + std::string(3, '\0'));
+    const std::string lines =
+        "0x3e9.gzip  gzip, 3.5 KiB -> 3.5 KiB\n"
+        "0x3e9.gzip.out  payload, 3584 bytes\n"
+        "0x3e9.gzip.d/0x0.tar  tar, 3 entries, first \"etc/x\"\n"
+        "0x3e9.gzip.d/0x0.tar.d/etc/x  71 bytes\n"
+        "0x3e9.gzip.d/0x0.tar.d/etc/x.d/0x3.uimage  uImage \"\", ARM kernel, not compressed\n"
+        "Skipped 0x3e9.gzip.d/0x0.tar.d/../up: its name leads out of its folder (\"..\")\n"
+        "Skipped 0x3e9.gzip.d/0x0.tar.d/../up.d/0x0.uimage: the member it lies in has no "
+        "file\n";
+    expectRuns({
+        {{"--carve", "image", "out", "--deep"},
+         lines + "Carved 5 files, 10914 bytes, of 4 objects found into out; 2 skipped\n"},
+    });
+    EXPECT_TRUE(readFile("out/0x3e9.gzip") == gzip);
+    EXPECT_TRUE(readFile("out/0x3e9.gzip.out") == tar);
+    EXPECT_TRUE(readFile("out/0x3e9.gzip.d/0x0.tar") == tar);
+    EXPECT_EQ(readFile("out/0x3e9.gzip.d/0x0.tar.d/etc/x"), member);
+    EXPECT_EQ(readFile("out/0x3e9.gzip.d/0x0.tar.d/etc/x.d/0x3.uimage"), uImage());
+    EXPECT_FALSE(exists("up"));
+    EXPECT_FALSE(exists("out/0x3e9.gzip.d/up"));
+    EXPECT_FALSE(exists("out/0x3e9.gzip.d/up.d"));
+    // Without --deep, the nested objects are not written.
+    expectRuns({{{"--carve", "image", "flat"},
+                 "0x3e9.gzip  gzip, 3.5 KiB -> 3.5 KiB\n"
+                 "0x3e9.gzip.out  payload, 3584 bytes\n"
+                 "Carved 2 files, 7191 bytes, of 1 object found into flat\n"}});
+    EXPECT_FALSE(exists("flat/0x3e9.gzip.d"));
+}
+
+// The deep limits hold as for --scan: each limit reached is one warning line, and what passes a
+// limit is passed over with its reason.
+TEST_F(ScanTest, CarvesNoDeeperThanTheLimits) {
+    std::string nested = uImage();
+    for (int level = 0; level < 9; ++level) {
+        nested = storedGzip(nested);
+    }
+    writeFile("nested", nested);
+    writeFile("long", storedGzip(std::string(100000, 'L')));
+    std::string depthLimit = "Warning: --deep stopped at the depth limit of 8 in 0x00000000 gzip";
+    for (int level = 1; level < 9; ++level) {
+        depthLimit += " > 0x00000000 gzip";
+    }
+    struct LimitCase {
+        std::vector<std::string> arguments;
+        std::string warnings;
+        std::string deepest;  // the deepest file written, or one that must not be
+        bool written;
+    };
+    const std::string eight =
+        "0x0.gzip.d/0x0.gzip.d/0x0.gzip.d/0x0.gzip.d/0x0.gzip.d/0x0.gzip.d/"
+        "0x0.gzip.d/0x0.gzip.d/";
+    const std::vector<LimitCase> cases = {
+        {{"--carve", "nested", "o1", "--deep"}, depthLimit + "\n", eight + "0x0.gzip", true},
+        {{"--carve", "nested", "o2", "--deep"}, depthLimit + "\n", eight + "0x0.gzip.d", false},
+        {{"--carve", "long", "o3", "--deep", "--deep-limit", "64K"},
+         "Warning: --deep stopped at the limit of 64 KiB per stream in 0x00000000 gzip\n",
+         "0x0.gzip.out",
+         false},
+        {{"--carve", "long", "o4", "--deep"}, "", "0x0.gzip.out", true},
+    };
+    for (const LimitCase& c : cases) {
+        SCOPED_TRACE(c.arguments[1] + " " + c.arguments[2]);
+        const RunResult result = run(c.arguments);
+        EXPECT_EQ(result.err, c.warnings);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(exists(c.arguments[2] + "/" + c.deepest), c.written) << result.out;
+    }
+    EXPECT_NE(run({"--carve", "long", "o5", "--deep", "--deep-limit", "64K"})
+                  .out.find("Skipped 0x0.gzip.out: its payload passes the limit of 64 KiB per "
+                            "stream\n"),
+              std::string::npos);
 }
 
 }  // namespace

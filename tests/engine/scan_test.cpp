@@ -257,7 +257,11 @@ TEST(ScanTest, CarvingWritesEachObjectWithinItsLimitOrSaysWhyNot) {
                                                                   written.push_back(carved.name);
                                                               }
                                                           },
-                                                          {.progress = {}, .totalLimit = c.limit});
+                                                          {.progress = {},
+                                                           .totalLimit = c.limit,
+                                                           .deep = false,
+                                                           .deepLimits = {},
+                                                           .warning = {}});
         ASSERT_TRUE(summary) << c.limit;
         EXPECT_EQ(written, c.written) << c.limit;
         EXPECT_EQ(summary->skipped, c.skipped) << c.limit;

@@ -41,7 +41,7 @@ run_cases() {
     expect "tessaloom --d" "--delta --diff --dump"
     expect "tessaloom --delta firmware.bin fixed.bin -" "--json --stream-limit"
     expect "tessaloom --carve firmware.bin fo" "folder"
-    expect "tessaloom --carve firmware.bin folder -" "--force"
+    expect "tessaloom --carve firmware.bin folder -" "--deep --deep-limit --force"
     expect "tessaloom --s" "--scan --strings --struct"
     expect "tessaloom --scan notes.txt -" "--deep --deep-limit --json --stream-limit"
     expect "tessaloom --struct n" "notes.txt"

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include <bzlib.h>
+#include <lz4.h>
 #include <lz4frame.h>
 #include <lzma.h>
 #include <zlib.h>
@@ -255,6 +257,93 @@ class Lz4Decoder final : public Decoder {
     LZ4F_dctx* context_ = nullptr;
 };
 
+// The legacy lz4 frame: its magic, then blocks each after its 4-byte little-endian size, each
+// decoding to 8 MiB but the last, with no end mark: the frame ends where the input does or where
+// the next size cannot be one (another frame's magic, say). One block is held at a time, as read
+// and as decoded.
+class Lz4LegacyDecoder final : public Decoder {
+  public:
+    bool ready() const { return true; }
+    Step step(ByteView in, std::span<std::uint8_t> out) override {
+        Step result;
+        if (!pending_.empty()) {
+            const std::size_t n = std::min(pending_.size(), out.size());
+            std::memcpy(out.data(), pending_.data(), n);
+            pending_ = pending_.subspan(n);
+            result.made = n;
+            return result;
+        }
+        if (phase_ == Phase::kSize && held_.empty() && in.size() >= 4 &&
+            !blockSize(readLe32(in.data()))) {
+            result.status = Status::kEnd;  // what follows is not a block
+            return result;
+        }
+        const std::size_t wanted = (phase_ == Phase::kBlock ? block_ : 4) - held_.size();
+        const std::size_t taken = std::min(wanted, in.size());
+        held_.insert(held_.end(), in.begin(), in.begin() + static_cast<std::ptrdiff_t>(taken));
+        result.read = taken;
+        if (held_.size() < (phase_ == Phase::kBlock ? block_ : 4)) {
+            return result;
+        }
+        switch (phase_) {
+            case Phase::kMagic:
+                if (readLe32(held_.data()) != kMagic) {
+                    result.status = Status::kBroken;
+                    return result;
+                }
+                phase_ = Phase::kSize;
+                break;
+            case Phase::kSize:
+                if (!blockSize(readLe32(held_.data()))) {
+                    result.status = Status::kEnd;  // its size was split between pieces
+                    return result;
+                }
+                block_ = readLe32(held_.data());
+                phase_ = Phase::kBlock;
+                break;
+            case Phase::kBlock: {
+                decoded_.resize(kBlock);
+                const int made = LZ4_decompress_safe(reinterpret_cast<const char*>(held_.data()),
+                                                     reinterpret_cast<char*>(decoded_.data()),
+                                                     static_cast<int>(held_.size()),
+                                                     static_cast<int>(decoded_.size()));
+                if (made < 0) {
+                    result.status = Status::kBroken;
+                    return result;
+                }
+                pending_ = ByteView(decoded_).first(static_cast<std::size_t>(made));
+                phase_ = Phase::kSize;
+                break;
+            }
+        }
+        held_.clear();
+        return result;
+    }
+    // A frame of another kind may follow; this one ends the payload.
+    bool restart() override { return false; }
+    bool mayEndHere() const override { return phase_ == Phase::kSize && held_.empty(); }
+
+  private:
+    enum class Phase : std::uint8_t { kMagic, kSize, kBlock };
+    static constexpr std::uint32_t kMagic = 0x184C2102;
+    static constexpr std::size_t kBlock = std::size_t{8} << 20;
+
+    static bool blockSize(std::uint32_t size) {
+        // What lz4 makes of a block at worst (LZ4_COMPRESSBOUND).
+        constexpr std::size_t kLargest = kBlock + kBlock / 255 + 16;
+        return size != 0 && size <= kLargest;
+    }
+    static std::uint32_t readLe32(const std::uint8_t* bytes) {
+        return static_cast<std::uint32_t>(readLittleEndian(ByteView(bytes, 4)));
+    }
+
+    Phase phase_ = Phase::kMagic;
+    std::size_t block_ = 0;
+    std::vector<std::uint8_t> held_;     // of the size or block being read
+    std::vector<std::uint8_t> decoded_;  // the last block decoded
+    ByteView pending_;                   // of it, not handed out yet
+};
+
 template <typename D, typename... Arguments>
 std::unique_ptr<Decoder> readyOrNone(Arguments... arguments) {
     auto decoder = std::make_unique<D>(arguments...);
@@ -285,7 +374,7 @@ std::unique_ptr<Decoder> makeDecoder(Codec codec, std::uint32_t lzmaDictionary) 
         case Codec::kLz4:
             return readyOrNone<Lz4Decoder>();
         case Codec::kLz4Legacy:
-            return nullptr;
+            return readyOrNone<Lz4LegacyDecoder>();
     }
     return nullptr;
 }
@@ -297,13 +386,17 @@ Decoded StreamDriver::run() {
     // A decoder that neither reads nor writes twice in a row, with input and room, is stuck.
     int idle = 0;
     for (;;) {
+        // The input is over where the stream may end: the decoder hands out what it holds.
+        bool draining = false;
         if (piece_.empty()) {
             piece_ = reader_.next();
             if (piece_.empty()) {
-                decoded_.ending = Ending::kTruncated;
-                return decoded_;
-            }
-            if (hooks_.input) {
+                if (!decoder_.mayEndHere()) {
+                    decoded_.ending = Ending::kTruncated;
+                    return decoded_;
+                }
+                draining = true;
+            } else if (hooks_.input) {
                 hooks_.input(piece_.size());
             }
         }
@@ -319,6 +412,10 @@ Decoded StreamDriver::run() {
         const bool goOn =
             step.made == 0 || !hooks_.output || hooks_.output(ByteView(output_.data(), step.made));
         idle = step.read == 0 && step.made == 0 ? idle + 1 : 0;
+        if (draining && step.made == 0 && step.status == Status::kMore) {
+            decoded_.ending = Ending::kEnd;
+            return decoded_;
+        }
         if (step.status == Status::kEnd) {
             if (!hooks_.another) {
                 decoded_.ending = Ending::kEnd;

@@ -45,10 +45,14 @@ class Decoder {
     };
 
     virtual ~Decoder() = default;
-    // Decodes from in into out, which is never empty.
+    // Decodes from in into out, which is never empty; in is empty only after the input ended
+    // where mayEndHere(), for the decoder to hand out what it holds.
     virtual Step step(ByteView in, std::span<std::uint8_t> out) = 0;
     // Makes the decoder ready for another stream of its format, after the one that ended.
     virtual bool restart() = 0;
+    // Whether the stream may end where the input ended, for a format without an end mark (once
+    // the decoder has handed out what it holds).
+    virtual bool mayEndHere() const { return false; }
 };
 
 // A decoder for codec. For kLzma, a dictionary other than 0 replaces the one the header names
