@@ -486,8 +486,11 @@ struct EncodedStringScanner::State {
           lanes{Utf16Lane(shortest, false, 0), Utf16Lane(shortest, false, 1),
                 Utf16Lane(shortest, true, 0), Utf16Lane(shortest, true, 1)} {
         wanted[kAsciiLane] = set.ascii;
-        wanted[kLeEven] = wanted[kLeOdd] = set.utf16le;
-        wanted[kBeEven] = wanted[kBeOdd] = set.utf16be;
+        // UTF-16 text at an odd offset would also be read as text of the other byte order one
+        // byte on, the same characters at overlapping bytes: only even offsets are read, as
+        // strings -e l and -e b read them.
+        wanted[kLeEven] = set.utf16le;
+        wanted[kBeEven] = set.utf16be;
     }
 
     std::optional<std::uint64_t> openStart(std::size_t lane) const {

@@ -124,10 +124,9 @@ struct EncodingSet {
 
 // Finds the runs of at least minLength characters (0 counts as 1) in each encoding asked for, in
 // data that arrives in pieces of any size, and hands them on in order of offset (then ascii,
-// utf16le, utf16be). UTF-16 runs are looked for at even and at odd offsets. A run that lies
-// wholly inside the bytes of a run of another encoding (or of the other alignment) is left out,
-// the one of the earlier encoding kept where two take the same bytes: UTF-16LE text read one byte
-// on is UTF-16BE text, and it is shown once. Only positions are kept, and only those of the runs
+// utf16le, utf16be). UTF-16 runs are looked for at even offsets. A run that lies wholly inside
+// the bytes of a run of another encoding is left out, the one of the earlier encoding kept where
+// two take the same bytes. Only positions are kept, and only those of the runs
 // that end inside one piece, so memory stays bounded whatever the data.
 class EncodedStringScanner {
   public:
