@@ -45,10 +45,23 @@ int runStruct(const Arguments& args) {
         }
         return std::move(*fields);
     };
+    // So are the symbols of a large symbol table, a batch at a time.
+    const SymbolReader symbols = [&](const SymbolTableInfo& table, std::uint64_t first,
+                                     std::uint64_t count, std::uint64_t& charged) {
+        if (!cached) {
+            return std::vector<SymbolInfo>{};
+        }
+        Result<std::vector<SymbolInfo>> batch =
+            readSymbols(*cached, report, table, first, count, charged);
+        if (!batch) {
+            throw ReadError(batch.failure());
+        }
+        return std::move(*batch);
+    };
     if (json) {
-        writeStructureJson(report, out, read);
+        writeStructureJson(report, out, read, symbols);
     } else {
-        writeStructureText(report, out, read);
+        writeStructureText(report, out, read, symbols);
     }
     return 0;
 }

@@ -47,6 +47,53 @@ const std::vector<StructField>& innerFields(const StructField& field, const Fiel
     return holder;
 }
 
+// The symbols of a table are read from the file this many at a time where it deferred them.
+constexpr std::uint64_t kSymbolBatch = 4096;
+
+// Calls each with every symbol of table in order: those it holds, or those read for it a batch at
+// a time, which go once they are written.
+template <typename Each>
+void forEachSymbol(const SymbolTableInfo& table, const SymbolReader& read, Each each) {
+    if (!table.deferred) {
+        for (const SymbolInfo& symbol : table.symbols) {
+            each(symbol);
+        }
+        return;
+    }
+    if (!read) {
+        return;
+    }
+    std::uint64_t charged = 0;
+    for (std::uint64_t first = 0; first < table.count; first += kSymbolBatch) {
+        for (const SymbolInfo& symbol : read(table, first, kSymbolBatch, charged)) {
+            each(symbol);
+        }
+    }
+}
+
+// name@version, or name@@version for the version a defined symbol has by default.
+std::string versionedName(const SymbolInfo& symbol) {
+    if (symbol.version.empty()) {
+        return symbol.name;
+    }
+    return symbol.name + (symbol.defaultVersion ? "@@" : "@") + symbol.version;
+}
+
+std::string versionFlags(std::uint64_t flags) {
+    static constexpr std::pair<std::uint64_t, std::string_view> kNames[] = {
+        {1, "BASE"}, {2, "WEAK"}, {4, "INFO"}};
+    std::string text;
+    for (const auto& [bit, name] : kNames) {
+        if ((flags & bit) != 0) {
+            text += (text.empty() ? "" : " | ") + std::string(name);
+        }
+    }
+    if ((flags & ~std::uint64_t{7}) != 0) {
+        text += (text.empty() ? "0x" : " | 0x") + hexDigits(flags & ~std::uint64_t{7}, 0);
+    }
+    return text.empty() ? "none" : text;
+}
+
 // How much of a report is gathered before it goes to the sink: a report of many rows (an
 // archive of many entries) goes out as it is written, never held whole.
 constexpr std::size_t kPieceSize = 64 << 10;
@@ -54,8 +101,9 @@ constexpr std::size_t kPieceSize = 64 << 10;
 // Writes lines, which go to the sink a piece of whole lines at a time.
 class TextWriter {
   public:
-    TextWriter(const StructureReport& report, const TextSink& sink, const FieldReader& read)
-        : report_(report), sink_(sink), read_(read) {
+    TextWriter(const StructureReport& report, const TextSink& sink, const FieldReader& read,
+               const SymbolReader& symbols)
+        : report_(report), sink_(sink), read_(read), symbols_(symbols) {
         offsetWidth_ = std::max<std::size_t>(hexDigits(report.size, 0).size(), 8);
         addressWidth_ = report.format == "ELF64" ? 16 : 8;
     }
@@ -80,6 +128,20 @@ class TextWriter {
         }
         if (report_.chunks) {
             chunks();
+        }
+        if (report_.symbolTables) {
+            for (const SymbolTableInfo& table : *report_.symbolTables) {
+                symbols(table);
+            }
+        }
+        if (report_.notes) {
+            notes();
+        }
+        if (report_.versions) {
+            versions();
+        }
+        if (report_.relocations) {
+            relocations();
         }
         if (!report_.warnings.empty()) {
             heading("Warnings", report_.warnings.size());
@@ -288,10 +350,97 @@ class TextWriter {
         }
     }
 
+    void symbols(const SymbolTableInfo& table) {
+        heading("Symbols " + table.section, static_cast<std::size_t>(table.count));
+        const std::size_t numberWidth =
+            std::max<std::size_t>(std::to_string(table.count == 0 ? 0 : table.count - 1).size(), 3);
+        line("  " + rightAligned("Num", numberWidth) + "  " + padded("Value", addressWidth_ + 2) +
+             "  " + rightAligned("Size", 8) + "  " + padded("Type", 7) + "  " + padded("Bind", 6) +
+             "  " + padded("Vis", 9) + "  " + padded("Section", 12) + "  Name");
+        std::uint64_t number = 0;
+        forEachSymbol(table, symbols_, [&](const SymbolInfo& s) {
+            std::string row = "  " + rightAligned(std::to_string(number++), numberWidth) + "  " +
+                              address(s.value) + "  " + rightAligned(std::to_string(s.size), 8) +
+                              "  " + padded(s.type, 7) + "  " + padded(s.bind, 6) + "  " +
+                              padded(s.visibility, 9) + "  " + padded(s.section, 12) + "  " +
+                              versionedName(s);
+            if (!s.demangled.empty()) {
+                row += "  (" + s.demangled + ")";
+            }
+            row.erase(row.find_last_not_of(' ') + 1);
+            line(row);
+        });
+    }
+
+    void notes() {
+        const auto& table = *report_.notes;
+        heading("Notes", table.size());
+        line("  " + padded("Offset", offsetWidth_ + 2) + "  " + padded("Section", 20) + "  " +
+             padded("Owner", 8) + "  " + padded("Type", 22) + "  Description");
+        for (const NoteInfo& n : table) {
+            std::string row = "  " + offset(n.offset) + "  " + padded(n.section, 20) + "  " +
+                              padded(n.owner, 8) + "  " + padded(n.typeName, 22) + "  " +
+                              n.description;
+            row.erase(row.find_last_not_of(' ') + 1);
+            line(row);
+        }
+    }
+
+    void versions() {
+        const VersionsInfo& v = *report_.versions;
+        heading("Version definitions", v.definitions.size());
+        if (!v.definitions.empty()) {
+            line("  Index  " + padded("Flags", 10) + "  Name");
+        }
+        for (const VersionDefinitionInfo& d : v.definitions) {
+            std::string row = "  " + rightAligned(std::to_string(d.index), 5) + "  " +
+                              padded(versionFlags(d.flags), 10) + "  " + d.name;
+            for (const std::string& parent : d.parents) {
+                row += (&parent == &d.parents.front() ? " (parents: " : ", ") + parent;
+            }
+            line(row + (d.parents.empty() ? "" : ")"));
+        }
+        std::size_t needed = 0;
+        for (const VersionNeedInfo& need : v.requirements) {
+            needed += need.versions.size();
+        }
+        line("");
+        line("Version needs (" + std::to_string(v.requirements.size()) + " libraries, " +
+             std::to_string(needed) + " versions):");
+        for (const VersionNeedInfo& need : v.requirements) {
+            line("  " + need.file + " (" + std::to_string(need.versions.size()) + ")");
+            for (const VersionNeedInfo::Version& version : need.versions) {
+                line("    " + rightAligned(std::to_string(version.index), 5) + "  " +
+                     padded(versionFlags(version.flags), 10) + "  0x" + hexDigits(version.hash, 8) +
+                     "  " + version.name);
+            }
+        }
+    }
+
+    void relocations() {
+        const auto& table = *report_.relocations;
+        heading("Relocation sections", table.size());
+        std::vector<std::string> names;
+        for (const RelocationInfo& r : table) {
+            names.push_back(r.section);
+        }
+        const std::size_t width = nameWidth(7, 24, names);
+        line("  " + padded("Section", width) + "  Type  " + padded("Offset", offsetWidth_ + 2) +
+             "       Count  Applies to");
+        for (const RelocationInfo& r : table) {
+            std::string row = "  " + padded(r.section, width) + "  " + padded(r.type, 4) + "  " +
+                              offset(r.offset) + "  " + rightAligned(std::to_string(r.count), 10) +
+                              "  " + r.appliesTo;
+            row.erase(row.find_last_not_of(' ') + 1);
+            line(row);
+        }
+    }
+
     static constexpr std::size_t kNameWidth = 36;
     const StructureReport& report_;
     const TextSink& sink_;
     const FieldReader& read_;
+    const SymbolReader& symbols_;
     std::string text_;
     std::size_t offsetWidth_ = 0;
     std::size_t addressWidth_ = 8;
@@ -417,29 +566,107 @@ void table(JsonWriter& json, std::string_view key, const std::optional<std::vect
     json.close(']');
 }
 
+// The symbols of all tables, the notes, the versions and the relocation sections of an ELF file.
+void writeElfTables(JsonWriter& json, const StructureReport& report, const SymbolReader& read) {
+    if (report.symbolTables) {
+        json.next("symbols");
+        json.open('[');
+        for (const SymbolTableInfo& table : *report.symbolTables) {
+            forEachSymbol(table, read, [&](const SymbolInfo& s) {
+                json.next();
+                json.open('{');
+                json.string("name", s.name);
+                if (!s.demangled.empty() && s.demangled != s.name) {
+                    json.string("demangled", s.demangled);
+                }
+                json.unsignedNumber("value", s.value);
+                json.unsignedNumber("size", s.size);
+                json.string("type", s.type);
+                json.string("bind", s.bind);
+                json.string("visibility", s.visibility);
+                json.string("section", s.section);
+                json.unsignedNumber("section_index", s.sectionIndex);
+                if (!s.version.empty()) {
+                    json.string("version", s.version);
+                    json.boolean("default_version", s.defaultVersion);
+                }
+                json.string("table", table.table);
+                json.close('}');
+            });
+        }
+        json.close(']');
+    }
+    table(json, "notes", report.notes, [&json](const NoteInfo& n) {
+        json.string("owner", n.owner);
+        json.string("type", n.typeName);
+        json.unsignedNumber("type_number", n.type);
+        json.string("section", n.section);
+        json.unsignedNumber("offset", n.offset);
+        json.unsignedNumber("size", n.descriptionSize);
+        json.string("description", n.description);
+        if (!n.buildId.empty()) {
+            json.string("build_id", n.buildId);
+        }
+    });
+    if (report.versions) {
+        json.next("versions");
+        json.open('{');
+        const std::optional definitions = report.versions->definitions;
+        table(json, "definitions", definitions, [&json](const VersionDefinitionInfo& d) {
+            json.unsignedNumber("index", d.index);
+            json.string("flags", versionFlags(d.flags));
+            json.string("name", d.name);
+            json.strings("parents", d.parents);
+        });
+        const std::optional requirements = report.versions->requirements;
+        table(json, "requirements", requirements, [&json](const VersionNeedInfo& need) {
+            json.string("file", need.file);
+            const std::optional versions = need.versions;
+            table(json, "versions", versions, [&json](const VersionNeedInfo::Version& v) {
+                json.string("name", v.name);
+                json.unsignedNumber("index", v.index);
+                json.string("flags", versionFlags(v.flags));
+                json.unsignedNumber("hash", v.hash);
+            });
+        });
+        json.close('}');
+    }
+    table(json, "relocations", report.relocations, [&json](const RelocationInfo& r) {
+        json.string("section", r.section);
+        json.string("type", r.type);
+        json.unsignedNumber("offset", r.offset);
+        json.unsignedNumber("count", r.count);
+        if (!r.appliesTo.empty()) {
+            json.string("applies_to", r.appliesTo);
+        }
+    });
+}
+
 }  // namespace
 
 void writeStructureText(const StructureReport& report, const TextSink& sink,
-                        const FieldReader& read) {
-    TextWriter(report, sink, read).write();
+                        const FieldReader& read, const SymbolReader& symbols) {
+    TextWriter(report, sink, read, symbols).write();
 }
 
-std::string structureText(const StructureReport& report, const FieldReader& read) {
+std::string structureText(const StructureReport& report, const FieldReader& read,
+                          const SymbolReader& symbols) {
     std::string text;
     writeStructureText(
-        report, [&text](std::string_view piece) { text += piece; }, read);
+        report, [&text](std::string_view piece) { text += piece; }, read, symbols);
     return text;
 }
 
-std::string structureJson(const StructureReport& report, const FieldReader& read) {
+std::string structureJson(const StructureReport& report, const FieldReader& read,
+                          const SymbolReader& symbols) {
     std::string text;
     writeStructureJson(
-        report, [&text](std::string_view piece) { text += piece; }, read);
+        report, [&text](std::string_view piece) { text += piece; }, read, symbols);
     return text;
 }
 
 void writeStructureJson(const StructureReport& report, const TextSink& sink,
-                        const FieldReader& read) {
+                        const FieldReader& read, const SymbolReader& symbols) {
     JsonWriter json(sink);
     json.open('{');
     json.string("path", report.path);
@@ -524,6 +751,7 @@ void writeStructureJson(const StructureReport& report, const TextSink& sink,
     if (report.libraries) {
         json.strings("libraries", *report.libraries);
     }
+    writeElfTables(json, report, symbols);
     json.strings("warnings", report.warnings);
     json.close('}');
     json.finish();

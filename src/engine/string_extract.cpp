@@ -351,3 +351,310 @@ void StringListing::writeText(std::size_t index, const TextSink& sink) const {
 }
 
 }  // namespace tessaloom
+
+namespace tessaloom {
+
+namespace {
+
+// The code points a UTF-16 run is made of, besides printable ASCII.
+constexpr std::pair<std::uint16_t, std::uint16_t> kUtf16Letters[] = {
+    {0x00A0, 0x024F},  // Latin-1 supplement, Latin Extended-A and -B
+    {0x0370, 0x03FF},  // Greek
+    {0x0400, 0x052F},  // Cyrillic
+};
+
+// One way of reading the data: ASCII bytes, or UTF-16 units of one byte order at one alignment.
+// Ranked in the order in which runs of the same offset are handed on.
+enum Lane : std::size_t { kAsciiLane, kLeEven, kLeOdd, kBeEven, kBeOdd, kLanes };
+
+constexpr StringEncoding kLaneEncodings[kLanes] = {
+    StringEncoding::kAscii, StringEncoding::kUtf16Le, StringEncoding::kUtf16Le,
+    StringEncoding::kUtf16Be, StringEncoding::kUtf16Be};
+
+struct LaneRun {
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    std::size_t lane = 0;
+};
+
+// Q covers R: R's bytes lie inside Q's, and where they are the same bytes, Q's lane ranks first.
+bool covers(const LaneRun& q, const LaneRun& r) {
+    if (q.start == r.start && q.end == r.end) {
+        return q.lane < r.lane;
+    }
+    return q.start <= r.start && q.end >= r.end;
+}
+
+// The UTF-16 units of one byte order at one alignment, in pieces.
+class Utf16Lane {
+  public:
+    Utf16Lane(std::uint64_t shortest, bool bigEndian, std::uint64_t parity)
+        : shortest_(shortest), bigEndian_(bigEndian), next_(parity) {}
+
+    // The units of the piece at base; each run that ends goes to done.
+    template <typename Done>
+    void write(ByteView bytes, std::uint64_t base, Done done) {
+        const std::uint64_t end = base + bytes.size();
+        while (true) {
+            std::uint8_t first = 0;
+            std::uint8_t second = 0;
+            if (carry_ && next_ + 1 == base) {
+                if (bytes.empty()) {
+                    return;
+                }
+                first = *carry_;
+                second = bytes[0];
+                carry_.reset();
+            } else {
+                if (next_ >= end) {
+                    return;
+                }
+                if (next_ + 2 > end) {
+                    carry_ = bytes[static_cast<std::size_t>(next_ - base)];
+                    return;
+                }
+                first = bytes[static_cast<std::size_t>(next_ - base)];
+                second = bytes[static_cast<std::size_t>(next_ - base + 1)];
+            }
+            const auto unit = static_cast<std::uint16_t>(bigEndian_ ? (first << 8) | second
+                                                                    : (second << 8) | first);
+            if (isPrintableUtf16(unit)) {
+                if (!open_) {
+                    open_ = next_;
+                    units_ = 0;
+                }
+                ++units_;
+            } else {
+                close(next_, done);
+            }
+            next_ += 2;
+        }
+    }
+    template <typename Done>
+    void close(std::uint64_t at, Done done) {
+        if (open_ && units_ >= shortest_) {
+            done(*open_, at);
+        }
+        open_.reset();
+    }
+    template <typename Done>
+    void finish(Done done) {
+        close(next_, done);
+    }
+    std::optional<std::uint64_t> openStart() const { return open_; }
+
+  private:
+    std::uint64_t shortest_;
+    bool bigEndian_;
+    std::uint64_t next_;  // where the next unit starts
+    std::optional<std::uint8_t> carry_;
+    std::optional<std::uint64_t> open_;
+    std::uint64_t units_ = 0;
+};
+
+}  // namespace
+
+std::string_view encodingName(StringEncoding encoding) {
+    switch (encoding) {
+        case StringEncoding::kAscii:
+            return "ascii";
+        case StringEncoding::kUtf16Le:
+            return "utf16le";
+        case StringEncoding::kUtf16Be:
+            return "utf16be";
+    }
+    return "ascii";
+}
+
+bool isPrintableUtf16(std::uint16_t unit) {
+    if (unit >= 0x20 && unit <= 0x7E) {
+        return true;
+    }
+    return std::ranges::any_of(kUtf16Letters, [unit](const auto& range) {
+        return unit >= range.first && unit <= range.second;
+    });
+}
+
+struct EncodedStringScanner::State {
+    State(std::uint64_t minLength, EncodingSet set, EncodedRunCallback callback)
+        : shortest(std::max<std::uint64_t>(minLength, 1)),
+          onRun(std::move(callback)),
+          ascii(shortest,
+                [this](const StringRun& run) {
+                    closed[kAsciiLane].push_back({run.offset, run.offset + run.length, kAsciiLane});
+                }),
+          lanes{Utf16Lane(shortest, false, 0), Utf16Lane(shortest, false, 1),
+                Utf16Lane(shortest, true, 0), Utf16Lane(shortest, true, 1)} {
+        wanted[kAsciiLane] = set.ascii;
+        // UTF-16 text at an odd offset would also be read as text of the other byte order one
+        // byte on, the same characters at overlapping bytes: only even offsets are read, as
+        // strings -e l and -e b read them.
+        wanted[kLeEven] = set.utf16le;
+        wanted[kBeEven] = set.utf16be;
+    }
+
+    std::optional<std::uint64_t> openStart(std::size_t lane) const {
+        return lane == kAsciiLane ? ascii.openRunStart() : lanes[lane - 1].openStart();
+    }
+
+    void write(ByteView bytes) {
+        if (wanted[kAsciiLane]) {
+            ascii.write(bytes);
+        }
+        for (std::size_t lane = kLeEven; lane < kLanes; ++lane) {
+            if (wanted[lane]) {
+                lanes[lane - 1].write(bytes, position,
+                                      [this, lane](std::uint64_t a, std::uint64_t b) {
+                                          closed[lane].push_back({a, b, lane});
+                                      });
+            }
+        }
+        position += bytes.size();
+        release(false);
+    }
+
+    void finish() {
+        if (wanted[kAsciiLane]) {
+            ascii.finish();
+        }
+        for (std::size_t lane = kLeEven; lane < kLanes; ++lane) {
+            if (wanted[lane]) {
+                lanes[lane - 1].finish([this, lane](std::uint64_t a, std::uint64_t b) {
+                    closed[lane].push_back({a, b, lane});
+                });
+            }
+        }
+        release(true);
+    }
+
+    // Whether a run of another lane than r's covers r, and whether that cannot be told yet.
+    enum class Verdict { kShown, kCovered, kUndecided };
+    Verdict verdict(const LaneRun& r, bool ended) const {
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            if (lane == r.lane || !wanted[lane]) {
+                continue;
+            }
+            // Runs of one lane never overlap: only the last one that starts by r's start can
+            // cover it.
+            const std::vector<LaneRun>& runs = closed[lane];
+            const auto after = std::ranges::upper_bound(runs, r.start, {}, &LaneRun::start);
+            const LaneRun* candidate =
+                after != runs.begin() ? &*(after - 1) : (last[lane] ? &*last[lane] : nullptr);
+            if (candidate != nullptr && covers(*candidate, r)) {
+                return Verdict::kCovered;
+            }
+            // A run still open goes on at least to where its lane has read, past r's end.
+            const std::optional<std::uint64_t> open = ended ? std::nullopt : openStart(lane);
+            if (open && *open <= r.start) {
+                return *open < r.start || lane < r.lane ? Verdict::kCovered : Verdict::kUndecided;
+            }
+        }
+        return Verdict::kShown;
+    }
+
+    void release(bool ended) {
+        std::vector<LaneRun> batch = std::move(pending);
+        pending.clear();
+        for (const std::vector<LaneRun>& runs : closed) {
+            batch.insert(batch.end(), runs.begin(), runs.end());
+        }
+        std::ranges::sort(batch, [](const LaneRun& a, const LaneRun& b) {
+            return a.start != b.start ? a.start < b.start : a.lane < b.lane;
+        });
+        for (const LaneRun& run : batch) {
+            switch (verdict(run, ended)) {
+                case Verdict::kShown:
+                    onRun({run.start, run.end - run.start, kLaneEncodings[run.lane]});
+                    break;
+                case Verdict::kCovered:
+                    break;
+                case Verdict::kUndecided:
+                    pending.push_back(run);
+                    break;
+            }
+        }
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            if (!closed[lane].empty()) {
+                last[lane] = closed[lane].back();
+                closed[lane].clear();
+            }
+        }
+    }
+
+    std::uint64_t shortest;
+    EncodedRunCallback onRun;
+    StringScanner ascii;
+    Utf16Lane lanes[kLanes - 1];
+    bool wanted[kLanes] = {};
+    std::uint64_t position = 0;
+    // The runs that ended in the piece just written, each lane's in order.
+    std::vector<LaneRun> closed[kLanes];
+    // Each lane's last run of the pieces before.
+    std::optional<LaneRun> last[kLanes];
+    // Runs not yet known to be shown or covered: one of another lane that starts where they do is
+    // still open.
+    std::vector<LaneRun> pending;
+};
+
+EncodedStringScanner::EncodedStringScanner(std::uint64_t minLength, EncodingSet encodings,
+                                           EncodedRunCallback onRun)
+    : state_(std::make_unique<State>(minLength, encodings, std::move(onRun))) {}
+
+EncodedStringScanner::~EncodedStringScanner() = default;
+
+void EncodedStringScanner::write(ByteView bytes) {
+    state_->write(bytes);
+}
+
+void EncodedStringScanner::finish() {
+    state_->finish();
+}
+
+void appendUtf16AsUtf8(ByteView bytes, bool bigEndian, std::string& text) {
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const std::uint32_t unit = bigEndian ? (std::uint32_t{bytes[i]} << 8) | bytes[i + 1]
+                                             : (std::uint32_t{bytes[i + 1]} << 8) | bytes[i];
+        // Runs hold only characters of the basic plane, below the surrogates.
+        if (unit < 0x80) {
+            text += static_cast<char>(unit);
+        } else if (unit < 0x800) {
+            text += static_cast<char>(0xC0 | (unit >> 6));
+            text += static_cast<char>(0x80 | (unit & 0x3F));
+        } else {
+            text += static_cast<char>(0xE0 | (unit >> 12));
+            text += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (unit & 0x3F));
+        }
+    }
+}
+
+Result<void> writeRunText(ByteSource& source, const EncodedRun& run, const TextSink& sink) {
+    constexpr std::uint64_t kPiece = 64 << 10;  // even: a piece holds whole UTF-16 units
+    ByteBuffer buffer(static_cast<std::size_t>(std::min(kPiece, run.length)));
+    std::string text;
+    for (std::uint64_t done = 0; done < run.length;) {
+        const auto length = static_cast<std::size_t>(std::min(kPiece, run.length - done));
+        const std::span<std::uint8_t> into = std::span(buffer).first(length);
+        Result<std::size_t> got = source.readAt(run.offset + done, into);
+        if (!got) {
+            return got.failure();
+        }
+        if (*got != length) {
+            Failure failure;
+            failure.kind = Failure::Kind::kChanged;
+            failure.reason = "The file ended before a string it held";
+            return failure;
+        }
+        text.clear();
+        if (run.encoding == StringEncoding::kAscii) {
+            text.assign(asText(into));
+        } else {
+            appendUtf16AsUtf8(into, run.encoding == StringEncoding::kUtf16Be, text);
+        }
+        sink(text);
+        done += length;
+    }
+    return {};
+}
+
+}  // namespace tessaloom

@@ -1,4 +1,4 @@
-// Extraction of the runs of printable ASCII in a file.
+// Extraction of the runs of printable ASCII in a file, and of UTF-16 text.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_source.h"
+#include "failure.h"
 #include "file_reader.h"
 #include "types.h"
 
@@ -90,5 +92,63 @@ class StringListing {
 // least minLength printable bytes and keeps the first `shown` of them. Texts that are read back
 // come from reader, which must outlive the listing.
 StringListing listStrings(FileReader& reader, std::uint64_t minLength, std::size_t shown);
+
+// The encodings that text runs are found in.
+enum class StringEncoding : std::uint8_t { kAscii, kUtf16Le, kUtf16Be };
+
+// "ascii", "utf16le", "utf16be".
+std::string_view encodingName(StringEncoding encoding);
+
+// Whether a UTF-16 code unit is a character that a UTF-16 run is made of: printable ASCII, and the
+// letters of the Latin-1 supplement, Latin Extended-A and -B, Greek and Cyrillic. Ideographs and
+// the rest of the plane are left out: two random bytes are one of them more often than not.
+bool isPrintableUtf16(std::uint16_t unit);
+
+// A run of text in one encoding: length is in bytes (two for each UTF-16 character).
+struct EncodedRun {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    StringEncoding encoding = StringEncoding::kAscii;
+
+    bool operator==(const EncodedRun&) const = default;
+};
+
+using EncodedRunCallback = std::function<void(const EncodedRun& run)>;
+
+// Which encodings a scan looks for.
+struct EncodingSet {
+    bool ascii = true;
+    bool utf16le = false;
+    bool utf16be = false;
+};
+
+// Finds the runs of at least minLength characters (0 counts as 1) in each encoding asked for, in
+// data that arrives in pieces of any size, and hands them on in order of offset (then ascii,
+// utf16le, utf16be). UTF-16 runs are looked for at even offsets. A run that lies wholly inside
+// the bytes of a run of another encoding is left out, the one of the earlier encoding kept where
+// two take the same bytes. Only positions are kept, and only those of the runs
+// that end inside one piece, so memory stays bounded whatever the data.
+class EncodedStringScanner {
+  public:
+    EncodedStringScanner(std::uint64_t minLength, EncodingSet encodings, EncodedRunCallback onRun);
+    ~EncodedStringScanner();
+    EncodedStringScanner(const EncodedStringScanner&) = delete;
+    EncodedStringScanner& operator=(const EncodedStringScanner&) = delete;
+
+    void write(ByteView bytes);
+    // Hands on the runs that the data ends in.
+    void finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Appends to text the UTF-8 of the UTF-16 code units in bytes (an odd last byte is left out).
+void appendUtf16AsUtf8(ByteView bytes, bool bigEndian, std::string& text);
+
+// Hands the text of run, read from source, to sink as UTF-8, a piece at a time. The failure where
+// source cannot be read.
+Result<void> writeRunText(ByteSource& source, const EncodedRun& run, const TextSink& sink);
 
 }  // namespace tessaloom

@@ -8,6 +8,7 @@
 #include "entropy.h"
 #include "file_reader.h"
 #include "formats/decoder.h"
+#include "formats/elf_tables.h"
 
 namespace tessaloom {
 
@@ -188,6 +189,23 @@ Result<std::vector<StructField>> expandField(ByteSource& source, const Structure
         return failure;
     }
     return fields;
+}
+
+Result<std::vector<SymbolInfo>> readSymbols(ByteSource& source, const StructureReport& report,
+                                            const SymbolTableInfo& table, std::uint64_t first,
+                                            std::uint64_t count, std::uint64_t& charged) {
+    if (!table.deferred) {
+        return std::vector<SymbolInfo>{};
+    }
+    formats::Bytes bytes(source);
+    std::vector<SymbolInfo> symbols =
+        formats::readElfSymbols(bytes, report, table, first, count, charged);
+    if (bytes.failure()) {
+        Failure failure = *bytes.failure();
+        failure.path = report.path;
+        return failure;
+    }
+    return symbols;
 }
 
 StructureReport describeStructure(const std::string& path, const StructureOptions& options) {

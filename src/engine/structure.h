@@ -105,6 +105,105 @@ struct PngChunkInfo {
     bool operator==(const PngChunkInfo&) const = default;
 };
 
+// An ELF symbol, as readelf -sW lists it.
+struct SymbolInfo {
+    std::string name;
+    std::string demangled;  // the C++ name, where name is a mangled one; empty otherwise
+    std::uint64_t value = 0;
+    std::uint64_t size = 0;
+    std::string type;        // NOTYPE, OBJECT, FUNC...
+    std::string bind;        // LOCAL, GLOBAL, WEAK...
+    std::string visibility;  // DEFAULT, HIDDEN...
+    std::string section;     // the name of its section, or UND, ABS, COM
+    std::uint64_t sectionIndex = 0;
+    std::string version;  // from the version tables, empty for none
+    // name@@version: the version a defined symbol has by default; name@version otherwise.
+    bool defaultVersion = false;
+
+    bool operator==(const SymbolInfo&) const = default;
+};
+
+// An ELF symbol table: .dynsym ("dynsym") or .symtab ("symtab"). A table of more symbols than
+// StructureOptions::eagerEntries holds none here: they are read as they are written
+// (readSymbols), so that a library of a million symbols costs the memory of a few.
+struct SymbolTableInfo {
+    std::string table;
+    std::string section;  // the name of its section
+    std::uint64_t offset = 0;
+    std::uint64_t entrySize = 0;
+    std::uint64_t count = 0;
+    std::uint64_t stringsOffset = 0;  // its string table, cut to the file
+    std::uint64_t stringsSize = 0;
+    std::optional<std::uint64_t> versionsOffset;  // its .gnu.version entries, one per symbol
+    std::uint64_t versionsCount = 0;
+    bool bigEndian = false;
+    bool deferred = false;
+    std::vector<SymbolInfo> symbols;
+
+    bool operator==(const SymbolTableInfo&) const = default;
+};
+
+// An ELF note, as readelf -n shows it.
+struct NoteInfo {
+    std::string section;  // of its section, or "PT_NOTE" for a segment's notes
+    std::uint64_t offset = 0;
+    std::string owner;
+    std::uint64_t type = 0;
+    std::string typeName;  // NT_GNU_BUILD_ID...; "0x..." where the owner's types do not name it
+    std::uint64_t descriptionSize = 0;
+    std::string description;  // decoded where known (ABI tag, properties), hex bytes otherwise
+    std::string buildId;      // the build-id in hexadecimal, for NT_GNU_BUILD_ID
+
+    bool operator==(const NoteInfo&) const = default;
+};
+
+// A version that an ELF file defines (.gnu.version_d).
+struct VersionDefinitionInfo {
+    std::uint64_t offset = 0;  // in its section
+    std::uint64_t index = 0;
+    std::uint64_t flags = 0;
+    std::string name;
+    std::vector<std::string> parents;
+
+    bool operator==(const VersionDefinitionInfo&) const = default;
+};
+
+// A version of a library that an ELF file needs (.gnu.version_r).
+struct VersionNeedInfo {
+    struct Version {
+        std::uint64_t offset = 0;  // in its section
+        std::string name;
+        std::uint64_t hash = 0;
+        std::uint64_t flags = 0;
+        std::uint64_t index = 0;
+
+        bool operator==(const Version&) const = default;
+    };
+    std::uint64_t offset = 0;  // in its section
+    std::string file;
+    std::vector<Version> versions;
+
+    bool operator==(const VersionNeedInfo&) const = default;
+};
+
+struct VersionsInfo {
+    std::vector<VersionDefinitionInfo> definitions;
+    std::vector<VersionNeedInfo> requirements;
+
+    bool operator==(const VersionsInfo&) const = default;
+};
+
+// An ELF relocation section and how many entries it holds.
+struct RelocationInfo {
+    std::string section;
+    std::string type;  // REL, RELA or RELR
+    std::uint64_t offset = 0;
+    std::uint64_t count = 0;
+    std::string appliesTo;  // the section its sh_info names, where it names one
+
+    bool operator==(const RelocationInfo&) const = default;
+};
+
 // The format as one word: "PE32+", "PE32", "ELF64", "ELF32", "ZIP", "PNG" or "raw".
 struct StructureReport {
     std::string path;
@@ -124,6 +223,11 @@ struct StructureReport {
     std::optional<std::vector<PngChunkInfo>> chunks;
     std::optional<std::string> interpreter;
     std::optional<std::vector<std::string>> libraries;
+    // ELF: each only when the file has the section.
+    std::optional<std::vector<SymbolTableInfo>> symbolTables;
+    std::optional<std::vector<NoteInfo>> notes;
+    std::optional<VersionsInfo> versions;
+    std::optional<std::vector<RelocationInfo>> relocations;
     // Structure that is not as the format has it: a count or offset that points outside the
     // file, a table cut short, a CRC that does not match. The report goes on around it.
     std::vector<std::string> warnings;
@@ -172,6 +276,15 @@ StructureReport describeStructure(const std::string& path, const StructureOption
 // that is not deferred. The failure where source cannot be read.
 Result<std::vector<StructField>> expandField(ByteSource& source, const StructureReport& report,
                                              const StructField& field);
+
+// Symbols first to first + count of table, read from source, where report says it was deferred:
+// as they would have been read at once. charged carries the characters their names took from
+// one call to the next, for a table read in order: a hostile table whose symbols all name one
+// long name gets names cut short past a budget in proportion to the file. The failure where
+// source cannot be read.
+Result<std::vector<SymbolInfo>> readSymbols(ByteSource& source, const StructureReport& report,
+                                            const SymbolTableInfo& table, std::uint64_t first,
+                                            std::uint64_t count, std::uint64_t& charged);
 
 // The fields that hold the byte at offset, from the outermost to the innermost; empty when none
 // does. Only the fields around offset are looked into.

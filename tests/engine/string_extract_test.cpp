@@ -217,3 +217,202 @@ TEST(ListStringsTest, LongTextsComeBackExactlyFromFilesAndStreams) {
 
 }  // namespace
 }  // namespace tessaloom
+
+namespace tessaloom {
+namespace {
+
+// --- Every string, in each encoding -----------------------------------------------------------
+
+struct ModelRun {
+    std::uint64_t start, end;
+    std::size_t lane;  // ascii, utf16le even, utf16le odd, utf16be even, utf16be odd
+};
+
+// The runs each way of reading the data finds, by brute force over the whole data, then those
+// that no run of another lane covers (the same bytes: the earlier lane's), in order.
+std::vector<EncodedRun> modelRuns(const ByteBuffer& data, std::uint64_t minLength,
+                                  EncodingSet set) {
+    const std::uint64_t shortest = std::max<std::uint64_t>(minLength, 1);
+    // UTF-16 at even offsets only.
+    const bool wanted[] = {set.ascii, set.utf16le, false, set.utf16be, false};
+    const StringEncoding encodings[] = {StringEncoding::kAscii, StringEncoding::kUtf16Le,
+                                        StringEncoding::kUtf16Le, StringEncoding::kUtf16Be,
+                                        StringEncoding::kUtf16Be};
+    std::vector<ModelRun> runs;
+    for (std::size_t lane = 0; lane < 5; ++lane) {
+        if (!wanted[lane]) {
+            continue;
+        }
+        const std::size_t width = lane == 0 ? 1 : 2;
+        const std::size_t first = lane == 0 ? 0 : (lane - 1) % 2;
+        std::size_t start = first;
+        std::uint64_t count = 0;
+        for (std::size_t at = first; at + width <= data.size() + width; at += width) {
+            bool printable = false;
+            if (at + width <= data.size()) {
+                if (lane == 0) {
+                    printable = data[at] >= 0x20 && data[at] <= 0x7E;
+                } else {
+                    const bool big = lane >= 3;
+                    const auto unit = static_cast<std::uint16_t>(
+                        big ? data[at] << 8 | data[at + 1] : data[at + 1] << 8 | data[at]);
+                    printable = (unit >= 0x20 && unit <= 0x7E) || (unit >= 0xA0 && unit <= 0x24F) ||
+                                (unit >= 0x370 && unit <= 0x52F);
+                }
+            }
+            if (printable) {
+                start = count == 0 ? at : start;
+                ++count;
+                continue;
+            }
+            if (count >= shortest) {
+                runs.push_back({start, start + count * width, lane});
+            }
+            count = 0;
+        }
+    }
+    std::vector<EncodedRun> shown;
+    std::ranges::sort(runs, [](const ModelRun& a, const ModelRun& b) {
+        return a.start != b.start ? a.start < b.start : a.lane < b.lane;
+    });
+    for (const ModelRun& r : runs) {
+        const bool covered = std::ranges::any_of(runs, [&r](const ModelRun& q) {
+            if (q.lane == r.lane) {
+                return false;
+            }
+            if (q.start == r.start && q.end == r.end) {
+                return q.lane < r.lane;
+            }
+            return q.start <= r.start && q.end >= r.end;
+        });
+        if (!covered) {
+            shown.push_back({r.start, r.end - r.start, encodings[r.lane]});
+        }
+    }
+    return shown;
+}
+
+std::vector<EncodedRun> scannedRuns(const ByteBuffer& data, std::uint64_t minLength,
+                                    EncodingSet set, std::size_t pieceSize) {
+    std::vector<EncodedRun> runs;
+    EncodedStringScanner scanner(minLength, set,
+                                 [&runs](const EncodedRun& run) { runs.push_back(run); });
+    writeInPieces(data, pieceSize, [&scanner](ByteView piece) { scanner.write(piece); });
+    scanner.finish();
+    return runs;
+}
+
+void appendUtf16(ByteBuffer& data, std::u16string_view text, bool big) {
+    for (const char16_t unit : text) {
+        const auto high = static_cast<std::uint8_t>(unit >> 8);
+        const auto low = static_cast<std::uint8_t>(unit & 0xFF);
+        data.push_back(big ? high : low);
+        data.push_back(big ? low : high);
+    }
+}
+
+TEST(EncodedStringsTest, AgreeWithAModelOfEachEncodingAcrossPieceSizes) {
+    constexpr EncodingSet kSets[] = {
+        {true, false, false}, {false, true, false}, {false, false, true}, {true, true, true}};
+    std::mt19937 random(28);
+    for (int round = 0; round < 600; ++round) {
+        ByteBuffer data;
+        // Text of each encoding at either alignment, between random bytes.
+        while (data.size() < 300) {
+            switch (random() % 4) {
+                case 0:
+                    for (auto n = random() % 12; n > 0; --n) {
+                        data.push_back(static_cast<std::uint8_t>(0x20 + random() % 95));
+                    }
+                    break;
+                case 1:
+                case 2: {
+                    std::u16string text;
+                    for (auto n = random() % 10; n > 0; --n) {
+                        const char16_t letters[] = {u'a', u'Z', u' ', u'é', u'Ж', u'λ', u'Ā'};
+                        text += letters[random() % 7];
+                    }
+                    appendUtf16(data, text, random() % 3 == 0);
+                    break;
+                }
+                default:
+                    for (auto n = random() % 6; n > 0; --n) {
+                        data.push_back(static_cast<std::uint8_t>(random()));
+                    }
+            }
+        }
+        const std::uint64_t minLength = random() % 6;
+        const EncodingSet set = kSets[round % 4];
+        const std::vector<EncodedRun> expected = modelRuns(data, minLength, set);
+        for (const std::size_t size : kChunkSizes) {
+            ASSERT_EQ(scannedRuns(data, minLength, set, size), expected)
+                << "round " << round << ", minimum " << minLength << ", pieces " << size;
+        }
+    }
+}
+
+struct EncodedCase {
+    const char* name;
+    ByteBuffer data;
+    EncodingSet set;
+    std::uint64_t minLength;
+    std::vector<EncodedRun> expected;
+    std::vector<std::string> texts;
+};
+
+ByteBuffer bytesOf(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+TEST(EncodedStringsTest, WorkedCases) {
+    constexpr EncodingSet kAll{true, true, true};
+    const EncodedCase cases[] = {
+        {"utf16le text at an even offset, read as nothing else",
+         bytesOf(std::string("h\0e\0l\0l\0o\0\x01\0", 12)),
+         kAll,
+         4,
+         {{0, 10, StringEncoding::kUtf16Le}},
+         {"hello"}},
+        {"utf16be decoded to UTF-8",
+         bytesOf(std::string("\x04\x16\x00\xE9\x00!\x00\x01", 8)),
+         {false, false, true},
+         3,
+         {{0, 6, StringEncoding::kUtf16Be}},
+         {"Жé!"}},
+        {"ascii and utf16le side by side keep their order",
+         bytesOf(std::string("abcd\0\0w\0x\0y\0z\0", 14)),
+         kAll,
+         4,
+         {{0, 4, StringEncoding::kAscii}, {6, 8, StringEncoding::kUtf16Le}},
+         {"abcd", "wxyz"}},
+        {"ideographs are not text",
+         bytesOf(std::string("\x00\x4E\x01\x4E\x02\x4E\x03\x4E", 8)),
+         {false, true, false},
+         2,
+         {},
+         {}},
+        {"single ascii characters inside utf16le text are left out",
+         bytesOf(std::string("a\0b\0c\0", 6)),
+         kAll,
+         1,
+         {{0, 6, StringEncoding::kUtf16Le}},
+         {"abc"}},
+    };
+    for (const EncodedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(modelRuns(c.data, c.minLength, c.set), c.expected);
+        const std::vector<EncodedRun> runs = scannedRuns(c.data, c.minLength, c.set, 1);
+        ASSERT_EQ(runs, c.expected);
+        SpanSource source(c.data);
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            std::string text;
+            ASSERT_TRUE(writeRunText(source, runs[i], [&text](std::string_view piece) {
+                            text += piece;
+                        }).ok());
+            EXPECT_EQ(text, c.texts[i]);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessaloom

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "decoder.h"
+#include "elf_tables.h"
 
 namespace tessaloom::formats {
 
@@ -24,7 +25,7 @@ enum Machine : std::uint64_t {
     kRiscV = 243
 };
 enum OsAbi : std::uint64_t { kSystemV = 0, kGnu = 3, kFreeBsd = 9 };
-enum SegmentType : std::uint64_t { kLoad = 1, kDynamic = 2, kInterpreter = 3 };
+enum SegmentType : std::uint64_t { kLoad = 1, kDynamic = 2, kInterpreter = 3, kNoteSegment = 4 };
 enum DynamicTag : std::uint64_t {
     kNull = 0,
     kNeeded = 1,
@@ -322,10 +323,10 @@ constexpr FieldLayout kSectionHeader64[] = {
 };
 
 struct Segment {
-    std::uint64_t type, offset, address, fileSize, memorySize, flags;
+    std::uint64_t type, offset, address, fileSize, memorySize, flags, align;
 };
 struct Section {
-    std::uint64_t name, type, flags, address, offset, size, link, info;
+    std::uint64_t name, type, flags, address, offset, size, link, info, align;
 };
 
 std::string segmentFlags(std::uint64_t flags) {
@@ -387,6 +388,7 @@ class ElfDecoder {
                       std::uint64_t namesIndex);
     void readInterpreter();
     void readDynamic();
+    void readTables();
     std::optional<std::uint64_t> fileOffset(std::uint64_t address);
     std::uint64_t stride(const StructField& header, std::string_view field, std::uint64_t size);
 
@@ -466,6 +468,23 @@ void ElfDecoder::decode(StructField& header) {
     }
     readInterpreter();
     readDynamic();
+    readTables();
+}
+
+void ElfDecoder::readTables() {
+    std::vector<ElfSection> sections;
+    for (std::size_t i = 0; i < sections_.size(); ++i) {
+        const Section& s = sections_[i];
+        sections.push_back({(*d_.report.sections)[i].name, s.type, s.offset,
+                            s.type == kNoBits ? 0 : s.size, s.link, s.info, s.align, s.address});
+    }
+    std::vector<ElfNoteSegment> notes;
+    for (const Segment& segment : segments_) {
+        if (segment.type == kNoteSegment) {
+            notes.push_back({segment.offset, segment.fileSize, segment.align});
+        }
+    }
+    readElfTables(d_, {is64_, order_}, sections, notes);
 }
 
 void ElfDecoder::readSegments(std::uint64_t offset, std::uint64_t count, std::uint64_t stride) {
@@ -479,7 +498,8 @@ void ElfDecoder::readSegments(std::uint64_t offset, std::uint64_t count, std::ui
             return numberOf(header, name).value_or(0);
         };
         const Segment segment{number("p_type"),   number("p_offset"), number("p_vaddr"),
-                              number("p_filesz"), number("p_memsz"),  number("p_flags")};
+                              number("p_filesz"), number("p_memsz"),  number("p_flags"),
+                              number("p_align")};
         segments_.push_back(segment);
         SegmentInfo info{renderValue(Render::kName, segment.type, kSegmentTypes),
                          segment.offset,
@@ -510,7 +530,7 @@ void ElfDecoder::readSections(std::uint64_t offset, std::uint64_t count, std::ui
         };
         sections_.push_back({number("sh_name"), number("sh_type"), number("sh_flags"),
                              number("sh_addr"), number("sh_offset"), number("sh_size"),
-                             number("sh_link"), number("sh_info")});
+                             number("sh_link"), number("sh_info"), number("sh_addralign")});
     }
     std::optional<Section> names;
     if (namesIndex < sections_.size()) {
