@@ -52,6 +52,10 @@ Xxh64::Xxh64(std::uint64_t seed)
     : lanes_{seed + kPrime1 + kPrime2, seed + kPrime2, seed, seed - kPrime1}, seed_(seed) {}
 
 void Xxh64::update(ByteView bytes) {
+    // An empty view may have no storage at all, which memcpy must not be given.
+    if (bytes.empty()) {
+        return;
+    }
     length_ += bytes.size();
     std::size_t i = 0;
     if (pendingLength_ > 0) {
