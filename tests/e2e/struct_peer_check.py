@@ -33,8 +33,16 @@ def tessaloom(path):
 
 
 def expect(what, ours, theirs):
-    if ours != theirs:
-        failures.append(f"{what}:\n  tessaloom: {ours}\n  peer:      {theirs}")
+    if ours == theirs:
+        return
+    if isinstance(ours, list) and isinstance(theirs, list) and len(ours) + len(theirs) > 20:
+        # Of long lists, the counts and the first entry that differs.
+        first = next((i for i, (a, b) in enumerate(zip(ours, theirs)) if a != b),
+                     min(len(ours), len(theirs)))
+        ours = f"{len(ours)} entries, [{first}] = {ours[first] if first < len(ours) else None}"
+        theirs = f"{len(theirs)} entries, [{first}] = " + \
+            f"{theirs[first] if first < len(theirs) else None}"
+    failures.append(f"{what}:\n  tessaloom: {ours}\n  peer:      {theirs}")
 
 
 def run_text(*command):
@@ -111,7 +119,43 @@ def check_readelf(work):
         for section in ours["sections"]:
             if section["file_size"] > 0 and section["entropy"] is None:
                 failures.append(f"{path}: section {section['name']} has bytes but no entropy")
+        check_symbols(path, ours)
     return 0
+
+
+SYMBOL_TABLE = re.compile(r"^Symbol table '\.(dynsym|symtab)' contains \d+ entr")
+SYMBOL = re.compile(r"^\s*\d+:\s+([0-9a-f]+)\s+(0x[0-9a-f]+|\d+)\s+(\S+)\s+(\S+)\s+(\S+)"
+                    r"(?:\s+\[[^]]*\])?\s+(\S+)\s?(.*)$")
+SPECIAL_INDEX = {"UND": 0, "ABS": 0xFFF1, "COM": 0xFFF2}
+
+
+def check_symbols(path, ours):
+    """The symbol tables against readelf -sW, the build ID against readelf -n, the version
+    definitions and needs against readelf -V."""
+    theirs, table = [], None
+    for line in run_text("readelf", "-W", "-s", path).splitlines():
+        if m := SYMBOL_TABLE.match(line):
+            table = m[1]
+        elif table and (m := SYMBOL.match(line)):
+            index = SPECIAL_INDEX.get(m[6])
+            # Of a dynamic symbol readelf writes the version after the name (name@VER,
+            # name@@VER, with " (N)" after a needed one); a static table's names may hold an
+            # '@' of their own, as the linker wrote them.
+            name = re.sub(r"@.*$", "", m[7]) if table == "dynsym" else m[7]
+            theirs.append((table, int(m[1], 16), int(m[2], 0), m[3], m[4], m[5],
+                           index if index is not None else int(m[6]), name))
+    mine = [(s["table"], s["value"], s["size"], s["type"], s["bind"], s["visibility"],
+             s["section_index"], s["name"]) for s in ours.get("symbols", [])]
+    expect(f"{path}: symbols (table, value, size, type, bind, visibility, index, name)", mine,
+           theirs)
+    build_id = re.search(r"Build ID: ([0-9a-f]+)", run_text("readelf", "-W", "-n", path))
+    expect(f"{path}: build ID",
+           [n["build_id"] for n in ours.get("notes", []) if "build_id" in n][:1],
+           [build_id.group(1)] if build_id else [])
+    versions = run_text("readelf", "-W", "-V", path)
+    expect(f"{path}: version definitions",
+           [d["name"] for d in ours.get("versions", {}).get("definitions", [])],
+           re.findall(r"Rev: 1\s+Flags: [^\n]*?Index: \d+\s+Cnt: \d+\s+Name: (\S+)", versions))
 
 
 # --- pefile ------------------------------------------------------------------------------------
