@@ -47,6 +47,26 @@ TEST_F(StringsTest, ReportsExactly) {
     expectRuns(cases);
 }
 
+// With --all or --encoding, every string, UTF-16 too, its encoding named; without them, the
+// report above.
+TEST_F(StringsTest, EveryStringInEveryEncodingWhenAsked) {
+    writeFile("mixed", "hello" + bytes({0, 'h', 0, 'e', 0, 'l', 0, 'l', 0, 'o', 0, 0,
+                                        0, 'w', 0, 'o', 0, 'r', 0, 'l', 0, 'd', 0}) +
+                           bytes({0, 0, 0, 'B', 0, 'E', 0, '1', 0, '6'}));
+    const std::string usageLike = "ERROR: Invalid --encoding argument \"bogus\"\n";
+    expectRuns({
+        {{"--strings", "mixed", "--all", "--encoding", "all"},
+         "0x0  ascii   hello\n0x4  utf16le ohello\n0x12  utf16le world\n"
+         "0x1e  utf16be BE16\n"},
+        {{"--strings", "mixed", "--encoding", "ascii"}, "0x0  ascii   hello\n"},
+        {{"--strings", "mixed", "5", "--encoding", "utf16le", "--json"},
+         "{\"offset\": 4, \"encoding\": \"utf16le\", \"text\": \"ohello\"}\n"
+         "{\"offset\": 18, \"encoding\": \"utf16le\", \"text\": \"world\"}\n"},
+        {{"--strings", "mixed", "--encoding", "bogus"}, "", usageLike, 2},
+        {{"--strings", "mixed"}, "Extracted 1 strings (min length 4):\n0x0: hello\n"},
+    });
+}
+
 TEST_F(StringsTest, ShowsTheFirstHundredRecordsAndNothingMore) {
     for (const std::size_t runs : {std::size_t{100}, std::size_t{101}, std::size_t{5000}}) {
         SCOPED_TRACE(runs);
