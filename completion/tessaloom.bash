@@ -1,5 +1,5 @@
 # Bash completion for tessaloom: the command word first, then file names where the command
-# takes a file, and the options of --delta, --find, --map, --struct, --scan and --carve. Numbers (OFFSET, LEN, MIN_LEN)
+# takes a file, and the options of --delta, --find, --map, --strings, --struct, --scan and --carve. Numbers (OFFSET, LEN, MIN_LEN)
 # and hex patterns get no completion.
 
 # What each command takes, argument by argument: "file" or "-" for anything else.
@@ -27,6 +27,7 @@ declare -A _tessaloom_options=(
     [--delta]="--json --stream-limit"
     [--find]="--text --utf16 --json"
     [--map]="--block --json --svg"
+    [--strings]="--all --encoding --json"
     [--struct]="--json --stream-limit"
     [--scan]="--deep --deep-limit --json --stream-limit"
     [--carve]="--deep --deep-limit --force"

@@ -58,6 +58,7 @@ run_cases() {
     expect "tessaloom --entropy n" "notes.txt"
     expect "tessaloom --strings n" "notes.txt"
     expect "tessaloom --strings notes.txt " ""
+    expect "tessaloom --strings notes.txt -" "--all --encoding --json"
     expect "tessaloom --replace fi" "firmware.bin fixed.bin"
     expect "tessaloom --replace firmware.bin " ""
     expect "tessaloom --replace firmware.bin DEAD " ""
