@@ -153,6 +153,17 @@ std::optional<std::string> tableString(Bytes& bytes, std::uint64_t tableOffset,
                                                    kMaxNameLength, tableSize - offset)));
 }
 
+// A version's name in the string table strings (offset and size), as readelf shows it: "<corrupt>"
+// outside the table, kNoName where there is no table.
+std::string versionName(Bytes& bytes,
+                        const std::optional<std::pair<std::uint64_t, std::uint64_t>>& strings,
+                        std::uint64_t offset) {
+    if (!strings) {
+        return std::string(kNoName);
+    }
+    return tableString(bytes, strings->first, strings->second, offset).value_or("<corrupt>");
+}
+
 // The bytes of a section that lie inside the file.
 std::uint64_t sizeInFile(const Bytes& bytes, const ElfSection& section) {
     return section.offset < bytes.size() ? std::min(section.size, bytes.size() - section.offset)
@@ -428,12 +439,7 @@ void TableReader::readDefinitions(const ElfSection& section) {
     const std::uint64_t maxSteps = size / 8 + 1;
     std::uint64_t steps = 0;
     std::uint64_t at = 0;
-    const auto name = [&](std::uint64_t offset) {
-        if (!strings) {
-            return std::string(kNoName);
-        }
-        return tableString(bytes_, strings->first, strings->second, offset).value_or("<corrupt>");
-    };
+    const auto name = [&](std::uint64_t offset) { return versionName(bytes_, strings, offset); };
     for (std::uint64_t i = 0; i < section.info; ++i) {
         std::array<std::uint8_t, 20> entry{};
         if (++steps > maxSteps || at > size || size - at < entry.size() ||
@@ -485,12 +491,7 @@ void TableReader::readNeeds(const ElfSection& section) {
     const std::uint64_t maxSteps = size / 16 + 1;
     std::uint64_t steps = 0;
     std::uint64_t at = 0;
-    const auto name = [&](std::uint64_t offset) {
-        if (!strings) {
-            return std::string(kNoName);
-        }
-        return tableString(bytes_, strings->first, strings->second, offset).value_or("<corrupt>");
-    };
+    const auto name = [&](std::uint64_t offset) { return versionName(bytes_, strings, offset); };
     for (std::uint64_t i = 0; i < section.info; ++i) {
         std::array<std::uint8_t, 16> entry{};
         if (++steps > maxSteps || at > size || size - at < entry.size() ||
