@@ -362,8 +362,14 @@ std::string_view modeName(Mode mode) {
 // Where the cursor is in one file of the aligned view: "A 0x5000", or "A -" in a gap.
 std::string alignedOffset(Model& model, std::size_t file) {
     const std::optional<std::uint64_t> offset = model.offsetAt(file, model.cursor());
-    return std::string(file == 0 ? "A " : "B ") +
-           (offset ? "0x" + hexNumber(*offset, HexLetters::kUpper) : std::string("-"));
+    std::string text = file == 0 ? "A " : "B ";
+    if (offset) {
+        text += "0x";
+        text += hexNumber(*offset, HexLetters::kUpper);
+    } else {
+        text += '-';
+    }
+    return text;
 }
 
 void drawStatus(Grid& grid, Model& model, std::size_t y) {
@@ -373,7 +379,12 @@ void drawStatus(Grid& grid, Model& model, std::size_t y) {
     std::string line;
     if (model.aligned()) {
         // The offsets in both files and the hunk come first: the titles name the files.
-        line = " " + alignedOffset(model, 0) + "  " + alignedOffset(model, 1);
+        // Appended piece by piece: MinGW's GCC warns of overlapping copies in a literal added to
+        // a temporary string.
+        line = " ";
+        line += alignedOffset(model, 0);
+        line += "  ";
+        line += alignedOffset(model, 1);
         if (const DeltaHunk* hunk = model.hunkAtCursor()) {
             line += "  " + hunkText(*hunk);
         }
