@@ -9,6 +9,7 @@
 #include "formats/decoder.h"
 #include "hex_text.h"
 #include "output_file.h"
+#include "platform/output_target.h"
 #include "scan/members.h"
 #include "scan/payload.h"
 
@@ -125,11 +126,12 @@ std::string makeFolders(const fs::path& base, const std::vector<std::string>& co
     for (std::size_t i = 0; i < count; ++i) {
         path /= components[i];
         name += "/" + components[i];
-        std::error_code error;
-        const fs::file_status status = fs::symlink_status(path, error);
-        if (fs::is_symlink(status)) {
+        // Asked of the system itself: the library's answer on Windows misses links there.
+        if (platform::isLink(path.string())) {
             return name + " is a symbolic link";
         }
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(path, error);
         if (fs::exists(status)) {
             if (!fs::is_directory(status)) {
                 return name + " is there and is not a folder";
@@ -325,7 +327,8 @@ class Carver {
     static std::string notAFile(const fs::path& path) {
         std::error_code error;
         const fs::file_status status = fs::symlink_status(path, error);
-        return fs::exists(status) && !fs::is_regular_file(status)
+        return platform::isLink(path.string()) ||
+                       (fs::exists(status) && !fs::is_regular_file(status))
                    ? "there is something there that is not a file"
                    : std::string();
     }

@@ -154,10 +154,12 @@ TEST_F(MapTest, ObjectsAfterTheRegions) {
     const std::size_t edges = out.find("\nEntropy edges");
     ASSERT_NE(edges, std::string::npos) << out;
     EXPECT_EQ(out.substr(edges - objects.size(), objects.size()), objects) << out;
-    RunOptions piped;
-    piped.stdinData = readFile("fw");
-    std::string fromPipe = run({"--map", "/dev/stdin", "--block", "4K"}, piped).out;
-    EXPECT_NE(fromPipe.find(objects), std::string::npos) << fromPipe;
+    if (!windowsExecutable()) {  // which has no /dev/stdin
+        RunOptions piped;
+        piped.stdinData = readFile("fw");
+        std::string fromPipe = run({"--map", "/dev/stdin", "--block", "4K"}, piped).out;
+        EXPECT_NE(fromPipe.find(objects), std::string::npos) << fromPipe;
+    }
     if (shell("/usr/bin/python3 -c '' 2>/dev/null") != 0) {
         GTEST_SKIP() << "no /usr/bin/python3";
     }

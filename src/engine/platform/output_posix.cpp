@@ -786,4 +786,9 @@ OpenedOutput openOutput(const std::string& path, const OutputOptions& options) {
     return createNew(path);
 }
 
+bool isLink(const std::string& path) {
+    struct stat link {};
+    return ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+}
+
 }  // namespace tessaloom::platform

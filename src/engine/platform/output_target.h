@@ -74,4 +74,8 @@ struct OpenedOutput {
 // Opens path for writing as OutputFile describes, or says why it cannot be.
 OpenedOutput openOutput(const std::string& path, const OutputOptions& options);
 
+// Whether path names a link itself rather than what it leads to: a symbolic link, or on Windows
+// any reparse point, a junction among them. False where nothing has that name.
+bool isLink(const std::string& path);
+
 }  // namespace tessaloom::platform

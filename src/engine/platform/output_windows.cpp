@@ -382,4 +382,10 @@ OpenedOutput openOutput(const std::string& path, const OutputOptions& options) {
             std::nullopt};
 }
 
+bool isLink(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 }  // namespace tessaloom::platform
