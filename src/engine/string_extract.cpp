@@ -486,11 +486,15 @@ struct EncodedStringScanner::State {
           lanes{Utf16Lane(shortest, false, 0), Utf16Lane(shortest, false, 1),
                 Utf16Lane(shortest, true, 0), Utf16Lane(shortest, true, 1)} {
         wanted[kAsciiLane] = set.ascii;
-        // UTF-16 text at an odd offset would also be read as text of the other byte order one
-        // byte on, the same characters at overlapping bytes: only even offsets are read, as
-        // strings -e l and -e b read them.
         wanted[kLeEven] = set.utf16le;
         wanted[kBeEven] = set.utf16be;
+        // UTF-16 text at an odd offset, read in one byte order, is read in the other as nearly
+        // the same characters one byte on. Where one byte order is looked for, both offsets are
+        // read, as strings -e l and -e b read them; where both are, only even ones, so that no
+        // text comes out twice.
+        const bool oneOrder = set.utf16le != set.utf16be;
+        wanted[kLeOdd] = set.utf16le && oneOrder;
+        wanted[kBeOdd] = set.utf16be && oneOrder;
     }
 
     std::optional<std::uint64_t> openStart(std::size_t lane) const {

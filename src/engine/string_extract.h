@@ -124,7 +124,9 @@ struct EncodingSet {
 
 // Finds the runs of at least minLength characters (0 counts as 1) in each encoding asked for, in
 // data that arrives in pieces of any size, and hands them on in order of offset (then ascii,
-// utf16le, utf16be). UTF-16 runs are looked for at even offsets. A run that lies wholly inside
+// utf16le, utf16be). UTF-16 runs are looked for at every offset where one byte order is asked
+// for, and at even offsets where both are (text at an odd offset in one byte order reads as much
+// the same text in the other, one byte on). A run that lies wholly inside
 // the bytes of a run of another encoding is left out, the one of the earlier encoding kept where
 // two take the same bytes. Only positions are kept, and only those of the runs
 // that end inside one piece, so memory stays bounded whatever the data.

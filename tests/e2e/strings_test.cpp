@@ -1,5 +1,7 @@
 // The --strings command on real files.
+#include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -65,6 +67,68 @@ TEST_F(StringsTest, EveryStringInEveryEncodingWhenAsked) {
         {{"--strings", "mixed", "--encoding", "bogus"}, "", usageLike, 2},
         {{"--strings", "mixed"}, "Extracted 1 strings (min length 4):\n0x0: hello\n"},
     });
+}
+
+// On text without tabs or letters past ASCII, each encoding alone lists what GNU strings lists,
+// offset for offset, whatever the alignment and the minimum.
+TEST_F(StringsTest, EachEncodingAloneListsWhatGnuStringsLists) {
+    if (std::system("strings --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "GNU strings is not installed";
+    }
+    std::mt19937 random(28);
+    // Bytes that are never text, alone or in a 16-bit unit of either byte order with any other.
+    std::string filler("\0\x06\x07\x08", 4);
+    for (char c = 0x0E; c < 0x20; ++c) {
+        filler += c;
+    }
+    for (int c = 0x80; c < 0xA0; ++c) {
+        filler += static_cast<char>(c);
+    }
+    std::string data;
+    while (data.size() < (std::size_t{1} << 16)) {
+        const auto kind = random() % 4;
+        for (auto n = random() % 20; n > 0; --n) {
+            const auto letter = static_cast<char>(0x20 + random() % 95);
+            if (kind == 0) {
+                data += letter;
+            } else if (kind == 1) {
+                data += letter;
+                data += '\0';
+            } else if (kind == 2) {
+                data += '\0';
+                data += letter;
+            } else {
+                data += filler[random() % filler.size()];
+            }
+        }
+    }
+    writeFile("mixed", data);
+    const std::string folder = path(".").string();
+    const std::pair<std::string, std::string> encodings[] = {
+        {"ascii", ""}, {"utf16le", " -e l"}, {"utf16be", " -e b"}};
+    for (const std::string minimum : {"1", "4", "9"}) {
+        for (const auto& [encoding, option] : encodings) {
+            SCOPED_TRACE(encoding + " " + minimum);
+            std::string command = "cd '";
+            command.append(folder).append("' && strings -a -t x -n ").append(minimum);
+            command.append(option).append(" mixed >gnu.txt");
+            ASSERT_EQ(std::system(command.c_str()), 0);
+            std::istringstream gnu(readFile("gnu.txt"));
+            std::string expected;
+            std::string offset;
+            while (gnu >> offset) {
+                gnu.get();  // the one space after the offset
+                std::string text;
+                std::getline(gnu, text);
+                expected.append("0x").append(offset).append("  ").append(encoding);
+                expected.append(std::string(8 - encoding.size(), ' ')).append(text) += '\n';
+            }
+            ASSERT_GT(expected.size(), 1000u);
+            const RunResult ours = run({"--strings", "mixed", minimum, "--encoding", encoding});
+            EXPECT_EQ(ours.out, expected);
+            EXPECT_EQ(ours.status, 0);
+        }
+    }
 }
 
 TEST_F(StringsTest, ShowsTheFirstHundredRecordsAndNothingMore) {

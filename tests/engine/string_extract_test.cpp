@@ -233,8 +233,10 @@ struct ModelRun {
 std::vector<EncodedRun> modelRuns(const ByteBuffer& data, std::uint64_t minLength,
                                   EncodingSet set) {
     const std::uint64_t shortest = std::max<std::uint64_t>(minLength, 1);
-    // UTF-16 at even offsets only.
-    const bool wanted[] = {set.ascii, set.utf16le, false, set.utf16be, false};
+    // UTF-16 at odd offsets too where only one byte order is wanted.
+    const bool oneOrder = set.utf16le != set.utf16be;
+    const bool wanted[] = {set.ascii, set.utf16le, set.utf16le && oneOrder, set.utf16be,
+                           set.utf16be && oneOrder};
     const StringEncoding encodings[] = {StringEncoding::kAscii, StringEncoding::kUtf16Le,
                                         StringEncoding::kUtf16Le, StringEncoding::kUtf16Be,
                                         StringEncoding::kUtf16Be};
@@ -312,8 +314,11 @@ void appendUtf16(ByteBuffer& data, std::u16string_view text, bool big) {
 }
 
 TEST(EncodedStringsTest, AgreeWithAModelOfEachEncodingAcrossPieceSizes) {
-    constexpr EncodingSet kSets[] = {
-        {true, false, false}, {false, true, false}, {false, false, true}, {true, true, true}};
+    constexpr EncodingSet kSets[] = {{true, false, false},
+                                     {false, true, false},
+                                     {false, false, true},
+                                     {true, true, true},
+                                     {true, false, true}};
     std::mt19937 random(28);
     for (int round = 0; round < 600; ++round) {
         ByteBuffer data;
@@ -342,7 +347,7 @@ TEST(EncodedStringsTest, AgreeWithAModelOfEachEncodingAcrossPieceSizes) {
             }
         }
         const std::uint64_t minLength = random() % 6;
-        const EncodingSet set = kSets[round % 4];
+        const EncodingSet set = kSets[static_cast<std::size_t>(round) % std::size(kSets)];
         const std::vector<EncodedRun> expected = modelRuns(data, minLength, set);
         for (const std::size_t size : kChunkSizes) {
             ASSERT_EQ(scannedRuns(data, minLength, set, size), expected)
@@ -385,8 +390,20 @@ TEST(EncodedStringsTest, WorkedCases) {
          4,
          {{0, 4, StringEncoding::kAscii}, {6, 8, StringEncoding::kUtf16Le}},
          {"abcd", "wxyz"}},
+        {"utf16le text at an odd offset, where only utf16le is looked for",
+         bytesOf(std::string("xx\0w\0o\0r\0l\0d\0", 13)),
+         {false, true, false},
+         4,
+         {{1, 12, StringEncoding::kUtf16Le}},
+         {"xworld"}},
+        {"the same bytes where both byte orders are: even offsets only",
+         bytesOf(std::string("xx\0w\0o\0r\0l\0d\0", 13)),
+         kAll,
+         4,
+         {{2, 10, StringEncoding::kUtf16Be}},
+         {"world"}},
         {"ideographs are not text",
-         bytesOf(std::string("\x00\x4E\x01\x4E\x02\x4E\x03\x4E", 8)),
+         bytesOf(std::string("\x00\x4E\x10\x4E\x20\x4E\x30\x4E", 8)),
          {false, true, false},
          2,
          {},
