@@ -36,8 +36,8 @@ fail() {
   echo "FAILED: $*" >&2
   echo "--- the pane:" >&2
   tmx capture-pane -p >&2 || true
-  tmx display-message -p '--- its program ended: #{pane_dead} (status #{pane_dead_status})' >&2 ||
-    true
+  echo "--- its program ended: $(tmx display-message -p \
+    '#{pane_dead} (status #{pane_dead_status}, signal #{pane_dead_signal})' || true)" >&2
   failures=$((failures + 1))
 }
 
@@ -62,7 +62,16 @@ wait_for_end() {
     fi
     sleep 0.2
   done
-  tmx display-message -p '#{pane_dead_status}'
+  # tmux may mark the pane dead a moment before it has the status.
+  local status tries=0
+  status=$(tmx display-message -p '#{pane_dead_status}')
+  while [ -z "$status" ] && [ "$tries" -lt 25 ]; do
+    sleep 0.2
+    tries=$((tries + 1))
+    status=$(tmx display-message -p '#{pane_dead_status}')
+  done
+  [ -n "$status" ] || status="none (signal $(tmx display-message -p '#{pane_dead_signal}'))"
+  echo "$status"
 }
 
 # Starts the viewer on the file data in the work folder, with the environment assignments given.
