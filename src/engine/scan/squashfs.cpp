@@ -45,7 +45,9 @@ constexpr std::uint64_t kMaxLinkTarget = std::uint64_t{64} << 10;
 // What a folder's size counts beyond its listing: the "." and ".." it does not store.
 constexpr std::uint64_t kListingExtra = 3;
 constexpr std::size_t kMaxDepth = 256;
-// The block list of a file is read this many size words at a time.
+// A file's list of size words is read as its blocks are measured, a few words at first and at
+// most this many at a time.
+constexpr std::uint64_t kFirstWords = 16;
 constexpr std::uint64_t kWordsAtOnce = 1024;
 // Decoded blocks kept: metadata blocks, and data and fragment blocks (up to 1 MiB each).
 constexpr std::size_t kKeptMetadata = 32;
@@ -385,9 +387,8 @@ struct FileInode {
     std::uint64_t size = 0;
     std::uint64_t fragment = kNoFragment;
     std::uint64_t fragmentOffset = 0;
-    std::uint64_t blocks = 0;          // the whole blocks of data, without the tail in a fragment
-    std::vector<std::uint32_t> words;  // the size words read, at most blocks of them
-    std::string listCut;               // why fewer were read than the content needs
+    std::uint64_t blocks = 0;  // the whole blocks of data, without the tail in a fragment
+    Position list;             // where its size words start, one for each whole block
 };
 
 struct Inode {
@@ -404,14 +405,8 @@ struct Inode {
 // fragment counts as the block after the last whole one.
 class FileContent final : public ByteSource {
   public:
-    FileContent(Image& image, FileInode file) : image_(image), file_(std::move(file)) {
-        std::uint64_t offset = file_.blocksStart;
-        starts_.reserve(file_.words.size());
-        for (const std::uint32_t word : file_.words) {
-            starts_.push_back(offset);
-            offset = layout::add(offset, word & kDataLength).value_or(UINT64_MAX);
-        }
-    }
+    FileContent(Image& image, const FileInode& file)
+        : image_(image), file_(file), next_(file.blocksStart), list_(file.list) {}
 
     std::uint64_t size() const override { return size_; }
 
@@ -435,12 +430,21 @@ class FileContent final : public ByteSource {
         return file_.fragment != kNoFragment && file_.blocks * image_.blockSize() < file_.size;
     }
     Piece piece(std::uint64_t i);
+    // Whether block i, stored as it is, lies inside the image and holds its length, where it is
+    // one stored so: it is measured without being read.
+    std::optional<bool> storedHolds(std::uint64_t i) const;
+    // Reads more of the size words, up to that of block i at least where they are there.
+    void readWords(std::uint64_t i);
     // Why piece i cannot be had, for cutShort.
     std::string damaged(std::uint64_t i) const;
 
     Image& image_;
     FileInode file_;
-    std::vector<std::uint64_t> starts_;
+    std::vector<std::uint32_t> words_;   // the size words read so far
+    std::vector<std::uint64_t> starts_;  // where each of their blocks starts
+    std::uint64_t next_;                 // where the block after the last of them starts
+    Position list_;                      // where the words not read yet start
+    std::string listCut_;                // why no more words can be read
     std::uint64_t size_ = 0;
     std::optional<std::pair<std::uint64_t, std::uint64_t>> fragment_;
     std::string fragmentWhy_;
@@ -450,13 +454,13 @@ FileContent::Piece FileContent::piece(std::uint64_t i) {
     Piece result;
     const ByteBuffer* block = nullptr;
     std::uint64_t from = 0;
-    if (i < file_.words.size()) {
-        if (file_.words[i] == 0) {
+    if (i < words_.size()) {
+        if (words_[i] == 0) {
             result.zeros = true;
             result.end = BlockEnd::kDecoded;
             return result;
         }
-        block = image_.dataBlock(starts_[i], file_.words[i], result.end);
+        block = image_.dataBlock(starts_[i], words_[i], result.end);
     } else if (i == file_.blocks && fragment_) {
         block = image_.dataBlock(fragment_->first, fragment_->second, result.end);
         from = file_.fragmentOffset;
@@ -475,12 +479,55 @@ FileContent::Piece FileContent::piece(std::uint64_t i) {
     return result;
 }
 
+std::optional<bool> FileContent::storedHolds(std::uint64_t i) const {
+    std::uint64_t offset = 0;
+    std::uint64_t word = 0;
+    std::uint64_t from = 0;
+    if (i < words_.size()) {
+        offset = starts_[i];
+        word = words_[i];
+    } else if (i == file_.blocks && fragment_) {
+        offset = fragment_->first;
+        word = fragment_->second;
+        from = file_.fragmentOffset;
+    }
+    if (word == 0 || (word & kDataStored) == 0) {
+        return std::nullopt;
+    }
+    const std::uint64_t stored = word & kDataLength;
+    return (word & ~(kDataStored | kDataLength)) == 0 && stored <= image_.blockSize() &&
+           offset <= image_.end() && stored <= image_.end() - offset && from <= stored &&
+           stored - from >= length(i);
+}
+
+void FileContent::readWords(std::uint64_t i) {
+    const Table table = image_.inodes();
+    std::array<std::uint8_t, kWordsAtOnce * 4> bytes{};
+    while (words_.size() <= i && words_.size() < file_.blocks && listCut_.empty()) {
+        const std::uint64_t n = std::min({file_.blocks - words_.size(), kWordsAtOnce,
+                                          std::max<std::uint64_t>(kFirstWords, words_.size())});
+        const std::span<std::uint8_t> into =
+            std::span(bytes).first(static_cast<std::size_t>(n * 4));
+        if (!image_.read(list_, table, into)) {
+            listCut_ = "its list of blocks cannot be read: " + image_.why;
+            return;
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            const auto word =
+                static_cast<std::uint32_t>(image_.number(ByteView(into).subspan(k * 4, 4)));
+            words_.push_back(word);
+            starts_.push_back(next_);
+            next_ = layout::add(next_, word & kDataLength).value_or(UINT64_MAX);
+        }
+    }
+}
+
 std::string FileContent::damaged(std::uint64_t i) const {
-    if (i < file_.words.size()) {
+    if (i < words_.size()) {
         return "its data block at " + at(starts_[i]) + " is damaged";
     }
     if (i < file_.blocks) {
-        return file_.listCut.empty() ? std::string("its list of blocks ends early") : file_.listCut;
+        return listCut_.empty() ? std::string("its list of blocks ends early") : listCut_;
     }
     if (!fragment_) {
         return fragmentWhy_;
@@ -498,27 +545,31 @@ Result<void> FileContent::measure(Member& member) {
             fragmentWhy_ = "its tail cannot be found: " + image_.why;
         }
     }
-    if (!image_.decodes()) {
-        const bool compressed =
-            std::ranges::any_of(
-                file_.words,
-                [](std::uint32_t word) { return word != 0 && (word & kDataStored) == 0; }) ||
-            (fragment_ && (fragment_->second & kDataStored) == 0);
-        if (compressed) {
-            member.unreadable = image_.undecodable();
-            member.size = 0;
-            return {};
-        }
-    }
     const std::uint64_t cap = std::min(file_.size, image_.budget().perPayload());
     std::uint64_t produced = 0;
-    // Each piece gives a byte or more, up to the file's size.
+    // Each piece gives a byte or more, up to the file's size. A block stored as it is counts
+    // against the budget as a decoded one does, unread, so that entries that share the blocks
+    // of one large file cannot make the walk cost more than the budget.
     for (std::uint64_t i = 0; produced < cap; ++i) {
-        const Piece got = piece(i);
+        if (i < file_.blocks) {
+            readWords(i);
+            if (image_.failure) {
+                return *image_.failure;
+            }
+        }
+        const std::optional<bool> stored = storedHolds(i);
+        const Piece got =
+            stored ? Piece{*stored ? BlockEnd::kDecoded : BlockEnd::kDamaged, {}, false} : piece(i);
         if (got.end == BlockEnd::kFailed) {
             return *image_.failure;
         }
-        if (got.end == BlockEnd::kDecoded && got.zeros && !image_.charge(length(i))) {
+        if (got.end == BlockEnd::kUndecodable) {
+            member.unreadable = image_.undecodable();
+            member.size = 0;
+            size_ = 0;
+            return {};
+        }
+        if (got.end == BlockEnd::kDecoded && (got.zeros || stored) && !image_.charge(length(i))) {
             member.cutShort = image_.limitText();
             member.limited = true;
             break;
@@ -529,7 +580,7 @@ Result<void> FileContent::measure(Member& member) {
             break;
         }
         if (got.end != BlockEnd::kDecoded) {
-            member.cutShort = got.end == BlockEnd::kUndecodable ? image_.undecodable() : damaged(i);
+            member.cutShort = damaged(i);
             break;
         }
         produced += length(i);
@@ -700,27 +751,7 @@ std::optional<Inode> Walk::readInode(Position at) {
         file.blocks = file.fragment != kNoFragment
                           ? file.size / blockSize
                           : file.size / blockSize + (file.size % blockSize != 0 ? 1 : 0);
-        // Only the words of the blocks that the budget lets one content reach are read.
-        const std::uint64_t cap = std::min(file.size, image_.budget().perPayload());
-        const std::uint64_t wanted = std::min(file.blocks, cap / blockSize + 1);
-        std::array<std::uint8_t, kWordsAtOnce * 4> words{};
-        while (file.words.size() < wanted) {
-            const std::uint64_t n =
-                std::min<std::uint64_t>(kWordsAtOnce, wanted - file.words.size());
-            const std::span<std::uint8_t> into =
-                std::span(words).first(static_cast<std::size_t>(n * 4));
-            if (!image_.read(at, table, into)) {
-                if (image_.failure) {
-                    return std::nullopt;
-                }
-                file.listCut = "its list of blocks cannot be read: " + image_.why;
-                break;
-            }
-            for (std::size_t k = 0; k < n; ++k) {
-                file.words.push_back(
-                    static_cast<std::uint32_t>(image_.number(ByteView(into).subspan(k * 4, 4))));
-            }
-        }
+        file.list = at;
     } else if (inode.type == kSymlinkInode) {
         if (!take(8)) {
             return std::nullopt;
@@ -835,10 +866,10 @@ bool Walk::entry(const std::string& name, Position at, std::size_t depth) {
             return folder(*inode, name + "/", depth + 1);
         }
         case kFileInode: {
-            if (!inode->file.words.empty() && inode->file.blocksStart <= image_.end()) {
+            if (inode->file.blocks > 0 && inode->file.blocksStart <= image_.end()) {
                 member.offset = inode->file.blocksStart;
             }
-            FileContent content(image_, std::move(inode->file));
+            FileContent content(image_, inode->file);
             if (Result<void> measured = content.measure(member); !measured) {
                 return false;
             }
