@@ -308,16 +308,19 @@ def check_peers(work):
 
 def squashfs_tree(root):
     """A tree with a file of several blocks, tails that go to fragments, a file with blocks of
-    zeros, an empty file and folder, a symbolic link and a gzip member inside a file."""
-    for folder in ["etc/init.d", "var/empty"]:
+    zeros, an empty file and folder, a folder large enough for an index, a hard link (an inode
+    two entries share), a symbolic link and a gzip member inside a file."""
+    for folder in ["etc/init.d", "var/empty", "boot", "many"]:
         os.makedirs(os.path.join(root, folder))
     bodies = {"etc/hostname": b"box\n", "etc/init.d/rcS": TEXT[:9000], "readme": TEXT,
               "var/log": b"", "holes": b"\0" * 20000 + TEXT[:500] + b"\0" * 12288,
               "boot/kernel.gz": gzip_member()}
-    os.makedirs(os.path.join(root, "boot"))
+    bodies.update({f"many/entry-with-a-long-name-{i:04d}": b"%d\n" % i for i in range(700)})
     for name, body in bodies.items():
         with open(os.path.join(root, name), "wb") as f:
             f.write(body)
+    os.link(os.path.join(root, "readme"), os.path.join(root, "etc", "readme.hard"))
+    bodies["etc/readme.hard"] = TEXT
     os.symlink("../readme", os.path.join(root, "etc", "readme.link"))
     return bodies
 
