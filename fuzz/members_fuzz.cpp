@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 3> kFormats{"zip", "tar", "cpio"};
+constexpr std::array<std::string_view, 4> kFormats{"zip", "tar", "cpio", "squashfs"};
 
 }  // namespace
 

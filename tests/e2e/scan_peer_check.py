@@ -12,8 +12,11 @@ write each object's bytes, and nothing else. Then a table of peers, each row whe
 its tools: an object made by the peer's own program (mksquashfs, mkimage, dtc, xz, zstd, zip,
 cpio), planted in random bytes, whose offset, format, exact size and main fields must be what the
 peer's reader (unsquashfs -s, dumpimage -l, fdtdump, xz -l, zstd -l, unzip -l, cpio -t) says, and
-whose bytes `file` must name as the same format. TESSALOOM_EXE
-and TESSALOOM_LAUNCHER override the program, as for the other end-to-end tests."""
+whose bytes `file` must name as the same format. Last, where mksquashfs and unsquashfs are
+there, an image of a tree made with each compressor they know: --carve must write the names that
+`unsquashfs -l` lists (its symbolic links skipped, as for tar) with the tree's bytes, and
+--scan --deep must find the gzip member inside one of its files. TESSALOOM_EXE and
+TESSALOOM_LAUNCHER override the program, as for the other end-to-end tests."""
 import bz2
 import gzip
 import io
@@ -303,6 +306,74 @@ def check_peers(work):
                 failures.append(f"peer {fmt}: file says {said!r}")
 
 
+def squashfs_tree(root):
+    """A tree with a file of several blocks, tails that go to fragments, a file with blocks of
+    zeros, an empty file and folder, a folder large enough for an index, a hard link (an inode
+    two entries share), a symbolic link and a gzip member inside a file."""
+    for folder in ["etc/init.d", "var/empty", "boot", "many"]:
+        os.makedirs(os.path.join(root, folder))
+    bodies = {"etc/hostname": b"box\n", "etc/init.d/rcS": TEXT[:9000], "readme": TEXT,
+              "var/log": b"", "holes": b"\0" * 20000 + TEXT[:500] + b"\0" * 12288,
+              "boot/kernel.gz": gzip_member()}
+    bodies.update({f"many/entry-with-a-long-name-{i:04d}": b"%d\n" % i for i in range(700)})
+    for name, body in bodies.items():
+        with open(os.path.join(root, name), "wb") as f:
+            f.write(body)
+    os.link(os.path.join(root, "readme"), os.path.join(root, "etc", "readme.hard"))
+    bodies["etc/readme.hard"] = TEXT
+    os.symlink("../readme", os.path.join(root, "etc", "readme.link"))
+    return bodies
+
+
+def carved_tree(folder):
+    names = {}
+    for at, folders, files in os.walk(folder):
+        for name in folders + files:
+            path = os.path.join(at, name)
+            rel = os.path.relpath(path, folder).replace(os.sep, "/")
+            names[rel] = None if os.path.isdir(path) else open(path, "rb").read()
+    return names
+
+
+def check_squashfs_carve(work):
+    if shutil.which("mksquashfs") is None or shutil.which("unsquashfs") is None:
+        print("squashfs carve check skipped: no mksquashfs or unsquashfs")
+        return
+    tree = os.path.join(work, "sqtree")
+    bodies = squashfs_tree(tree)
+    for comp, block in [("gzip", "4096"), ("gzip", "131072"), ("xz", "4096"), ("zstd", "8192"),
+                        ("lz4", "4096"), ("lzma", "4096")]:
+        image = os.path.join(work, f"fs-{comp}-{block}")
+        made = subprocess.run(["mksquashfs", tree, image, "-comp", comp, "-b", block,
+                               "-noappend", "-quiet", "-no-progress"], capture_output=True)
+        if made.returncode != 0:
+            print(f"squashfs carve check {comp}: mksquashfs cannot make it, skipped")
+            continue
+        listed = subprocess.run(["unsquashfs", "-l", "-d", "root", image], capture_output=True,
+                                check=True).stdout.decode().splitlines()
+        want = {line[len("root/"):] for line in listed if line.startswith("root/")}
+        links = {n for n in want if os.path.islink(os.path.join(tree, n))}
+        out = os.path.join(work, f"carved-{comp}-{block}")
+        run = scan(["--carve", image, out])
+        if run.returncode != 0:
+            failures.append(f"squashfs {comp}: --carve status {run.returncode}: {run.stderr!r}")
+            continue
+        got = carved_tree(os.path.join(out, "0x0.squashfs.d"))
+        if set(got) != want - links:
+            failures.append(f"squashfs {comp} {block}: carved {sorted(got)}, "
+                            f"unsquashfs lists {sorted(want - links)}")
+        for name, body in bodies.items():
+            if got.get(name) != body:
+                failures.append(f"squashfs {comp} {block}: {name} is not the tree's bytes")
+        if "symbolic link" not in run.stdout.decode():
+            failures.append(f"squashfs {comp} {block}: the link is not said to be skipped")
+        deep = scan(["--scan", image, "--deep", "--json"])
+        hits = [json.loads(line) for line in deep.stdout.splitlines()]
+        if not any(h["format"] == "gzip" and h["path"] and
+                   h["path"][-1].get("member") == "boot/kernel.gz" for h in hits):
+            failures.append(f"squashfs {comp} {block}: --deep found {hits}")
+
+
 def scan(args, data=None):
     return subprocess.run(command() + args, input=data, capture_output=True)
 
@@ -357,6 +428,7 @@ def main():
             if last != f"{len(hits)} objects found in {len(image)} bytes":
                 failures.append(f"seed {seed}: summary line {last!r}")
         check_peers(work)
+        check_squashfs_carve(work)
     finally:
         shutil.rmtree(work)
     for failure in failures:

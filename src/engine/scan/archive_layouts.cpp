@@ -1,6 +1,7 @@
 #include "archive_layouts.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "../byte_order.h"
 #include "../hex_text.h"
@@ -578,6 +579,60 @@ std::optional<CpioKind> cpioKind(Bytes& bytes) {
         }
     }
     return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------------
+// squashfs 4.0
+
+std::optional<SquashfsSuper> squashfsSuper(Bytes& bytes) {
+    std::array<std::uint8_t, kSquashfsSuperSize> block{};
+    if (!bytes.read(0, block)) {
+        return std::nullopt;
+    }
+    SquashfsSuper sb;
+    const ByteView magic = ByteView(block).first(4);
+    if (std::ranges::equal(magic, std::string_view("sqsh"))) {
+        sb.order = ByteOrder::kBig;
+    } else if (!std::ranges::equal(magic, std::string_view("hsqs"))) {
+        return std::nullopt;
+    }
+    const auto number = [&](std::size_t at, std::size_t width) {
+        const ByteView field = ByteView(block).subspan(at, width);
+        return sb.order == ByteOrder::kLittle ? readLittleEndian(field) : readBigEndian(field);
+    };
+    sb.inodes = number(4, 4);
+    sb.blockSize = number(12, 4);
+    sb.fragments = number(16, 4);
+    sb.compression = number(20, 2);
+    const std::uint64_t blockLog = number(22, 2);
+    sb.flags = number(24, 2);
+    if (number(28, 2) != 4 || number(30, 2) != 0 || sb.compression == 0 ||
+        sb.compression >= kSquashfsCompressors.size() || sb.blockSize < 4096 ||
+        sb.blockSize > (1u << 20) || !std::has_single_bit(sb.blockSize) ||
+        blockLog != static_cast<std::uint64_t>(std::countr_zero(sb.blockSize)) || sb.inodes == 0 ||
+        sb.flags >= 0x1000) {
+        return std::nullopt;
+    }
+    sb.rootInode = number(32, 8);
+    sb.bytesUsed = number(40, 8);
+    sb.idTable = number(48, 8);
+    sb.xattrTable = number(56, 8);
+    sb.inodeTable = number(64, 8);
+    sb.directoryTable = number(72, 8);
+    sb.fragmentTable = number(80, 8);
+    sb.exportTable = number(88, 8);
+    const auto optionalTableFits = [&](std::uint64_t start) {
+        return start == kSquashfsAbsent || (start >= kSquashfsSuperSize && start < sb.bytesUsed);
+    };
+    // The tables follow the superblock in this order, all inside the bytes used.
+    if (sb.bytesUsed < kSquashfsSuperSize || sb.inodeTable < kSquashfsSuperSize ||
+        sb.directoryTable < sb.inodeTable || sb.idTable < sb.directoryTable ||
+        sb.idTable >= sb.bytesUsed || !optionalTableFits(sb.xattrTable) ||
+        !optionalTableFits(sb.fragmentTable) || !optionalTableFits(sb.exportTable) ||
+        (sb.rootInode & 0xFFFF) >= 8192) {
+        return std::nullopt;
+    }
+    return sb;
 }
 
 }  // namespace tessaloom::scan::layout

@@ -1,11 +1,12 @@
-// How zip, tar and cpio lay out their headers: read in one place for the validators that measure
-// an archive and for the walk that hands out its members.
+// How zip, tar, cpio and squashfs lay out their headers: read in one place for the validators that
+// measure an archive and for the walk that hands out its members.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string_view>
 
 #include "signature.h"
 
@@ -165,5 +166,40 @@ std::optional<CpioEntry> cpioEntry(Bytes& bytes, std::uint64_t offset, CpioKind 
 
 // The flavour of the archive whose magic is at 0.
 std::optional<CpioKind> cpioKind(Bytes& bytes);
+
+// ---------------------------------------------------------------------------------------------
+// squashfs 4.0
+
+inline constexpr std::uint64_t kSquashfsSuperSize = 96;
+// What an optional table's start reads where the image has none.
+inline constexpr std::uint64_t kSquashfsAbsent = ~std::uint64_t{0};
+// The compressors by the number the superblock gives; 0 names none.
+inline constexpr std::array<std::string_view, 7> kSquashfsCompressors{"",   "gzip", "lzma", "lzo",
+                                                                      "xz", "lz4",  "zstd"};
+
+// The superblock's fields; every number of the image is in its byte order.
+struct SquashfsSuper {
+    ByteOrder order = ByteOrder::kLittle;
+    std::uint64_t inodes = 0;
+    std::uint64_t blockSize = 0;
+    std::uint64_t fragments = 0;
+    std::uint64_t compression = 0;  // an index of kSquashfsCompressors
+    std::uint64_t flags = 0;
+    // Where the root folder's inode is: the start of its metadata block from the inode table's
+    // in the high 48 bits, its offset in the decoded block in the low 16.
+    std::uint64_t rootInode = 0;
+    std::uint64_t bytesUsed = 0;
+    std::uint64_t idTable = 0;
+    std::uint64_t xattrTable = 0;
+    std::uint64_t inodeTable = 0;
+    std::uint64_t directoryTable = 0;
+    std::uint64_t fragmentTable = 0;
+    std::uint64_t exportTable = 0;
+};
+
+// The superblock at 0, "hsqs" for a little-endian image and "sqsh" for a big-endian one, where
+// its fields are those of squashfs 4.0: a known compressor, a block size of 4 KiB to 1 MiB that
+// its logarithm matches, and the tables in their order inside the bytes used.
+std::optional<SquashfsSuper> squashfsSuper(Bytes& bytes);
 
 }  // namespace tessaloom::scan::layout

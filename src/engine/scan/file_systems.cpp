@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../byte_order.h"
+#include "archive_layouts.h"
 #include "signature.h"
 
 namespace tessaloom::scan {
@@ -122,47 +123,18 @@ bool isPowerOfTwo(std::uint64_t value) {
 
 // --- squashfs 4.0 ------------------------------------------------------------------------------
 
-constexpr std::array<std::string_view, 7> kSquashfsCompressors{"",   "gzip", "lzma", "lzo",
-                                                               "xz", "lz4",  "zstd"};
-
-template <ByteOrder kOrder>
 std::optional<Object> validateSquashfs(Bytes& object) {
-    Header<96> sb(kOrder);
-    if (!sb.load(object, 0)) {
+    const std::optional<layout::SquashfsSuper> sb = layout::squashfsSuper(object);
+    if (!sb) {
         return std::nullopt;
     }
-    const std::uint64_t inodes = sb.number(4, 4);
-    const std::uint64_t blockSize = sb.number(12, 4);
-    const std::uint64_t compression = sb.number(20, 2);
-    const std::uint64_t blockLog = sb.number(22, 2);
-    const std::uint64_t flags = sb.number(24, 2);
-    if (sb.number(28, 2) != 4 || sb.number(30, 2) != 0 || compression == 0 ||
-        compression >= kSquashfsCompressors.size() || blockSize < 4096 || blockSize > (1u << 20) ||
-        !isPowerOfTwo(blockSize) ||
-        blockLog != static_cast<std::uint64_t>(std::countr_zero(blockSize)) || inodes == 0 ||
-        flags >= 0x1000) {
-        return std::nullopt;
-    }
-    const std::uint64_t bytesUsed = sb.number(40, 8);
-    const std::uint64_t idTable = sb.number(48, 8);
-    const std::uint64_t inodeTable = sb.number(64, 8);
-    const std::uint64_t directoryTable = sb.number(72, 8);
-    constexpr std::uint64_t kAbsent = ~std::uint64_t{0};
-    const auto optionalTableFits = [&](std::size_t at) {
-        const std::uint64_t start = sb.number(at, 8);
-        return start == kAbsent || (start >= 96 && start < bytesUsed);
-    };
-    // The tables follow the superblock in this order, all inside the bytes used.
-    if (bytesUsed < 96 || inodeTable < 96 || directoryTable < inodeTable ||
-        idTable < directoryTable || idTable >= bytesUsed || !optionalTableFits(56) ||
-        !optionalTableFits(80) || !optionalTableFits(88) || (sb.number(32, 8) & 0xFFFF) >= 8192) {
-        return std::nullopt;
-    }
+    const std::uint64_t inodes = sb->inodes;
+    const std::uint64_t bytesUsed = sb->bytesUsed;
     Object found;
     setSize(found, object, bytesUsed);
-    const std::string_view compressor = kSquashfsCompressors[compression];
+    const std::string_view compressor = layout::kSquashfsCompressors[sb->compression];
     found.description = std::string("squashfs 4.0 ")
-                            .append(orderName(kOrder))
+                            .append(orderName(sb->order))
                             .append(", ")
                             .append(compressor)
                             .append(", ")
@@ -170,11 +142,11 @@ std::optional<Object> validateSquashfs(Bytes& object) {
                             .append(inodes == 1 ? " inode, " : " inodes, ")
                             .append(sizeText(bytesUsed));
     found.fields = {textField("compression", std::string(compressor)),
-                    numberField("block_size", blockSize),
+                    numberField("block_size", sb->blockSize),
                     numberField("inodes", inodes),
-                    numberField("fragments", sb.number(16, 4)),
+                    numberField("fragments", sb->fragments),
                     numberField("bytes_used", bytesUsed),
-                    hexField("flags", flags)};
+                    hexField("flags", sb->flags)};
     return found;
 }
 
@@ -722,8 +694,8 @@ std::optional<Object> validateIso9660(Bytes& object) {
 
 std::span<const Signature> fileSystemSignatures() {
     static constexpr Signature kRows[] = {
-        {"squashfs", "hsqs", 0, Interior::kSkipped, validateSquashfs<ByteOrder::kLittle>},
-        {"squashfs", "sqsh", 0, Interior::kSkipped, validateSquashfs<ByteOrder::kBig>},
+        {"squashfs", "hsqs", 0, Interior::kSkipped, validateSquashfs},
+        {"squashfs", "sqsh", 0, Interior::kSkipped, validateSquashfs},
         {"cramfs", "\x45\x3d\xcd\x28", 0, Interior::kSkipped, validateCramfs<ByteOrder::kLittle>},
         {"cramfs", "\x28\xcd\x3d\x45", 0, Interior::kSkipped, validateCramfs<ByteOrder::kBig>},
         {"jffs2", "\x85\x19", 0, Interior::kSkipped, validateJffs2<ByteOrder::kLittle>},

@@ -6,6 +6,7 @@
 
 #include "../hex_text.h"
 #include "archive_layouts.h"
+#include "squashfs.h"
 
 namespace tessaloom::scan {
 
@@ -115,8 +116,8 @@ MemberKind tarKind(std::uint8_t type) {
     }
 }
 
-MembersEnd walkTarMembers(ByteSource& archive, formats::Bytes& bytes, PayloadBudget&,
-                          const Callback& onMember) {
+Result<MembersEnd> walkTarMembers(ByteSource& archive, formats::Bytes& bytes, PayloadBudget&,
+                                  const Callback& onMember) {
     MembersEnd end;
     bool stopped = false;
     // What the meta entries before a member say of it.
@@ -174,8 +175,8 @@ MembersEnd walkTarMembers(ByteSource& archive, formats::Bytes& bytes, PayloadBud
 // ---------------------------------------------------------------------------------------------
 // cpio
 
-MembersEnd walkCpioMembers(ByteSource& archive, formats::Bytes& bytes, PayloadBudget&,
-                           const Callback& onMember) {
+Result<MembersEnd> walkCpioMembers(ByteSource& archive, formats::Bytes& bytes, PayloadBudget&,
+                                   const Callback& onMember) {
     MembersEnd end;
     const std::optional<layout::CpioKind> kind = layout::cpioKind(bytes);
     if (!kind) {
@@ -283,8 +284,8 @@ MemberKind zipKind(std::uint64_t madeBy, std::uint64_t attributes) {
                                                                : MemberKind::kFile;
 }
 
-MembersEnd walkZipMembers(ByteSource& archive, formats::Bytes& bytes, PayloadBudget& budget,
-                          const Callback& onMember) {
+Result<MembersEnd> walkZipMembers(ByteSource& archive, formats::Bytes& bytes, PayloadBudget& budget,
+                                  const Callback& onMember) {
     MembersEnd end;
     const layout::ZipWalk walk = layout::walkZip(bytes);
     if (walk.end) {
@@ -350,17 +351,24 @@ MembersEnd walkZipMembers(ByteSource& archive, formats::Bytes& bytes, PayloadBud
     return end;
 }
 
-using Walker = MembersEnd (*)(ByteSource&, formats::Bytes&, PayloadBudget&, const Callback&);
+Result<MembersEnd> walkSquashfs(ByteSource& archive, formats::Bytes&, PayloadBudget& budget,
+                                const Callback& onMember) {
+    return walkSquashfsMembers(archive, budget, onMember);
+}
+
+using Walker = Result<MembersEnd> (*)(ByteSource&, formats::Bytes&, PayloadBudget&,
+                                      const Callback&);
 
 struct Walkable {
     std::string_view format;
     Walker walk;
 };
 
-constexpr std::array<Walkable, 3> kWalkers{{
+constexpr std::array<Walkable, 4> kWalkers{{
     {"zip", walkZipMembers},
     {"tar", walkTarMembers},
     {"cpio", walkCpioMembers},
+    {"squashfs", walkSquashfs},
 }};
 
 const Walkable* walkerOf(std::string_view format) {
@@ -382,7 +390,7 @@ Result<MembersEnd> walkMembers(ByteSource& archive, std::string_view format, Pay
     }
     CachedSource cached(archive);
     formats::Bytes bytes(cached);
-    MembersEnd end = walkable->walk(cached, bytes, budget, onMember);
+    Result<MembersEnd> end = walkable->walk(cached, bytes, budget, onMember);
     if (bytes.failure()) {
         return *bytes.failure();
     }

@@ -46,7 +46,7 @@ struct MembersEnd {
     std::string stoppedShort;
 };
 
-// Whether the format's members can be walked ("zip", "tar", "cpio", ...).
+// Whether the format's members can be walked ("zip", "tar", "cpio", "squashfs").
 bool hasMembers(std::string_view format);
 
 // Hands each member of the archive of `format` that starts at 0 in `archive` to onMember, in the

@@ -61,10 +61,6 @@ std::string limitText(std::uint64_t bytes) {
     return unit.empty() ? sizeText(bytes) : std::to_string(value) + " " + unit;
 }
 
-std::string perPayloadText(const PayloadBudget& budget) {
-    return "the limit of " + limitText(budget.perPayload()) + " per stream";
-}
-
 // A stream's bytes from its start, a piece at a time; a read that fails ends them and is kept.
 class SourcePieces final : public PieceReader {
   public:
@@ -352,6 +348,10 @@ class DecodedSource final : public PayloadSource {
 
 std::string totalLimitText(const PayloadBudget& budget) {
     return "the limit of " + limitText(budget.total()) + " in all";
+}
+
+std::string perPayloadText(const PayloadBudget& budget) {
+    return "the limit of " + limitText(budget.perPayload()) + " per stream";
 }
 
 bool hasPayload(std::string_view format) {

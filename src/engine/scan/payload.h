@@ -41,6 +41,8 @@ class PayloadBudget {
 
 // "the limit of 1 GiB in all": the budget's limit in all, in the words of PayloadEnd::cutShort.
 std::string totalLimitText(const PayloadBudget& budget);
+// "the limit of 64 MiB per stream": its limit for one payload, in the same words.
+std::string perPayloadText(const PayloadBudget& budget);
 
 // How decoding a payload ended.
 struct PayloadEnd {

@@ -10,6 +10,7 @@
 
 #include "engine/scan/encoders.h"
 #include "engine/scan/planted.h"
+#include "engine/scan/squashfs_writer.h"
 
 namespace tessaloom {
 namespace {
@@ -72,6 +73,32 @@ TEST(DeepScanTest, FindsWhatEachPayloadHoldsAtItsOffsetInside) {
         EXPECT_TRUE(run.hits[1].sizeExact);
         EXPECT_EQ(run.hits[1].path,
                   (std::vector<ScanStep>{{image.offset, std::string(outer.format), {}}}));
+    }
+}
+
+// A squashfs image's files are scanned as an archive's members: an object inside a file of
+// several blocks, its tail in a fragment, is found at its offset in the file, the image big
+// endian as well.
+TEST(DeepScanTest, FindsWhatTheFilesOfASquashfsImageHold) {
+    const ByteBuffer inner = bzipped(sampleText(20000), 9);
+    const auto file = plant(inner, 0x2af, 0x2133, 21);
+    for (const bool big : {false, true}) {
+        SCOPED_TRACE(big ? "big endian" : "little endian");
+        testing::squashfs::Options options;
+        options.big = big;
+        const ByteBuffer fs = testing::squashfs::Writer(options).image(
+            {testing::squashfs::folder("boot", {testing::squashfs::file("kernel", file.image)})});
+        const auto image = plant(fs, 0x1000, 0x99, 4);
+        const DeepRun run = scanDeep(image.image);
+        ASSERT_EQ(run.hits.size(), 2U);
+        EXPECT_TRUE(run.warnings.empty());
+        EXPECT_EQ(run.hits[0].format, "squashfs");
+        EXPECT_EQ(run.hits[0].offset, image.offset);
+        EXPECT_EQ(run.hits[1].format, "bzip2");
+        EXPECT_EQ(run.hits[1].offset, file.offset);
+        EXPECT_EQ(run.hits[1].size, inner.size());
+        EXPECT_EQ(run.hits[1].path,
+                  (std::vector<ScanStep>{{image.offset, "squashfs", "boot/kernel"}}));
     }
 }
 
