@@ -17,6 +17,8 @@ struct Section {
     std::uint32_t type;  // 1 PROGBITS, 8 NOBITS
     std::uint64_t offset;
     std::uint64_t size;
+    std::uint32_t link = 0;
+    std::uint32_t info = 0;
 };
 
 // An ELF file of the given class and byte order (machine 8, MIPS) holding content from byte 256
@@ -49,6 +51,8 @@ ByteBuffer elfFile(bool is64, bool big, const ByteBuffer& content, std::vector<S
         put(at + 4, sections[i].type, 4);
         put(at + 8 + 2 * word, sections[i].offset, word);
         put(at + 8 + 3 * word, sections[i].size, word);
+        put(at + 8 + 4 * word, sections[i].link, 4);
+        put(at + 12 + 4 * word, sections[i].info, 4);
     }
     const ByteBuffer ident{0x7F,
                            'E',
@@ -219,6 +223,30 @@ ByteBuffer sharedSectionNames(const std::string& name, std::size_t count) {
     return file;
 }
 
+// An ELF64 holding one section of the given type and contents, from byte 256 on, that claims
+// info entries and links to section link (0, the empty one, by default).
+ByteBuffer elfTable(const std::string& name, std::uint32_t type, const std::string& contents,
+                    std::uint32_t info, std::uint64_t claimed = 0, std::uint32_t link = 0) {
+    return elfFile(true, false, ByteBuffer(contents.begin(), contents.end()),
+                   {{name, type, 256, claimed != 0 ? claimed : contents.size(), link, info}});
+}
+
+// Version definitions: one of 20 bytes (version 1, index 1, names names at aux, the next one at
+// next bytes on).
+std::string versionDefinition(std::uint64_t names, std::uint64_t aux, std::uint64_t next) {
+    return le(1, 2) + le(0, 2) + le(1, 2) + le(names, 2) + le(0, 4) + le(aux, 4) + le(next, 4);
+}
+
+// An ELF64 whose symbol table of count empty symbols links to a string table of name alone, so
+// that every symbol is called name.
+ByteBuffer symbolsNamed(const std::string& name, std::size_t count) {
+    const std::string strings = name + '\0';
+    const std::string contents = strings + std::string(24 * count, '\0');
+    return elfFile(true, false, ByteBuffer(contents.begin(), contents.end()),
+                   {{".strtab", 3, 256, strings.size()},
+                    {".symtab", 2, 256 + strings.size(), 24 * count, 1, 0}});
+}
+
 std::uint64_t occurrences(const std::string& text, const std::string& part) {
     std::uint64_t count = 0;
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -252,6 +280,19 @@ TEST(StructureTest, HostileFilesGiveWarningsAndReportsInProportion) {
          "A dynamic entry's name lies past the end of 64-bit offsets (0xffffffffffffff00 + 0x220)"},
         {withPieces({{16, zip64}, {74, "PK\x05\x06" + le(0, 4) + le(0x10001, 4) + le(58, 10)}}),
          "A local header lies past the end of 64-bit offsets"},
+        {elfTable(".gnu.version_d", 0x6FFFFFFD,
+                  versionDefinition(0, 0, 20) + versionDefinition(0, 0, 20), 1000),
+         "The version definitions of .gnu.version_d stop at 0x28: past the section's end"},
+        // Names 4 bytes apart, each of 8 bytes: a chain that reads its own bytes again.
+        {elfTable(".gnu.version_d", 0x6FFFFFFD,
+                  versionDefinition(0xFFFF, 20, 0) + times(100, le(4, 4)), 1),
+         "The names of version 1 in .gnu.version_d loop"},
+        {elfTable(".gnu.version_r", 0x6FFFFFFE, times(2, le(1, 2) + le(0, 10) + le(16, 4)), 1000),
+         "The version needs of .gnu.version_r stop at 0x20: past the section's end"},
+        {elfTable(".dynsym", 11, std::string(48, '\0'), 0, 1 << 20),
+         "Symbol table .dynsym reaches past the end of the file"},
+        {elfTable(".symtab", 2, std::string(48, '\0'), 0, 0, 7), "which is no section"},
+        {symbolsNamed(std::string(1023, 'a'), 200), "those past the budget are left out"},
         {withPieces({{0, png}}), ""},
         {withPieces({{0, emptyHeader}}),
          "Chunk IHDR at 0x8 holds 0 bytes, not 13: the image header is not decoded"},

@@ -49,11 +49,11 @@ constexpr std::size_t kMaxDepth = 256;
 // most this many at a time.
 constexpr std::uint64_t kFirstWords = 16;
 constexpr std::uint64_t kWordsAtOnce = 1024;
-// Decoded blocks kept: metadata blocks, and data and fragment blocks, up to 16 MiB of those (and
+// Decoded blocks kept: metadata blocks, and data and fragment blocks, up to 4 MiB of those (and
 // between 4 and 128 of them), so that a file measured when it is handed out is most often read
 // without being decoded again.
 constexpr std::size_t kKeptMetadata = 32;
-constexpr std::uint64_t kKeptDataBytes = std::uint64_t{16} << 20;
+constexpr std::uint64_t kKeptDataBytes = std::uint64_t{4} << 20;
 constexpr std::uint64_t kKeptDataMin = 4;
 constexpr std::uint64_t kKeptDataMax = 128;
 
