@@ -141,6 +141,36 @@ TEST_F(ViewTest, GoesSearchesEditsUndoesAndSaves) {
     EXPECT_EQ(readFile("data"), data);
 }
 
+// Insert (or Ctrl-T) makes typing insert: bytes go in before the cursor and after the last one,
+// Delete and Backspace take them out, the offsets after them move, and w saves the bytes so.
+TEST_F(ViewTest, InsertsDeletesAndSaves) {
+    writeFile("data", "0123456789");
+    Tmux tmux(path(""), "data");
+    const std::string before = tmux.start();
+    ASSERT_TRUE(tmux.waitForScreen("10 bytes  0x0 (0)"));
+    tmux.keys("e IC");
+    ASSERT_TRUE(tmux.waitForScreen("[EDIT HEX INS]"));
+    tmux.keys("4 1");
+    ASSERT_TRUE(tmux.waitForScreen("11 bytes  0x1 (1)  [EDIT HEX INS]  1 change"));
+    EXPECT_NE(tmux.screen().find("00000000  41 30 31 32 33 34 35 36  37 38 39"), std::string::npos)
+        << tmux.screen();
+    tmux.keys("DC");
+    ASSERT_TRUE(tmux.waitForScreen("10 bytes  0x1 (1)  [EDIT HEX INS]  2 changes"));
+    tmux.keys("C-End Tab");
+    tmux.type("YZ");
+    ASSERT_TRUE(tmux.waitForScreen("12 bytes  0xC (12)  [EDIT TEXT INS]  4 changes"));
+    tmux.keys("BSpace C-t");
+    ASSERT_TRUE(tmux.waitForScreen("11 bytes  0xA (10)  [EDIT TEXT OVR]  3 changes"));
+    tmux.keys("Escape w");
+    ASSERT_TRUE(tmux.waitForScreen("Saved 3 changes to data"));
+    EXPECT_EQ(readFile("data"), "A123456789Y");
+    tmux.keys("u");
+    ASSERT_TRUE(tmux.waitForScreen("Nothing to undo"));
+    tmux.keys("q");
+    expectRestored(tmux, before, "0\n");
+    EXPECT_EQ(readFile("data"), "A123456789Y");
+}
+
 TEST_F(ViewTest, TwoFilesGoToADifferenceFarAway) {
     std::string a(std::size_t{9} << 20, 'x');
     std::string b = a;

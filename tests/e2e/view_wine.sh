@@ -101,7 +101,7 @@ if start; then
   wait_for ' data  4096 bytes  0x100 \(256\)' || fail "g 0x100 Enter did not go to 0x100"
   wait_for '^00000100  57 49 4E 45 2E' 5 || fail "the row at 0x100 is not shown"
   tmx send-keys e 4 1
-  wait_for '0x101 \(257\)  \[EDIT HEX\]  1 change' || fail "e 4 1 did not edit the byte"
+  wait_for '0x101 \(257\)  \[EDIT HEX OVR\]  1 change' || fail "e 4 1 did not edit the byte"
   # Wine's console reads Escape and a key right after it as Alt and the key: w waits until the
   # edit mode is seen to end.
   tmx send-keys Escape

@@ -33,7 +33,7 @@ constexpr std::array kTildeKeys{
     NumberKey{1, KeyCode::kHome},     NumberKey{7, KeyCode::kHome},
     NumberKey{4, KeyCode::kEnd},      NumberKey{8, KeyCode::kEnd},
     NumberKey{3, KeyCode::kDelete},   NumberKey{5, KeyCode::kPageUp},
-    NumberKey{6, KeyCode::kPageDown},
+    NumberKey{6, KeyCode::kPageDown}, NumberKey{2, KeyCode::kInsert},
 };
 
 // The key of the control character or plain character c.

@@ -24,6 +24,7 @@ enum class KeyCode {
     kCtrlHome,
     kCtrlEnd,
     kDelete,
+    kInsert,
 };
 
 struct Key {
@@ -36,6 +37,7 @@ struct Key {
 
 inline constexpr char kCtrlC = 0x03;
 inline constexpr char kCtrlR = 0x12;
+inline constexpr char kCtrlT = 0x14;
 inline constexpr char kCtrlZ = 0x1A;
 
 // The keys of text typed as plain characters, for tests and for replaying input.

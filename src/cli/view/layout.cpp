@@ -50,8 +50,12 @@ constexpr std::array kHelp{
     HelpLine{"m", "next region of the map"},
     HelpLine{"t", "inspector: little or big endian"},
     HelpLine{"e", "edit: hex digits; Tab switches to text; Esc leaves"},
-    HelpLine{"u  Ctrl-R", "undo and redo"},
+    HelpLine{"Insert Ctrl-T", "editing: insert or overwrite (INS, OVR; one file only)"},
+    HelpLine{"Del  Backspace", "editing: delete the byte; inserting, the one before"},
+    HelpLine{"u  Ctrl-R", "undo and redo; a save after inserting or deleting"},
+    HelpLine{"", "starts them anew"},
     HelpLine{"w  W  p", "save; save as; export the changes as a patch list"},
+    HelpLine{"", "(a --delta report once bytes were inserted or deleted)"},
     HelpLine{"Esc", "stop a search or a save"},
     HelpLine{"q  Ctrl-C", "quit (asks before dropping changes)"},
     HelpLine{"Ctrl-Z", "stop, with the terminal given back; fg comes back"},
@@ -214,6 +218,9 @@ void drawPane(Grid& grid, Model& model, DrawnBytes& bytes, const Geometry& geome
             if (!offset) {
                 if (!start && i < count) {
                     grid.put(x, y, "--", cursorOr == Style::kCursor ? cursorOr : Style::kGap);
+                } else if (editing && cursorOr == Style::kCursor) {
+                    // Past the last byte, where bytes typed are appended.
+                    grid.put(x, y, "  ", Style::kCursor);
                 }
                 continue;
             }
@@ -354,9 +361,16 @@ void drawInspector(Grid& grid, Model& model, DrawnBytes& bytes, std::size_t y, s
     }
 }
 
-// What the status line says of the mode, where the keys do something else than move and find.
-std::string_view modeName(Mode mode) {
-    return mode == Mode::kEditHex ? "  [EDIT HEX]" : mode == Mode::kEditText ? "  [EDIT TEXT]" : "";
+// What the status line says of the mode, where the keys do something else than move and find:
+// while editing, whether typing inserts (INS) or writes over (OVR).
+std::string_view modeName(Mode mode, bool inserting) {
+    if (mode == Mode::kEditHex) {
+        return inserting ? "  [EDIT HEX INS]" : "  [EDIT HEX OVR]";
+    }
+    if (mode == Mode::kEditText) {
+        return inserting ? "  [EDIT TEXT INS]" : "  [EDIT TEXT OVR]";
+    }
+    return "";
 }
 
 // Where the cursor is in one file of the aligned view: "A 0x5000", or "A -" in a gap.
@@ -406,7 +420,7 @@ void drawStatus(Grid& grid, Model& model, std::size_t y) {
         }
         line += field->label;
     }
-    line += modeName(model.mode());
+    line += modeName(model.mode(), model.inserting());
     if (const std::size_t changes = document.changeCount()) {
         line += "  " + std::to_string(changes) + (changes == 1 ? " change" : " changes");
     }

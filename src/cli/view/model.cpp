@@ -94,7 +94,12 @@ bool Model::differs(std::uint64_t offset) {
 }
 
 std::uint64_t Model::extent() const {
-    return aligned_ ? alignment_->rows() * kBytesPerRow : length_;
+    return aligned_ ? alignment_->rows() * kBytesPerRow : length_ + (appending() ? 1 : 0);
+}
+
+bool Model::appending() const {
+    return inserting_ && documents_.size() == 1 &&
+           (mode_ == Mode::kEditHex || mode_ == Mode::kEditText);
 }
 
 std::optional<std::uint64_t> Model::offsetAt(std::size_t file, std::uint64_t position) const {
@@ -460,11 +465,18 @@ void Model::undoOrRedo(bool redo) {
         return;
     }
     const bool before = differs(*offset);
+    const std::uint64_t size = edited.size();
     alignment_.reset();
     if (redo) {
         edited.redo();
     } else {
         edited.undo();
+    }
+    if (edited.size() != size) {
+        // Bytes inserted or deleted again: the offsets after them moved.
+        cursor_ = *offset;
+        refit();
+        return;
     }
     differences_.changed(*offset, before, differs(*offset));
     moveTo(*offset);
@@ -482,9 +494,35 @@ void Model::edit(std::uint8_t value, bool join) {
     differences_.changed(cursor_, before, differs(cursor_));
 }
 
+bool Model::mayResize() {
+    if (documents_.size() > 1) {
+        message_ = "No inserting or deleting with two files: they are compared at equal offsets";
+        return false;
+    }
+    return true;
+}
+
+void Model::insertByte(std::uint8_t value) {
+    const std::uint64_t at = cursor_;
+    document().insert(at, ByteView(&value, 1));
+    refit();
+    cursor_ = at;
+}
+
+void Model::eraseByte(std::uint64_t offset) {
+    if (offset >= document().size()) {
+        message_ = "Past the end of " + document().path();
+        return;
+    }
+    document().erase(offset, 1);
+    cursor_ = offset;
+    refit();
+}
+
 void Model::handleEdit(const Key& key) {
     if (key.code == KeyCode::kEscape) {
         mode_ = Mode::kView;
+        moveTo(cursor_);
         return;
     }
     if (key.code == KeyCode::kTab) {
@@ -492,11 +530,31 @@ void Model::handleEdit(const Key& key) {
         highNibble_ = true;
         return;
     }
-    if (key.code == KeyCode::kBackspace) {
-        moveBy(-1);
+    if (key.code == KeyCode::kInsert || key.is(kCtrlT)) {
+        if (mayResize()) {
+            inserting_ = !inserting_;
+            moveTo(cursor_);
+        }
         return;
     }
-    if (navigate(key) || key.code != KeyCode::kChar || cursor_ >= document().size()) {
+    if (key.code == KeyCode::kDelete) {
+        if (mayResize()) {
+            eraseByte(cursor_);
+        }
+        return;
+    }
+    if (key.code == KeyCode::kBackspace) {
+        // Inserting, the byte before the cursor goes; writing over, the cursor goes back to it.
+        if (!inserting_) {
+            moveBy(-1);
+        } else if (cursor_ > 0) {
+            eraseByte(cursor_ - 1);
+        }
+        return;
+    }
+    const bool typedInto = !inserting_ || !highNibble_;
+    if (navigate(key) || key.code != KeyCode::kChar ||
+        (typedInto && cursor_ >= document().size())) {
         if (key.code == KeyCode::kChar && cursor_ >= document().size()) {
             message_ = "Past the end of " + document().path();
         }
@@ -504,7 +562,11 @@ void Model::handleEdit(const Key& key) {
     }
     if (mode_ == Mode::kEditText) {
         if (isPrintableAscii(static_cast<std::uint8_t>(key.ch))) {
-            edit(static_cast<std::uint8_t>(key.ch));
+            if (inserting_) {
+                insertByte(static_cast<std::uint8_t>(key.ch));
+            } else {
+                edit(static_cast<std::uint8_t>(key.ch));
+            }
             moveBy(1);
         }
         return;
@@ -514,8 +576,14 @@ void Model::handleEdit(const Key& key) {
         message_ = "Hex digits only here (Tab for text, Esc to leave)";
         return;
     }
-    const std::uint8_t old = document().at(cursor_);
     const auto nibble = static_cast<std::uint8_t>(digit);
+    if (inserting_ && highNibble_) {
+        // A new byte, its low digit still to come.
+        insertByte(static_cast<std::uint8_t>(nibble << 4));
+        highNibble_ = false;
+        return;
+    }
+    const std::uint8_t old = document().at(cursor_);
     if (highNibble_) {
         edit(static_cast<std::uint8_t>((nibble << 4) | (old & 0x0F)));
         highNibble_ = false;
@@ -631,7 +699,7 @@ void Model::runPrompt() {
                 message_ = "Not exported: no name given";
             } else if (const std::optional<std::string> name = systemFileName(promptText_); !name) {
                 message_ = std::string("Not exported: ").append(kNoSystemName);
-            } else if (const Result<void> exported = document().exportPatches(*name); !exported) {
+            } else if (const Result<void> exported = exportTo(*name); !exported) {
                 message_ = "Not exported: " + failureText(exported.failure());
             } else {
                 message_ = "Exported " + plural(document().changeCount(), "change") + " to " +
@@ -641,6 +709,16 @@ void Model::runPrompt() {
         case PromptKind::kDiscard:
             return;
     }
+}
+
+Result<void> Model::exportTo(const std::string& target) {
+    // After an insertion or a deletion, the file's checksum is read first: the screen shows how
+    // far it got, and Esc stops it.
+    Document& edited = document();
+    auto shown = std::chrono::steady_clock::now();
+    return edited.exportPatches(target, [&](const ScanProgress& done) {
+        return longWork("Reading " + edited.path(), done.done, done.total.value_or(0), shown);
+    });
 }
 
 void Model::startSearch(bool forward) {
@@ -816,9 +894,16 @@ void Model::refit() {
     }
     map_ = RegionMap(document().size(), pane_.mapCells);
     mapStopped_ = false;
-    // The file is another now: what was found in it may no longer be there.
+    // The file is another now: what was found in it may no longer be there, and its structure
+    // is read again, its fields where they now lie.
     objects_.clear();
     moveTo(cursor_);
+    try {
+        fileStructure_.reset();
+        setStructure(readStructure(document()));
+    } catch (const ReadError& error) {
+        message_ = failureText(error.failure());
+    }
 }
 
 void Model::showFileStructure() {

@@ -63,7 +63,8 @@ class Model {
     std::uint64_t top() const { return topRow_ * kBytesPerRow; }
     // The length of the longest file.
     std::uint64_t length() const { return length_; }
-    // Where the cursor can go: the length of the longest file, or the aligned rows' bytes.
+    // Where the cursor can go: the length of the longest file, or the aligned rows' bytes; while
+    // typing inserts, one past the end too, where bytes typed are appended.
     std::uint64_t extent() const;
     // Whether the two files are shown aligned (a), each row with the bytes that the alignment
     // pairs, rather than at equal offsets.
@@ -88,6 +89,8 @@ class Model {
     std::string message() const;
     bool bigEndian() const { return bigEndian_; }
     bool highNibble() const { return highNibble_; }
+    // Whether typing inserts bytes before the cursor's rather than writing over them.
+    bool inserting() const { return inserting_; }
     const std::vector<StructureField>& structure() const { return structure_; }
     std::size_t structureChoice() const { return structureChoice_; }
     // The fields the structure panel lists, as indices into structure() in its order: every
@@ -145,6 +148,12 @@ class Model {
     void moveBy(std::int64_t delta);
     void scroll();
     void edit(std::uint8_t value, bool join = false);
+    void insertByte(std::uint8_t value);
+    void eraseByte(std::uint64_t offset);
+    // Whether an edit that inserts or deletes may be made; says why not otherwise.
+    bool mayResize();
+    // Whether the cursor may stand one past the end, where bytes typed are appended.
+    bool appending() const;
     void startSearch(bool forward);
     void startDifference(bool forward);
     void toggleAligned();
@@ -160,6 +169,7 @@ class Model {
     void nextRegion();
     void undoOrRedo(bool redo);
     void save(const std::string& target);
+    Result<void> exportTo(const std::string& target);
 
     std::vector<std::unique_ptr<Document>> documents_;
     std::uint64_t length_ = 0;
@@ -174,6 +184,7 @@ class Model {
     std::function<bool()> interlude_;
     bool bigEndian_ = false;
     bool highNibble_ = true;
+    bool inserting_ = false;
     std::optional<BytePattern> pattern_;
     std::unique_ptr<Seek> seek_;
     std::vector<StructureField> structure_;

@@ -31,6 +31,7 @@ const KeysCase kCases[] = {
       {KeyCode::kEnd}}},
     {"\x1b[1;5H\x1b[1;5F\x1b[7^\x1b[3~",
      {{KeyCode::kCtrlHome}, {KeyCode::kCtrlEnd}, {KeyCode::kCtrlHome}, {KeyCode::kDelete}}},
+    {"\x1b[2~\x14", {{KeyCode::kInsert}, {KeyCode::kChar, kCtrlT}}},
     {"\x1b", {{KeyCode::kEscape}}},
     {"\x1bu\x12\x03",
      {{KeyCode::kEscape},

@@ -16,9 +16,11 @@
 
 #include "engine/chunked_file.h"
 #include "engine/hex_text.h"
+#include "engine/output_file.h"
 #include "engine/patch.h"
 #include "engine/patch_list.h"
 #include "engine/text_bytes.h"
+#include "engine/xxh64.h"
 #include "view/layout.h"
 #include "view/model.h"
 #include "view/screen.h"
@@ -120,6 +122,60 @@ const ViewCase kViewCases[] = {
      "e\tAB\x1bu\x12",
      {{0, "41 42 00 FF", "oooooooo..CC.##"}, {0, "|AB.", ""}, {10, "0x1 (1)  2 changes", ""}}},
     {"edit past the end", {"ab", "abc"}, "GeF", {{11, "Past the end", ""}}},
+    {"overwrite shown", {kSample}, "e", {{10, "0x0 (0)  [EDIT HEX OVR]  ? help", ""}}},
+    {"insert hex",
+     {kSample},
+     "le\x1b[2~41",
+     {{0, "48 41 69 00 FF 09 20 7E  01 ", "oooooooo..pp.CC.#p.00.hh"},
+      {10, "9 bytes  0x2 (2)  [EDIT HEX INS]  1 change", ""}}},
+    {"insert undone as one edit, then redone",
+     {kSample},
+     "le\x1b[2~41\x1bu\x12",
+     {{0, "48 41 69", "oooooooo..pp.##.pp"}, {10, "9 bytes  0x1 (1)  1 change", ""}}},
+    {"insert undone",
+     {kSample},
+     "le\x14"
+     "41\x1bu",
+     {{0, kSampleRow, ""}, {10, "8 bytes  0x1", ""}}},
+    {"append text past the last byte",
+     {kSample},
+     "Ge\x14\x1b[C\tAB",
+     {{0, "7E 01  41 42     ", "oooooooo..pp.pp.00.hh.ww.ww.pp.aa..CC.CC.##"},
+      {10, "10 bytes  0xA (10)  [EDIT TEXT INS]  2 changes", ""}}},
+    {"append, then leave",
+     {kSample},
+     "Ge\x14\x1b[C\tAB\x1b",
+     {{0, "7E 01  41 42 ", ""}, {10, "10 bytes  0x9 (9)  2 changes", ""}}},
+    {"delete: the bytes after move and stay unmarked",
+     {kSample},
+     "le\x1b[3~\x1b",
+     {{0, "48 00 FF 09 20 7E 01    ", "oooooooo..pp.##.hh.ww.ww.pp.aa"},
+      {10, "7 bytes  0x1 (1)  1 change", ""}}},
+    {"backspace while inserting deletes the byte before",
+     {kSample},
+     "lle\x14\x7f\x1b",
+     {{0, "48 00 FF", "oooooooo..pp.##.hh"}, {10, "7 bytes  0x1 (1)  1 change", ""}}},
+    {"backspace while overwriting goes back",
+     {kSample},
+     "lle\x7f\x1b",
+     {{10, "8 bytes  0x1 (1)  ? help", ""}}},
+    {"delete the last byte",
+     {kSample},
+     "Ge\x1b[3~\x1b[3~\x1b",
+     {{10, "6 bytes  0x5 (5)  2 changes", ""}}},
+    {"delete past the end", {""}, "e\x1b[3~", {{11, "Past the end", ""}}},
+    {"insert into an empty file",
+     {""},
+     "e\x14\tA",
+     {{0, "41   ", "oooooooo..CC.##"}, {10, "0x1 (1)  [EDIT TEXT INS]  1 change", ""}}},
+    {"no inserting with two files",
+     {"ab", "ab"},
+     "e\x14",
+     {{11, "No inserting or deleting with two files", ""}}},
+    {"no deleting with two files",
+     {"ab", "ab"},
+     "e\x1b[3~",
+     {{11, "No inserting or deleting with two files", ""}, {10, "0x0 (0)  [EDIT HEX OVR]", ""}}},
     {"empty file",
      {""},
      "jlGe4\x1b/\"a\"\r",
@@ -1055,6 +1111,303 @@ TEST(ViewTest, AlignmentOfManyHunksStaysBounded) {
               (AlignedRow{Alignment::kMostHunks + 1, at, at + 20, 5}));
     EXPECT_EQ(alignment.row(alignment.rows() - 2),
               (AlignedRow{Alignment::kMostHunks, std::nullopt, at + 16, 4}));
+}
+
+// The edited bytes as a plain vector, and its undo and redo as the bytes each edit replaced and
+// those it put there: what the document's pieces must read as.
+class PlainEdits {
+  public:
+    explicit PlainEdits(ByteBuffer bytes) : bytes_(std::move(bytes)) {}
+    const ByteBuffer& bytes() const { return bytes_; }
+    void replace(std::size_t offset, std::size_t length, ByteBuffer with) {
+        redo_.clear();
+        undo_.push_back(swap({offset, take(offset, length), std::move(with)}));
+    }
+    bool undo() { return step(undo_, redo_, true); }
+    bool redo() { return step(redo_, undo_, false); }
+
+  private:
+    struct Step {
+        std::size_t offset;
+        ByteBuffer removed;
+        ByteBuffer added;
+    };
+    ByteBuffer take(std::size_t offset, std::size_t length) const {
+        const auto first = bytes_.begin() + static_cast<std::ptrdiff_t>(offset);
+        return {first, first + static_cast<std::ptrdiff_t>(length)};
+    }
+    // Puts added in the place of removed.
+    Step swap(Step step) {
+        const auto first = bytes_.begin() + static_cast<std::ptrdiff_t>(step.offset);
+        bytes_.erase(first, first + static_cast<std::ptrdiff_t>(step.removed.size()));
+        bytes_.insert(bytes_.begin() + static_cast<std::ptrdiff_t>(step.offset), step.added.begin(),
+                      step.added.end());
+        return step;
+    }
+    // Undoing puts back what the step removed; redoing does the step again.
+    bool step(std::vector<Step>& from, std::vector<Step>& to, bool undoing) {
+        if (from.empty()) {
+            return false;
+        }
+        Step back = std::move(from.back());
+        from.pop_back();
+        if (undoing) {
+            std::swap(back.removed, back.added);
+        }
+        Step done = swap(std::move(back));
+        if (undoing) {
+            std::swap(done.removed, done.added);
+        }
+        to.push_back(std::move(done));
+        return true;
+    }
+    ByteBuffer bytes_;
+    std::vector<Step> undo_;
+    std::vector<Step> redo_;
+};
+
+ByteBuffer randomBuffer(std::size_t count, std::mt19937& random) {
+    ByteBuffer bytes(count);
+    for (std::uint8_t& byte : bytes) {
+        byte = static_cast<std::uint8_t>(random() % 4 == 0 ? random() : 'a');
+    }
+    return bytes;
+}
+
+// Reads all of the document from a random offset on, in chunks of random sizes, through the
+// screen's pages or past them, and a few bytes one at a time.
+void expectReads(Document& document, const ByteBuffer& expected, std::mt19937& random) {
+    ASSERT_EQ(document.size(), expected.size());
+    for (const bool cached : {true, false}) {
+        std::uint64_t offset = expected.empty() ? 0 : random() % expected.size();
+        while (offset < expected.size()) {
+            const std::size_t sizes[] = {1, 7, 4096, std::size_t{70} << 10};
+            ByteBuffer chunk(sizes[random() % 4] + random() % 3);
+            const Result<std::size_t> read =
+                cached ? document.readAt(offset, chunk) : document.scan(offset, chunk);
+            ASSERT_TRUE(read);
+            ASSERT_EQ(*read, std::min<std::uint64_t>(chunk.size(), expected.size() - offset));
+            ASSERT_TRUE(std::equal(chunk.begin(),
+                                   chunk.begin() + static_cast<std::ptrdiff_t>(*read),
+                                   expected.begin() + static_cast<std::ptrdiff_t>(offset)))
+                << "at " << offset << ", " << chunk.size() << " bytes";
+            offset += *read;
+        }
+    }
+    for (int i = 0; i < 16 && !expected.empty(); ++i) {
+        const std::size_t at = random() % expected.size();
+        ASSERT_EQ(document.at(at), expected[at]) << at;
+    }
+}
+
+// What --patch makes of the list exported from document, applied to original.
+ByteBuffer patchedWithExport(Document& document, const ByteBuffer& original,
+                             const std::string& list) {
+    EXPECT_TRUE(document.exportPatches(list));
+    FileReader reader(list);
+    const PatchList read = readPatchList(reader);
+    EXPECT_FALSE(read.error) << read.error->what;
+    if (!read.delta) {
+        ByteBuffer patched = original;
+        applyPatches(patched, read.bytes);
+        return patched;
+    }
+    SpanSource source(original);
+    EXPECT_EQ(read.delta->sizeA, original.size());
+    EXPECT_EQ(*checksumOf(source), read.delta->checksumA);
+    const std::string out = list + ".out";
+    {
+        OutputFile output(out);
+        EXPECT_TRUE(applyDelta(source, *read.delta, output));
+        EXPECT_TRUE(output.commit());
+    }
+    const std::string text = contentOf(out);
+    return {text.begin(), text.end()};
+}
+
+// Overwrites, insertions, deletions of a byte or a run, undo and redo in random order give the
+// bytes a plain vector given the same edits holds, read across the pieces' boundaries and the
+// pages' in chunks of any size; a save writes those bytes, and the list exported makes them of
+// the file as it was.
+TEST(DocumentTest, EditsReadAsAPlainVectorEditedAlike) {
+    struct Mix {
+        std::string name;
+        std::size_t fileSize;
+        int edits;
+        int overwrite, insert, erase, undo, redo;  // weights
+    };
+    const Mix kMixes[] = {
+        {"all kinds", 150 << 10, 1500, 4, 4, 3, 2, 1},
+        {"overwrites only", 3000, 400, 6, 0, 0, 2, 1},
+        {"many insertions", 200, 4000, 1, 8, 1, 1, 1},
+        {"deletions to nothing", 3000, 600, 1, 1, 8, 1, 1},
+        {"empty file", 0, 300, 2, 4, 3, 2, 1},
+    };
+    for (const Mix& mix : kMixes) {
+        SCOPED_TRACE(mix.name);
+        std::mt19937 random(static_cast<std::uint32_t>(mix.fileSize + 11));
+        const ByteBuffer original = randomBuffer(mix.fileSize, random);
+        TemporaryFile file(original);
+        Document document(file.path());
+        PlainEdits plain(original);
+        const int total = mix.overwrite + mix.insert + mix.erase + mix.undo + mix.redo;
+        for (int i = 0; i < mix.edits; ++i) {
+            const std::size_t size = plain.bytes().size();
+            int pick = static_cast<int>(random() % static_cast<unsigned>(total));
+            if ((pick -= mix.overwrite) < 0) {
+                if (size == 0) {
+                    continue;
+                }
+                const std::size_t at = random() % size;
+                // Back to the file's byte now and then, which unmarks it.
+                const auto value = static_cast<std::uint8_t>(random() % 3 == 0 ? 'a' : random());
+                if (document.set(at, value)) {
+                    plain.replace(at, 1, ByteBuffer{value});
+                } else {
+                    ASSERT_EQ(plain.bytes()[at], value);
+                }
+            } else if ((pick -= mix.insert) < 0) {
+                const std::size_t at = random() % (size + 1);
+                const ByteBuffer bytes = randomBuffer(1 + random() % 4, random);
+                ASSERT_TRUE(document.insert(at, bytes));
+                plain.replace(at, 0, bytes);
+            } else if ((pick -= mix.erase) < 0) {
+                if (size == 0) {
+                    EXPECT_FALSE(document.erase(0, 1));
+                    continue;
+                }
+                const std::size_t at = random() % size;
+                const std::size_t length = std::min(
+                    size - at, random() % 8 == 0 ? random() % (size + 1) + 1 : 1 + random() % 3);
+                ASSERT_TRUE(document.erase(at, length));
+                plain.replace(at, length, {});
+            } else if ((pick -= mix.undo) < 0) {
+                ASSERT_EQ(document.undo().has_value(), plain.undo());
+            } else {
+                ASSERT_EQ(document.redo().has_value(), plain.redo());
+            }
+            if (i % 97 == 0) {
+                SCOPED_TRACE(i);
+                expectReads(document, plain.bytes(), random);
+            }
+            if (::testing::Test::HasFatalFailure()) {
+                return;
+            }
+        }
+        expectReads(document, plain.bytes(), random);
+        EXPECT_EQ(document.inPlace() || mix.insert + mix.erase > 0, true);
+        EXPECT_EQ(patchedWithExport(document, original, file.sibling("list")), plain.bytes());
+        const std::string copy = file.sibling("copy");
+        const bool overwritesOnly = mix.insert + mix.erase == 0;
+        ASSERT_TRUE(document.save(copy));
+        EXPECT_EQ(textBytes(contentOf(copy)), plain.bytes());
+        EXPECT_EQ(document.changeCount(), 0U);
+        expectReads(document, plain.bytes(), random);
+        // Undo goes back from the saved file where only bytes were overwritten.
+        EXPECT_EQ(document.undo().has_value(), overwritesOnly && plain.undo());
+        if (overwritesOnly) {
+            expectReads(document, plain.bytes(), random);
+        }
+    }
+}
+
+// A byte is marked changed only where it was typed: the bytes after an insertion or a deletion
+// moved but are the file's, and a byte typed back to the file's value is the file's again. The
+// count takes typed bytes and deleted ones.
+TEST(DocumentTest, OnlyTypedBytesAreChanged) {
+    TemporaryFile file(textBytes("0123456789"));
+    struct Step {
+        std::string what;
+        std::function<void(Document&)> edit;
+        std::string bytes;
+        std::string marks;  // x where changed
+        std::uint64_t changes;
+    };
+    const Step kSteps[] = {
+        {"insert", [](Document& d) { d.insert(2, textBytes("AB")); }, "01AB23456789",
+         "..xx........", 2},
+        {"overwrite behind", [](Document& d) { d.set(6, 'x'); }, "01AB23x56789", "..xx..x.....", 3},
+        {"back to the file's", [](Document& d) { d.set(6, '4'); }, "01AB23456789", "..xx........",
+         2},
+        {"delete a run", [](Document& d) { d.erase(0, 3); }, "B23456789", "x........", 3},
+        {"delete to the end", [](Document& d) { d.erase(5, 4); }, "B2345", "x....", 7},
+        {"undo", [](Document& d) { d.undo(); }, "B23456789", "x........", 3},
+        {"overwrite a typed byte", [](Document& d) { d.set(0, 'Z'); }, "Z23456789", "x........", 3},
+        {"append", [](Document& d) { d.insert(9, textBytes("!")); }, "Z23456789!", "x........x", 4},
+    };
+    Document document(file.path());
+    for (const Step& step : kSteps) {
+        step.edit(document);
+        std::string bytes;
+        std::string marks;
+        for (std::uint64_t at = 0; at < document.size(); ++at) {
+            bytes += static_cast<char>(document.at(at));
+            marks += document.changed(at) ? 'x' : '.';
+        }
+        EXPECT_EQ(bytes, step.bytes) << step.what;
+        EXPECT_EQ(marks, step.marks) << step.what;
+        EXPECT_EQ(document.changeCount(), step.changes) << step.what;
+    }
+}
+
+// After an insertion or a deletion the export is a delta report, which --patch applies: equal
+// hunks for the file's runs, and the bytes typed and deleted named as --delta names them.
+TEST(DocumentTest, InsertionsExportAsADeltaReport) {
+    TemporaryFile file(textBytes("0123456789"));
+    Document document(file.path());
+    document.insert(0, textBytes("AB"));
+    document.erase(5, 2);  // 3 and 4
+    document.set(6, 'x');  // 6
+    document.insert(document.size(), ByteBuffer(20, 'z'));
+    const std::string list = file.sibling("list");
+    ASSERT_TRUE(document.exportPatches(list));
+    const ByteBuffer original = textBytes("0123456789");
+    SpanSource source(original);
+    const std::string name = file.path();
+    EXPECT_EQ(contentOf(list),
+              "A: " + name + ", 10 bytes, XXH64 " + checksumText(*checksumOf(source)) +
+                  "\nB: " + name +
+                  ", 30 bytes\n"
+                  "inserted A:0x0 B:0x0, 0x2 bytes: 41 42\n"
+                  "equal    A:0x0 = B:0x2, 0x3 bytes\n"
+                  "deleted  A:0x3 B:0x5, 0x2 bytes\n"
+                  "equal    A:0x5 = B:0x5, 0x1 bytes\n"
+                  "changed  A:0x6 B:0x6, 0x1 bytes: 36 -> 78\n"
+                  "equal    A:0x7 = B:0x7, 0x3 bytes\n"
+                  "inserted A:0xa B:0xa, 0x14 bytes:\n"
+                  "  7a 7a 7a 7a 7a 7a 7a 7a 7a 7a 7a 7a 7a 7a 7a 7a 7a 7a 7a 7a\n");
+    EXPECT_EQ(patchedWithExport(document, original, list),
+              textBytes("AB0125x789" + std::string(20, 'z')));
+}
+
+// A save copies the file's own runs a chunk at a time, also where one byte inserted at the start
+// moves all of them, and the file that changed on disk is still refused.
+TEST(DocumentTest, SaveCopiesTheFilesRunsAroundTheEdits) {
+    std::mt19937 random(3);
+    const ByteBuffer original = randomBuffer((std::size_t{5} << 20) + 3, random);
+    TemporaryFile file(original);
+    Document document(file.path());
+    document.insert(0, textBytes("!"));
+    document.erase(std::size_t{3} << 20, 5);
+    ByteBuffer expected = original;
+    expected.insert(expected.begin(), '!');
+    expected.erase(expected.begin() + (std::ptrdiff_t{3} << 20),
+                   expected.begin() + (std::ptrdiff_t{3} << 20) + 5);
+    std::uint64_t told = 0;
+    ASSERT_TRUE(document.save({}, [&](const ScanProgress& done) {
+        EXPECT_GT(done.done, told);
+        told = done.done;
+        return true;
+    }));
+    EXPECT_EQ(told, expected.size());
+    EXPECT_TRUE(textBytes(contentOf(file.path())) == expected);
+    EXPECT_FALSE(document.undo());
+    document.insert(1, textBytes("?"));
+    std::ofstream(file.path(), std::ios::binary | std::ios::app) << "more";
+    const Result<void> refused = document.save();
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.failure().kind, Failure::Kind::kChanged);
+    EXPECT_EQ(document.exportPatches(file.sibling("list")).failure().kind, Failure::Kind::kChanged);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ constexpr std::array kVirtualKeys{
     VirtualKey{VK_HOME, KeyCode::kHome, KeyCode::kCtrlHome},
     VirtualKey{VK_END, KeyCode::kEnd, KeyCode::kCtrlEnd},
     VirtualKey{VK_DELETE, KeyCode::kDelete, KeyCode::kDelete},
+    VirtualKey{VK_INSERT, KeyCode::kInsert, KeyCode::kInsert},
     VirtualKey{VK_RETURN, KeyCode::kEnter, KeyCode::kEnter},
     VirtualKey{VK_ESCAPE, KeyCode::kEscape, KeyCode::kEscape},
     VirtualKey{VK_TAB, KeyCode::kTab, KeyCode::kTab},
