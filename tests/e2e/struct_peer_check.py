@@ -178,7 +178,8 @@ MANY_SECTIONS = "".join(f'__attribute__((section(".s{i}"))) int v{i} = {i};\n'
 def pe_files(work):
     wine = "/usr/lib/x86_64-linux-gnu/wine"
     files = [f"{wine}/x86_64-windows/{name}" for name in
-             ["kernel32.dll", "ntdll.dll", "user32.dll", "msvcrt.dll", "ws2_32.dll", "gdi32.dll"]]
+             ["kernel32.dll", "ntdll.dll", "user32.dll", "msvcrt.dll", "ws2_32.dll", "gdi32.dll",
+              "comctl32.dll"]]
     files += sorted(glob.glob(f"{wine}/i386-windows/*.dll"))[:3]
     gcc = shutil.which("x86_64-w64-mingw32-gcc-posix") or shutil.which("x86_64-w64-mingw32-gcc")
     if gcc:
@@ -298,6 +299,14 @@ def check_pe_tables(path, ours, pe):
                                   language.id, offset, data.Size))
     expect(f"{path}: resources", [(str(r["type"]), r["name"], r["language"], r["offset"], r["size"])
                                   for r in ours.get("resources", [])], resources)
+    manifest = next((r for r in resources if r[0] == "RT_MANIFEST" and r[3] is not None), None)
+    if manifest is not None:
+        raw = pe.__data__[manifest[3]:manifest[3] + min(manifest[4], 16384)]
+        text = raw.removeprefix(b"\xef\xbb\xbf").decode("ascii", "replace").replace("\r\n", "\n")
+        if "\ufffd" not in text:
+            shown = "".join(c if c == "\n" or 0x20 <= ord(c) < 0x7F else "\\x%02X" % ord(c)
+                            for c in text)
+            expect(f"{path}: manifest", ours.get("manifest"), shown)
     if hasattr(pe, "VS_FIXEDFILEINFO"):
         fixed = pe.VS_FIXEDFILEINFO[0]
 
