@@ -80,7 +80,6 @@ constexpr std::uint64_t kDosHeaderSize = 64;
 constexpr std::uint64_t kLfanewOffset = 60;
 
 constexpr std::uint64_t kMaxTlsCallbacks = 4096;
-constexpr std::size_t kChecksumPiece = std::size_t{256} << 10;
 
 std::uint64_t align4(std::uint64_t value) {
     return (value + 3) & ~std::uint64_t{3};
@@ -182,11 +181,7 @@ void PeTables::readChecksum() {
     if (!layout_.checksumOffset) {
         return;
     }
-    PeChecksumInfo info{*layout_.checksumOffset, layout_.storedChecksum, std::nullopt};
-    if (d_.readsData) {
-        info.computed = peChecksum(bytes_, info.offset, kChecksumPiece);
-    }
-    d_.report.checksum = info;
+    d_.report.checksum = {*layout_.checksumOffset, layout_.storedChecksum, std::nullopt};
 }
 
 void PeTables::readRichHeader() {
@@ -776,7 +771,8 @@ void readPeTables(Decoding& decoding, const PeLayout& layout) {
 }
 
 std::optional<std::uint64_t> peChecksum(Bytes& bytes, std::uint64_t fieldOffset,
-                                        std::size_t pieceSize) {
+                                        std::size_t pieceSize,
+                                        const std::function<void(std::uint64_t)>& read) {
     const std::uint64_t size = bytes.size();
     ByteBuffer piece(std::max<std::size_t>(
         1, static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize, size))));
@@ -811,6 +807,9 @@ std::optional<std::uint64_t> peChecksum(Bytes& bytes, std::uint64_t fieldOffset,
         // 2^32 is 1 in the sum's arithmetic, as 2^16 is.
         sum = (sum & 0xFFFFFFFF) + (sum >> 32);
         at += length;
+        if (read) {
+            read(at);
+        }
     }
     while ((sum >> 16) != 0) {
         sum = (sum & 0xFFFF) + (sum >> 16);

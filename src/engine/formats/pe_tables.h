@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -48,16 +49,18 @@ struct PeLayout {
     std::optional<std::pair<std::uint64_t, std::uint64_t>> directory(std::uint64_t index) const;
 };
 
-// Fills in the report's checksum, debug entries, resources, version information, manifest, Rich
+// Fills in the report's checksum (the stored one: the bytes are summed by describeStructure, with
+// the entropies), debug entries, resources, version information, manifest, Rich
 // header, TLS callbacks and load configuration, and the archive appended after the sections.
 void readPeTables(Decoding& decoding, const PeLayout& layout);
 
 // The checksum of the bytes as the Windows loader computes it: the 16-bit words of the file
 // summed with their carries folded back in, the four bytes of the CheckSum field at fieldOffset
-// taken as 0, plus the length of the file; read pieceSize bytes at a time. Empty when the bytes
-// cannot be read.
+// taken as 0, plus the length of the file; read pieceSize bytes at a time, each piece told to
+// read (how many bytes are done). Empty when the bytes cannot be read.
 std::optional<std::uint64_t> peChecksum(Bytes& bytes, std::uint64_t fieldOffset,
-                                        std::size_t pieceSize);
+                                        std::size_t pieceSize,
+                                        const std::function<void(std::uint64_t)>& read = {});
 
 // UTF-16LE units as text made safe to show; an unpaired surrogate becomes U+FFFD.
 std::string utf16Text(ByteView units);
