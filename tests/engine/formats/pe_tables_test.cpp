@@ -450,5 +450,48 @@ TEST(PeTablesTest, RichHeaderEntriesAndChecksum) {
     }
 }
 
+TEST(PeTablesTest, LoadConfigurationFieldsAreThoseItsSizeHolds) {
+    struct Case {
+        std::uint64_t size;
+        bool cookie;
+        bool seh;
+        bool guardFlags;
+    };
+    const Case cases[] = {
+        {0x40, false, false, false},
+        {0x60, true, false, false},
+        {0x70, true, true, false},
+        {0x94, true, true, true},
+    };
+    for (const Case& c : cases) {
+        ByteBuffer content(0x200);
+        put(content, 0, c.size, 4);
+        put(content, 0x58, 0x140003000, 8);
+        put(content, 0x60, 0x140004000, 8);
+        put(content, 0x68, 5, 8);
+        put(content, 0x90, 0x10500, 4);
+        // The TLS directory's callbacks at 0x140001100: two, then 0.
+        put(content, 0x100 + 24, 0x140000000 + kRva + 0x180, 8);
+        put(content, 0x180, 0x140001010, 8);
+        put(content, 0x188, 0x140001020, 8);
+        const StructureReport report =
+            described(peFile(content, {{9, kRva + 0x100, 40}, {10, kRva, c.size}}));
+        ASSERT_TRUE(report.loadInfo) << c.size;
+        EXPECT_EQ(report.loadInfo->configSize, c.size);
+        EXPECT_EQ(report.loadInfo->securityCookie.has_value(), c.cookie) << c.size;
+        EXPECT_EQ(report.loadInfo->sehTable.has_value(), c.seh) << c.size;
+        EXPECT_EQ(report.loadInfo->sehCount.has_value(), c.seh) << c.size;
+        EXPECT_EQ(report.loadInfo->guardFlags.has_value(), c.guardFlags) << c.size;
+        if (c.cookie) {
+            EXPECT_EQ(report.loadInfo->securityCookie, 0x140003000u);
+        }
+        if (c.guardFlags) {
+            EXPECT_EQ(report.loadInfo->guardFlags, 0x10500u);
+        }
+        EXPECT_EQ(report.loadInfo->tlsCallbacks,
+                  (std::vector<std::uint64_t>{0x140001010, 0x140001020}));
+    }
+}
+
 }  // namespace
 }  // namespace tessaloom
