@@ -111,6 +111,9 @@ class TextWriter {
     void write() {
         summary();
         fields();
+        if (report_.checksum) {
+            checksum();
+        }
         if (report_.segments) {
             segments();
         }
@@ -123,6 +126,7 @@ class TextWriter {
         if (report_.exports) {
             exports();
         }
+        peTables();
         if (report_.entries) {
             entries();
         }
@@ -321,6 +325,189 @@ class TextWriter {
                 row += " -> " + e.forwarder;
             }
             line(row);
+        }
+    }
+
+    // The tables of a PE file beyond its imports and exports, each where the file has it.
+    void peTables() {
+        if (report_.richHeader) {
+            richHeader();
+        }
+        if (report_.debug) {
+            debug();
+        }
+        if (report_.resources) {
+            resources();
+        }
+        if (report_.versionInfo) {
+            versionInfo();
+        }
+        if (report_.manifest) {
+            manifest();
+        }
+        if (report_.loadInfo) {
+            loadInfo();
+        }
+        if (report_.overlayArchive) {
+            overlayArchive();
+        }
+    }
+
+    // After the fields, as the optional header's own: the bytes of the whole file, summed.
+    void checksum() {
+        const PeChecksumInfo& c = *report_.checksum;
+        std::string row = "Checksum: 0x" + hexDigits(c.stored, 8) + " stored";
+        if (c.computed) {
+            row += ", 0x" + hexDigits(*c.computed, 8) + " computed";
+            row += *c.computed == c.stored ? ": they match" : ": they differ";
+        }
+        line("");
+        line(row);
+    }
+
+    void richHeader() {
+        const RichHeaderInfo& r = *report_.richHeader;
+        line("");
+        line("Rich header (" + std::to_string(r.entries.size()) + " entries at " +
+             offset(r.offset) + ", key 0x" + hexDigits(r.key, 8) +
+             (r.computed == r.key
+                  ? ", which its checksum matches):"
+                  : ", 0x" + hexDigits(r.computed, 8) + " computed: they differ):"));
+        if (r.entries.empty()) {
+            return;
+        }
+        line("  Product  Build       Count");
+        for (const RichHeaderInfo::Entry& e : r.entries) {
+            line("  " + rightAligned(std::to_string(e.product), 7) + "  " +
+                 rightAligned(std::to_string(e.build), 5) + "  " +
+                 rightAligned(std::to_string(e.count), 10));
+        }
+    }
+
+    void debug() {
+        const auto& table = *report_.debug;
+        heading("Debug directory", table.size());
+        if (table.empty()) {
+            return;
+        }
+        line("  " + padded("Type", 22) + "  " + padded("Offset", offsetWidth_ + 2) +
+             "        Size  Details");
+        for (const PeDebugInfo& d : table) {
+            std::string details;
+            if (!d.codeViewFormat.empty()) {
+                details = d.codeViewFormat;
+                if (!d.guid.empty()) {
+                    details += " " + d.guid;
+                }
+                if (d.age) {
+                    details += " age " + std::to_string(*d.age);
+                }
+                if (!d.pdbPath.empty()) {
+                    details += " " + d.pdbPath;
+                }
+            }
+            std::string row = "  " + padded(d.type, 22) + "  " + offset(d.offset) + "  " +
+                              rightAligned(std::to_string(d.size), 10) + "  " + details;
+            row.erase(row.find_last_not_of(' ') + 1);
+            line(row);
+        }
+    }
+
+    void resources() {
+        const auto& table = *report_.resources;
+        heading("Resources", table.size());
+        if (table.empty()) {
+            return;
+        }
+        std::vector<std::string> types;
+        std::vector<std::string> names;
+        for (const PeResourceInfo& r : table) {
+            types.push_back(r.type);
+            names.push_back(r.name);
+        }
+        const std::size_t typeWidth = nameWidth(4, 24, types);
+        const std::size_t width = nameWidth(4, 24, names);
+        line("  " + padded("Type", typeWidth) + "  " + padded("Name", width) + "  Language  " +
+             padded("Offset", offsetWidth_ + 2) + "        Size");
+        for (const PeResourceInfo& r : table) {
+            line("  " + padded(r.type, typeWidth) + "  " + padded(r.name, width) + "  " +
+                 rightAligned(std::to_string(r.language), 8) + "  " + fileOffsetOf(r.offset) +
+                 "  " + rightAligned(std::to_string(r.size), 10));
+        }
+    }
+
+    void versionInfo() {
+        const PeVersionInfo& v = *report_.versionInfo;
+        line("");
+        line("Version information (" + std::to_string(v.strings.size()) + " strings):");
+        if (!v.fileVersion.empty()) {
+            line("  FileVersion     " + v.fileVersion);
+            line("  ProductVersion  " + v.productVersion);
+        }
+        std::vector<std::string> keys;
+        for (const PeVersionInfo::Text& t : v.strings) {
+            keys.push_back(t.key);
+        }
+        const std::size_t width = nameWidth(3, 24, keys);
+        for (const PeVersionInfo::Text& t : v.strings) {
+            std::string row = "  " + t.table + "  " + padded(t.key, width) + "  " + t.value;
+            row.erase(row.find_last_not_of(' ') + 1);
+            line(row);
+        }
+    }
+
+    void manifest() {
+        const std::string& text = *report_.manifest;
+        line("");
+        std::string title = "Manifest (" + std::to_string(report_.manifestSize) + " bytes";
+        if (report_.manifestSize > text.size() && report_.manifestSize > kShownManifest) {
+            title += ", the first " + std::to_string(kShownManifest) + " shown";
+        }
+        line(title + "):");
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = std::min(text.find('\n', at), text.size());
+            std::string row = "  " + text.substr(at, end - at);
+            row.erase(row.find_last_not_of(' ') + 1);
+            line(row);
+            at = end + 1;
+        }
+    }
+
+    void loadInfo() {
+        const PeLoadInfo& l = *report_.loadInfo;
+        line("");
+        line("TLS callbacks (" + std::to_string(l.tlsCallbacks.size()) + "):");
+        for (const std::uint64_t callback : l.tlsCallbacks) {
+            line("  0x" + hexDigits(callback, addressWidth_));
+        }
+        if (!l.configSize) {
+            return;
+        }
+        line("");
+        line("Load configuration (" + std::to_string(*l.configSize) + " bytes):");
+        const std::pair<const char*, const std::optional<std::uint64_t>*> rows[] = {
+            {"SecurityCookie", &l.securityCookie},
+            {"SEHandlerTable", &l.sehTable},
+            {"SEHandlerCount", &l.sehCount},
+            {"GuardCFCheckFunctionPointer", &l.guardCheck},
+            {"GuardCFFunctionTable", &l.guardFunctionTable},
+            {"GuardCFFunctionCount", &l.guardFunctionCount},
+            {"GuardFlags", &l.guardFlags},
+        };
+        for (const auto& [name, value] : rows) {
+            if (*value) {
+                line("  " + padded(name, 28) + "  0x" + hexDigits(**value, 0));
+            }
+        }
+    }
+
+    void overlayArchive() {
+        const auto& table = *report_.overlayArchive;
+        heading("Archive in the overlay", table.size());
+        line("      Length  Date        Time   Name");
+        for (const OverlayEntryInfo& e : table) {
+            line("  " + rightAligned(std::to_string(e.size), 10) + "  " + padded(e.date, 10) +
+                 "  " + padded(e.time, 5) + "  " + e.name);
         }
     }
 
@@ -642,6 +829,136 @@ void writeElfTables(JsonWriter& json, const StructureReport& report, const Symbo
     });
 }
 
+// The checksum, debug entries, resources, version information, manifest, Rich header, TLS
+// callbacks, load configuration and appended archive of a PE file.
+void writePeTables(JsonWriter& json, const StructureReport& report) {
+    if (report.checksum) {
+        json.next("checksum");
+        json.open('{');
+        json.unsignedNumber("offset", report.checksum->offset);
+        json.unsignedNumber("stored", report.checksum->stored);
+        if (report.checksum->computed) {
+            json.unsignedNumber("computed", *report.checksum->computed);
+        } else {
+            json.member("computed", "null");
+        }
+        json.close('}');
+    }
+    table(json, "debug", report.debug, [&json](const PeDebugInfo& d) {
+        json.string("type", d.type);
+        json.unsignedNumber("type_number", d.typeNumber);
+        json.unsignedNumber("timestamp", d.timestamp);
+        json.unsignedNumber("size", d.size);
+        json.unsignedNumber("address", d.address);
+        json.unsignedNumber("offset", d.offset);
+        if (!d.codeViewFormat.empty()) {
+            json.string("format", d.codeViewFormat);
+            json.string("pdb_path", d.pdbPath);
+            if (!d.guid.empty()) {
+                json.string("guid", d.guid);
+            }
+            if (d.age) {
+                json.unsignedNumber("age", *d.age);
+            }
+        }
+    });
+    table(json, "resources", report.resources, [&json](const PeResourceInfo& r) {
+        if (r.typeId && r.type == std::to_string(*r.typeId)) {
+            json.unsignedNumber("type", *r.typeId);
+        } else {
+            json.string("type", r.type);
+        }
+        if (r.typeId) {
+            json.unsignedNumber("type_id", *r.typeId);
+        }
+        if (r.nameId) {
+            json.unsignedNumber("name", *r.nameId);
+        } else {
+            json.string("name", r.name);
+        }
+        json.unsignedNumber("language", r.language);
+        json.unsignedNumber("address", r.address);
+        if (r.offset) {
+            json.unsignedNumber("offset", *r.offset);
+        } else {
+            json.member("offset", "null");
+        }
+        json.unsignedNumber("size", r.size);
+        json.unsignedNumber("code_page", r.codePage);
+    });
+    if (report.versionInfo) {
+        json.next("version_info");
+        json.open('{');
+        if (!report.versionInfo->fileVersion.empty()) {
+            json.string("file_version", report.versionInfo->fileVersion);
+            json.string("product_version", report.versionInfo->productVersion);
+        }
+        const std::optional strings = report.versionInfo->strings;
+        table(json, "strings", strings, [&json](const PeVersionInfo::Text& t) {
+            json.string("table", t.table);
+            json.string("key", t.key);
+            json.string("value", t.value);
+        });
+        json.close('}');
+    }
+    if (report.manifest) {
+        json.string("manifest", *report.manifest);
+        json.unsignedNumber("manifest_size", report.manifestSize);
+    }
+    if (report.richHeader) {
+        const RichHeaderInfo& r = *report.richHeader;
+        json.next("rich_header");
+        json.open('{');
+        json.unsignedNumber("offset", r.offset);
+        json.unsignedNumber("size", r.size);
+        json.unsignedNumber("key", r.key);
+        json.unsignedNumber("computed_checksum", r.computed);
+        json.boolean("checksum_ok", r.computed == r.key);
+        const std::optional entries = r.entries;
+        table(json, "entries", entries, [&json](const RichHeaderInfo::Entry& e) {
+            json.unsignedNumber("product", e.product);
+            json.unsignedNumber("build", e.build);
+            json.unsignedNumber("count", e.count);
+        });
+        json.close('}');
+    }
+    if (report.loadInfo) {
+        const PeLoadInfo& l = *report.loadInfo;
+        json.next("tls_callbacks");
+        json.open('[');
+        for (const std::uint64_t callback : l.tlsCallbacks) {
+            json.element(std::to_string(callback));
+        }
+        json.close(']');
+        if (l.configSize) {
+            json.next("load_config");
+            json.open('{');
+            json.unsignedNumber("size", *l.configSize);
+            const std::pair<const char*, const std::optional<std::uint64_t>*> rows[] = {
+                {"security_cookie", &l.securityCookie},
+                {"seh_handler_table", &l.sehTable},
+                {"seh_handler_count", &l.sehCount},
+                {"guard_cf_check_function", &l.guardCheck},
+                {"guard_cf_function_table", &l.guardFunctionTable},
+                {"guard_cf_function_count", &l.guardFunctionCount},
+                {"guard_flags", &l.guardFlags},
+            };
+            for (const auto& [name, value] : rows) {
+                if (*value) {
+                    json.unsignedNumber(name, **value);
+                }
+            }
+            json.close('}');
+        }
+    }
+    table(json, "overlay_archive", report.overlayArchive, [&json](const OverlayEntryInfo& e) {
+        json.unsignedNumber("length", e.size);
+        json.string("date", e.date);
+        json.string("time", e.time);
+        json.string("name", e.name);
+    });
+}
+
 }  // namespace
 
 void writeStructureText(const StructureReport& report, const TextSink& sink,
@@ -752,6 +1069,7 @@ void writeStructureJson(const StructureReport& report, const TextSink& sink,
         json.strings("libraries", *report.libraries);
     }
     writeElfTables(json, report, symbols);
+    writePeTables(json, report);
     json.strings("warnings", report.warnings);
     json.close('}');
     json.finish();

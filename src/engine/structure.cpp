@@ -9,6 +9,7 @@
 #include "file_reader.h"
 #include "formats/decoder.h"
 #include "formats/elf_tables.h"
+#include "formats/pe_tables.h"
 
 namespace tessaloom {
 
@@ -20,8 +21,11 @@ constexpr std::size_t kMaxMeasuredSections = 4096;
 // The entropy of every section's bytes in one pass in order of offset over the bytes the
 // sections cover, reading each of them once: the running counts are noted where a section
 // starts and subtracted where it ends, so sections may overlap.
-void measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
-                      const ProgressCallback& progress, std::vector<std::string>& warnings) {
+// Returns how many bytes it read; the progress it reports counts after bytes more that are read
+// next.
+std::uint64_t measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
+                               const ProgressCallback& progress, std::vector<std::string>& warnings,
+                               std::uint64_t after) {
     struct Event {
         std::uint64_t position;
         bool start;
@@ -83,7 +87,7 @@ void measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
             position += length;
             done += length;
             if (progress) {
-                progress({done, total});
+                progress({done, total + after});
             }
         }
         position = event.position;
@@ -102,6 +106,7 @@ void measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
             entropyOfCounts(inside, std::min(section.size, size - section.offset));
         --open;
     }
+    return total;
 }
 
 using Decoder = bool (*)(formats::Decoding&);
@@ -149,14 +154,32 @@ StructureReport describeStructure(ByteSource& source, std::string path,
     if (bytes.failure()) {
         throw ReadError(report.path, bytes.failure()->reason);
     }
-    if (report.sections && options.entropies == SectionEntropies::kMeasured) {
-        try {
-            measureEntropies(source, *report.sections, options.progress, report.warnings);
-        } catch (const ReadError& error) {
-            Failure failure = error.failure();
-            failure.path = report.path;
-            throw ReadError(std::move(failure));
+    const bool measured = options.entropies == SectionEntropies::kMeasured;
+    try {
+        // A PE file's checksum is the sum of all its bytes, read after those of the sections.
+        const std::uint64_t summed = report.checksum && measured ? report.size : 0;
+        std::uint64_t read = 0;
+        if (report.sections && measured) {
+            read = measureEntropies(source, *report.sections, options.progress, report.warnings,
+                                    summed);
         }
+        if (summed > 0) {
+            formats::Bytes whole(source);
+            report.checksum->computed =
+                formats::peChecksum(whole, report.checksum->offset, kDefaultChunkSize,
+                                    [&options, read, summed](std::uint64_t done) {
+                                        if (options.progress) {
+                                            options.progress({read + done, read + summed});
+                                        }
+                                    });
+            if (whole.failure()) {
+                throw ReadError(*whole.failure());
+            }
+        }
+    } catch (const ReadError& error) {
+        Failure failure = error.failure();
+        failure.path = report.path;
+        throw ReadError(std::move(failure));
     }
     return report;
 }

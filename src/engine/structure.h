@@ -91,6 +91,8 @@ struct ZipEntryInfo {
     std::string method;
     std::uint32_t crc32 = 0;
     bool dataDescriptor = false;
+    std::uint16_t dosDate = 0;  // when it was last modified, as its header holds it
+    std::uint16_t dosTime = 0;
 
     bool operator==(const ZipEntryInfo&) const = default;
 };
@@ -204,6 +206,107 @@ struct RelocationInfo {
     bool operator==(const RelocationInfo&) const = default;
 };
 
+// A PE file's checksum: as its optional header holds it, and as the loader computes it over the
+// bytes of the file (empty where the bytes are not read: SectionEntropies::kSkipped).
+struct PeChecksumInfo {
+    std::uint64_t offset = 0;  // of the CheckSum field
+    std::uint64_t stored = 0;
+    std::optional<std::uint64_t> computed;
+
+    bool operator==(const PeChecksumInfo&) const = default;
+};
+
+// An entry of a PE file's debug directory; for a CodeView entry, the program database it names.
+struct PeDebugInfo {
+    std::string type;  // codeview, pogo, repro..., or "unknown 17"
+    std::uint64_t typeNumber = 0;
+    std::uint64_t timestamp = 0;
+    std::uint64_t size = 0;
+    std::uint64_t address = 0;   // AddressOfRawData, relative to the image base
+    std::uint64_t offset = 0;    // PointerToRawData
+    std::string codeViewFormat;  // RSDS or NB10, for a CodeView entry that holds one
+    std::string pdbPath;
+    std::string guid;  // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, RSDS only
+    std::optional<std::uint64_t> age;
+
+    bool operator==(const PeDebugInfo&) const = default;
+};
+
+// A resource: a leaf of the resource tree, under its type, name and language.
+struct PeResourceInfo {
+    std::string type;                     // RT_ICON..., or the type's name
+    std::optional<std::uint64_t> typeId;  // where the type is a number
+    std::string name;                     // the name, where it is one
+    std::optional<std::uint64_t> nameId;  // where the name is a number
+    std::uint64_t language = 0;
+    std::uint64_t address = 0;            // of its data, relative to the image base
+    std::optional<std::uint64_t> offset;  // where its data lies in the file
+    std::uint64_t size = 0;
+    std::uint64_t codePage = 0;
+
+    bool operator==(const PeResourceInfo&) const = default;
+};
+
+// The version resource: the fixed versions and the strings of its string tables.
+struct PeVersionInfo {
+    struct Text {
+        std::string table;  // the language and code page, as its key has them: 040904B0
+        std::string key;
+        std::string value;
+
+        bool operator==(const Text&) const = default;
+    };
+    std::string fileVersion;  // 1.2.3.4; empty without the fixed information
+    std::string productVersion;
+    std::vector<Text> strings;
+
+    bool operator==(const PeVersionInfo&) const = default;
+};
+
+// The Rich header that Microsoft's linker leaves between the DOS stub and the PE header: the
+// tools that built the file, each by product, build and how many objects it made.
+struct RichHeaderInfo {
+    struct Entry {
+        std::uint64_t product = 0;
+        std::uint64_t build = 0;
+        std::uint64_t count = 0;
+
+        bool operator==(const Entry&) const = default;
+    };
+    std::uint64_t offset = 0;  // of "DanS"
+    std::uint64_t size = 0;    // to the end of the key after "Rich"
+    std::uint64_t key = 0;
+    std::uint64_t computed = 0;  // the checksum of the DOS header, stub and entries
+    std::vector<Entry> entries;
+
+    bool operator==(const RichHeaderInfo&) const = default;
+};
+
+// The TLS callbacks and the load configuration's main fields of a PE file.
+struct PeLoadInfo {
+    std::vector<std::uint64_t> tlsCallbacks;  // addresses, as the TLS directory holds them
+    std::optional<std::uint64_t> configSize;  // the load configuration's own Size field
+    std::optional<std::uint64_t> securityCookie;
+    std::optional<std::uint64_t> sehTable;
+    std::optional<std::uint64_t> sehCount;
+    std::optional<std::uint64_t> guardCheck;
+    std::optional<std::uint64_t> guardFunctionTable;
+    std::optional<std::uint64_t> guardFunctionCount;
+    std::optional<std::uint64_t> guardFlags;
+
+    bool operator==(const PeLoadInfo&) const = default;
+};
+
+// A ZIP entry of an archive appended to a PE file, as unzip -l lists it.
+struct OverlayEntryInfo {
+    std::string name;
+    std::uint64_t size = 0;
+    std::string date;  // 2024-01-02
+    std::string time;  // 13:45
+
+    bool operator==(const OverlayEntryInfo&) const = default;
+};
+
 // The format as one word: "PE32+", "PE32", "ELF64", "ELF32", "ZIP", "PNG" or "raw".
 struct StructureReport {
     std::string path;
@@ -228,12 +331,25 @@ struct StructureReport {
     std::optional<std::vector<NoteInfo>> notes;
     std::optional<VersionsInfo> versions;
     std::optional<std::vector<RelocationInfo>> relocations;
+    // PE: each only when the file has it.
+    std::optional<PeChecksumInfo> checksum;
+    std::optional<std::vector<PeDebugInfo>> debug;
+    std::optional<std::vector<PeResourceInfo>> resources;
+    std::optional<PeVersionInfo> versionInfo;
+    std::optional<std::string> manifest;  // made safe to show, cut to kShownManifest bytes
+    std::uint64_t manifestSize = 0;       // of the whole manifest
+    std::optional<RichHeaderInfo> richHeader;
+    std::optional<PeLoadInfo> loadInfo;
+    std::optional<std::vector<OverlayEntryInfo>> overlayArchive;
     // Structure that is not as the format has it: a count or offset that points outside the
     // file, a table cut short, a CRC that does not match. The report goes on around it.
     std::vector<std::string> warnings;
 
     bool operator==(const StructureReport&) const = default;
 };
+
+// The bytes of a manifest that a report shows.
+inline constexpr std::uint64_t kShownManifest = 16 << 10;
 
 // Whether the entropy of each section's bytes is measured: one sequential read of the bytes the
 // sections cover. Skipped, only the headers are read, so the tree of a file of any size comes at

@@ -4,7 +4,8 @@
     struct_peer_check.py readelf|pefile|zipfile|pngcheck TESSALOOM
 
 readelf: the system's own ELF programs and libraries, an object file and a big-endian ELF32;
-pefile: Wine's PE DLLs and a program and DLL built with MinGW-w64; zipfile: archives made by
+pefile: Wine's PE DLLs and programs and DLLs built with MinGW-w64 (one with a build ID, one given
+a Rich header, one with a ZIP archive appended); zipfile: archives made by
 Python and by Info-ZIP zip (ZIP64, data descriptors, a stub in front); pngcheck: PNG files made
 here (a wrong CRC, bytes after IEND) and a few of the system's. Exits with 77 when the tool is
 missing. TESSALOOM_EXE and TESSALOOM_LAUNCHER override the program, as for the other end-to-end
@@ -82,7 +83,7 @@ def elf_files(work):
         with open(os.path.join(work, "sysv.o"), "wb") as out:
             out.write(data)
         files += [os.path.join(work, "gnu.o"), os.path.join(work, "sysv.o")]
-    return [f for f in files if os.path.isfile(f)]
+    return [f for f in files if f and os.path.isfile(f)]
 
 
 def check_readelf(work):
@@ -177,7 +178,8 @@ MANY_SECTIONS = "".join(f'__attribute__((section(".s{i}"))) int v{i} = {i};\n'
 def pe_files(work):
     wine = "/usr/lib/x86_64-linux-gnu/wine"
     files = [f"{wine}/x86_64-windows/{name}" for name in
-             ["kernel32.dll", "ntdll.dll", "user32.dll", "msvcrt.dll", "ws2_32.dll", "gdi32.dll"]]
+             ["kernel32.dll", "ntdll.dll", "user32.dll", "msvcrt.dll", "ws2_32.dll", "gdi32.dll",
+              "comctl32.dll"]]
     files += sorted(glob.glob(f"{wine}/i386-windows/*.dll"))[:3]
     gcc = shutil.which("x86_64-w64-mingw32-gcc-posix") or shutil.which("x86_64-w64-mingw32-gcc")
     if gcc:
@@ -187,8 +189,178 @@ def pe_files(work):
         subprocess.run([gcc, "-shared", "-o", "add.dll", "add.c"], cwd=work, check=True)
         subprocess.run([gcc, "-o", "main.exe", "main.c", "add.dll"], cwd=work, check=True)
         subprocess.run([gcc, "-o", "many.exe", "many.c"], cwd=work, check=True)
-        files += [os.path.join(work, n) for n in ["add.dll", "main.exe", "many.exe"]]
-    return [f for f in files if os.path.isfile(f)]
+        # A CodeView entry in the debug directory, for the build ID.
+        subprocess.run([gcc, "-o", "debug.exe", "main.c", "add.dll", "-Wl,--build-id"], cwd=work,
+                       check=True)
+        files += [os.path.join(work, n) for n in ["add.dll", "main.exe", "many.exe", "debug.exe"]]
+        # Stripped, its headers leave room for a Rich header.
+        subprocess.run([gcc, "-s", "-shared", "-o", "stripped.dll", "add.c"], cwd=work, check=True)
+        files += [with_rich_header(work, os.path.join(work, "stripped.dll")),
+                  with_archive(work, os.path.join(work, "main.exe"))]
+    return [f for f in files if f and os.path.isfile(f)]
+
+
+def rotated(value, by):
+    by %= 32
+    return ((value << by) | (value >> (32 - by))) & 0xFFFFFFFF if by else value
+
+
+RICH_TOOLS = [(0x0104, 30795, 12), (0x0105, 30795, 3), (0x00FF, 1, 1), (0x0102, 33145, 40)]
+
+
+def rich_checksum(data, dans, entries):
+    """The checksum that the linker keys a Rich header with, computed here from its definition."""
+    checksum = dans
+    for i in range(dans):
+        if not 0x3C <= i < 0x40:
+            checksum = (checksum + rotated(data[i], i)) & 0xFFFFFFFF
+    for product, build, count in entries:
+        checksum = (checksum + rotated(product << 16 | build, count)) & 0xFFFFFFFF
+    return checksum
+
+
+def with_rich_header(work, source):
+    """A copy of source whose PE header moves down to make room for a Rich header after the stub."""
+    data = bytearray(open(source, "rb").read())
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections = struct.unpack_from("<H", data, pe + 6)[0]
+    optional = struct.unpack_from("<H", data, pe + 20)[0]
+    headers = pe + 24 + optional + 40 * sections
+    room = 16 + 8 * len(RICH_TOOLS) + 8
+    first = min(struct.unpack_from("<I", data, pe + 24 + optional + 40 * i + 20)[0] or len(data)
+                for i in range(sections))
+    if headers + room > first:
+        return None
+    header = data[pe:headers]
+    data[pe:headers + room] = bytes(headers + room - pe)
+    data[pe + room:pe + room + len(header)] = header
+    struct.pack_into("<I", data, 0x3C, pe + room)
+    key = rich_checksum(data, pe, RICH_TOOLS)
+    words = [0x536E6144 ^ key, key, key, key]
+    for product, build, count in RICH_TOOLS:
+        words += [(product << 16 | build) ^ key, count ^ key]
+    words += [0x68636952, key]
+    struct.pack_into(f"<{len(words)}I", data, pe, *words)
+    path = os.path.join(work, "rich.dll")
+    open(path, "wb").write(data)
+    return path
+
+
+def with_archive(work, source):
+    """A copy of source with a ZIP archive appended, as a self-extracting program has it."""
+    import zipfile
+    path = os.path.join(work, "sfx.exe")
+    shutil.copy(source, path)
+    with zipfile.ZipFile(path, "a") as archive:
+        for name, text in [("readme.txt", "hello\n" * 40), ("bin/tool.dat", "x" * 999)]:
+            info = zipfile.ZipInfo(name, date_time=(2021, 3, 4, 5, 6, 8))
+            archive.writestr(info, text, compress_type=zipfile.ZIP_DEFLATED)
+    return path
+
+
+def debug_type(number):
+    import pefile
+    name = pefile.DEBUG_TYPE.get(number)
+    return name[len("IMAGE_DEBUG_TYPE_"):].lower() if name else f"unknown {number}"
+
+
+def check_pe_tables(path, ours, pe):
+    import pefile
+    expect(f"{path}: checksum", (ours["checksum"]["stored"], ours["checksum"]["computed"]),
+           (pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum()))
+    debug = []
+    for entry in getattr(pe, "DIRECTORY_ENTRY_DEBUG", []):
+        row = {"type": debug_type(entry.struct.Type), "size": entry.struct.SizeOfData,
+               "address": entry.struct.AddressOfRawData, "offset": entry.struct.PointerToRawData}
+        cv = entry.entry
+        if cv is not None and getattr(cv, "CvSignature", None) == b"RSDS":
+            row["guid"] = "{%08X-%04X-%04X-%02X%02X-%s}" % (
+                cv.Signature_Data1, cv.Signature_Data2, cv.Signature_Data3, cv.Signature_Data4,
+                cv.Signature_Data5, cv.Signature_Data6.hex().upper())
+            row["age"] = cv.Age
+            row["pdb_path"] = name_of(getattr(cv, "PdbFileName", b"").split(b"\0")[0])
+        debug.append(row)
+    keys = ["type", "size", "address", "offset", "guid", "age", "pdb_path"]
+    expect(f"{path}: debug", [{k: d[k] for k in keys if k in d} for d in ours.get("debug", [])],
+           debug)
+    resources = []
+    root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for kind in (root.entries if root else []):
+        kind_name = str(kind.name) if kind.name is not None else \
+            pefile.RESOURCE_TYPE.get(kind.id, str(kind.id))
+        for name in getattr(kind, "directory", None).entries if hasattr(kind, "directory") else []:
+            for language in name.directory.entries if hasattr(name, "directory") else []:
+                data = language.data.struct
+                try:
+                    offset = pe.get_offset_from_rva(data.OffsetToData)
+                except pefile.PEFormatError:
+                    offset = None
+                resources.append((kind_name, str(name.name) if name.name is not None else name.id,
+                                  language.id, offset, data.Size))
+    expect(f"{path}: resources", [(str(r["type"]), r["name"], r["language"], r["offset"], r["size"])
+                                  for r in ours.get("resources", [])], resources)
+    manifest = next((r for r in resources if r[0] == "RT_MANIFEST" and r[3] is not None), None)
+    if manifest is not None:
+        raw = pe.__data__[manifest[3]:manifest[3] + min(manifest[4], 16384)]
+        text = raw.removeprefix(b"\xef\xbb\xbf").decode("ascii", "replace").replace("\r\n", "\n")
+        if "\ufffd" not in text:
+            shown = "".join(c if c == "\n" or 0x20 <= ord(c) < 0x7F else "\\x%02X" % ord(c)
+                            for c in text)
+            expect(f"{path}: manifest", ours.get("manifest"), shown)
+    if hasattr(pe, "VS_FIXEDFILEINFO"):
+        fixed = pe.VS_FIXEDFILEINFO[0]
+
+        def dotted(most, least):
+            return f"{most >> 16}.{most & 0xFFFF}.{least >> 16}.{least & 0xFFFF}"
+        expect(f"{path}: version", (ours["version_info"].get("file_version"),
+                                    ours["version_info"].get("product_version")),
+               (dotted(fixed.FileVersionMS, fixed.FileVersionLS),
+                dotted(fixed.ProductVersionMS, fixed.ProductVersionLS)))
+        theirs = {}
+        for info in pe.FileInfo[0] if pe.FileInfo else []:
+            for table in getattr(info, "StringTable", []) if info.Key == b"StringFileInfo" else []:
+                theirs.setdefault(table.LangID.decode(), {}).update(
+                    {k.decode(): v.decode() for k, v in table.entries.items()})
+        mine = {}
+        for text in ours["version_info"]["strings"]:
+            mine.setdefault(text["table"], {})[text["key"]] = text["value"]
+        expect(f"{path}: version strings", mine, theirs)
+    rich = pe.parse_rich_header()
+    if rich is not None or "rich_header" in ours:
+        values = rich["values"] if rich else []
+        expect(f"{path}: Rich header",
+               (ours["rich_header"]["key"], [(e["product"], e["build"], e["count"])
+                                            for e in ours["rich_header"]["entries"]]),
+               (rich["checksum"], [(values[i] >> 16, values[i] & 0xFFFF, values[i + 1])
+                                for i in range(0, len(values), 2)]) if rich else None)
+        data = open(path, "rb").read()
+        entries = [(e["product"], e["build"], e["count"]) for e in ours["rich_header"]["entries"]]
+        expect(f"{path}: Rich checksum", ours["rich_header"]["computed_checksum"],
+               rich_checksum(data, ours["rich_header"]["offset"], entries))
+    tls = getattr(pe, "DIRECTORY_ENTRY_TLS", None)
+    if tls is not None and tls.struct.AddressOfCallBacks:
+        callbacks = []
+        at = tls.struct.AddressOfCallBacks - pe.OPTIONAL_HEADER.ImageBase
+        width = 8 if pe.OPTIONAL_HEADER.Magic == 0x20B else 4
+        while True:
+            value = pe.get_qword_at_rva(at) if width == 8 else pe.get_dword_at_rva(at)
+            if not value:
+                break
+            callbacks.append(value)
+            at += width
+        expect(f"{path}: TLS callbacks", ours.get("tls_callbacks"), callbacks)
+    config = getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None)
+    if config is not None:
+        expect(f"{path}: load configuration",
+               (ours["load_config"]["size"], ours["load_config"].get("security_cookie")),
+               (config.struct.Size, getattr(config.struct, "SecurityCookie", None)))
+    if path.endswith("sfx.exe"):
+        import zipfile
+        with zipfile.ZipFile(path) as archive:
+            theirs = [(i.file_size, "%04d-%02d-%02d" % i.date_time[:3],
+                       "%02d:%02d" % i.date_time[3:5], i.filename) for i in archive.infolist()]
+        expect(f"{path}: appended archive", [(e["length"], e["date"], e["time"], e["name"])
+                                             for e in ours.get("overlay_archive", [])], theirs)
 
 
 def name_of(raw):
@@ -208,7 +380,9 @@ def check_pefile(work):
         pe = pefile.PE(path, fast_load=True)
         pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY[d] for d in [
             "IMAGE_DIRECTORY_ENTRY_IMPORT", "IMAGE_DIRECTORY_ENTRY_EXPORT",
-            "IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT"]])
+            "IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT", "IMAGE_DIRECTORY_ENTRY_RESOURCE",
+            "IMAGE_DIRECTORY_ENTRY_DEBUG", "IMAGE_DIRECTORY_ENTRY_TLS",
+            "IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]])
         expect(f"{path}: format", ours["format"],
                "PE32+" if pe.OPTIONAL_HEADER.Magic == 0x20B else "PE32")
         expect(f"{path}: entry point", ours["entry_point"], pe.OPTIONAL_HEADER.AddressOfEntryPoint)
@@ -230,6 +404,7 @@ def check_pefile(work):
                                     f"{section['entropy']} against {s.get_entropy()}")
         if len(pe.sections) > 96:
             continue  # addresses are mapped through the first 96 sections, pefile's through all
+        check_pe_tables(path, ours, pe)
         imports = [(name_of(d.dll), [name_of(i.name) if i.name else f"#{i.ordinal}"
                                      for i in d.imports], False)
                    for d in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "decoder.h"
+#include "pe_tables.h"
 
 namespace tessaloom::formats {
 
@@ -282,14 +283,6 @@ constexpr FieldLayout kCertificateHeader[] = {
     {"wCertificateType", 6, 2, Render::kName, kCertificateTypes},
 };
 
-// Where a section's bytes are in the file and in memory.
-struct SectionPlace {
-    std::uint64_t address;
-    std::uint64_t virtualSize;
-    std::uint64_t offset;
-    std::uint64_t rawSize;
-};
-
 class PeDecoder {
   public:
     explicit PeDecoder(Decoding& decoding) : d_(decoding), bytes_(decoding.bytes) {}
@@ -318,15 +311,7 @@ class PeDecoder {
     Decoding& d_;
     Bytes& bytes_;
     StructField* optional_ = nullptr;
-    // The first sections, which addresses are mapped through.
-    std::vector<SectionPlace> places_;
-    // Where the data of the last section in the file ends, whether it is mapped or not.
-    std::uint64_t sectionsEnd_ = 0;
-    std::array<std::pair<std::uint64_t, std::uint64_t>, kMaxDataDirectories> directories_{};
-    std::uint64_t directoryCount_ = 0;
-    std::uint64_t headersSize_ = 0;
-    std::uint64_t imageBase_ = 0;
-    std::uint64_t pointerSize_ = 4;
+    PeLayout layout_;
     std::uint64_t stringTable_ = 0;
     // The thunks of the import name tables read so far: from the offset of each to where it
     // ended. No thunk is read twice, however many descriptors point at it.
@@ -336,6 +321,7 @@ class PeDecoder {
 };
 
 void PeDecoder::decode(std::uint64_t peOffset) {
+    layout_.peOffset = peOffset;
     StructField& signature = d_.add("PE signature", peOffset, 4);
     readFields(bytes_, peOffset, kPeSignature, kLittle, signature);
     StructField& coff = d_.add("COFF header", peOffset + 4, kCoffHeaderSize);
@@ -376,6 +362,7 @@ void PeDecoder::decode(std::uint64_t peOffset) {
     readExports();
     readCertificates();
     addOverlay();
+    readPeTables(d_, layout_);
 }
 
 bool PeDecoder::readOptionalHeader(std::uint64_t offset, std::uint64_t size) {
@@ -387,13 +374,18 @@ bool PeDecoder::readOptionalHeader(std::uint64_t offset, std::uint64_t size) {
         d_.warn("Unknown optional header magic " + hex(*magic) + "; read as PE32");
     }
     d_.report.format = plus ? "PE32+" : "PE32";
-    pointerSize_ = plus ? 8 : 4;
+    layout_.pointerSize = plus ? 8 : 4;
     const std::span<const FieldLayout> layouts =
         plus ? std::span<const FieldLayout>(kOptionalHeader64)
              : std::span<const FieldLayout>(kOptionalHeader32);
     const bool whole = readFields(bytes_, offset, layouts, kLittle, header);
-    imageBase_ = numberOf(header, "ImageBase").value_or(0);
-    headersSize_ = numberOf(header, "SizeOfHeaders").value_or(0);
+    layout_.imageBase = numberOf(header, "ImageBase").value_or(0);
+    if (const StructField* checksum = fieldOf(header, "CheckSum");
+        checksum != nullptr && checksum->offset + 4 <= offset + size) {
+        layout_.checksumOffset = checksum->offset;
+        layout_.storedChecksum = checksum->number.value_or(0);
+    }
+    layout_.headersSize = numberOf(header, "SizeOfHeaders").value_or(0);
     if (layouts.back().offset + layouts.back().size > size) {
         d_.warn("SizeOfOptionalHeader (" + decimal(size) + ") is smaller than the header's fields");
     }
@@ -401,23 +393,24 @@ bool PeDecoder::readOptionalHeader(std::uint64_t offset, std::uint64_t size) {
         return false;
     }
     const std::uint64_t declared = numberOf(header, "NumberOfRvaAndSizes").value_or(0);
-    directoryCount_ = std::min(declared, kMaxDataDirectories);
+    layout_.directoryCount = std::min(declared, kMaxDataDirectories);
     if (declared > kMaxDataDirectories) {
         d_.warn("NumberOfRvaAndSizes is " + decimal(declared) + "; only the first 16 are read");
     }
     const std::uint64_t first = offset + layouts.back().offset + layouts.back().size;
-    StructField& directories = addField(header, "Data directories", first, directoryCount_ * 8);
-    for (std::uint64_t i = 0; i < directoryCount_; ++i) {
+    StructField& directories =
+        addField(header, "Data directories", first, layout_.directoryCount * 8);
+    for (std::uint64_t i = 0; i < layout_.directoryCount; ++i) {
         StructField& entry =
             addField(directories, std::string(kDataDirectoryNames[i]), first + 8 * i, 8);
         if (!readFields(bytes_, first + 8 * i, kDataDirectoryEntry, kLittle, entry)) {
-            directoryCount_ = i;
+            layout_.directoryCount = i;
             return false;
         }
-        directories_[i] = {numberOf(entry, "VirtualAddress").value_or(0),
-                           numberOf(entry, "Size").value_or(0)};
-        entry.value =
-            hex(directories_[i].first) + ", " + decimal(directories_[i].second) + " bytes";
+        layout_.directories[i] = {numberOf(entry, "VirtualAddress").value_or(0),
+                                  numberOf(entry, "Size").value_or(0)};
+        entry.value = hex(layout_.directories[i].first) + ", " +
+                      decimal(layout_.directories[i].second) + " bytes";
     }
     return true;
 }
@@ -481,9 +474,9 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
             safeText(ByteView(nameBytes.begin(), std::ranges::find(nameBytes, std::uint8_t{0})));
         header.fields.front().value = rawName == name ? name : rawName + " (" + name + ")";
         header.value = "at " + hex(info.offset) + ", " + decimal(info.size) + " bytes";
-        if (places_.size() < kMaxMappedSections) {
-            places_.push_back({info.address, info.virtualSize, info.offset, info.size});
-        } else if (places_.size() == kMaxMappedSections && i == kMaxMappedSections) {
+        if (layout_.places.size() < kMaxMappedSections) {
+            layout_.places.push_back({info.address, info.virtualSize, info.offset, info.size});
+        } else if (layout_.places.size() == kMaxMappedSections && i == kMaxMappedSections) {
             d_.warn(
                 "More than " + decimal(kMaxMappedSections) +
                 " sections, the Windows loader's documented limit: addresses are mapped through "
@@ -499,7 +492,7 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
                 const std::uint64_t inFile = std::min(info.size, bytes_.size() - info.offset);
                 addField(data, name.empty() ? label : name, info.offset, inFile,
                          "RVA " + hex(info.address));
-                sectionsEnd_ = std::max(sectionsEnd_, info.offset + inFile);
+                layout_.sectionsEnd = std::max(layout_.sectionsEnd, info.offset + inFile);
             }
         }
         d_.report.sections->push_back(std::move(info));
@@ -511,20 +504,7 @@ void PeDecoder::readSections(std::uint64_t offset, std::uint64_t count) {
 }
 
 std::optional<std::uint64_t> PeDecoder::fileOffset(std::uint64_t rva) const {
-    for (const SectionPlace& place : places_) {
-        const std::uint64_t span = std::max(place.virtualSize, place.rawSize);
-        if (rva >= place.address && rva - place.address < span) {
-            const std::uint64_t delta = rva - place.address;
-            if (delta < place.rawSize) {
-                return place.offset + delta;
-            }
-            return std::nullopt;
-        }
-    }
-    if (rva < headersSize_ || places_.empty()) {
-        return rva;
-    }
-    return std::nullopt;
+    return layout_.fileOffset(rva);
 }
 
 void PeDecoder::showFileOffset(StructField* field) {
@@ -540,13 +520,13 @@ void PeDecoder::showFileOffset(StructField* field) {
 
 std::optional<std::uint64_t> PeDecoder::directoryRva(std::uint64_t index,
                                                      std::uint64_t* size) const {
-    if (index >= directoryCount_ || directories_[index].first == 0) {
+    if (index >= layout_.directoryCount || layout_.directories[index].first == 0) {
         return std::nullopt;
     }
     if (size != nullptr) {
-        *size = directories_[index].second;
+        *size = layout_.directories[index].second;
     }
-    return directories_[index].first;
+    return layout_.directories[index].first;
 }
 
 std::string PeDecoder::text(std::uint64_t rva, std::uint64_t places) {
@@ -570,7 +550,7 @@ bool PeDecoder::takeRow() {
 
 std::vector<std::string> PeDecoder::importedFunctions(std::uint64_t rva, std::uint64_t base) {
     std::vector<std::string> functions;
-    const std::uint64_t ordinalFlag = std::uint64_t{1} << (pointerSize_ * 8 - 1);
+    const std::uint64_t ordinalFlag = std::uint64_t{1} << (layout_.pointerSize * 8 - 1);
     const std::optional<std::uint64_t> start = fileOffset(rva);
     if (!start) {
         d_.warn("An import name table at RVA " + hex(rva) + " is not in the file");
@@ -584,13 +564,13 @@ std::vector<std::string> PeDecoder::importedFunctions(std::uint64_t rva, std::ui
     }
     const std::uint64_t limit = next != nameTables_.end() ? next->first : UINT64_MAX;
     std::uint64_t at = *start;
-    for (;; at += pointerSize_) {
+    for (;; at += layout_.pointerSize) {
         if (at >= limit) {
             d_.warn("The import name table at RVA " + hex(rva) +
                     " runs into that of an earlier library");
             break;
         }
-        const std::optional<std::uint64_t> thunk = bytes_.number(at, pointerSize_, kLittle);
+        const std::optional<std::uint64_t> thunk = bytes_.number(at, layout_.pointerSize, kLittle);
         if (!thunk) {
             d_.warn("An import name table runs past the end of the file");
             break;
@@ -686,7 +666,7 @@ void PeDecoder::readDelayImports() {
         }
         // Old descriptors hold addresses, not addresses relative to the image base.
         const std::uint64_t base =
-            (numberOf(descriptor, "Attributes").value_or(0) & 1) != 0 ? 0 : imageBase_;
+            (numberOf(descriptor, "Attributes").value_or(0) & 1) != 0 ? 0 : layout_.imageBase;
         const std::uint64_t names = numberOf(descriptor, "ImportNameTableRVA").value_or(0);
         std::string library = text((name - base) & 0xFFFFFFFF, 2);
         if (d_.spent()) {
@@ -786,11 +766,12 @@ void PeDecoder::readExports() {
 }
 
 void PeDecoder::readCertificates() {
-    if (kSecurityEntry >= directoryCount_ || directories_[kSecurityEntry].first == 0) {
+    if (kSecurityEntry >= layout_.directoryCount ||
+        layout_.directories[kSecurityEntry].first == 0) {
         return;
     }
     // This directory's address is an offset in the file.
-    const auto [offset, size] = directories_[kSecurityEntry];
+    const auto [offset, size] = layout_.directories[kSecurityEntry];
     if (!bytes_.holds(offset, size)) {
         d_.warn("The certificate table (" + decimal(size) + " bytes at " + hex(offset) +
                 ") reaches past the end of the file");
@@ -813,13 +794,14 @@ void PeDecoder::readCertificates() {
 }
 
 void PeDecoder::addOverlay() {
-    const std::uint64_t end = std::max(std::min(headersSize_, bytes_.size()), sectionsEnd_);
+    const std::uint64_t end =
+        std::max(std::min(layout_.headersSize, bytes_.size()), layout_.sectionsEnd);
     if (end == 0 || end >= bytes_.size()) {
         return;
     }
     std::string value = decimal(bytes_.size() - end) + " bytes past the last section";
-    const auto [certificates, certificatesSize] = directories_[kSecurityEntry];
-    if (kSecurityEntry < directoryCount_ && certificatesSize > 0 && certificates >= end) {
+    const auto [certificates, certificatesSize] = layout_.directories[kSecurityEntry];
+    if (kSecurityEntry < layout_.directoryCount && certificatesSize > 0 && certificates >= end) {
         value += ", holding the certificate table";
     }
     d_.add("Overlay", end, bytes_.size() - end, std::move(value));

@@ -136,6 +136,8 @@ struct CentralEntry {
     std::uint64_t compressedSize = 0;
     std::uint64_t size = 0;
     std::uint64_t localOffset = 0;
+    std::uint64_t time = 0;
+    std::uint64_t date = 0;
     bool zip64 = false;
 };
 
@@ -258,6 +260,8 @@ std::optional<std::uint64_t> ZipDecoder::readLocal(CentralEntry& entry, bool fro
         entry.compressedSize = number("Compressed size");
         entry.size = number("Uncompressed size");
         entry.localOffset = at;
+        entry.time = number("Last modified time");
+        entry.date = number("Last modified date");
         applyZip64(nameAt + nameLength, extraLength, entry);
     } else {
         CentralEntry fromLocal = entry;
@@ -322,7 +326,9 @@ std::optional<std::uint64_t> ZipDecoder::readLocal(CentralEntry& entry, bool fro
 void ZipDecoder::addEntry(const CentralEntry& entry, bool descriptor) {
     d_.report.entries->push_back({entry.name, entry.localOffset, entry.compressedSize, entry.size,
                                   renderValue(Render::kName, entry.method, kMethods),
-                                  static_cast<std::uint32_t>(entry.crc), descriptor});
+                                  static_cast<std::uint32_t>(entry.crc), descriptor,
+                                  static_cast<std::uint16_t>(entry.date),
+                                  static_cast<std::uint16_t>(entry.time)});
 }
 
 std::uint64_t ZipDecoder::readCentral(std::uint64_t at, StructField& header, CentralEntry& entry,
@@ -342,6 +348,8 @@ std::uint64_t ZipDecoder::readCentral(std::uint64_t at, StructField& header, Cen
     entry.compressedSize = field("Compressed size");
     entry.size = field("Uncompressed size");
     entry.localOffset = field("Local header offset");
+    entry.time = field("Last modified time");
+    entry.date = field("Last modified date");
     applyZip64(at + kCentralHeaderSize + nameLength, extraLength, entry);
     localOffset = d_.checkedAdd(entry.localOffset, shift, "A local header");
     header.name = entry.name;
