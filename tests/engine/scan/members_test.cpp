@@ -382,8 +382,9 @@ TEST(MembersTest, SquashfsImagesWalkToTheirTree) {
     // A folder with more entries than one header holds, in more than one metadata block.
     std::vector<sq::Node> many;
     for (int i = 0; i < 700; ++i) {
-        many.push_back(
-            sq::file("f" + std::to_string(1000 + i), text(static_cast<std::size_t>(i % 9), 7)));
+        std::string name = "f";
+        name += std::to_string(1000 + i);
+        many.push_back(sq::file(name, text(static_cast<std::size_t>(i % 9), 7)));
     }
     const ByteBuffer image = sq::Writer({}).image({sq::folder("many", many)});
     std::vector<std::string> lines;
