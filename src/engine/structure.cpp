@@ -20,12 +20,11 @@ constexpr std::size_t kMaxMeasuredSections = 4096;
 
 // The entropy of every section's bytes in one pass in order of offset over the bytes the
 // sections cover, reading each of them once: the running counts are noted where a section
-// starts and subtracted where it ends, so sections may overlap.
-// Returns how many bytes it read; the progress it reports counts after bytes more that are read
-// next.
-std::uint64_t measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
-                               const ProgressCallback& progress, std::vector<std::string>& warnings,
-                               std::uint64_t after) {
+// starts and subtracted where it ends, so sections may overlap. With a checksum, the pass reads
+// every byte of the file instead and hands them all to it, so that the file is read once.
+void measureEntropies(ByteSource& source, std::vector<SectionInfo>& sections,
+                      formats::PeChecksum* checksum, const ProgressCallback& progress,
+                      std::vector<std::string>& warnings) {
     struct Event {
         std::uint64_t position;
         bool start;
@@ -66,16 +65,20 @@ std::uint64_t measureEntropies(ByteSource& source, std::vector<SectionInfo>& sec
             total += events[i + 1].position - events[i].position;
         }
     }
+    if (checksum != nullptr) {
+        total = size;
+    }
     ByteCounts counts{};
     std::vector<std::unique_ptr<ByteCounts>> snapshots(sections.size());
     ByteBuffer buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kDefaultChunkSize, total)));
     std::uint64_t done = 0;
     std::uint64_t position = 0;
     open = 0;
-    for (const Event& event : events) {
-        while (open > 0 && position < event.position) {
-            const auto length = static_cast<std::size_t>(
-                std::min<std::uint64_t>(buffer.size(), event.position - position));
+    // Reads on to until: what lies inside a section is counted, every byte summed.
+    const auto readTo = [&](std::uint64_t until) {
+        while (position < until) {
+            const auto length =
+                static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), until - position));
             Result<std::size_t> got = source.readAt(position, std::span(buffer).first(length));
             if (!got) {
                 throw ReadError(got.failure());
@@ -83,12 +86,23 @@ std::uint64_t measureEntropies(ByteSource& source, std::vector<SectionInfo>& sec
             if (*got != length) {
                 throw ReadError("", "The file ended before its size");
             }
-            addByteCounts(ByteView(buffer).first(length), counts);
+            const ByteView piece = ByteView(buffer).first(length);
+            if (open > 0) {
+                addByteCounts(piece, counts);
+            }
+            if (checksum != nullptr) {
+                checksum->add(piece);
+            }
             position += length;
             done += length;
             if (progress) {
-                progress({done, total + after});
+                progress({done, total});
             }
+        }
+    };
+    for (const Event& event : events) {
+        if (open > 0 || checksum != nullptr) {
+            readTo(event.position);
         }
         position = event.position;
         const SectionInfo& section = sections[event.section];
@@ -106,7 +120,9 @@ std::uint64_t measureEntropies(ByteSource& source, std::vector<SectionInfo>& sec
             entropyOfCounts(inside, std::min(section.size, size - section.offset));
         --open;
     }
-    return total;
+    if (checksum != nullptr) {
+        readTo(size);
+    }
 }
 
 using Decoder = bool (*)(formats::Decoding&);
@@ -156,25 +172,18 @@ StructureReport describeStructure(ByteSource& source, std::string path,
     }
     const bool measured = options.entropies == SectionEntropies::kMeasured;
     try {
-        // A PE file's checksum is the sum of all its bytes, read after those of the sections.
-        const std::uint64_t summed = report.checksum && measured ? report.size : 0;
-        std::uint64_t read = 0;
-        if (report.sections && measured) {
-            read = measureEntropies(source, *report.sections, options.progress, report.warnings,
-                                    summed);
+        // A PE file's checksum is the sum of all its bytes: they are read in the same pass.
+        std::optional<formats::PeChecksum> checksum;
+        if (report.checksum && measured) {
+            checksum.emplace(report.checksum->offset);
         }
-        if (summed > 0) {
-            formats::Bytes whole(source);
-            report.checksum->computed =
-                formats::peChecksum(whole, report.checksum->offset, kDefaultChunkSize,
-                                    [&options, read, summed](std::uint64_t done) {
-                                        if (options.progress) {
-                                            options.progress({read + done, read + summed});
-                                        }
-                                    });
-            if (whole.failure()) {
-                throw ReadError(*whole.failure());
-            }
+        if ((report.sections && measured) || checksum) {
+            std::vector<SectionInfo> none;
+            measureEntropies(source, report.sections ? *report.sections : none,
+                             checksum ? &*checksum : nullptr, options.progress, report.warnings);
+        }
+        if (checksum) {
+            report.checksum->computed = checksum->value();
         }
     } catch (const ReadError& error) {
         Failure failure = error.failure();

@@ -770,13 +770,47 @@ void readPeTables(Decoding& decoding, const PeLayout& layout) {
     PeTables(decoding, layout).read();
 }
 
+void PeChecksum::add(ByteView piece) {
+    const std::size_t length = piece.size();
+    for (std::size_t i = 0; i < length;) {
+        const std::uint64_t position = at_ + i;
+        const bool nearField = position < field_ + 4 && position + 16 > field_;
+        if ((position & 1) != 0 || nearField || length - i < 16) {
+            if (position - field_ >= 4) {
+                sum_ += std::uint64_t{piece[i]} << (8 * (position & 1));
+            }
+            ++i;
+            continue;
+        }
+        // A run of whole words up to the field or the end of the piece.
+        std::size_t end = length;
+        if (field_ > position) {
+            end = static_cast<std::size_t>(std::min<std::uint64_t>(end, i + (field_ - position)));
+        }
+        const std::size_t run = (end - i) & ~std::size_t{1};
+        sum_ += wordSum(piece.subspan(i, run));
+        i += run;
+    }
+    // 2^32 is 1 in the sum's arithmetic, as 2^16 is.
+    sum_ = (sum_ & 0xFFFFFFFF) + (sum_ >> 32);
+    at_ += length;
+}
+
+std::uint64_t PeChecksum::value() const {
+    std::uint64_t sum = sum_;
+    while ((sum >> 16) != 0) {
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return (sum + at_) & 0xFFFFFFFF;
+}
+
 std::optional<std::uint64_t> peChecksum(Bytes& bytes, std::uint64_t fieldOffset,
                                         std::size_t pieceSize,
                                         const std::function<void(std::uint64_t)>& read) {
     const std::uint64_t size = bytes.size();
     ByteBuffer piece(std::max<std::size_t>(
         1, static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize, size))));
-    std::uint64_t sum = 0;
+    PeChecksum checksum(fieldOffset);
     for (std::uint64_t at = 0; at < size;) {
         const auto length =
             static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - at));
@@ -784,37 +818,13 @@ std::optional<std::uint64_t> peChecksum(Bytes& bytes, std::uint64_t fieldOffset,
         if (!bytes.read(at, into)) {
             return std::nullopt;
         }
-        for (std::size_t i = 0; i < length;) {
-            const std::uint64_t position = at + i;
-            const bool nearField = position < fieldOffset + 4 && position + 16 > fieldOffset;
-            if ((position & 1) != 0 || nearField || length - i < 16) {
-                if (position - fieldOffset >= 4) {
-                    sum += std::uint64_t{into[i]} << (8 * (position & 1));
-                }
-                ++i;
-                continue;
-            }
-            // A run of whole words up to the field or the end of the piece.
-            std::size_t end = length;
-            if (fieldOffset > position) {
-                end = static_cast<std::size_t>(
-                    std::min<std::uint64_t>(end, i + (fieldOffset - position)));
-            }
-            const std::size_t run = (end - i) & ~std::size_t{1};
-            sum += wordSum(into.subspan(i, run));
-            i += run;
-        }
-        // 2^32 is 1 in the sum's arithmetic, as 2^16 is.
-        sum = (sum & 0xFFFFFFFF) + (sum >> 32);
+        checksum.add(into);
         at += length;
         if (read) {
             read(at);
         }
     }
-    while ((sum >> 16) != 0) {
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    return (sum + size) & 0xFFFFFFFF;
+    return checksum.value();
 }
 
 std::string utf16Text(ByteView units) {

@@ -54,10 +54,26 @@ struct PeLayout {
 // header, TLS callbacks and load configuration, and the archive appended after the sections.
 void readPeTables(Decoding& decoding, const PeLayout& layout);
 
-// The checksum of the bytes as the Windows loader computes it: the 16-bit words of the file
-// summed with their carries folded back in, the four bytes of the CheckSum field at fieldOffset
-// taken as 0, plus the length of the file; read pieceSize bytes at a time, each piece told to
-// read (how many bytes are done). Empty when the bytes cannot be read.
+// The checksum of a file as the Windows loader computes it, of its bytes handed in order from
+// offset 0 in pieces of any size: the 16-bit words of the file summed with their carries folded
+// back in, the four bytes of the CheckSum field at fieldOffset taken as 0, plus the length of
+// the file.
+class PeChecksum {
+  public:
+    explicit PeChecksum(std::uint64_t fieldOffset) : field_(fieldOffset) {}
+    // The next bytes of the file.
+    void add(ByteView piece);
+    // The checksum of the bytes handed in, as those of the whole file.
+    std::uint64_t value() const;
+
+  private:
+    std::uint64_t field_;
+    std::uint64_t at_ = 0;
+    std::uint64_t sum_ = 0;
+};
+
+// The checksum of the bytes, read pieceSize bytes at a time, each piece told to read (how many
+// bytes are done). Empty when the bytes cannot be read.
 std::optional<std::uint64_t> peChecksum(Bytes& bytes, std::uint64_t fieldOffset,
                                         std::size_t pieceSize,
                                         const std::function<void(std::uint64_t)>& read = {});
