@@ -199,7 +199,7 @@ done >"$D"
 rm -f "$dir/part.bin"
 measure deep "$runs" 1 "$tessaloom --scan $D --deep"
 measure unpack "$runs" 1 "sh -c 'gzip -dc $dir/part.gz >/dev/null; xz -dc -T1 $dir/part.xz >/dev/null; zstd -q -dc $dir/part.zst >/dev/null'"
-measure deep_pipe "$runs" 1 "sh -c 'cat $D | $tessaloom --scan - --deep'"
+measure deep_pipe "$runs" 1 "sh -c 'cat $D | $tessaloom --scan /dev/stdin --deep'"
 
 # Two versions of a mixed image, 1,000 bytes changed, 20 insertions, 20 deletions and 5 moved
 # blocks apart: --delta against reading both, against xdelta3 -e, and bsdiff on a smaller pair
@@ -316,7 +316,7 @@ ours "--scan F" scan cat
 peer "binwalk F (its signature scan)" binwalk_scan scan
 row "gzip, xz, zstd -dc of D's parts (floor)" unpack 1.00
 row "tessaloom --scan D --deep" deep "$(ratio "${seconds[deep]}" "${seconds[unpack]}")"
-row "cat D | tessaloom --scan - --deep" deep_pipe "$(ratio "${seconds[deep_pipe]}" "${seconds[unpack]}")"
+row "cat D | tessaloom --scan /dev/stdin --deep" deep_pipe "$(ratio "${seconds[deep_pipe]}" "${seconds[unpack]}")"
 row "cat DA DB >/dev/null (${delta_mib} MiB each)" cat_delta 1.00
 ours "--delta DA DB" delta cat_delta
 peer "xdelta3 -e -s DA DB" xdelta delta
@@ -417,7 +417,7 @@ target "--map F, GB/s" "$(awk -v s="${seconds[map]}" -v m="$size" \
 for entry in "window:--dump F 0 16" "dump:--dump F 0 -1" "dump_null:--dump F 0 -1 >/dev/null" \
   "entropy:--entropy F" "strings:--strings F" "diff:--diff F G" "replace:--replace F 4141 7a7a O" \
   "find:--find F de:ad:be:ef" "find_zero:--find Z 00000000deadbeef" "map:--map F" \
-  "scan:--scan F" "deep:--scan D --deep" "deep_pipe:cat D | --scan - --deep"; do
+  "scan:--scan F" "deep:--scan D --deep" "deep_pipe:cat D | --scan /dev/stdin --deep"; do
   target "${entry#*:}, peak MiB" "${mebibytes[${entry%%:*}]}" "<=" "$memory_bound"
 done
 target "--dump S $sparse_offset 64, peak MiB" "${mebibytes[sparse]}" "<=" "$memory_bound"
