@@ -1,8 +1,9 @@
 // Why an operation could not be done, as a value: the engine's operations return their result
 // or a Failure, and only the front end turns one into the line the user reads. The entry points
-// that read an input from start to end through a FileReader carry a Failure met part way out as
-// a ReadError (types.h) that holds it: what they handed to a callback or sink by then cannot be
-// taken back, and nothing they would return could pass for the whole input's result.
+// that read an input from start to end through a FileReader, and describeStructure, carry a
+// Failure met part way out as a ReadError (types.h) that holds it: what they handed to a callback
+// or sink by then cannot be taken back, and nothing they would return could pass for the whole
+// input's result.
 #pragma once
 
 #include <cstdint>
