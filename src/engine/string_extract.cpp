@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "file_reader.h"
+#include "utf8.h"
 
 namespace tessaloom {
 
@@ -615,21 +616,7 @@ void EncodedStringScanner::finish() {
 }
 
 void appendUtf16AsUtf8(ByteView bytes, bool bigEndian, std::string& text) {
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const std::uint32_t unit = bigEndian ? (std::uint32_t{bytes[i]} << 8) | bytes[i + 1]
-                                             : (std::uint32_t{bytes[i + 1]} << 8) | bytes[i];
-        // Runs hold only characters of the basic plane, below the surrogates.
-        if (unit < 0x80) {
-            text += static_cast<char>(unit);
-        } else if (unit < 0x800) {
-            text += static_cast<char>(0xC0 | (unit >> 6));
-            text += static_cast<char>(0x80 | (unit & 0x3F));
-        } else {
-            text += static_cast<char>(0xE0 | (unit >> 12));
-            text += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (unit & 0x3F));
-        }
-    }
+    appendUtf16(text, bytes, bigEndian);
 }
 
 Result<void> writeRunText(ByteSource& source, const EncodedRun& run, const TextSink& sink) {

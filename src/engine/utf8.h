@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -69,6 +70,29 @@ inline void appendUtf8(std::string& out, char32_t point) {
         out.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    }
+}
+
+// Appends the UTF-8 of the UTF-16 code units in bytes, in either byte order (an odd last byte is
+// left out); a surrogate without its partner becomes U+FFFD.
+inline void appendUtf16(std::string& out, std::span<const std::uint8_t> bytes, bool bigEndian) {
+    const auto unitAt = [&bytes, bigEndian](std::size_t i) {
+        return bigEndian ? (std::uint32_t{bytes[i]} << 8) | bytes[i + 1]
+                         : (std::uint32_t{bytes[i + 1]} << 8) | bytes[i];
+    };
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        std::uint32_t point = unitAt(i);
+        if (point >= 0xD800 && point < 0xDC00 && i + 3 < bytes.size()) {
+            const std::uint32_t low = unitAt(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                point = 0x10000 + ((point - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (point >= 0xD800 && point < 0xE000) {
+            point = 0xFFFD;
+        }
+        appendUtf8(out, static_cast<char32_t>(point));
     }
 }
 

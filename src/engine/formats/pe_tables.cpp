@@ -829,20 +829,7 @@ std::optional<std::uint64_t> peChecksum(Bytes& bytes, std::uint64_t fieldOffset,
 
 std::string utf16Text(ByteView units) {
     std::string text;
-    for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
-        std::uint32_t point = units[i] | std::uint32_t{units[i + 1]} << 8;
-        if (point >= 0xD800 && point < 0xDC00 && i + 3 < units.size()) {
-            const std::uint32_t low = units[i + 2] | std::uint32_t{units[i + 3]} << 8;
-            if (low >= 0xDC00 && low < 0xE000) {
-                point = 0x10000 + ((point - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        if (point >= 0xD800 && point < 0xE000) {
-            point = 0xFFFD;
-        }
-        appendUtf8(text, static_cast<char32_t>(point));
-    }
+    appendUtf16(text, units, false);
     return escapedText(text);
 }
 
